@@ -1,0 +1,266 @@
+#include "app/form1.h"
+
+#include "platform/code_page.h"
+#include "platform/msg_box.h"
+#include "platform/program_end.h"
+
+#include <QAction>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kTooLongEntry = QStringLiteral(
+    "This directory cannot be added: its path is longer than the backup list can store (126 bytes).");
+const QString kListFull = QStringLiteral(
+    "The backup list is full: it holds 1000 directories, the most it can store. "
+    "Remove a directory before adding another.");
+const QString kTooLongLocation = QStringLiteral(
+    "This backup location cannot be used: its path is longer than the settings file can store (124 bytes).");
+const QString kSaveFailed = QStringLiteral("The backup list could not be saved, so the changes since the last save are lost.\n\n%1");
+
+} // namespace
+
+Form1::Form1(const Host &host)
+    : m_host(host), m_settingsFile(host.drives, host.appPath), File1(host.drives)
+{
+    buildWindow();
+}
+
+Form1::~Form1() = default;
+
+void Form1::buildWindow()
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Quillstow Control Panel"));
+    setFixedBorder(true);
+
+    auto *menus = new QMenuBar(this);
+    auto addItem = [this](QMenu *menu, const char *name, const QString &caption, const QKeySequence &key,
+                          void (Form1::*handler)()) {
+        QAction *action = menu->addAction(caption);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setShortcut(key);
+        connect(action, &QAction::triggered, this, handler);
+    };
+    QMenu *file = menus->addMenu(QStringLiteral("File"));
+    addItem(file, "ImpDir", QStringLiteral("Import Directory List"), QKeySequence(Qt::CTRL | Qt::Key_I), &Form1::ImpDir_Click);
+    addItem(file, "Export", QStringLiteral("Export Directory List"), QKeySequence(Qt::CTRL | Qt::Key_E), &Form1::Export_Click);
+    addItem(file, "Exit", QStringLiteral("Exit"), QKeySequence(Qt::CTRL | Qt::Key_X), &Form1::Exit_Click);
+    QMenu *backup = menus->addMenu(QStringLiteral("Backup"));
+    addItem(backup, "BackupNow", QStringLiteral("Backup Data Now"), QKeySequence(Qt::CTRL | Qt::Key_N), &Form1::BackupNow_Click);
+    addItem(backup, "AutoBackup", QStringLiteral("Auto Backup Settings"), QKeySequence(Qt::CTRL | Qt::Key_A), &Form1::AutoBackup_Click);
+    QMenu *help = menus->addMenu(QStringLiteral("Help"));
+    addItem(help, "About", QStringLiteral("About"), QKeySequence(), &Form1::About_Click);
+
+    auto *client = new QWidget(this);
+    client->setFixedSize(twips(7530), twips(4755));
+
+    Frame1 = new QGroupBox(QStringLiteral("Directories && Files to Backup"), client);
+    placeTwips(Frame1, 120, 120, 7335, 3255);
+    Files = new QListWidget(Frame1);
+    Files->setObjectName(QStringLiteral("Files"));
+    Files->setSelectionMode(QAbstractItemView::SingleSelection);
+    placeTwips(Files, 120, 240, 7095, 2595);
+    Command4 = new QPushButton(QStringLiteral("Add Directory"), Frame1);
+    placeTwips(Command4, 120, 2880, 1215, 255);
+    Command6 = new QPushButton(QStringLiteral("Delete Directory"), Frame1);
+    placeTwips(Command6, 5880, 2880, 1335, 255);
+
+    Frame2 = new QGroupBox(QStringLiteral("Backup Directory && Settings"), client);
+    placeTwips(Frame2, 120, 3480, 7335, 1215);
+    BackupDir = new QLabel(QStringLiteral("C:\\"), Frame2);
+    BackupDir->setObjectName(QStringLiteral("BackupDir"));
+    BackupDir->setTextFormat(Qt::PlainText);
+    BackupDir->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    BackupDir->setWordWrap(true);
+    placeTwips(BackupDir, 120, 240, 7095, 495);
+    Command1 = new QPushButton(QStringLiteral("Change Backup Location"), Frame2);
+    placeTwips(Command1, 120, 840, 2055, 255);
+    Command2 = new QPushButton(QStringLiteral("Auto Backup Interval"), Frame2);
+    placeTwips(Command2, 2280, 840, 1695, 255);
+    Command3 = new QPushButton(QStringLiteral("Backup NOW"), Frame2);
+    placeTwips(Command3, 5880, 840, 1335, 255);
+
+    const std::pair<QPushButton *, void (Form1::*)()> buttons[] = {
+        {Command4, &Form1::Command4_Click}, {Command6, &Form1::Command6_Click},
+        {Command1, &Form1::Command1_Click}, {Command2, &Form1::Command2_Click},
+        {Command3, &Form1::Command3_Click}};
+    const char *names[] = {"Command4", "Command6", "Command1", "Command2", "Command3"};
+    for (int i = 0; i < 5; ++i) {
+        buttons[i].first->setObjectName(QString::fromLatin1(names[i]));
+        buttons[i].first->setAutoDefault(false);
+        connect(buttons[i].first, &QPushButton::clicked, this, buttons[i].second);
+    }
+
+    setTabOrder(Files, Command1);
+    setTabOrder(Command1, Command2);
+    setTabOrder(Command2, Command4);
+    setTabOrder(Command4, Command3);
+    setTabOrder(Command3, Command6);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setMenuBar(menus);
+    layout->addWidget(client);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+QPushButton *Form1::button(const char *name) const
+{
+    return findChild<QPushButton *>(QString::fromLatin1(name));
+}
+
+QAction *Form1::menuAction(const char *name) const
+{
+    return findChild<QAction *>(QString::fromLatin1(name));
+}
+
+// ---- start-up and shut-down ----
+
+void Form1::Form_Load()
+{
+    LoadSettings();
+    RefreshDir();
+}
+
+void Form1::Form_Unload()
+{
+    SaveSettings();
+    closeDialogs();
+}
+
+void Form1::LoadSettings()
+{
+    m_model = m_settingsFile.LoadSettings();
+}
+
+void Form1::SaveSettings()
+{
+    if (auto error = m_settingsFile.SaveSettings(m_model))
+        m_host.msgBox.show(kSaveFailed.arg(*error), MsgBox::Critical);
+}
+
+// The dialogs go with the control panel, after its save; none saves anything of its own.
+void Form1::closeDialogs()
+{
+}
+
+// ---- the model's operations ----
+
+void Form1::AddDirectory(const QString &Directory)
+{
+    if (codepage::encode(Directory).size() > settings_file::kMaxEntryBytes) {
+        m_host.msgBox.show(kTooLongEntry, MsgBox::Exclamation);
+        return;
+    }
+    const int count = m_model.count();
+    if (count >= SettingsModel::kMaxDirectories || count < 0) {
+        m_host.msgBox.show(kListFull, MsgBox::Exclamation);
+        return;
+    }
+    m_model.DirList[count] = Directory;
+    m_model.Settings[1] = Variant::fromInteger(qint16(count + 1));
+    RefreshDir();
+}
+
+void Form1::RefreshDir()
+{
+    BackupDir->setText(m_model.Settings[0].toText());
+    Files->clear();
+    const int last = qMin(m_model.count(), SettingsModel::kDirSlots - 1);
+    for (int i = 0; i <= last; ++i)
+        Files->addItem(m_model.DirList[i]);
+}
+
+void Form1::ChangeDirectory(const QString &NewDir)
+{
+    if (codepage::encode(NewDir).size() > settings_file::kMaxLocationBytes) {
+        m_host.msgBox.show(kTooLongLocation, MsgBox::Exclamation);
+        return;
+    }
+    m_model.Settings[0] = Variant::fromString(NewDir);
+    BackupDir->setText(NewDir);
+}
+
+void Form1::BackupAll()
+{
+    // The backup run comes with its own engine.
+}
+
+// Delete Directory
+void Form1::Command6_Click()
+{
+    const QList<QListWidgetItem *> selected = Files->selectedItems();
+    const int index = selected.isEmpty() ? -1 : Files->row(selected.first());
+    const int count = m_model.count();
+    // Only a listed directory can be removed; the free slot is not one.
+    if (index >= 0 && index < count
+        && m_host.msgBox.show(QStringLiteral("Are you sure you want to remove this directory from the backup list?"),
+                              MsgBox::OkCancel, QStringLiteral("Confirm Removal"))
+               == MsgBox::OK) {
+        m_model.Settings[1] = Variant::fromInteger(qint16(count - 1));
+        const int last = count;
+        for (int i = index; i <= last && i < SettingsModel::kDirSlots; ++i)
+            m_model.DirList[i] = i + 1 < SettingsModel::kDirSlots ? m_model.DirList[i + 1] : QString();
+    }
+    RefreshDir();
+}
+
+// ---- buttons and menus ----
+
+void Form1::Command4_Click()
+{
+    // Add Directory dialog
+}
+
+void Form1::Command1_Click()
+{
+    // Change Backup Location dialog
+}
+
+void Form1::Command2_Click()
+{
+    // Auto backup settings dialog
+}
+
+void Form1::AutoBackup_Click()
+{
+    Command2_Click();
+}
+
+void Form1::Command3_Click()
+{
+    BackupAll();
+}
+
+void Form1::BackupNow_Click()
+{
+    BackupAll();
+}
+
+void Form1::ImpDir_Click()
+{
+    // Import dialog
+}
+
+void Form1::Export_Click()
+{
+    SaveSettings();
+    // Export dialog
+}
+
+void Form1::Exit_Click()
+{
+    m_host.end.End();
+}
+
+void Form1::About_Click()
+{
+    // About box
+}

@@ -1,0 +1,71 @@
+#pragma once
+#include "app/control_panel.h"
+#include "platform/file_list_box.h"
+#include "platform/form.h"
+#include "platform/host.h"
+#include "store/settings_file.h"
+#include "store/settings_model.h"
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QPushButton;
+
+// The control panel: the backup list, the backup location and the way to
+// every other window. It owns the model while it is loaded.
+class Form1 final : public Form, public ControlPanel
+{
+    Q_OBJECT
+public:
+    explicit Form1(const Host &host);
+    ~Form1() override;
+
+    void AddDirectory(const QString &Directory) override;
+    void ChangeDirectory(const QString &NewDir) override;
+    void RefreshDir() override;
+    void BackupAll() override;
+
+    // For tests: what the window shows.
+    QListWidget *filesList() const { return Files; }
+    QLabel *backupDirLabel() const { return BackupDir; }
+    QPushButton *button(const char *name) const;
+    QAction *menuAction(const char *name) const;
+
+protected:
+    void Form_Load() override;
+    void Form_Unload() override;
+
+private:
+    void buildWindow();
+    void LoadSettings();
+    void SaveSettings();
+    void closeDialogs();
+
+    void Command4_Click();
+    void Command6_Click();
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void AutoBackup_Click();
+    void BackupNow_Click();
+    void ImpDir_Click();
+    void Export_Click();
+    void Exit_Click();
+    void About_Click();
+
+    Host m_host;
+    SettingsFile m_settingsFile;
+    SettingsModel m_model;
+    FileListBox File1;
+
+    QGroupBox *Frame1 = nullptr;
+    QListWidget *Files = nullptr;
+    QPushButton *Command4 = nullptr;
+    QPushButton *Command6 = nullptr;
+    QGroupBox *Frame2 = nullptr;
+    QLabel *BackupDir = nullptr;
+    QPushButton *Command1 = nullptr;
+    QPushButton *Command2 = nullptr;
+    QPushButton *Command3 = nullptr;
+};

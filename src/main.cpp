@@ -1,0 +1,27 @@
+#include "app/form1.h"
+#include "platform/app_path.h"
+#include "platform/drive_map.h"
+#include "platform/form.h"
+#include "platform/msg_box.h"
+#include "platform/program_end.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quillstow"));
+    QApplication::setApplicationVersion(QStringLiteral("2.00.0002"));
+    applyToolkitLook();
+
+    const DriveMap drives = DriveMap::fromEnvironment();
+    QtMsgBox msgBox;
+    QtProgramEnd end;
+    Host host{drives, msgBox, end, appPath(drives, QCoreApplication::applicationDirPath())};
+
+    // The control panel is the start-up window; the program ends with its last window.
+    auto *panel = new Form1(host);
+    panel->Load();
+    panel->show();
+    return app.exec();
+}

@@ -1,0 +1,30 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+class DriveMap;
+
+// The hidden file listing: the bare names of the regular files that lie
+// directly in one folder, hidden names (leading ".") and anything that is not
+// a regular file left out, and so are names that drive-letter form cannot
+// express. It starts on no folder, with nothing listed.
+class FileListBox
+{
+public:
+    explicit FileListBox(const DriveMap &drives);
+
+    // Opens a folder. On failure the listing keeps its folder and names and
+    // the reason comes back. The empty path gives the empty listing.
+    std::optional<QString> setPath(const QString &dosPath);
+
+    // The folder listed now: no trailing "\" except on a drive root ("C:\").
+    const QString &Path() const { return m_path; }
+    int ListCount() const { return int(m_names.size()); }
+    QString List(int index) const { return index >= 0 && index < ListCount() ? m_names[index] : QString(); }
+
+private:
+    const DriveMap &m_drives;
+    QString m_path;
+    QStringList m_names;
+};

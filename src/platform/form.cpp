@@ -1,0 +1,52 @@
+#include "platform/form.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QStyleFactory>
+
+void placeTwips(QWidget *control, int left, int top, int width, int height)
+{
+    control->setGeometry(twips(left), twips(top), twips(width), twips(height));
+}
+
+void applyToolkitLook()
+{
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QFont font = QApplication::font();
+    font.setPointSizeF(8);
+    QApplication::setFont(font);
+}
+
+Form::Form(QWidget *parent) : QWidget(parent, Qt::Window)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+}
+
+void Form::setFixedBorder(bool minimizeButton)
+{
+    Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                            | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
+                            | Qt::MSWindowsFixedSizeDialogHint;
+    if (minimizeButton)
+        flags |= Qt::WindowMinimizeButtonHint;
+    setWindowFlags(flags);
+}
+
+void Form::setFixedClientTwips(int width, int height, bool minimizeButton)
+{
+    setFixedBorder(minimizeButton);
+    setFixedSize(twips(width), twips(height));
+}
+
+void Form::Discard()
+{
+    m_discarding = true;
+    close();
+}
+
+void Form::closeEvent(QCloseEvent *event)
+{
+    if (!m_discarding)
+        Form_Unload();
+    event->accept();
+}

@@ -1,0 +1,21 @@
+#pragma once
+#include "store/variant.h"
+
+#include <QString>
+#include <array>
+
+// The control panel's model: the backup list with its free slot, and the
+// settings slots (0 the backup location, 1 the count; the rest unused).
+struct SettingsModel
+{
+    static constexpr int kDirSlots = 1001;
+    static constexpr int kSettingSlots = 11;
+    static constexpr int kMaxDirectories = 1000;
+
+    std::array<QString, kDirSlots> DirList;
+    std::array<Variant, kSettingSlots> Settings;
+
+    int count() const { return Settings[1].toCount(); }
+
+    bool operator==(const SettingsModel &) const = default;
+};

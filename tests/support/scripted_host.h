@@ -1,0 +1,58 @@
+#pragma once
+#include "platform/drive_map.h"
+#include "platform/host.h"
+#include "platform/msg_box.h"
+#include "platform/program_end.h"
+
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+
+// A message box that answers from a script and records what it was asked.
+class ScriptedMsgBox final : public MsgBox
+{
+public:
+    struct Shown
+    {
+        QString prompt;
+        int style;
+        QString title;
+    };
+
+    int show(const QString &prompt, int style, const QString &title) override;
+
+    // Answers in order; once they run out every box is answered with OK (or Yes on a Yes/No box).
+    QList<int> answers;
+    QList<Shown> shown;
+};
+
+// `End` that records instead of stopping the test.
+class RecordingEnd final : public ProgramEnd
+{
+public:
+    void End() override { ++calls; }
+    int calls = 0;
+};
+
+// A scripted host on a fresh temporary folder: drive C: is the real root,
+// mapped drives live in <root>/drives, the users' folder is <root>/users, and
+// `App.Path` is <root>/app (created).
+class TestHost
+{
+public:
+    TestHost();
+
+    QString root() const { return m_dir.path(); }
+    QString posix(const QString &relative) const { return m_dir.path() + u'/' + relative; }
+    // The drive-letter form of a folder below the temporary root.
+    QString dos(const QString &relative) const;
+    // Maps a drive letter to a POSIX folder (which need not exist).
+    void mapDrive(QChar letter, const QString &target) const;
+
+    bool m_look;
+    QTemporaryDir m_dir;
+    DriveMap drives;
+    ScriptedMsgBox msgBox;
+    RecordingEnd end;
+    Host host;
+};
