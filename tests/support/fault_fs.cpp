@@ -1,0 +1,75 @@
+#include "support/fault_fs.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+SmallTmpfs::SmallTmpfs(const QString &options)
+{
+    const QByteArray where = QFile::encodeName(m_dir.path());
+    const QByteArray opts = options.toUtf8();
+    if (::mount("tmpfs", where.constData(), "tmpfs", 0, opts.constData()) == 0) {
+        m_mounted = true;
+    } else {
+        m_reason = QStringLiteral("cannot mount a tmpfs here (%1); run as root to test a full disk")
+                       .arg(QString::fromLocal8Bit(std::strerror(errno)));
+    }
+}
+
+SmallTmpfs::~SmallTmpfs()
+{
+    if (m_mounted)
+        ::umount2(QFile::encodeName(m_dir.path()).constData(), MNT_DETACH);
+}
+
+bool SmallTmpfs::remountReadOnly()
+{
+    return m_mounted
+           && ::mount("tmpfs", QFile::encodeName(m_dir.path()).constData(), "tmpfs",
+                      MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
+
+qint64 SmallTmpfs::fill(const QString &name)
+{
+    const QByteArray path = QFile::encodeName(m_dir.path() + u'/' + name);
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd < 0)
+        return 0;
+    char block[4096] = {};
+    qint64 total = 0;
+    for (;;) {
+        const ssize_t n = ::write(fd, block, sizeof block);
+        if (n <= 0)
+            break;
+        total += n;
+    }
+    // The last partial page, byte by byte.
+    while (::write(fd, block, 1) == 1)
+        ++total;
+    ::close(fd);
+    return total;
+}
+
+int runAsNobody(const std::function<int()> &fn)
+{
+    const pid_t child = ::fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(255);
+        ::_exit(fn() & 0xff);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) == 255)
+        return -1;
+    return WEXITSTATUS(status);
+}

@@ -1,0 +1,36 @@
+#pragma once
+#include <QString>
+#include <QTemporaryDir>
+
+#include <functional>
+
+// A small file system of its own for fault tests: a tmpfs of the given size,
+// mounted on a fresh folder and unmounted at the end. Needs root (CI is);
+// where mounting is not allowed, mounted() is false and skipReason() says why.
+class SmallTmpfs
+{
+public:
+    explicit SmallTmpfs(const QString &options = QStringLiteral("size=100k"));
+    ~SmallTmpfs();
+    SmallTmpfs(const SmallTmpfs &) = delete;
+    SmallTmpfs &operator=(const SmallTmpfs &) = delete;
+
+    bool mounted() const { return m_mounted; }
+    QString skipReason() const { return m_reason; }
+    QString path() const { return m_dir.path(); }
+
+    // Makes the file system read-only: writes fail with EROFS, for root too.
+    bool remountReadOnly();
+    // Fills the file system until a write fails; returns the bytes written.
+    qint64 fill(const QString &name = QStringLiteral("filler"));
+
+private:
+    QTemporaryDir m_dir;
+    bool m_mounted = false;
+    QString m_reason;
+};
+
+// Runs fn in a child process with the rights of the user nobody, so a test run
+// as root still meets "permission denied"; returns fn's result, or -1 when the
+// child could not drop its rights.
+int runAsNobody(const std::function<int()> &fn);
