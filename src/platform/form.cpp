@@ -11,6 +11,8 @@ void placeTwips(QWidget *control, int left, int top, int width, int height)
 
 void applyToolkitLook()
 {
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return; // no widgets in this process
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QFont font = QApplication::font();
     font.setPointSizeF(8);

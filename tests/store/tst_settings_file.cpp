@@ -1,0 +1,347 @@
+#include "platform/io_faults.h"
+#include "store/settings_file.h"
+#include "support/fault_fs.h"
+#include "support/scripted_host.h"
+
+#include <QFile>
+#include <QTest>
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+void writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+QByteArray hex(const char *spaced)
+{
+    return QByteArray::fromHex(QByteArray(spaced).replace(' ', ""));
+}
+
+// A record of the file: 128 bytes from the given offset.
+QByteArray recordAt(const QByteArray &file, int offset, int length)
+{
+    return file.mid(offset, length);
+}
+
+SettingsModel workedExample()
+{
+    SettingsModel m;
+    m.DirList[0] = QStringLiteral("C:\\Docs");
+    m.DirList[1] = QStringLiteral("D:\\Work");
+    m.Settings[0] = Variant::fromString(QStringLiteral("C:\\Backup\\"));
+    m.Settings[1] = Variant::fromInteger(2);
+    return m;
+}
+
+} // namespace
+
+class TestSettingsFile : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void workedExampleBothWays();
+    void firstStartCreatesEmptyFileThenSavesFullFile();
+    void loadThenSaveKeepsEveryValue();
+    void bytesAfterLastRecordAreKept();
+    void defaultsAndClamp_data();
+    void defaultsAndClamp();
+    void damagedRecordsReadAsEmpty_data();
+    void damagedRecordsReadAsEmpty();
+    void nonAsciiCountsBytes();
+    void valuesTooLongAreRefusedNotTruncated();
+    void failedSaveLeavesOldFileWhole_data();
+    void failedSaveLeavesOldFileWhole();
+    void saveOntoFullTmpfsReportsFailure();
+    void saveIntoReadOnlyFolderReportsFailure();
+};
+
+void TestSettingsFile::workedExampleBothWays()
+{
+    QString error;
+    const auto bytes = settings_file::encode(workedExample(), {}, &error);
+    QVERIFY2(bytes, qPrintable(error));
+    QCOMPARE(bytes->size(), 129536);
+    QCOMPARE(recordAt(*bytes, 0, 9), hex("07 00 43 3A 5C 44 6F 63 73"));
+    QCOMPARE(recordAt(*bytes, 128, 9), hex("07 00 44 3A 5C 57 6F 72 6B"));
+    for (int offset = 256; offset <= 128000; offset += 128)
+        QVERIFY2(recordAt(*bytes, offset, 2) == hex("00 00"), qPrintable(QString::number(offset)));
+    QCOMPARE(recordAt(*bytes, 128128, 14), hex("08 00 0A 00 43 3A 5C 42 61 63 6B 75 70 5C"));
+    QCOMPARE(recordAt(*bytes, 128256, 4), hex("02 00 02 00"));
+    for (int offset = 128384; offset <= 129408; offset += 128)
+        QVERIFY2(recordAt(*bytes, offset, 2) == hex("00 00"), qPrintable(QString::number(offset)));
+
+    QVERIFY(settings_file::decode(*bytes) == workedExample());
+}
+
+void TestSettingsFile::firstStartCreatesEmptyFileThenSavesFullFile()
+{
+    TestHost t;
+    SettingsFile file(t.drives, t.host.appPath);
+    const QString path = t.posix(QStringLiteral("app/BackupSettings.dat"));
+    QVERIFY(!QFile::exists(path));
+
+    const SettingsModel model = file.LoadSettings();
+    QVERIFY2(QFile::exists(path), "loading creates the missing file");
+    QCOMPARE(QFileInfo(path).size(), 0);
+    const QString location = t.host.appPath + QStringLiteral("\\Backup Data\\");
+    QCOMPARE(model.Settings[0], Variant::fromString(location));
+    QVERIFY2(model.Settings[1].isEmpty(), "the count stays Empty until it is changed");
+    QVERIFY2(!QFileInfo::exists(t.posix(QStringLiteral("app/Backup Data"))), "the default location is not created");
+
+    QVERIFY(!file.SaveSettings(model));
+    const QByteArray saved = readAll(path);
+    QCOMPARE(saved.size(), 129536);
+    for (int i = 0; i < 1001; ++i)
+        QVERIFY(recordAt(saved, i * 128, 2) == hex("00 00"));
+    const QByteArray locationBytes = location.toUtf8();
+    QCOMPARE(recordAt(saved, 128128, 2), hex("08 00"));
+    QCOMPARE(quint8(saved[128130]) | (quint8(saved[128131]) << 8), locationBytes.size());
+    QCOMPARE(recordAt(saved, 128132, locationBytes.size()), locationBytes);
+    for (int offset = 128256; offset <= 129408; offset += 128)
+        QVERIFY2(recordAt(saved, offset, 2) == hex("00 00"), "count Empty and the unused slots Empty");
+}
+
+void TestSettingsFile::loadThenSaveKeepsEveryValue()
+{
+    TestHost t;
+    const QString path = t.posix(QStringLiteral("app/BackupSettings.dat"));
+    SettingsModel original = workedExample();
+    original.DirList[2] = QStringLiteral("C:\\with space\\and ünïcode");
+    original.Settings[5] = Variant::fromInteger(-7);
+    original.Settings[10] = Variant::fromString(QStringLiteral("kept"));
+    QString error;
+    QByteArray bytes = *settings_file::encode(original, {}, &error);
+    // Padding nobody reads: a save may change it, but nothing else.
+    for (int i = 0; i < bytes.size(); i += 128)
+        bytes[i + 127] = char(0xAB);
+    writeAll(path, bytes);
+
+    SettingsFile file(t.drives, t.host.appPath);
+    const SettingsModel loaded = file.LoadSettings();
+    QVERIFY(loaded == original);
+    QVERIFY(!file.SaveSettings(loaded));
+    QVERIFY(settings_file::decode(readAll(path)) == original);
+}
+
+void TestSettingsFile::bytesAfterLastRecordAreKept()
+{
+    TestHost t;
+    const QString path = t.posix(QStringLiteral("app/BackupSettings.dat"));
+    QString error;
+    QByteArray bytes = *settings_file::encode(workedExample(), {}, &error);
+    QByteArray tail(130000 - bytes.size(), 'T');
+    for (int i = 0; i < tail.size(); ++i)
+        tail[i] = char(i * 7);
+    writeAll(path, bytes + tail);
+
+    SettingsFile file(t.drives, t.host.appPath);
+    SettingsModel model = file.LoadSettings();
+    QVERIFY2(model == workedExample(), "the tail is not read");
+    model.DirList[2] = QStringLiteral("C:\\More");
+    QVERIFY(!file.SaveSettings(model));
+    const QByteArray saved = readAll(path);
+    QCOMPARE(saved.size(), 130000);
+    QVERIFY2(saved.mid(129536) == tail, "the bytes after the last record are untouched");
+    QCOMPARE(settings_file::decode(saved).DirList[2], QStringLiteral("C:\\More"));
+}
+
+void TestSettingsFile::defaultsAndClamp_data()
+{
+    QTest::addColumn<QByteArray>("location");
+    QTest::addColumn<QByteArray>("count");
+    QTest::addColumn<QString>("expectedLocation"); // "<default>" for the default
+    QTest::addColumn<int>("expectedCount");        // -1000: stays Empty
+
+    QTest::newRow("negative count loads as 0") << hex("08 00 03 00 43 3A 5C") << hex("02 00 FF FF") << "C:\\" << 0;
+    QTest::newRow("most negative count") << hex("08 00 03 00 43 3A 5C") << hex("02 00 00 80") << "C:\\" << 0;
+    QTest::newRow("empty string location") << hex("08 00 00 00") << hex("02 00 05 00") << "<default>" << 5;
+    QTest::newRow("Empty location") << hex("00 00") << hex("00 00") << "<default>" << -1000;
+    QTest::newRow("location without a backslash kept") << hex("08 00 06 00 44 3A 5C 42 61 6B") << hex("02 00 00 00")
+                                                       << "D:\\Bak" << 0;
+}
+
+void TestSettingsFile::defaultsAndClamp()
+{
+    QFETCH(QByteArray, location);
+    QFETCH(QByteArray, count);
+    QFETCH(QString, expectedLocation);
+    QFETCH(int, expectedCount);
+    QByteArray bytes(129536, '\0');
+    bytes.replace(128128, location.size(), location);
+    bytes.replace(128256, count.size(), count);
+
+    SettingsModel model = settings_file::decode(bytes);
+    settings_file::applyDefaults(model, QStringLiteral("C:\\opt\\app"));
+    if (expectedLocation == u"<default>")
+        expectedLocation = QStringLiteral("C:\\opt\\app\\Backup Data\\");
+    QCOMPARE(model.Settings[0], Variant::fromString(expectedLocation));
+    if (expectedCount == -1000)
+        QVERIFY(model.Settings[1].isEmpty());
+    else
+        QCOMPARE(model.Settings[1], Variant::fromInteger(qint16(expectedCount)));
+}
+
+void TestSettingsFile::damagedRecordsReadAsEmpty_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("emptyEntry");   // DirList index that must read empty, or -1
+    QTest::addColumn<int>("emptySetting"); // Settings index that must read Empty, or -1
+
+    QString error;
+    const QByteArray good = *settings_file::encode(workedExample(), {}, &error);
+    QTest::newRow("zero bytes") << QByteArray() << 0 << 1;
+    QByteArray b = good;
+    b.replace(128128, 2, hex("07 00"));
+    QTest::newRow("unknown variant tag") << b << -1 << 0;
+    b = good;
+    b.replace(128256, 2, hex("03 00"));
+    QTest::newRow("tag 3 count") << b << -1 << 1;
+    b = good;
+    b.replace(0, 2, hex("7F 00"));
+    QTest::newRow("string length past its record") << b << 0 << -1;
+    b = good;
+    b.replace(128130, 2, hex("7D 00"));
+    QTest::newRow("variant length past its record") << b << -1 << 0;
+    b = good;
+    b.replace(128, 9, hex("02 00 FF FE 00 00 00 00 00"));
+    QTest::newRow("not valid UTF-8") << b << 1 << -1;
+    QTest::newRow("last record held in part") << good.left(128256 + 100) << -1 << 1;
+    QTest::newRow("short file: list only") << good.left(256) << -1 << 0;
+}
+
+void TestSettingsFile::damagedRecordsReadAsEmpty()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, emptyEntry);
+    QFETCH(int, emptySetting);
+    const SettingsModel model = settings_file::decode(bytes);
+    const SettingsModel example = workedExample();
+    for (int i = 0; i < 2; ++i) {
+        if (i == emptyEntry)
+            QVERIFY2(model.DirList[i].isEmpty(), "the damaged record reads as the empty string");
+        else if (bytes.size() >= (i + 1) * 128)
+            QCOMPARE(model.DirList[i], example.DirList[i]);
+    }
+    for (int j = 0; j < 2; ++j) {
+        if (j == emptySetting)
+            QVERIFY2(model.Settings[j].isEmpty(), "the damaged record reads as Empty");
+        else if (bytes.size() >= 128128 + (j + 1) * 128)
+            QCOMPARE(model.Settings[j], example.Settings[j]);
+    }
+}
+
+void TestSettingsFile::nonAsciiCountsBytes()
+{
+    SettingsModel m;
+    m.DirList[0] = QStringLiteral("C:\\Müller\\Fotos");   // 15 characters, 16 bytes
+    m.Settings[0] = Variant::fromString(QStringLiteral("C:\\Sicherung\\Ä\\")); // 15 characters, 16 bytes
+    QString error;
+    const QByteArray bytes = *settings_file::encode(m, {}, &error);
+    QCOMPARE(recordAt(bytes, 0, 2), hex("10 00"));
+    QCOMPARE(recordAt(bytes, 2, 16), QStringLiteral("C:\\Müller\\Fotos").toUtf8());
+    QCOMPARE(recordAt(bytes, 128130, 2), hex("10 00"));
+    QVERIFY(settings_file::decode(bytes) == m);
+}
+
+void TestSettingsFile::valuesTooLongAreRefusedNotTruncated()
+{
+    SettingsModel m;
+    m.DirList[3] = QString(126, u'a');
+    m.Settings[0] = Variant::fromString(QString(124, u'b'));
+    QString error;
+    QVERIFY2(settings_file::encode(m, {}, &error), "126 and 124 bytes fit");
+    m.DirList[3] = QString(63, u'é') + u'x'; // 127 bytes
+    QVERIFY(!settings_file::encode(m, {}, &error));
+    QVERIFY2(error.contains(u"126"), qPrintable(error));
+    m.DirList[3].clear();
+    m.Settings[0] = Variant::fromString(QString(125, u'b'));
+    QVERIFY(!settings_file::encode(m, {}, &error));
+}
+
+void TestSettingsFile::failedSaveLeavesOldFileWhole_data()
+{
+    QTest::addColumn<int>("failAt");
+    QTest::addColumn<bool>("shortFirst");
+    QTest::newRow("first write fails") << 0 << false;
+    QTest::newRow("short write then no space") << 0 << true;
+    QTest::newRow("flush to disk fails") << 1 << false;
+    QTest::newRow("rename fails") << 2 << false;
+}
+
+void TestSettingsFile::failedSaveLeavesOldFileWhole()
+{
+    QFETCH(int, failAt);
+    QFETCH(bool, shortFirst);
+    TestHost t;
+    const QString path = t.posix(QStringLiteral("app/BackupSettings.dat"));
+    QString error;
+    const QByteArray old = *settings_file::encode(workedExample(), {}, &error);
+    writeAll(path, old);
+
+    IoFaults faults;
+    faults.callsBeforeFailure = failAt;
+    faults.shortWriteFirst = shortFirst;
+    SettingsFile file(t.drives, t.host.appPath, &faults);
+    SettingsModel changed = workedExample();
+    changed.DirList[0] = QStringLiteral("C:\\Changed");
+    const auto failure = file.SaveSettings(changed);
+    QVERIFY2(failure, "a save that did not complete is reported");
+    QVERIFY2(failure->contains(u"BackupSettings.dat"), qPrintable(*failure));
+    QVERIFY2(readAll(path) == old, "the old file is whole");
+    QCOMPARE(QDir(t.posix(QStringLiteral("app"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("BackupSettings.dat")});
+}
+
+void TestSettingsFile::saveOntoFullTmpfsReportsFailure()
+{
+    SmallTmpfs fs;
+    if (!fs.mounted())
+        QSKIP(qPrintable(fs.skipReason()));
+    TestHost t;
+    const QString app = t.drives.toDos(fs.path()).value();
+    SettingsFile file(t.drives, app);
+    SettingsModel model = file.LoadSettings(); // creates the empty file
+    const QString path = fs.path() + QStringLiteral("/BackupSettings.dat");
+    QVERIFY(QFile::exists(path));
+    model.DirList[0] = QStringLiteral("C:\\Docs");
+    // 129,536 bytes cannot fit into 100 KiB: the write comes back short.
+    const auto failure = file.SaveSettings(model);
+    QVERIFY2(failure, "a short write is a failure, never success");
+    QCOMPARE(QFileInfo(path).size(), 0);
+    QCOMPARE(QDir(fs.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("BackupSettings.dat")});
+}
+
+void TestSettingsFile::saveIntoReadOnlyFolderReportsFailure()
+{
+    SmallTmpfs fs(QStringLiteral("size=1m"));
+    if (!fs.mounted())
+        QSKIP(qPrintable(fs.skipReason()));
+    TestHost t;
+    const QString app = t.drives.toDos(fs.path()).value();
+    const QString path = fs.path() + QStringLiteral("/BackupSettings.dat");
+    QString error;
+    const QByteArray old = *settings_file::encode(workedExample(), {}, &error);
+    writeAll(path, old);
+    QVERIFY(fs.remountReadOnly());
+    SettingsFile file(t.drives, app);
+    SettingsModel model = file.LoadSettings();
+    QVERIFY2(model == workedExample(), "a read-only folder still loads");
+    model.DirList[0].clear();
+    const auto failure = file.SaveSettings(model);
+    QVERIFY(failure);
+    QVERIFY2(failure->contains(u"Read-only"), qPrintable(*failure));
+    QVERIFY(readAll(path) == old);
+}
+
+QTEST_GUILESS_MAIN(TestSettingsFile)
+#include "tst_settings_file.moc"
