@@ -1,7 +1,10 @@
 #include "platform/form.h"
 
 #include <QApplication>
+#include <QAbstractButton>
 #include <QCloseEvent>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QStyleFactory>
 
 void placeTwips(QWidget *control, int left, int top, int width, int height)
@@ -38,6 +41,24 @@ void Form::setFixedClientTwips(int width, int height, bool minimizeButton)
 {
     setFixedBorder(minimizeButton);
     setFixedSize(twips(width), twips(height));
+}
+
+void Form::fitCaptions()
+{
+    for (QAbstractButton *button : findChildren<QAbstractButton *>()) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        const int needed = button->style()
+                               ->sizeFromContents(QStyle::CT_PushButton, &option,
+                                                  QSize(button->fontMetrics().horizontalAdvance(button->text()), 0), button)
+                               .width();
+        if (needed <= button->width())
+            continue;
+        QFont font = button->font();
+        font.setStretch(QFont::SemiCondensed);
+        button->setFont(font);
+    }
 }
 
 void Form::Discard()

@@ -24,7 +24,11 @@ class Form : public QWidget
     Q_OBJECT
 public:
     // Runs Form_Load; called once, before the window is first shown.
-    void Load() { Form_Load(); }
+    void Load()
+    {
+        Form_Load();
+        fitCaptions();
+    }
     // Closes the window as the close box does: Form_Unload, then it is destroyed.
     void Unload() { close(); }
     // Destroys the window without running Form_Unload (used by End and by the
@@ -44,6 +48,9 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // A caption wider than its designed button is drawn condensed rather than clipped.
+    void fitCaptions();
+
     bool m_discarding = false;
 };
 
