@@ -1,0 +1,43 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+class DriveMap;
+struct IoFaults;
+
+// AutoBackup.dat: one 128-byte record whose first two bytes hold the interval
+// code, signed and little-endian. Bytes after the record belong to no one here
+// and are kept as they are.
+namespace auto_backup_file {
+
+constexpr int kRecordSize = 128;
+
+// The code the bytes hold; fewer than two bytes read as 0 ("Once a day").
+qint16 decode(QByteArrayView bytes);
+
+// The file's new content: the first record rewritten (zero padding), at least
+// one record long, every byte after the first record kept.
+QByteArray encode(qint16 code, QByteArrayView existing);
+
+} // namespace auto_backup_file
+
+// The file beside the executable (`App.Path` + "\AutoBackup.dat").
+class AutoBackupFile
+{
+public:
+    AutoBackupFile(const DriveMap &drives, const QString &appPath, IoFaults *faults = nullptr);
+
+    QString dosPath() const;
+
+    // Creates a missing file empty. Never fails: what cannot be opened or read reads as 0.
+    qint16 Load() const;
+    // Rewrites the first record, or leaves the file exactly as it was and
+    // returns the reason.
+    std::optional<QString> Save(qint16 code) const;
+
+private:
+    const DriveMap &m_drives;
+    QString m_appPath;
+    IoFaults *m_faults;
+};
