@@ -149,6 +149,7 @@ void Form1::SaveSettings()
 // The dialogs go with the control panel, after its save; none saves anything of its own.
 void Form1::closeDialogs()
 {
+    m_autoSync.Discard();
 }
 
 // ---- the model's operations ----
@@ -226,7 +227,7 @@ void Form1::Command1_Click()
 
 void Form1::Command2_Click()
 {
-    // Auto backup settings dialog
+    m_autoSync.Show();
 }
 
 void Form1::AutoBackup_Click()

@@ -1,5 +1,6 @@
 #pragma once
 #include "app/control_panel.h"
+#include "dialogs/auto_sync.h"
 #include "platform/file_list_box.h"
 #include "platform/form.h"
 #include "platform/host.h"
@@ -58,6 +59,7 @@ private:
     SettingsFile m_settingsFile;
     SettingsModel m_model;
     FileListBox File1;
+    FormSlot<AutoSync> m_autoSync{[this] { return new AutoSync(m_host); }};
 
     QGroupBox *Frame1 = nullptr;
     QListWidget *Files = nullptr;
