@@ -57,7 +57,8 @@ private Q_SLOTS:
     void failedCopyLeavesEarlierCopyAndNoTemporaryFile_data();
     void failedCopyLeavesEarlierCopyAndNoTemporaryFile();
     void unsupportedKernelCopyFallsBack();
-    void fullTmpfsLeavesEarlierCopy();
+    void fullDiskLeavesEarlierCopy_data();
+    void fullDiskLeavesEarlierCopy();
     void readOnlyLocationIsAFailure();
     void unreadableSourceIsAFailure();
     void listingShowsOnlyPlainFiles();
@@ -212,19 +213,32 @@ void TestFileSystemObject::unsupportedKernelCopyFallsBack()
     QVERIFY(readFile(t.posix(QStringLiteral("dst/new.bin"))) == pattern(3 << 20, 5));
 }
 
-void TestFileSystemObject::fullTmpfsLeavesEarlierCopy()
+void TestFileSystemObject::fullDiskLeavesEarlierCopy_data()
 {
-    SmallTmpfs fs;
-    if (!fs.mounted())
-        QSKIP(qPrintable(fs.skipReason()));
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("tmpfs, short write") << "tmpfs";
+    QTest::newRow("ext4, no space") << "ext4";
+}
+
+void TestFileSystemObject::fullDiskLeavesEarlierCopy()
+{
+    QFETCH(QString, kind);
+    std::unique_ptr<MountedFs> fs;
+    if (kind == u"tmpfs")
+        fs = std::make_unique<SmallTmpfs>();
+    else
+        fs = std::make_unique<SmallExt4>();
+    if (!fs->mounted())
+        QSKIP(qPrintable(fs->skipReason()));
     TestHost t;
-    writeFile(fs.path() + QStringLiteral("/big.bin"), pattern(40000, 3));
+    writeFile(fs->path() + QStringLiteral("/big.bin"), pattern(40000, 3));
+    fs->fill();
     writeFile(t.posix(QStringLiteral("big.bin")), pattern(90000, 4));
     FileSystemObject fso(t.drives);
-    const auto error = fso.CopyFile(t.dos(QStringLiteral("big.bin")), t.drives.toDos(fs.path()).value() + QStringLiteral("\\"));
+    const auto error = fso.CopyFile(t.dos(QStringLiteral("big.bin")), t.drives.toDos(fs->path()).value() + QStringLiteral("\\"));
     QVERIFY2(error, "a copy that did not fit is reported");
-    QVERIFY2(readFile(fs.path() + QStringLiteral("/big.bin")) == pattern(40000, 3), "the earlier copy is intact");
-    QCOMPARE(everythingIn(fs.path()), QStringList{QStringLiteral("big.bin")});
+    QVERIFY2(readFile(fs->path() + QStringLiteral("/big.bin")) == pattern(40000, 3), "the earlier copy is intact");
+    QCOMPARE(everythingIn(fs->path()), (QStringList{QStringLiteral("big.bin"), QStringLiteral("filler")}));
 }
 
 void TestFileSystemObject::readOnlyLocationIsAFailure()

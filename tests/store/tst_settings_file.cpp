@@ -61,6 +61,7 @@ private Q_SLOTS:
     void failedSaveLeavesOldFileWhole_data();
     void failedSaveLeavesOldFileWhole();
     void saveOntoFullTmpfsReportsFailure();
+    void saveOntoFullExt4LeavesOldFile();
     void saveIntoReadOnlyFolderReportsFailure();
 };
 
@@ -319,6 +320,27 @@ void TestSettingsFile::saveOntoFullTmpfsReportsFailure()
     QCOMPARE(QFileInfo(path).size(), 0);
     QCOMPARE(QDir(fs.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("BackupSettings.dat")});
+}
+
+void TestSettingsFile::saveOntoFullExt4LeavesOldFile()
+{
+    SmallExt4 fs;
+    if (!fs.mounted())
+        QSKIP(qPrintable(fs.skipReason()));
+    TestHost t;
+    const QString app = t.drives.toDos(fs.path()).value();
+    const QString path = fs.path() + QStringLiteral("/BackupSettings.dat");
+    QString error;
+    const QByteArray old = *settings_file::encode(workedExample(), {}, &error);
+    writeAll(path, old);
+    fs.fill();
+    SettingsFile file(t.drives, app);
+    SettingsModel model = file.LoadSettings();
+    model.DirList[7] = QStringLiteral("C:\Seven");
+    QVERIFY2(file.SaveSettings(model), "no room for the new file: reported");
+    QVERIFY2(readAll(path) == old, "the old file is whole");
+    QCOMPARE(QDir(fs.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             (QStringList{QStringLiteral("BackupSettings.dat"), QStringLiteral("filler")}));
 }
 
 void TestSettingsFile::saveIntoReadOnlyFolderReportsFailure()

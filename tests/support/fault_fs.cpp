@@ -1,6 +1,8 @@
 #include "support/fault_fs.h"
 
+#include <QDir>
 #include <QFile>
+#include <QProcess>
 
 #include <cerrno>
 #include <cstring>
@@ -22,20 +24,42 @@ SmallTmpfs::SmallTmpfs(const QString &options)
     }
 }
 
-SmallTmpfs::~SmallTmpfs()
+SmallExt4::SmallExt4(int kibibytes)
+{
+    const QString image = m_imageDir.path() + QStringLiteral("/fs.img");
+    QProcess mkfs;
+    mkfs.start(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), QStringLiteral("-F"), QStringLiteral("-m"), QStringLiteral("0"),
+                                              image, QStringLiteral("%1k").arg(kibibytes)});
+    if (!mkfs.waitForFinished(30000) || mkfs.exitCode() != 0) {
+        m_reason = QStringLiteral("cannot make an ext4 image here (mkfs.ext4 from e2fsprogs)");
+        return;
+    }
+    QProcess mount;
+    mount.start(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("loop"), image, m_dir.path()});
+    if (!mount.waitForFinished(30000) || mount.exitCode() != 0) {
+        m_reason = QStringLiteral("cannot loop-mount an ext4 image here: %1")
+                       .arg(QString::fromLocal8Bit(mount.readAllStandardError()).trimmed());
+        return;
+    }
+    m_mounted = true;
+    // lost+found is the file system's own; the tests want an empty folder.
+    QDir(m_dir.path()).rmdir(QStringLiteral("lost+found"));
+}
+
+MountedFs::~MountedFs()
 {
     if (m_mounted)
         ::umount2(QFile::encodeName(m_dir.path()).constData(), MNT_DETACH);
 }
 
-bool SmallTmpfs::remountReadOnly()
+bool MountedFs::remountReadOnly()
 {
     return m_mounted
-           && ::mount("tmpfs", QFile::encodeName(m_dir.path()).constData(), "tmpfs",
+           && ::mount("none", QFile::encodeName(m_dir.path()).constData(), nullptr,
                       MS_REMOUNT | MS_RDONLY, nullptr) == 0;
 }
 
-qint64 SmallTmpfs::fill(const QString &name)
+qint64 MountedFs::fill(const QString &name)
 {
     const QByteArray path = QFile::encodeName(m_dir.path() + u'/' + name);
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);

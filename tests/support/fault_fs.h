@@ -4,16 +4,15 @@
 
 #include <functional>
 
-// A small file system of its own for fault tests: a tmpfs of the given size,
-// mounted on a fresh folder and unmounted at the end. Needs root (CI is);
-// where mounting is not allowed, mounted() is false and skipReason() says why.
-class SmallTmpfs
+// A small file system of its own for fault tests, mounted on a fresh folder
+// and unmounted at the end. Needs root (CI is); where mounting is not
+// allowed, mounted() is false and skipReason() says why.
+class MountedFs
 {
 public:
-    explicit SmallTmpfs(const QString &options = QStringLiteral("size=100k"));
-    ~SmallTmpfs();
-    SmallTmpfs(const SmallTmpfs &) = delete;
-    SmallTmpfs &operator=(const SmallTmpfs &) = delete;
+    virtual ~MountedFs();
+    MountedFs(const MountedFs &) = delete;
+    MountedFs &operator=(const MountedFs &) = delete;
 
     bool mounted() const { return m_mounted; }
     QString skipReason() const { return m_reason; }
@@ -24,10 +23,29 @@ public:
     // Fills the file system until a write fails; returns the bytes written.
     qint64 fill(const QString &name = QStringLiteral("filler"));
 
-private:
+protected:
+    MountedFs() = default;
+
     QTemporaryDir m_dir;
     bool m_mounted = false;
     QString m_reason;
+};
+
+// A tmpfs: a write that does not fit comes back short, then fails.
+class SmallTmpfs final : public MountedFs
+{
+public:
+    explicit SmallTmpfs(const QString &options = QStringLiteral("size=100k"));
+};
+
+// A loop-mounted ext4 made without reserved blocks, so root meets a full disk too.
+class SmallExt4 final : public MountedFs
+{
+public:
+    explicit SmallExt4(int kibibytes = 1024);
+
+private:
+    QTemporaryDir m_imageDir;
 };
 
 // Runs fn in a child process with the rights of the user nobody, so a test run
