@@ -9,9 +9,9 @@ cd "$(dirname "$0")"
 
 build_packages=(qt6-base-dev cmake g++ make)
 run_packages=(hardinfo)
-# rsync: benchmark reference; Xvfb, openbox, xdotool, wmctrl, x11-apps,
+# e2fsprogs: full-disk tests on ext4; rsync: benchmark reference; Xvfb, openbox, xdotool, wmctrl, x11-apps,
 # imagemagick: the end-to-end test in a real X server.
-test_packages=(rsync xvfb openbox xdotool wmctrl x11-utils x11-apps imagemagick xauth)
+test_packages=(e2fsprogs rsync xvfb openbox xdotool wmctrl x11-utils x11-apps imagemagick xauth)
 
 install_missing() {
     local missing=()
