@@ -4,20 +4,27 @@
 #include "platform/form.h"
 #include "platform/msg_box.h"
 #include "platform/program_end.h"
+#include "platform/qt_file_dialog.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillstow"));
     QApplication::setApplicationVersion(QStringLiteral("2.00.0002"));
+    // The launcher's name, so that a desktop ties the windows to it (and its icon).
+    QGuiApplication::setDesktopFileName(QStringLiteral("quillstow"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quillstow.svg")));
     applyToolkitLook();
 
     const DriveMap drives = DriveMap::fromEnvironment();
     QtMsgBox msgBox;
     QtProgramEnd end;
     Host host{drives, msgBox, end, appPath(drives, QCoreApplication::applicationDirPath())};
+    QtFileDialogService fileDialogs(drives);
+    host.fileDialogs = &fileDialogs;
 
     // The control panel is the start-up window; the program ends with its last window.
     auto *panel = new Form1(host);
