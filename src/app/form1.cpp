@@ -140,15 +140,20 @@ void Form1::LoadSettings()
     m_model = m_settingsFile.LoadSettings();
 }
 
-void Form1::SaveSettings()
+bool Form1::SaveSettings()
 {
-    if (auto error = m_settingsFile.SaveSettings(m_model))
+    if (auto error = m_settingsFile.SaveSettings(m_model)) {
         m_host.msgBox.show(kSaveFailed.arg(*error), MsgBox::Critical);
+        return false;
+    }
+    return true;
 }
 
 // The dialogs go with the control panel, after its save; none saves anything of its own.
 void Form1::closeDialogs()
 {
+    m_expDir.Discard();
+    m_impDirectory.Discard();
     m_autoSync.Discard();
 }
 
@@ -247,13 +252,15 @@ void Form1::BackupNow_Click()
 
 void Form1::ImpDir_Click()
 {
-    // Import dialog
+    m_impDirectory.Show();
 }
 
+// The export copies the saved file, so it opens only once the save has
+// completed: after a failed save it would hand out an older list.
 void Form1::Export_Click()
 {
-    SaveSettings();
-    // Export dialog
+    if (SaveSettings())
+        m_expDir.Show();
 }
 
 void Form1::Exit_Click()

@@ -1,5 +1,7 @@
 #pragma once
 #include "app/control_panel.h"
+#include "exchange/exp_dir.h"
+#include "exchange/imp_directory.h"
 #include "dialogs/auto_sync.h"
 #include "platform/file_list_box.h"
 #include "platform/form.h"
@@ -40,7 +42,7 @@ protected:
 private:
     void buildWindow();
     void LoadSettings();
-    void SaveSettings();
+    bool SaveSettings(); // false: it failed, and the user has been told
     void closeDialogs();
 
     void Command4_Click();
@@ -59,6 +61,8 @@ private:
     SettingsFile m_settingsFile;
     SettingsModel m_model;
     FileListBox File1;
+    FormSlot<ExpDir> m_expDir{[this] { return new ExpDir(m_host); }};
+    FormSlot<ImpDirectory> m_impDirectory{[this] { return new ImpDirectory(m_host); }};
     FormSlot<AutoSync> m_autoSync{[this] { return new AutoSync(m_host); }};
 
     QGroupBox *Frame1 = nullptr;
