@@ -1,0 +1,158 @@
+// Export and import driven from the control panel, across program starts.
+#include "exchange/exp_dir.h"
+#include "exchange/imp_directory.h"
+#include "exchange_support.h"
+#include "support/fault_fs.h"
+#include "support/scripted_file_dialog.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+class TestDirectoryExchange : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void exportThenImportRestoresTheListAcrossStarts();
+    void exportChosenAgainSavesAgainAndKeepsTheDialog();
+    void exportDoesNotOpenAfterAFailedSave();
+    void closingThePanelClosesBothDialogs();
+};
+
+void TestDirectoryExchange::exportThenImportRestoresTheListAcrossStarts()
+{
+    TestHost t;
+    ScriptedFileDialog dialogs;
+    t.host.fileDialogs = &dialogs;
+    // Slots the program never uses and bytes after the last record must travel too.
+    SettingsModel start = listOf({QStringLiteral("C:\\Docs"), QStringLiteral("D:\\Wörk")}, QStringLiteral("C:\\Backup\\"));
+    start.Settings[5] = Variant::fromString(QStringLiteral("kept"));
+    start.Settings[10] = Variant::fromInteger(-7);
+    writeFile(settingsPath(t), encoded(start) + QByteArray("trailing bytes"));
+    const QString target = t.dos(QStringLiteral("app")) + QStringLiteral("\\..\\list.DEXP");
+    const QString targetPosix = t.posix(QStringLiteral("list.DEXP"));
+
+    QByteArray atExport;
+    SettingsModel expected = start;
+    {
+        Panel p(t);
+        p->AddDirectory(QStringLiteral("C:\\Added"));
+        p->ChangeDirectory(QStringLiteral("E:\\Dest\\"));
+        p->menuAction("Export")->trigger();
+        auto *exp = openWindow<ExpDir>("ExpDir");
+        QVERIFY2(exp, "File > Export Directory List opens the export dialog");
+        atExport = readAll(settingsPath(t));
+        expected.DirList[2] = QStringLiteral("C:\\Added");
+        expected.Settings[0] = Variant::fromString(QStringLiteral("E:\\Dest\\"));
+        expected.Settings[1] = Variant::fromInteger(3);
+        QVERIFY2(settings_file::decode(atExport) == expected, "the menu saved the list first");
+        QVERIFY2(atExport.endsWith("trailing bytes"), "the save kept the bytes after the records");
+
+        // Not in the export: the file was saved before it.
+        p->AddDirectory(QStringLiteral("C:\\WhileOpen"));
+        dialogs.answers = {target};
+        exp->button("Command3")->click();
+        exp->button("Command1")->click();
+        QCOMPARE(t.msgBox.shown.size(), 1);
+        QCOMPARE(t.msgBox.shown[0].prompt, QStringLiteral("Directory File Created Successfully!"));
+        QVERIFY2(readAll(targetPosix) == atExport, "the export is byte for byte the saved file");
+
+        // Changes after the export, kept by the close.
+        p->AddDirectory(QStringLiteral("C:\\AfterExport"));
+        p->close();
+        QTRY_VERIFY(!p.form);
+    }
+    {
+        Panel next(t);
+        QCOMPARE(shownLines(*next.form).size(), 6);
+        QCOMPARE(shownLines(*next.form)[4], QStringLiteral("C:\\AfterExport"));
+        next->AddDirectory(QStringLiteral("C:\\NotSaved"));
+
+        next->menuAction("ImpDir")->trigger();
+        auto *imp = openWindow<ImpDirectory>("ImpDirectory");
+        QVERIFY2(imp, "File > Import Directory List opens the import dialog");
+        dialogs.answers = {t.dos(QStringLiteral("list.DEXP"))};
+        imp->button("Command1")->click();
+        t.msgBox.shown.clear();
+        t.msgBox.answers = {MsgBox::Yes};
+        imp->button("Command2")->click();
+        QCOMPARE(t.msgBox.shown.size(), 2);
+        QCOMPARE(t.msgBox.shown[1].prompt, QStringLiteral("Directories imported successfully, please restart the program."));
+        QCOMPARE(t.end.calls, 1);
+        // End takes the windows away without the control panel's save.
+    }
+    QVERIFY2(readAll(settingsPath(t)) == atExport, "the settings file is the export, not the last list in memory");
+    const SettingsModel loaded = settings_file::decode(readAll(settingsPath(t)));
+    QVERIFY2(loaded == expected, "every list entry and settings slot as at the export");
+
+    Panel restarted(t);
+    QCOMPARE(shownLines(*restarted.form),
+             (QStringList{QStringLiteral("C:\\Docs"), QStringLiteral("D:\\Wörk"), QStringLiteral("C:\\Added"), QString()}));
+    QCOMPARE(restarted->backupDirLabel()->text(), QStringLiteral("E:\\Dest\\"));
+}
+
+void TestDirectoryExchange::exportChosenAgainSavesAgainAndKeepsTheDialog()
+{
+    TestHost t;
+    ScriptedFileDialog dialogs;
+    t.host.fileDialogs = &dialogs;
+    writeFile(settingsPath(t), encoded(listOf({QStringLiteral("C:\\One")}, QStringLiteral("C:\\B\\"))));
+    Panel p(t);
+    p->menuAction("Export")->trigger();
+    auto *exp = openWindow<ExpDir>("ExpDir");
+    QVERIFY(exp);
+    const QString target = t.dos(QStringLiteral("again.DEXP"));
+    dialogs.answers = {target};
+    exp->button("Command3")->click();
+    p->AddDirectory(QStringLiteral("C:\\Two"));
+    p->menuAction("Export")->trigger();
+    QCOMPARE(openWindow<ExpDir>("ExpDir"), exp);
+    QCOMPARE(exp->targetLabel()->text(), target);
+    exp->button("Command1")->click();
+    const SettingsModel exported = settings_file::decode(readAll(t.posix(QStringLiteral("again.DEXP"))));
+    QCOMPARE(exported.DirList[1], QStringLiteral("C:\\Two"));
+    QCOMPARE(exported.count(), 2);
+}
+
+void TestDirectoryExchange::exportDoesNotOpenAfterAFailedSave()
+{
+    SmallTmpfs fs(QStringLiteral("size=1m"));
+    if (!fs.mounted())
+        QSKIP(qPrintable(fs.skipReason()));
+    TestHost t;
+    ScriptedFileDialog dialogs;
+    t.host.fileDialogs = &dialogs;
+    t.host.appPath = t.drives.toDos(fs.path()).value();
+    const QString path = fs.path() + QStringLiteral("/BackupSettings.dat");
+    writeFile(path, encoded(listOf({QStringLiteral("C:\\Old")}, QStringLiteral("C:\\B\\"))));
+    const QByteArray before = readAll(path);
+    QVERIFY(fs.remountReadOnly());
+    Panel p(t);
+    p->AddDirectory(QStringLiteral("C:\\New"));
+    p->menuAction("Export")->trigger();
+    QCOMPARE(t.msgBox.shown.size(), 1);
+    QCOMPARE(t.msgBox.shown[0].style, 16);
+    QVERIFY2(!openWindow<ExpDir>("ExpDir"), "an export of the older file would pass for the current list");
+    QVERIFY(readAll(path) == before);
+}
+
+void TestDirectoryExchange::closingThePanelClosesBothDialogs()
+{
+    TestHost t;
+    ScriptedFileDialog dialogs;
+    t.host.fileDialogs = &dialogs;
+    Panel p(t);
+    p->menuAction("Export")->trigger();
+    p->menuAction("ImpDir")->trigger();
+    QPointer<ExpDir> exp = openWindow<ExpDir>("ExpDir");
+    QPointer<ImpDirectory> imp = openWindow<ImpDirectory>("ImpDirectory");
+    QVERIFY(exp && imp);
+    p->close();
+    QTRY_VERIFY2(!exp && !imp && !p.form, "the dialogs go with the control panel");
+    QVERIFY(t.msgBox.shown.isEmpty());
+    QVERIFY(QDir(t.root()).entryList(QStringList{QStringLiteral("*.DEXP")}, QDir::Files).isEmpty());
+}
+
+QTEST_MAIN(TestDirectoryExchange)
+#include "tst_directory_exchange.moc"
