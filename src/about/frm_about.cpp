@@ -1,0 +1,213 @@
+#include "about/frm_about.h"
+
+#include "platform/code_page.h"
+#include "platform/msg_box.h"
+#include "platform/program_start.h"
+#include "platform/registry.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+
+#include <array>
+
+namespace {
+
+const QString kUnavailable = QStringLiteral("System Information Is Unavailable At This Time");
+
+// Only the rights a reader needs: query value, enumerate sub-keys, notify and
+// read control. Asking for write rights would lock out a user who may read the key.
+constexpr std::uint32_t kReadOnlyAccess = 0x20019;
+
+constexpr std::uint32_t kBufferSize = 1024;
+
+// One line of the etched rule, drawn as a filled strip from (x1, y) to x2 in twips.
+QWidget *ruleLine(QWidget *parent, const char *name, int x1, int x2, int y, int widthPixels, QColor colour)
+{
+    auto *line = new QWidget(parent);
+    line->setObjectName(QString::fromLatin1(name));
+    line->setGeometry(twips(x1), twips(y), twips(x2) - twips(x1) + 1, widthPixels);
+    QPalette palette = line->palette();
+    palette.setColor(QPalette::Window, colour);
+    line->setPalette(palette);
+    line->setAutoFillBackground(true);
+    return line;
+}
+
+// Closes a key when the lookup leaves, also when an error leaves it early.
+struct KeyCloser
+{
+    Registry &registry;
+    Registry::HKEY &key;
+    ~KeyCloser() { registry.RegCloseKey(key); }
+};
+
+} // namespace
+
+frmAbout::frmAbout(const Host &host) : m_host(host)
+{
+    buildWindow();
+}
+
+void frmAbout::buildWindow()
+{
+    setObjectName(QStringLiteral("frmAbout"));
+    setWindowTitle(QStringLiteral("About Quillstow"));
+    setFixedClientTwips(4800, 3495, false);
+
+    auto named = [](QWidget *control, const char *name) {
+        control->setObjectName(QString::fromLatin1(name));
+    };
+
+    cmdOK = new QPushButton(QStringLiteral("OK"), this);
+    named(cmdOK, "cmdOK");
+    placeTwips(cmdOK, 3480, 2640, 1260, 345);
+    cmdSysInfo = new QPushButton(QStringLiteral("&System Info..."), this);
+    named(cmdSysInfo, "cmdSysInfo");
+    placeTwips(cmdSysInfo, 3480, 3075, 1245, 345);
+    // Enter presses the button that has the focus; "OK" when no button has it.
+    cmdOK->setDefault(true);
+    cmdOK->setAutoDefault(true);
+    cmdSysInfo->setAutoDefault(true);
+
+    lblDescription = new QLabel(
+        QStringLiteral("This program allows the user to automatically backup important documents and files. It also has the "
+                       "ability to backup files to remote locations, such as network attached storeage."),
+        this);
+    named(lblDescription, "lblDescription");
+    placeTwips(lblDescription, 120, 1125, 3885, 1170);
+
+    lblDisclaimer = new QLabel(
+        QStringLiteral("Warning: this program is protected by copyright. It may be copied or passed on only as its "
+                       "copyright holders allow."),
+        this);
+    named(lblDisclaimer, "lblDisclaimer");
+    placeTwips(lblDisclaimer, 135, 2625, 3270, 825);
+
+    lblTitle = new QLabel(QStringLiteral("Auto Sync Quillstow"), this);
+    named(lblTitle, "lblTitle");
+    placeTwips(lblTitle, 120, 120, 3885, 480);
+    QFont titleFont = lblTitle->font();
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.6);
+    titleFont.setBold(true);
+    lblTitle->setFont(titleFont);
+
+    lblVersion = new QLabel(QStringLiteral("Version: 2.0.2"), this);
+    named(lblVersion, "lblVersion");
+    placeTwips(lblVersion, 120, 780, 3885, 225);
+
+    for (QLabel *label : {lblDescription, lblDisclaimer, lblTitle, lblVersion}) {
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setWordWrap(label == lblDescription || label == lblDisclaimer);
+    }
+
+    // The etched rule: a white line 2 wide with a grey one over its top edge.
+    Line1[0] = ruleLine(this, "Line1(0)", 105, 4680, 2460, 2, Qt::white);
+    Line1[1] = ruleLine(this, "Line1(1)", 90, 4680, 2445, 1, QColor(128, 128, 128));
+
+    setTabOrder(cmdOK, cmdSysInfo);
+    cmdOK->setFocus();
+
+    connect(cmdOK, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
+    connect(cmdSysInfo, &QPushButton::clicked, this, &frmAbout::cmdSysInfo_Click);
+}
+
+void frmAbout::keyPressEvent(QKeyEvent *event)
+{
+    // Esc stands for "OK", the cancel button; so does Enter where no button took it.
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
+            cmdOK->click();
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    Form::keyPressEvent(event);
+}
+
+void frmAbout::cmdOK_Click()
+{
+    Unload();
+}
+
+void frmAbout::cmdSysInfo_Click()
+{
+    StartSysInfo();
+}
+
+void frmAbout::StartSysInfo()
+{
+    try {
+        QString path;
+        if (!GetKeyValue(Registry::HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO"),
+                         QStringLiteral("PATH"), path)) {
+            // The other key names a folder, which must hold the viewer.
+            if (!GetKeyValue(Registry::HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools Location"),
+                             QStringLiteral("MSINFO"), path))
+                throw SysInfoError{QStringLiteral("neither key names the viewer")};
+            if (!m_host.programStart || m_host.programStart->Dir(path + QStringLiteral("\\MSINFO32.EXE")).isEmpty())
+                throw SysInfoError{QStringLiteral("the folder has no viewer")};
+            path += QStringLiteral("\\MSINFO32.EXE");
+        }
+        // The first key names the viewer itself; it is started without a test.
+        if (!m_host.programStart)
+            throw SysInfoError{QStringLiteral("programs cannot be started here")};
+        if (const auto error = m_host.programStart->Shell(path, ProgramStart::NormalFocus))
+            throw SysInfoError{*error};
+    } catch (const SysInfoError &) {
+        m_host.msgBox.show(kUnavailable, MsgBox::OkOnly);
+    }
+}
+
+bool frmAbout::GetKeyValue(const std::int32_t &KeyRoot, const QString &KeyName, const QString &SubKeyRef,
+                           QString &KeyVal)
+{
+    if (!m_host.registry) {
+        KeyVal.clear();
+        return false;
+    }
+    Registry &registry = *m_host.registry;
+    Registry::HKEY hKey = 0;
+    const KeyCloser closer{registry, hKey};
+
+    if (registry.RegOpenKeyExA(KeyRoot, codepage::encode(KeyName), 0, kReadOnlyAccess, hKey) != Registry::ERROR_SUCCESS) {
+        KeyVal.clear();
+        return false;
+    }
+
+    std::array<char, kBufferSize> buffer{};
+    std::uint32_t size = kBufferSize;
+    std::uint32_t type = 0;
+    if (registry.RegQueryValueExA(hKey, codepage::encode(SubKeyRef), nullptr, &type, buffer.data(), &size)
+        != Registry::ERROR_SUCCESS) {
+        KeyVal.clear();
+        return false;
+    }
+
+    // The size counts the terminating NUL of a text; only that one is dropped.
+    if (size == 0)
+        throw SysInfoError{QStringLiteral("a value of size 0")};
+    QByteArray bytes(buffer.data(), qsizetype(size));
+    if (bytes.endsWith('\0'))
+        bytes.chop(1);
+
+    if (type == 1) {
+        const auto text = codepage::decode(bytes);
+        if (!text)
+            throw SysInfoError{QStringLiteral("a text that is not in the code page")};
+        KeyVal = *text;
+    } else if (type == 4) {
+        // A number's bytes, from the most significant down; each byte one code.
+        QString hex = QStringLiteral("&h");
+        for (qsizetype i = bytes.size() - 1; i >= 0; --i)
+            hex += QStringLiteral("%1").arg(uint(uchar(bytes[i])), 2, 16, QLatin1Char('0')).toUpper();
+        KeyVal = hex;
+    }
+    // Any other type leaves KeyVal as it was.
+    return true;
+}

@@ -1,0 +1,26 @@
+#pragma once
+#include "platform/program_start.h"
+
+#include <QList>
+#include <QString>
+
+// A program start that records what would be started instead of starting it.
+// A start succeeds where the real one would find a program file: where the
+// file test finds a normal file at the path; `refuse` makes every start fail.
+class ScriptedProgramStart final : public ProgramStart
+{
+public:
+    struct Started
+    {
+        QString path;
+        int windowStyle;
+        bool succeeded;
+    };
+
+    using ProgramStart::ProgramStart;
+    std::optional<QString> Shell(const QString &path, int windowStyle) override;
+
+    bool refuse = false;
+    QList<Started> requests; // every call, in order
+    QStringList started() const; // the paths that did start
+};
