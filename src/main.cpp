@@ -4,9 +4,12 @@
 #include "platform/form.h"
 #include "platform/msg_box.h"
 #include "platform/program_end.h"
+#include "platform/program_start.h"
 #include "platform/qt_file_dialog.h"
+#include "platform/registry.h"
 
 #include <QApplication>
+#include <QDebug>
 #include <QIcon>
 
 int main(int argc, char *argv[])
@@ -25,6 +28,14 @@ int main(int argc, char *argv[])
     Host host{drives, msgBox, end, appPath(drives, QCoreApplication::applicationDirPath())};
     QtFileDialogService fileDialogs(drives);
     host.fileDialogs = &fileDialogs;
+    // The registry store: the user's own replaces the one that ships with the program.
+    QStringList registryWarnings;
+    Registry registry = loadRegistry(registryStoreCandidates(QCoreApplication::applicationDirPath()), &registryWarnings);
+    for (const QString &warning : std::as_const(registryWarnings))
+        qWarning().noquote() << warning;
+    host.registry = &registry;
+    QtProgramStart programStart(drives);
+    host.programStart = &programStart;
 
     // The control panel is the start-up window; the program ends with its last window.
     auto *panel = new Form1(host);

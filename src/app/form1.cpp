@@ -155,6 +155,7 @@ void Form1::closeDialogs()
     m_expDir.Discard();
     m_impDirectory.Discard();
     m_autoSync.Discard();
+    m_about.Discard();
 }
 
 // ---- the model's operations ----
@@ -270,5 +271,5 @@ void Form1::Exit_Click()
 
 void Form1::About_Click()
 {
-    // About box
+    m_about.Show();
 }

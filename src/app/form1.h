@@ -1,4 +1,5 @@
 #pragma once
+#include "about/frm_about.h"
 #include "app/control_panel.h"
 #include "exchange/exp_dir.h"
 #include "exchange/imp_directory.h"
@@ -64,6 +65,7 @@ private:
     FormSlot<ExpDir> m_expDir{[this] { return new ExpDir(m_host); }};
     FormSlot<ImpDirectory> m_impDirectory{[this] { return new ImpDirectory(m_host); }};
     FormSlot<AutoSync> m_autoSync{[this] { return new AutoSync(m_host); }};
+    FormSlot<frmAbout> m_about{[this] { return new frmAbout(m_host); }};
 
     QGroupBox *Frame1 = nullptr;
     QListWidget *Files = nullptr;
