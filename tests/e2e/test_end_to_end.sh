@@ -1,0 +1,259 @@
+#!/usr/bin/env bash
+# Quillstow as a person uses it: the real executable in a real X server
+# (Xvfb, with openbox as the window manager), driven with xdotool and wmctrl.
+# Every check is on files: the settings file a run leaves, byte for byte, and
+# the files a backup copies. Screenshots of each window go to
+# <build>/screenshots/e2e/.
+#   test_end_to_end.sh <quillstow executable> <build dir>
+# Exit 77 (skipped) only where no X server can be started.
+set -euo pipefail
+
+EXE=$(readlink -f "$1")
+BUILD=$(readlink -f "$2")
+HERE=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
+# shellcheck source=x_session.sh
+source "$HERE/x_session.sh"
+# shellcheck source=settings_dat.sh
+source "$HERE/settings_dat.sh"
+
+T=$(mktemp -d /tmp/quillstow-e2e.XXXXXX)
+SHOTS=$BUILD/screenshots/e2e
+APP_PID=""
+cleanup() {
+    local rc=$?
+    xs_stop
+    if [ "$rc" -ne 0 ] && [ "$rc" -ne 77 ] && [ -s "$T/app.log" ]; then
+        echo "--- program output ---" >&2
+        tail -n 40 "$T/app.log" >&2
+    fi
+    rm -rf "$T"
+    exit "$rc"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+mkdir -p "$SHOTS" "$T/x"
+rc=0
+xs_start "$T/x" || rc=$?
+[ "$rc" -eq 0 ] || exit "$rc"
+
+# ---- a home of its own, a mapped drive and folders to back up ----
+# The program's folder is a copy, so BackupSettings.dat lands there and
+# nowhere near the build folder or the real user's files.
+APP=$T/app
+USERS=$T/users
+HOME_DIR=$USERS/ann
+NAS=$T/nas # what drive D: stands for: a mounted share, here a plain folder
+mkdir -p "$APP" "$HOME_DIR/.config/quillstow/drives" "$HOME_DIR/.local/share" "$HOME_DIR/.cache" \
+    "$T/run" "$NAS" "$T/backup" "$T/exchange" "$T/data/docs/sub" "$T/data/photos" "$HOME_DIR/old"
+chmod 700 "$T/run"
+cp "$EXE" "$APP/quillstow"
+[ -f "$(dirname "$EXE")/registry.reg" ] && cp "$(dirname "$EXE")/registry.reg" "$APP/"
+ln -s "$NAS" "$HOME_DIR/.config/quillstow/drives/d:"
+
+printf 'alpha\n' >"$T/data/docs/a.txt"
+printf 'bravo\n' >"$T/data/docs/b.txt"
+printf 'hidden\n' >"$T/data/docs/.secret"
+printf 'deeper\n' >"$T/data/docs/sub/c.txt"
+head -c 70000 /dev/urandom >"$T/data/photos/p.jpg"
+printf 'from photos\n' >"$T/data/photos/report.txt"
+printf 'notes\n' >"$HOME_DIR/notes.txt"
+printf 'from ann\n' >"$HOME_DIR/report.txt"
+printf 'old\n' >"$HOME_DIR/old/x.txt"
+printf 'shell\n' >"$HOME_DIR/.profile"
+
+dos() { local p=${1//\//\\}; printf 'C:%s' "$p"; } # POSIX -> drive letter C:
+DOCS=$(dos "$T/data/docs")
+PHOTOS=$(dos "$T/data/photos")
+# The folder list reaches ann through the users' junction and names it so.
+ANN='C:\Documents and Settings\ann'
+BACKUP=$(dos "$T/backup")\\
+SETTINGS=$APP/BackupSettings.dat
+
+start_app() {
+    (
+        cd "$APP"
+        exec env -i PATH="$PATH" HOME="$HOME_DIR" LANG=C.UTF-8 DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb \
+            XDG_CONFIG_HOME="$HOME_DIR/.config" XDG_DATA_HOME="$HOME_DIR/.local/share" \
+            XDG_CACHE_HOME="$HOME_DIR/.cache" XDG_RUNTIME_DIR="$T/run" \
+            ${ASAN_OPTIONS:+ASAN_OPTIONS="$ASAN_OPTIONS"} ${UBSAN_OPTIONS:+UBSAN_OPTIONS="$UBSAN_OPTIONS"} \
+            ${LSAN_OPTIONS:+LSAN_OPTIONS="$LSAN_OPTIONS"} \
+            "$APP/quillstow"
+    ) >>"$T/app.log" 2>&1 &
+    APP_PID=$!
+    XS_PIDS+=("$APP_PID")
+    PANEL=$(xs_wait_window "Quillstow Control Panel" 15) || xs_fail "the control panel did not appear"
+    # The client area below the menu bar is 4755 twips high.
+    MENU_H=$(($(xs_height "$PANEL") - $(tw 4755)))
+}
+
+# The program must end by itself (last window closed, or File > Exit).
+wait_app_end() {
+    local what=$1
+    for _ in $(seq 100); do
+        kill -0 "$APP_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$APP_PID" 2>/dev/null && xs_fail "$what: the program is still running"
+    local status=0
+    wait "$APP_PID" || status=$?
+    [ "$status" -eq 0 ] || xs_fail "$what: the program ended with status $status"
+    APP_PID=""
+}
+
+tw() { echo $((($1 + 7) / 15)); } # twips to pixels, as the program places controls
+# The centre of a control placed at (left, top, width, height) twips, offset by
+# its frame's position and the menu bar.
+centre() { # window left top width height [frame-left frame-top] [menu-height]
+    local id=$1 l=$2 t=$3 w=$4 h=$5 fl=${6:-0} ft=${7:-0} mh=${8:-0}
+    xs_click "$id" $(($(tw "$fl") + $(tw "$l") + $(tw "$w") / 2)) $((mh + $(tw "$ft") + $(tw "$t") + $(tw "$h") / 2))
+}
+# Control panel controls: Frame1 at 120,120; Frame2 at 120,3480.
+panel_click() { centre "$PANEL" "$@"; }
+click_files_row0() { xs_click "$PANEL" 60 $((MENU_H + $(tw 120) + $(tw 240) + 10)); }
+click_delete() { panel_click 5880 2880 1335 255 120 120 "$MENU_H"; }
+click_add_directory() { panel_click 120 2880 1215 255 120 120 "$MENU_H"; }
+click_change_location() { panel_click 120 840 2055 255 120 3480 "$MENU_H"; }
+click_auto_backup() { panel_click 2280 840 1695 255 120 3480 "$MENU_H"; }
+click_backup_now() { panel_click 5880 840 1335 255 120 3480 "$MENU_H"; }
+
+# Delete Directory on the first line, confirmed in the message box.
+delete_first_line() {
+    click_files_row0
+    click_delete
+    local box
+    box=$(xs_wait_window "Confirm Removal") || xs_fail "Delete Directory asked nothing"
+    [ -n "${1:-}" ] && xs_screenshot "$box" "$SHOTS/$1.png"
+    xs_key "$box" Return
+    xs_wait_gone "Confirm Removal" || xs_fail "the removal question stayed open"
+}
+
+# File > Exit through the menu, as a person picks it: the last item.
+file_exit() {
+    xs_click "$PANEL" 15 $((MENU_H / 2))
+    xs_key "$PANEL" Up Return
+}
+
+# ==== 1. A prepared list is shown, and the close box saves it ====
+xs_log "1. start on a prepared settings file"
+sd_make "$T/prepared.dat" "$BACKUP" "$DOCS" "$PHOTOS"
+cp "$T/prepared.dat" "$SETTINGS"
+sd_scribble "$SETTINGS" # unused bytes that only a real save clears
+start_app
+xs_screenshot "$PANEL" "$SHOTS/control-panel.png"
+
+# The window icon comes from the program's own SVG.
+icon=$(xprop -id "$PANEL" _NET_WM_ICON)
+[[ $icon == "_NET_WM_ICON(CARDINAL) = "* ]] \
+    || xs_fail "the control panel has no window icon (is libqt6svg6 installed?): $icon"
+class=$(xprop -id "$PANEL" WM_CLASS)
+[[ $class == *'"quillstow"'* ]] || xs_fail "WM_CLASS does not match the launcher's StartupWMClass: $class"
+
+click_auto_backup
+win=$(xs_wait_window "Auto Sync Settings") || xs_fail "Auto Backup Interval opened no window"
+xs_screenshot "$win" "$SHOTS/auto-sync-settings.png"
+xs_close "$win"
+xs_wait_gone "Auto Sync Settings" || xs_fail "the auto sync window did not close"
+
+xs_close "$PANEL"
+wait_app_end "closing the control panel"
+sd_expect_same "the close box saves the list it loaded" "$T/prepared.dat" "$SETTINGS"
+
+# ==== 2. File > Exit saves nothing ====
+xs_log "2. a change, then File > Exit"
+touch -d '2001-01-01 00:00' "$SETTINGS"
+start_app
+delete_first_line confirm-removal
+file_exit
+wait_app_end "File > Exit"
+sd_expect_same "File > Exit leaves the settings file as it was" "$T/prepared.dat" "$SETTINGS"
+[ "$(stat -c %Y "$SETTINGS")" = "$(date -d '2001-01-01 00:00' +%s)" ] || xs_fail "File > Exit rewrote the settings file"
+
+# ==== 3. Add Directory, a location on mapped drive D:, Backup NOW ====
+xs_log "3. edit the list, choose D:, back up"
+start_app
+delete_first_line # DOCS goes; PHOTOS stays
+
+click_add_directory
+win=$(xs_wait_window "Add Directory") || xs_fail "Add Directory opened no window"
+xs_screenshot "$win" "$SHOTS/add-directory.png"
+centre "$win" 4680 600 1215 375 # "My Documents": the folder of the users' folders, $T/users
+xs_key "$win" Tab End           # into the folder list; its last entry is the one sub-folder, ann
+centre "$win" 3360 2520 1215 375 # "Add Directory"
+xs_wait_gone "Add Directory" || xs_fail "Add Directory stayed open after adding"
+
+click_change_location
+win=$(xs_wait_window "Change Backup Folder") || xs_fail "Change Backup Location opened no window"
+centre "$win" 960 120 3495 315 # the drive list drops down: C:, then D:
+xs_key "$win" Down Return
+sleep 0.4 # the chosen-folder line follows the folder list on a 100 ms timer
+xs_screenshot "$win" "$SHOTS/change-backup-folder.png"
+centre "$win" 3600 2880 855 255 # "Ok"
+xs_wait_gone "Change Backup Folder" || xs_fail "Ok left the Change Backup Folder window open"
+
+click_backup_now
+# The run holds the window until it is done; its copies are what counts.
+expect_copy() { # source, name in the backup
+    local copy=$NAS/$2
+    for _ in $(seq 100); do
+        [ -f "$copy" ] && cmp -s "$1" "$copy" && return 0
+        sleep 0.1
+    done
+    xs_fail "Backup NOW: $copy is not a copy of $1"
+}
+expect_copy "$T/data/photos/p.jpg" p.jpg
+expect_copy "$HOME_DIR/report.txt" report.txt # the later directory wins a name clash
+expect_copy "$HOME_DIR/notes.txt" notes.txt
+for absent in a.txt b.txt x.txt c.txt .profile .secret old sub; do
+    [ ! -e "$NAS/$absent" ] || xs_fail "Backup NOW copied $absent, which is not a listed directory's visible file"
+done
+[ -z "$(ls -A "$T/backup")" ] || xs_fail "Backup NOW wrote into the old location"
+xs_screenshot "$PANEL" "$SHOTS/control-panel-after-backup.png"
+
+xs_close "$PANEL"
+wait_app_end "closing the control panel"
+sd_make "$T/edited.dat" 'D:\\' "$PHOTOS" "$ANN"
+sd_expect_same "the list and location chosen in the dialogs are saved" "$T/edited.dat" "$SETTINGS"
+
+# ==== 4. Export the list, change it, import the export ====
+xs_log "4. export, change, import"
+start_app
+xs_key "$PANEL" ctrl+e
+win=$(xs_wait_window "Export Directory List") || xs_fail "File > Export opened no window"
+centre "$win" 3480 1200 1095 255 # "Browse..."
+dlg=$(xs_wait_window "Save As") || xs_fail "Browse... opened no file dialog"
+xs_screenshot "$dlg" "$SHOTS/export-save-as.png"
+xs_type "$dlg" "$T/exchange/list.DEXP"
+xs_key "$dlg" Return
+xs_wait_gone "Save As" || xs_fail "the file dialog did not take the typed name"
+xs_screenshot "$win" "$SHOTS/export-directory-list.png"
+centre "$win" 3360 1680 1215 255 # "Export"
+box=$(xs_wait_window "Quillstow") || xs_fail "Export reported nothing"
+xs_screenshot "$box" "$SHOTS/export-done.png"
+xs_key "$box" Return
+xs_wait_gone "Export Directory List" || xs_fail "the export dialog stayed open after exporting"
+sd_expect_same "the export is the list as it was saved" "$T/edited.dat" "$T/exchange/list.DEXP"
+
+delete_first_line # PHOTOS goes; the close saves that
+xs_close "$PANEL"
+wait_app_end "closing the control panel"
+sd_make "$T/changed.dat" 'D:\\' "$ANN"
+sd_expect_same "the change after the export is saved" "$T/changed.dat" "$SETTINGS"
+
+start_app
+xs_key "$PANEL" ctrl+i
+win=$(xs_wait_window "Import Directory List") || xs_fail "File > Import opened no window"
+xs_key "$win" ctrl+a
+xs_type "$win" "$(dos "$T/exchange/list.DEXP")"
+xs_screenshot "$win" "$SHOTS/import-directory-list.png"
+centre "$win" 3360 1440 1215 255 # "Import"
+box=$(xs_wait_window "Import Directory") || xs_fail "Import asked nothing"
+xs_screenshot "$box" "$SHOTS/import-question.png"
+xs_key "$box" Return # Yes is the default
+box=$(xs_wait_window "Quillstow") || xs_fail "Import reported nothing"
+xs_screenshot "$box" "$SHOTS/import-done.png"
+xs_key "$box" Return
+wait_app_end "the end after an import" # at once, without saving the list in memory
+sd_expect_same "the import replaces the settings file with the export" "$T/exchange/list.DEXP" "$SETTINGS"
+
+xs_log "passed"
