@@ -48,7 +48,14 @@ mkdir -p "$APP" "$HOME_DIR/.config/quillstow/drives" "$HOME_DIR/.local/share" "$
     "$T/run" "$NAS" "$T/backup" "$T/exchange" "$T/data/docs/sub" "$T/data/photos" "$HOME_DIR/old"
 chmod 700 "$T/run"
 cp "$EXE" "$APP/quillstow"
-[ -f "$(dirname "$EXE")/registry.reg" ] && cp "$(dirname "$EXE")/registry.reg" "$APP/"
+# The default registry store lies beside the program (from the source tree
+# where the build folder has none).
+for store in "$(dirname "$EXE")/registry.reg" "$HERE/../../data/registry.reg"; do
+    if [ -f "$store" ]; then
+        cp "$store" "$APP/registry.reg"
+        break
+    fi
+done
 ln -s "$NAS" "$HOME_DIR/.config/quillstow/drives/d:"
 
 printf 'alpha\n' >"$T/data/docs/a.txt"
@@ -154,6 +161,14 @@ win=$(xs_wait_window "Auto Sync Settings") || xs_fail "Auto Backup Interval open
 xs_screenshot "$win" "$SHOTS/auto-sync-settings.png"
 xs_close "$win"
 xs_wait_gone "Auto Sync Settings" || xs_fail "the auto sync window did not close"
+
+# Help > About: the menu bar's third menu, reached from the first.
+xs_click "$PANEL" 15 $((MENU_H / 2))
+xs_key "$PANEL" Right Right Return
+win=$(xs_wait_window "About Quillstow") || xs_fail "Help > About opened no window"
+xs_screenshot "$win" "$SHOTS/about.png"
+xs_close "$win"
+xs_wait_gone "About Quillstow" || xs_fail "the About box did not close"
 
 xs_close "$PANEL"
 wait_app_end "closing the control panel"
