@@ -1,0 +1,32 @@
+#pragma once
+#include "platform/dir_list_box.h"
+
+#include <QTest>
+
+// Clicks (or double-clicks) the entry of a folder list whose full path is
+// given, on its row as a person does. False when no entry has that path.
+inline bool clickEntry(DirListBox *list, const QString &path, bool twice = false,
+                       Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    for (int i = 0; i < list->ListCount(); ++i) {
+        if (list->List(i) != path)
+            continue;
+        list->scrollToItem(list->item(i));
+        const QPoint at = list->visualItemRect(list->item(i)).center();
+        if (twice)
+            QTest::mouseDClick(list->viewport(), Qt::LeftButton, modifiers, at);
+        else
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers, at);
+        return true;
+    }
+    return false;
+}
+
+// Every entry's full path, in order.
+inline QStringList entries(const DirListBox *list)
+{
+    QStringList out;
+    for (int i = 0; i < list->ListCount(); ++i)
+        out << list->List(i);
+    return out;
+}
