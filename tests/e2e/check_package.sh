@@ -44,7 +44,7 @@ dpkg-deb -I "$DEB" | sed -n '/Package:/,$p'
 dpkg-deb -c "$DEB" | awk '{print $1, $6}'
 
 xs_log "lintian"
-lintian --info --pedantic "$DEB" 2>&1 | grep -v 'running with root privileges' || true
+lintian -I -E --pedantic "$DEB" 2>&1 | grep -v 'running with root privileges' || true
 lintian --fail-on error,warning "$DEB" >/dev/null 2>&1 || xs_fail "lintian reports errors or warnings"
 
 xs_log "desktop-file-validate and appstreamcli"
