@@ -1,0 +1,120 @@
+#include "dialogs/change_dir.h"
+
+#include "app/control_panel.h"
+#include "platform/dir_list_box.h"
+#include "platform/drive_list_box.h"
+#include "platform/msg_box.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+
+const QString kNetworkHelp = QStringLiteral(
+    "To change the backup location to a network drive, or network attached storage, you must first map the "
+    "network drive through My Comuter, then navigate to the mapped drive from this screen. Make sure you have "
+    "premission to access the folder your backing up to!");
+const QString kNoDirectory = QStringLiteral("No directory selected...");
+const QString kNoDirectoryTitle = QStringLiteral("Change Backup Location");
+const QString kUnavailable = QStringLiteral("That drive is unavailable at this time, please select another drive.");
+
+} // namespace
+
+ChangeDir::ChangeDir(const Host &host, ControlPanel &panel) : m_host(host), m_panel(panel)
+{
+    buildWindow();
+}
+
+void ChangeDir::buildWindow()
+{
+    setObjectName(QStringLiteral("ChangeDir"));
+    setWindowTitle(QStringLiteral("Change Backup Folder"));
+    setFixedClientTwips(4560, 3210, true);
+
+    auto named = [](QWidget *control, const char *name) {
+        control->setObjectName(QString::fromLatin1(name));
+    };
+
+    // Both lists start on the process's current drive and folder.
+    Drive1 = new DriveListBox(m_host.drives, this);
+    named(Drive1, "Drive1");
+    placeTwips(Drive1, 960, 120, 3495, 315);
+    Label1 = new QLabel(QStringLiteral("Drive:"), this);
+    named(Label1, "Label1");
+    placeTwips(Label1, 120, 120, 735, 255);
+    Dir1 = new DirListBox(m_host.drives, this);
+    named(Dir1, "Dir1");
+    placeTwips(Dir1, 120, 480, 4335, 1890);
+    Label2 = new QLabel(this);
+    named(Label2, "Label2");
+    Label2->setWordWrap(true);
+    Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    placeTwips(Label2, 120, 2400, 4335, 495);
+    Command1 = new QPushButton(QStringLiteral("Network Help"), this);
+    named(Command1, "Command1");
+    placeTwips(Command1, 120, 2880, 1215, 255);
+    Command2 = new QPushButton(QStringLiteral("Ok"), this);
+    named(Command2, "Command2");
+    placeTwips(Command2, 3600, 2880, 855, 255);
+
+    for (QLabel *label : {Label1, Label2})
+        label->setTextFormat(Qt::PlainText);
+    for (QPushButton *button : {Command1, Command2}) {
+        // Neither Enter nor Esc stands for a button here: Enter opens the highlighted folder.
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
+    setTabOrder(Drive1, Dir1);
+    setTabOrder(Dir1, Command1);
+    setTabOrder(Command1, Command2);
+
+    connect(Drive1, &DriveListBox::Change, this, &ChangeDir::Drive1_Change);
+    connect(Command1, &QPushButton::clicked, this, &ChangeDir::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &ChangeDir::Command2_Click);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(100);
+    connect(Timer1, &QTimer::timeout, this, &ChangeDir::Timer1_Timer);
+    Timer1->start();
+}
+
+void ChangeDir::Drive1_Change()
+{
+    if (!Dir1->setPath(Drive1->Drive()))
+        return;
+    // Choosing C: below runs this handler again; a C: that cannot be read
+    // either is left to the outer run, so the warning comes once.
+    if (m_fallingBack)
+        return;
+    m_fallingBack = true;
+    Drive1->setDrive(QStringLiteral("C:\\"));
+    m_fallingBack = false;
+    m_host.msgBox.show(kUnavailable, MsgBox::Exclamation);
+}
+
+// Only the open folder reaches the display, never the one merely highlighted.
+void ChangeDir::Timer1_Timer()
+{
+    Label2->setText(Dir1->Path());
+}
+
+// Network Help
+void ChangeDir::Command1_Click()
+{
+    m_host.msgBox.show(kNetworkHelp, MsgBox::Information);
+}
+
+// Ok: the displayed folder with "\" after it, whatever it ends with.
+void ChangeDir::Command2_Click()
+{
+    const QString shown = Label2->text();
+    if (shown.isEmpty()) {
+        m_host.msgBox.show(kNoDirectory, MsgBox::Critical, kNoDirectoryTitle);
+        return;
+    }
+    m_panel.ChangeDirectory(shown + u'\\');
+    Unload();
+}
