@@ -156,6 +156,8 @@ void Form1::closeDialogs()
     m_impDirectory.Discard();
     m_autoSync.Discard();
     m_about.Discard();
+    m_addDir.Discard();
+    m_changeDir.Discard();
 }
 
 // ---- the model's operations ----
@@ -223,12 +225,12 @@ void Form1::Command6_Click()
 
 void Form1::Command4_Click()
 {
-    // Add Directory dialog
+    m_addDir.Show();
 }
 
 void Form1::Command1_Click()
 {
-    // Change Backup Location dialog
+    m_changeDir.Show();
 }
 
 void Form1::Command2_Click()

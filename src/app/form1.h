@@ -3,7 +3,9 @@
 #include "app/control_panel.h"
 #include "exchange/exp_dir.h"
 #include "exchange/imp_directory.h"
+#include "dialogs/add_dir.h"
 #include "dialogs/auto_sync.h"
+#include "dialogs/change_dir.h"
 #include "platform/file_list_box.h"
 #include "platform/form.h"
 #include "platform/host.h"
@@ -66,6 +68,8 @@ private:
     FormSlot<ImpDirectory> m_impDirectory{[this] { return new ImpDirectory(m_host); }};
     FormSlot<AutoSync> m_autoSync{[this] { return new AutoSync(m_host); }};
     FormSlot<frmAbout> m_about{[this] { return new frmAbout(m_host); }};
+    FormSlot<AddDir> m_addDir{[this] { return new AddDir(m_host, *this); }};
+    FormSlot<ChangeDir> m_changeDir{[this] { return new ChangeDir(m_host, *this); }};
 
     QGroupBox *Frame1 = nullptr;
     QListWidget *Files = nullptr;
