@@ -80,6 +80,7 @@ private Q_SLOTS:
     void openAndClose();
     void queryBuffer();
     void storeLookup();
+    void shippedStore();
 };
 
 void TestRegistry::values_data()
@@ -354,6 +355,24 @@ void TestRegistry::storeLookup()
     QCOMPARE(readValue(fallback, kKey, "from").data, QByteArray("beside\0", 7));
     QVERIFY2(warnings.size() == 1 && warnings.first().contains(QStringLiteral("not a registry store")),
              qPrintable(warnings.join(u'|')));
+}
+
+// The store that ships with the program names Debian's viewer, as the About box reads it.
+void TestRegistry::shippedStore()
+{
+    const QString path = QFINDTESTDATA("../../data/registry.reg");
+    QVERIFY2(!path.isEmpty(), "data/registry.reg is there");
+    QStringList warnings;
+    Registry reg = loadRegistry({path}, &warnings);
+    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(u'|')));
+    Registry::HKEY h = 0;
+    QCOMPARE(reg.RegOpenKeyExA(Registry::HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO", 0, 0x20019, h), 0L);
+    char buffer[1024];
+    std::uint32_t type = 0, size = sizeof buffer;
+    QCOMPARE(reg.RegQueryValueExA(h, "PATH", nullptr, &type, buffer, &size), 0L);
+    QCOMPARE(type, 1u);
+    QCOMPARE(QByteArray(buffer, size), QByteArray("C:\\usr\\bin\\hardinfo\0", 20));
+    reg.RegCloseKey(h);
 }
 
 QTEST_GUILESS_MAIN(TestRegistry)
