@@ -10,6 +10,9 @@ namespace registry {
 
 namespace {
 
+constexpr qsizetype kMaxDepth = 512;
+constexpr qsizetype kMaxKeyName = 255;
+
 const QString kHeader4 = QStringLiteral("REGEDIT4");
 const QString kHeader5 = QStringLiteral("Windows Registry Editor Version 5.00");
 
@@ -158,20 +161,36 @@ private:
             problem(QStringLiteral("a key path with an empty name"));
             return;
         }
+        // The host's own limits; they also keep a hostile store from costing
+        // time that grows with the square of its size.
+        if (parts.size() - 1 > kMaxDepth) {
+            problem(QStringLiteral("a key more than %1 levels deep").arg(kMaxDepth));
+            return;
+        }
+        if (std::any_of(parts.begin(), parts.end(), [](QStringView p) { return p.size() > kMaxKeyName; })) {
+            problem(QStringLiteral("a key name longer than %1 characters").arg(kMaxKeyName));
+            return;
+        }
         QString written = *root;
         for (qsizetype i = 1; i < parts.size(); ++i)
             written += u'\\' + parts[i].toString();
         const QString folded = fold(written);
         if (remove) {
             // The key goes with everything below it.
+            // Every key's parents are in the store, so a key that is not there has nothing below it.
+            if (!result.store.keys.contains(folded))
+                return;
             const QString below = folded + u'\\';
             result.store.keys.removeIf([&](const auto &entry) { return entry.key() == folded || entry.key().startsWith(below); });
             return;
         }
         // The keys on the way exist too, as an import creates them.
-        QString ancestor;
+        QString ancestor = *root;
         for (qsizetype i = 0; i < parts.size(); ++i) {
-            ancestor = i == 0 ? *root : ancestor + u'\\' + parts[i].toString();
+            if (i > 0) {
+                ancestor += u'\\';
+                ancestor += parts[i];
+            }
             Key &key = result.store.keys[fold(ancestor)];
             if (key.path.isEmpty())
                 key.path = ancestor;

@@ -81,6 +81,7 @@ private Q_SLOTS:
     void queryBuffer();
     void storeLookup();
     void shippedStore();
+    void hostLimits();
 };
 
 void TestRegistry::values_data()
@@ -373,6 +374,30 @@ void TestRegistry::shippedStore()
     QCOMPARE(type, 1u);
     QCOMPARE(QByteArray(buffer, size), QByteArray("C:\\usr\\bin\\hardinfo\0", 20));
     reg.RegCloseKey(h);
+}
+
+// Keys as deep and names as long as the host allows load; beyond that a key
+// line is skipped (a very deep path made loading take minutes).
+void TestRegistry::hostLimits()
+{
+    QByteArray deepest = "HKEY_LOCAL_MACHINE";
+    for (int i = 0; i < 512; ++i)
+        deepest += "\\k";
+    const QByteArray longest(255, 'n');
+    const QByteArray text = "REGEDIT4\r\n"
+                            "[" + deepest + "]\r\n\"ok\"=\"1\"\r\n"
+                            "[" + deepest + "\\k]\r\n\"deep\"=\"2\"\r\n"
+                            "[HKEY_LOCAL_MACHINE\\" + longest + "]\r\n\"ok\"=\"3\"\r\n"
+                            "[HKEY_LOCAL_MACHINE\\" + longest + "n]\r\n\"long\"=\"4\"\r\n"
+                            "[-HKEY_LOCAL_MACHINE\\absent]\r\n";
+    const registry::ParseResult parsed = parse(text);
+    QVERIFY2(parsed.problems.size() == 4, qPrintable(parsed.problems.join(u'|')));
+    QVERIFY2(parsed.problems[0].contains(QStringLiteral("512 levels")), qPrintable(parsed.problems[0]));
+    QVERIFY2(parsed.problems[2].contains(QStringLiteral("255 characters")), qPrintable(parsed.problems[2]));
+    Registry reg(parsed.store);
+    QCOMPARE(readValue(reg, deepest.mid(19), "ok").data, QByteArray("1\0", 2));
+    QCOMPARE(readValue(reg, longest, "ok").data, QByteArray("3\0", 2));
+    QCOMPARE(parsed.store.keys.size(), 512 + 1 + 1); // the chain, the long key, the root
 }
 
 QTEST_GUILESS_MAIN(TestRegistry)
