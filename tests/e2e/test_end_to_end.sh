@@ -84,7 +84,7 @@ start_app() {
             XDG_CONFIG_HOME="$HOME_DIR/.config" XDG_DATA_HOME="$HOME_DIR/.local/share" \
             XDG_CACHE_HOME="$HOME_DIR/.cache" XDG_RUNTIME_DIR="$T/run" \
             ${ASAN_OPTIONS:+ASAN_OPTIONS="$ASAN_OPTIONS"} ${UBSAN_OPTIONS:+UBSAN_OPTIONS="$UBSAN_OPTIONS"} \
-            ${LSAN_OPTIONS:+LSAN_OPTIONS="$LSAN_OPTIONS"} \
+            LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$HERE/lsan.supp" \
             "$APP/quillstow"
     ) >>"$T/app.log" 2>&1 &
     APP_PID=$!
