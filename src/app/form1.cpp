@@ -1,10 +1,13 @@
 #include "app/form1.h"
 
+#include "backup/backup_run.h"
 #include "platform/code_page.h"
+#include "platform/file_system_object.h"
 #include "platform/msg_box.h"
 #include "platform/program_end.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
@@ -199,7 +202,13 @@ void Form1::ChangeDirectory(const QString &NewDir)
 
 void Form1::BackupAll()
 {
-    // The backup run comes with its own engine.
+    // The run holds the window until it is done; the cursor says so.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    FileSystemObject fso(m_host.drives);
+    const BackupOutcome outcome = runBackup(m_model.DirList, m_model.count(), m_model.Settings[0].toText(), File1, fso);
+    QApplication::restoreOverrideCursor();
+    if (outcome.failed())
+        m_host.msgBox.show(backupFailureMessage(outcome), MsgBox::Exclamation);
 }
 
 // Delete Directory

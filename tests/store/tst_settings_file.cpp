@@ -336,7 +336,7 @@ void TestSettingsFile::saveOntoFullExt4LeavesOldFile()
     fs.fill();
     SettingsFile file(t.drives, app);
     SettingsModel model = file.LoadSettings();
-    model.DirList[7] = QStringLiteral("C:\Seven");
+    model.DirList[7] = QStringLiteral("C:\\Seven");
     QVERIFY2(file.SaveSettings(model), "no room for the new file: reported");
     QVERIFY2(readAll(path) == old, "the old file is whole");
     QCOMPARE(QDir(fs.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
