@@ -1,0 +1,258 @@
+#include "app/form1.h"
+#include "backup/backup_run.h"
+#include "platform/file_list_box.h"
+#include "platform/file_system_object.h"
+#include "store/settings_file.h"
+#include "support/fault_fs.h"
+#include "support/scripted_host.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QStringList everythingIn(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// One backup run over the given entries; the listing may come from an earlier run.
+struct Run
+{
+    explicit Run(TestHost &t) : host(t), listing(t.drives), fso(t.drives) {}
+
+    BackupOutcome operator()(const QStringList &entries, const QString &location)
+    {
+        std::array<QString, SettingsModel::kDirSlots> dirs;
+        for (int i = 0; i < entries.size(); ++i)
+            dirs[i] = entries[i];
+        return runBackup(dirs, int(entries.size()), location, listing, fso);
+    }
+
+    TestHost &host;
+    FileListBox listing;
+    FileSystemObject fso;
+};
+
+} // namespace
+
+// The backup run on real folders made by each test.
+class TestBackupRun : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void flatCopyOfPlainFilesOnly();
+    void laterDirectoryWinsANameClash();
+    void readOnlyFileCopiedAndReplacedNextRun();
+    void driveRootEntryWithDoubledSeparator();
+    void emptyListCopiesNothingFromTheCurrentFolder();
+    void missingLocationCopiesNothingAndSaysWhy();
+    void unavailableFolderBetweenTwoGoodOnes();
+    void oneFileThatCannotBeCopiedIsSkipped();
+    void fullDiskLeavesEarlierCopiesIntact();
+    void backupNowReportsOnlyARunThatFailed();
+};
+
+void TestBackupRun::flatCopyOfPlainFilesOnly()
+{
+    TestHost t;
+    writeFile(t.posix(QStringLiteral("docs/a.txt")), "a");
+    writeFile(t.posix(QStringLiteral("docs/b.txt")), "b");
+    writeFile(t.posix(QStringLiteral("docs/.hidden")), "h");
+    writeFile(t.posix(QStringLiteral("docs/sub/deep.txt")), "deep");
+    QVERIFY(::mkfifo(QFile::encodeName(t.posix(QStringLiteral("docs/pipe"))).constData(), 0644) == 0);
+    QDir(t.root()).mkpath(QStringLiteral("backup"));
+
+    Run run(t);
+    const BackupOutcome outcome = run({t.dos(QStringLiteral("docs"))}, t.dos(QStringLiteral("backup")) + u'\\');
+    QVERIFY2(!outcome.failed(), qPrintable(outcome.firstFailure));
+    QCOMPARE(outcome.filesCopied, 2);
+    QCOMPARE(everythingIn(t.posix(QStringLiteral("backup"))), (QStringList{QStringLiteral("a.txt"), QStringLiteral("b.txt")}));
+    QCOMPARE(readFile(t.posix(QStringLiteral("backup/b.txt"))), QByteArray("b"));
+}
+
+void TestBackupRun::laterDirectoryWinsANameClash()
+{
+    TestHost t;
+    writeFile(t.posix(QStringLiteral("one/report.doc")), "from one");
+    writeFile(t.posix(QStringLiteral("two/report.doc")), "from two");
+    QDir(t.root()).mkpath(QStringLiteral("backup"));
+    Run run(t);
+    const QStringList list{t.dos(QStringLiteral("one")), t.dos(QStringLiteral("two"))};
+    QVERIFY(!run(list, t.dos(QStringLiteral("backup")) + u'\\').failed());
+    QCOMPARE(readFile(t.posix(QStringLiteral("backup/report.doc"))), QByteArray("from two"));
+    // A second run gives the same result, with nothing left over.
+    QVERIFY(!run(list, t.dos(QStringLiteral("backup")) + u'\\').failed());
+    QCOMPARE(everythingIn(t.posix(QStringLiteral("backup"))), QStringList{QStringLiteral("report.doc")});
+    QCOMPARE(readFile(t.posix(QStringLiteral("backup/report.doc"))), QByteArray("from two"));
+}
+
+void TestBackupRun::readOnlyFileCopiedAndReplacedNextRun()
+{
+    TestHost t;
+    const QString source = t.posix(QStringLiteral("docs/locked.txt"));
+    writeFile(source, "first");
+    ::chmod(QFile::encodeName(source).constData(), 0444);
+    QDir(t.root()).mkpath(QStringLiteral("backup"));
+    Run run(t);
+    const QString location = t.dos(QStringLiteral("backup")) + u'\\';
+    QVERIFY(!run({t.dos(QStringLiteral("docs"))}, location).failed());
+    ::chmod(QFile::encodeName(source).constData(), 0644);
+    writeFile(source, "second");
+    ::chmod(QFile::encodeName(source).constData(), 0444);
+    const BackupOutcome again = run({t.dos(QStringLiteral("docs"))}, location);
+    QVERIFY2(!again.failed(), qPrintable(again.firstFailure));
+    QCOMPARE(readFile(t.posix(QStringLiteral("backup/locked.txt"))), QByteArray("second"));
+}
+
+void TestBackupRun::driveRootEntryWithDoubledSeparator()
+{
+    TestHost t;
+    writeFile(t.posix(QStringLiteral("stick/photo.jpg")), "jpeg");
+    QDir(t.root()).mkpath(QStringLiteral("backup"));
+    t.mapDrive(u'E', t.posix(QStringLiteral("stick")));
+    Run run(t);
+    // A location with a doubled separator of its own works the same way.
+    const BackupOutcome outcome = run({QStringLiteral("E:\\")}, t.dos(QStringLiteral("backup")) + QStringLiteral("\\\\"));
+    QVERIFY2(!outcome.failed(), qPrintable(outcome.firstFailure));
+    QCOMPARE(readFile(t.posix(QStringLiteral("backup/photo.jpg"))), QByteArray("jpeg"));
+}
+
+void TestBackupRun::emptyListCopiesNothingFromTheCurrentFolder()
+{
+    TestHost t;
+    writeFile(t.posix(QStringLiteral("cwd/stray.txt")), "not listed");
+    QDir(t.root()).mkpath(QStringLiteral("backup"));
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(t.posix(QStringLiteral("cwd"))));
+    Run run(t);
+    const BackupOutcome outcome = run({}, t.dos(QStringLiteral("backup")) + u'\\');
+    QDir::setCurrent(before);
+    QVERIFY2(!outcome.failed(), "the empty free slot is no failure");
+    QCOMPARE(outcome.filesCopied, 0);
+    QVERIFY(everythingIn(t.posix(QStringLiteral("backup"))).isEmpty());
+}
+
+void TestBackupRun::missingLocationCopiesNothingAndSaysWhy()
+{
+    TestHost t;
+    writeFile(t.posix(QStringLiteral("docs/a.txt")), "a");
+    writeFile(t.posix(QStringLiteral("docs/b.txt")), "b");
+    Run run(t);
+    const BackupOutcome outcome = run({t.dos(QStringLiteral("docs"))}, t.dos(QStringLiteral("nowhere")) + u'\\');
+    QVERIFY(outcome.failed());
+    QCOMPARE(outcome.filesCopied, 0);
+    QCOMPARE(outcome.filesNotCopied, 2);
+    QCOMPARE(outcome.foldersNotOpened, 0);
+    QVERIFY2(outcome.firstFailure.contains(u"No such file"), qPrintable(outcome.firstFailure));
+    QVERIFY2(!QFileInfo::exists(t.posix(QStringLiteral("nowhere"))), "the location is never created");
+    const QString message = backupFailureMessage(outcome);
+    QVERIFY2(message.contains(u"2 files were not copied") && message.contains(outcome.firstFailure), qPrintable(message));
+}
+
+void TestBackupRun::unavailableFolderBetweenTwoGoodOnes()
+{
+    TestHost t;
+    writeFile(t.posix(QStringLiteral("first/one.txt")), "1");
+    writeFile(t.posix(QStringLiteral("third/three.txt")), "3");
+    QDir(t.root()).mkpath(QStringLiteral("backup"));
+    t.mapDrive(u'N', t.posix(QStringLiteral("unplugged")));
+    Run run(t);
+    const BackupOutcome outcome = run({t.dos(QStringLiteral("first")), QStringLiteral("N:\\share"), t.dos(QStringLiteral("third"))},
+                                      t.dos(QStringLiteral("backup")) + u'\\');
+    QCOMPARE(outcome.foldersNotOpened, 1);
+    QCOMPARE(outcome.filesNotCopied, 0);
+    QCOMPARE(outcome.filesCopied, 3); // the first folder's file a second time
+    QVERIFY2(outcome.firstFailure.startsWith(u"N:\\share"), qPrintable(outcome.firstFailure));
+    QCOMPARE(everythingIn(t.posix(QStringLiteral("backup"))), (QStringList{QStringLiteral("one.txt"), QStringLiteral("three.txt")}));
+    QVERIFY(backupFailureMessage(outcome).contains(u"1 listed directory could not be opened"));
+}
+
+void TestBackupRun::oneFileThatCannotBeCopiedIsSkipped()
+{
+    TestHost t;
+    writeFile(t.posix(QStringLiteral("docs/a.txt")), "a");
+    writeFile(t.posix(QStringLiteral("docs/b.txt")), "b");
+    writeFile(t.posix(QStringLiteral("docs/c.txt")), "c");
+    writeFile(t.posix(QStringLiteral("more/d.txt")), "d");
+    // A folder of the same name in the location cannot be replaced by a file.
+    QDir(t.root()).mkpath(QStringLiteral("backup/b.txt"));
+    Run run(t);
+    const BackupOutcome outcome = run({t.dos(QStringLiteral("docs")), t.dos(QStringLiteral("more"))},
+                                      t.dos(QStringLiteral("backup")) + u'\\');
+    QCOMPARE(outcome.filesNotCopied, 1);
+    QCOMPARE(outcome.filesCopied, 3);
+    QVERIFY(QFileInfo(t.posix(QStringLiteral("backup/b.txt"))).isDir());
+    QCOMPARE(readFile(t.posix(QStringLiteral("backup/c.txt"))), QByteArray("c"));
+    QCOMPARE(readFile(t.posix(QStringLiteral("backup/d.txt"))), QByteArray("d"));
+}
+
+void TestBackupRun::fullDiskLeavesEarlierCopiesIntact()
+{
+    SmallTmpfs fs;
+    if (!fs.mounted())
+        QSKIP(qPrintable(fs.skipReason()));
+    TestHost t;
+    for (int i = 0; i < 4; ++i)
+        writeFile(t.posix(QStringLiteral("docs/f%1.bin").arg(i)), QByteArray(12000, char('a' + i)));
+    Run run(t);
+    const QString location = t.drives.toDos(fs.path()).value() + u'\\';
+    QVERIFY(!run({t.dos(QStringLiteral("docs"))}, location).failed());
+    // Every file grows past what the disk can hold as new copies beside the old ones.
+    for (int i = 0; i < 4; ++i)
+        writeFile(t.posix(QStringLiteral("docs/f%1.bin").arg(i)), QByteArray(60000, char('A' + i)));
+    const BackupOutcome outcome = run({t.dos(QStringLiteral("docs"))}, location);
+    QVERIFY2(outcome.failed(), "a disk that filled up is reported");
+    QStringList names = everythingIn(fs.path());
+    QCOMPARE(names.size(), 4); // no temporary files
+    for (int i = 0; i < 4; ++i) {
+        const QByteArray copy = readFile(fs.path() + QStringLiteral("/f%1.bin").arg(i));
+        QVERIFY2(copy == QByteArray(12000, char('a' + i)) || copy == QByteArray(60000, char('A' + i)),
+                 "each copy is either the earlier one or the complete new one");
+    }
+    QVERIFY(outcome.filesNotCopied >= 1);
+}
+
+void TestBackupRun::backupNowReportsOnlyARunThatFailed()
+{
+    TestHost t;
+    writeFile(t.posix(QStringLiteral("docs/a.txt")), "a");
+    QDir(t.root()).mkpath(QStringLiteral("backup"));
+    auto *form = new Form1(t.host);
+    form->Load();
+    form->AddDirectory(t.dos(QStringLiteral("docs")));
+    form->ChangeDirectory(t.dos(QStringLiteral("backup")) + u'\\');
+    form->button("Command3")->click();
+    QVERIFY2(t.msgBox.shown.isEmpty(), "a clean run is silent");
+    QCOMPARE(readFile(t.posix(QStringLiteral("backup/a.txt"))), QByteArray("a"));
+
+    form->ChangeDirectory(t.dos(QStringLiteral("gone")) + u'\\');
+    form->menuAction("BackupNow")->trigger();
+    QCOMPARE(t.msgBox.shown.size(), 1);
+    QCOMPARE(t.msgBox.shown[0].style, 48);
+    QVERIFY(t.msgBox.shown[0].title.isEmpty());
+    QVERIFY2(t.msgBox.shown[0].prompt.contains(u"1 file was not copied"), qPrintable(t.msgBox.shown[0].prompt));
+    form->Discard();
+}
+
+QTEST_MAIN(TestBackupRun)
+#include "tst_backup_run.moc"
