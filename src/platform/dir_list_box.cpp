@@ -2,6 +2,7 @@
 
 #include "platform/code_page.h"
 #include "platform/drive_map.h"
+#include "platform/folder_listing.h"
 
 #include <QApplication>
 #include <QFile>
@@ -10,12 +11,8 @@
 #include <QStyle>
 #include <QStyledItemDelegate>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -26,51 +23,6 @@ constexpr int kIndent = 10; // pixels per level of the tree
 QString systemReason(int err)
 {
     return QString::fromLocal8Bit(std::strerror(err));
-}
-
-bool isFolder(int folderFd, const dirent *entry)
-{
-    if (entry->d_type == DT_DIR)
-        return true;
-    if (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
-        return false;
-    struct stat st; // follows a link: a link to a folder is shown as that folder
-    return ::fstatat(folderFd, entry->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
-}
-
-// The sub-folders of a POSIX folder that drive-letter form can name, sorted
-// as a person reads them. nullopt and errno set when the folder cannot be read.
-std::optional<QStringList> subFolders(const QString &posix)
-{
-    DIR *folder = ::opendir(QFile::encodeName(posix).constData());
-    if (!folder)
-        return std::nullopt;
-    QStringList names;
-    const int folderFd = ::dirfd(folder);
-    for (;;) {
-        errno = 0;
-        const dirent *entry = ::readdir(folder);
-        if (!entry)
-            break;
-        // Hidden folders stay hidden, and a name with "\" cannot be joined into a path.
-        if (entry->d_name[0] == '.' || std::strchr(entry->d_name, '\\'))
-            continue;
-        if (!isFolder(folderFd, entry))
-            continue;
-        if (auto name = codepage::decode(QByteArrayView(entry->d_name)))
-            names.append(*name);
-    }
-    const int readError = errno;
-    ::closedir(folder);
-    if (readError != 0) {
-        errno = readError;
-        return std::nullopt;
-    }
-    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
-        const int c = a.compare(b, Qt::CaseInsensitive);
-        return c != 0 ? c < 0 : a < b;
-    });
-    return names;
 }
 
 QString childPath(const QString &parent, const QString &name)
@@ -123,7 +75,7 @@ std::optional<QString> DirListBox::setPath(const QString &dosPath)
     const auto posix = m_drives.toPosix(dosPath);
     if (!normal || !posix)
         return QStringLiteral("%1: no such drive").arg(dosPath);
-    const auto names = subFolders(*posix);
+    const auto names = listFolder(*posix, EntryKind::Folder);
     if (!names) {
         const int err = errno;
         return QStringLiteral("%1: %2").arg(dosPath, systemReason(err));
