@@ -39,6 +39,18 @@ bool tripped(IoFaults *faults)
     return faults && faults->trip();
 }
 
+// The new file is already in place; a folder that cannot be synced is not a lost save.
+void syncFolder(const QByteArray &folder, AtomicFile::Durability durability)
+{
+    if (durability != AtomicFile::Durability::Synced)
+        return;
+    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
 mode_t defaultMode()
 {
     const mode_t mask = ::umask(0);
@@ -201,6 +213,19 @@ std::optional<QString> AtomicFile::commit(Durability durability)
     if (m_anonymous) {
         // Give the finished file a hidden name of its own, then rename it into place.
         const QByteArray procPath = "/proc/self/fd/" + QByteArray::number(m_fd);
+        // No file of that name yet: the finished file gets its name at once.
+        // linkat never replaces, so a file that appeared meanwhile is kept
+        // and the usual rename below replaces it.
+        if (::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) == 0) {
+            const int fd = m_fd;
+            m_fd = -1;
+            if (::close(fd) != 0) {
+                ::unlink(target.constData());
+                return fail("cannot finish writing the new file", errno);
+            }
+            syncFolder(folder, durability);
+            return std::nullopt;
+        }
         for (int attempt = 0;; ++attempt) {
             QByteArray name = folder + "/." + baseOf(target) + '.'
                               + QByteArray::number(QRandomGenerator::global()->generate(), 36);
@@ -220,14 +245,7 @@ std::optional<QString> AtomicFile::commit(Durability durability)
     if (rc != 0)
         return fail("cannot put the new file in place", errno);
     m_tempName.clear();
-    if (durability == Durability::Synced) {
-        const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0) {
-            // The new file is already in place; a folder that cannot be synced is not a lost save.
-            ::fsync(dir);
-            ::close(dir);
-        }
-    }
+    syncFolder(folder, durability);
     return std::nullopt;
 }
 
