@@ -14,16 +14,6 @@ const QString kNoTarget = QStringLiteral(
     "No export file has been chosen yet. Press \"Browse...\" to choose where the directory list is saved.");
 const QString kCopyFailed = QStringLiteral("The directory list could not be exported.\n\n%1");
 
-// The designed line across the dialog, from x1 to x2 at y (twips), drawn etched.
-void placeLine(QWidget *form, int x1, int x2, int y)
-{
-    auto *line = new QFrame(form);
-    line->setObjectName(QStringLiteral("Line1"));
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    line->setGeometry(twips(x1), twips(y) - 1, twips(x2) - twips(x1), 2);
-}
-
 } // namespace
 
 ExpDir::ExpDir(const Host &host) : m_host(host), m_fileDialog(host.fileDialogs)

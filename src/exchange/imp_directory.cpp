@@ -15,16 +15,6 @@ const QString kFilter = QStringLiteral("Dir Export List | *.DEXP");
 const QString kCopyFailed = QStringLiteral(
     "The directory list could not be imported; the current list is unchanged.\n\n%1");
 
-// The designed line across the dialog, from x1 to x2 at y (twips), drawn etched.
-void placeLine(QWidget *form, int x1, int x2, int y)
-{
-    auto *line = new QFrame(form);
-    line->setObjectName(QStringLiteral("Line1"));
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    line->setGeometry(twips(x1), twips(y) - 1, twips(x2) - twips(x1), 2);
-}
-
 } // namespace
 
 ImpDirectory::ImpDirectory(const Host &host) : m_host(host), CommonDialog1(host.fileDialogs)

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QAbstractButton>
 #include <QCloseEvent>
+#include <QFrame>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleFactory>
@@ -10,6 +11,15 @@
 void placeTwips(QWidget *control, int left, int top, int width, int height)
 {
     control->setGeometry(twips(left), twips(top), twips(width), twips(height));
+}
+
+void placeLine(QWidget *form, int x1, int x2, int y)
+{
+    auto *line = new QFrame(form);
+    line->setObjectName(QStringLiteral("Line1"));
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    line->setGeometry(twips(x1), twips(y) - 1, twips(x2) - twips(x1), 2);
 }
 
 void applyToolkitLook()

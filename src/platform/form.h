@@ -12,6 +12,8 @@ constexpr int twips(int value)
     return (value + 7) / 15;
 }
 void placeTwips(QWidget *control, int left, int top, int width, int height);
+// A designed horizontal line "Line1" from x1 to x2 at y (twips), drawn etched.
+void placeLine(QWidget *form, int x1, int x2, int y);
 
 // The toolkit's look: one style and a small dialog font, so captions fit the
 // designed sizes on every desktop. Call once after the application exists.
