@@ -9,9 +9,9 @@
 // 3 rounds (the median is reported), the tree under $TMPDIR. Every tool copies
 // into an empty folder of its own; the tree is removed at the end.
 #include "backup/backup_run.h"
-#include "platform/drive_map.h"
-#include "platform/file_list_box.h"
-#include "platform/file_system_object.h"
+#include "platform/paths/drive_map.h"
+#include "platform/files/file_list_box.h"
+#include "platform/files/file_system_object.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,12 +1,12 @@
 #include "app/form1.h"
-#include "platform/app_path.h"
-#include "platform/drive_map.h"
-#include "platform/form.h"
-#include "platform/msg_box.h"
-#include "platform/program_end.h"
-#include "platform/program_start.h"
-#include "platform/qt_file_dialog.h"
-#include "platform/registry.h"
+#include "platform/paths/app_path.h"
+#include "platform/paths/drive_map.h"
+#include "platform/windows/form.h"
+#include "platform/windows/msg_box.h"
+#include "platform/windows/program_end.h"
+#include "platform/system/program_start.h"
+#include "platform/windows/qt_file_dialog.h"
+#include "platform/system/registry.h"
 
 #include <QApplication>
 #include <QDebug>

@@ -1,9 +1,9 @@
 #include "about/frm_about.h"
 
-#include "platform/code_page.h"
-#include "platform/msg_box.h"
-#include "platform/program_start.h"
-#include "platform/registry.h"
+#include "platform/paths/code_page.h"
+#include "platform/windows/msg_box.h"
+#include "platform/system/program_start.h"
+#include "platform/system/registry.h"
 
 #include <QKeyEvent>
 #include <QLabel>

@@ -1,10 +1,10 @@
 #include "app/form1.h"
 
 #include "backup/backup_run.h"
-#include "platform/code_page.h"
-#include "platform/file_system_object.h"
-#include "platform/msg_box.h"
-#include "platform/program_end.h"
+#include "platform/paths/code_page.h"
+#include "platform/files/file_system_object.h"
+#include "platform/windows/msg_box.h"
+#include "platform/windows/program_end.h"
 
 #include <QAction>
 #include <QApplication>

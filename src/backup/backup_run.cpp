@@ -1,7 +1,7 @@
 #include "backup/backup_run.h"
 
-#include "platform/file_list_box.h"
-#include "platform/file_system_object.h"
+#include "platform/files/file_list_box.h"
+#include "platform/files/file_system_object.h"
 
 #include <QSet>
 

@@ -1,7 +1,7 @@
 #include "dialogs/add_dir.h"
 
-#include "app/control_panel.h"
-#include "platform/dir_list_box.h"
+#include "dialogs/control_panel.h"
+#include "platform/windows/dir_list_box.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/form.h"
+#include "platform/windows/form.h"
 #include "platform/host.h"
 
 class ControlPanel;

@@ -1,7 +1,7 @@
 #include "dialogs/auto_backup_file.h"
 
-#include "platform/atomic_file.h"
-#include "platform/drive_map.h"
+#include "platform/files/atomic_file.h"
+#include "platform/paths/drive_map.h"
 
 #include <QFileInfo>
 

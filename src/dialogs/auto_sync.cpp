@@ -1,6 +1,6 @@
 #include "dialogs/auto_sync.h"
 
-#include "platform/msg_box.h"
+#include "platform/windows/msg_box.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

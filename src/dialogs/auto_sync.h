@@ -1,6 +1,6 @@
 #pragma once
 #include "dialogs/auto_backup_file.h"
-#include "platform/form.h"
+#include "platform/windows/form.h"
 #include "platform/host.h"
 
 class QCheckBox;

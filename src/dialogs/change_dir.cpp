@@ -1,9 +1,9 @@
 #include "dialogs/change_dir.h"
 
-#include "app/control_panel.h"
-#include "platform/dir_list_box.h"
-#include "platform/drive_list_box.h"
-#include "platform/msg_box.h"
+#include "dialogs/control_panel.h"
+#include "platform/windows/dir_list_box.h"
+#include "platform/windows/drive_list_box.h"
+#include "platform/windows/msg_box.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,7 +1,7 @@
 #include "exchange/exp_dir.h"
 
-#include "platform/file_system_object.h"
-#include "platform/msg_box.h"
+#include "platform/files/file_system_object.h"
+#include "platform/windows/msg_box.h"
 
 #include <QFrame>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #pragma once
-#include "platform/file_dialog.h"
-#include "platform/form.h"
+#include "platform/windows/file_dialog.h"
+#include "platform/windows/form.h"
 #include "platform/host.h"
 
 class QLabel;

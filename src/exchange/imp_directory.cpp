@@ -1,8 +1,8 @@
 #include "exchange/imp_directory.h"
 
-#include "platform/file_system_object.h"
-#include "platform/msg_box.h"
-#include "platform/program_end.h"
+#include "platform/files/file_system_object.h"
+#include "platform/windows/msg_box.h"
+#include "platform/windows/program_end.h"
 
 #include <QFrame>
 #include <QLabel>

@@ -1,8 +1,8 @@
 #include "store/settings_file.h"
 
-#include "platform/atomic_file.h"
-#include "platform/code_page.h"
-#include "platform/drive_map.h"
+#include "platform/files/atomic_file.h"
+#include "platform/paths/code_page.h"
+#include "platform/paths/drive_map.h"
 
 #include <QFileInfo>
 

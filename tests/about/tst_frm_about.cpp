@@ -1,6 +1,6 @@
 #include "about/frm_about.h"
 #include "app/form1.h"
-#include "platform/registry.h"
+#include "platform/system/registry.h"
 #include "support/scripted_host.h"
 #include "support/scripted_program_start.h"
 #include "support/screenshot.h"

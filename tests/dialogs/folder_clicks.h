@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/dir_list_box.h"
+#include "platform/windows/dir_list_box.h"
 
 #include <QTest>
 

@@ -1,4 +1,4 @@
-#include "app/control_panel.h"
+#include "dialogs/control_panel.h"
 #include "app/form1.h"
 #include "dialogs/add_dir.h"
 #include "dialogs/folder_clicks.h"

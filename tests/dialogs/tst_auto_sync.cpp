@@ -1,6 +1,6 @@
 #include "app/form1.h"
 #include "dialogs/auto_sync.h"
-#include "platform/io_faults.h"
+#include "platform/files/io_faults.h"
 #include "support/fault_fs.h"
 #include "support/scripted_host.h"
 #include "support/screenshot.h"

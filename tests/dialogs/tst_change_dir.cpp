@@ -1,8 +1,8 @@
-#include "app/control_panel.h"
+#include "dialogs/control_panel.h"
 #include "app/form1.h"
 #include "dialogs/change_dir.h"
 #include "dialogs/folder_clicks.h"
-#include "platform/drive_list_box.h"
+#include "platform/windows/drive_list_box.h"
 #include "support/scripted_host.h"
 #include "support/screenshot.h"
 

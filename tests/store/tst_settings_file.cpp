@@ -1,4 +1,4 @@
-#include "platform/io_faults.h"
+#include "platform/files/io_faults.h"
 #include "store/settings_file.h"
 #include "support/fault_fs.h"
 #include "support/scripted_host.h"

@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/file_dialog.h"
+#include "platform/windows/file_dialog.h"
 
 #include <QList>
 

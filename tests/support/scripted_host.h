@@ -1,8 +1,8 @@
 #pragma once
-#include "platform/drive_map.h"
+#include "platform/paths/drive_map.h"
 #include "platform/host.h"
-#include "platform/msg_box.h"
-#include "platform/program_end.h"
+#include "platform/windows/msg_box.h"
+#include "platform/windows/program_end.h"
 
 #include <QList>
 #include <QString>

@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/program_start.h"
+#include "platform/system/program_start.h"
 
 #include <QList>
 #include <QString>

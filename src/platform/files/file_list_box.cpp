@@ -1,0 +1,38 @@
+#include "platform/files/file_list_box.h"
+
+#include "platform/paths/drive_map.h"
+#include "platform/files/folder_listing.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+QString systemReason(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+} // namespace
+
+FileListBox::FileListBox(const DriveMap &drives) : m_drives(drives) {}
+
+std::optional<QString> FileListBox::setPath(const QString &dosPath)
+{
+    if (dosPath.isEmpty()) {
+        m_path.clear();
+        m_names.clear();
+        return std::nullopt;
+    }
+    const auto normal = m_drives.normalize(dosPath);
+    const auto posix = m_drives.toPosix(dosPath);
+    if (!normal || !posix)
+        return QStringLiteral("%1: no such drive").arg(dosPath);
+
+    auto names = listFolder(*posix, EntryKind::File);
+    if (!names)
+        return QStringLiteral("%1: %2").arg(dosPath, systemReason(errno));
+    m_path = *normal;
+    m_names = std::move(*names);
+    return std::nullopt;
+}

@@ -1,0 +1,168 @@
+#include "platform/paths/drive_map.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+
+namespace {
+
+const QString kJunction = QStringLiteral("Documents and Settings");
+
+bool isSeparator(QChar c)
+{
+    return c == u'\\' || c == u'/';
+}
+
+// Splits on both separators and resolves "." and ".."; ".." at the root stays there.
+void appendComponents(QStringList &out, QStringView rest)
+{
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= rest.size(); ++i) {
+        if (i < rest.size() && !isSeparator(rest[i]))
+            continue;
+        const QStringView part = rest.mid(start, i - start);
+        start = i + 1;
+        if (part.isEmpty() || part == u".")
+            continue;
+        if (part == u"..") {
+            if (!out.isEmpty())
+                out.removeLast();
+            continue;
+        }
+        out.append(part.toString());
+    }
+}
+
+QString joinPosix(const QString &base, const QStringList &parts)
+{
+    QString path = base;
+    for (const QString &part : parts) {
+        if (!path.endsWith(u'/'))
+            path += u'/';
+        path += part;
+    }
+    return path;
+}
+
+bool hasPrefix(const QString &path, const QString &prefix)
+{
+    if (prefix == u"/")
+        return path.startsWith(u'/');
+    return path == prefix || path.startsWith(prefix + u'/');
+}
+
+} // namespace
+
+DriveMap::DriveMap(QString drivesFolder, QString usersFolder)
+    : m_drivesFolder(std::move(drivesFolder)), m_usersFolder(std::move(usersFolder))
+{
+}
+
+DriveMap DriveMap::fromEnvironment()
+{
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (config.isEmpty())
+        config = QDir::homePath() + QStringLiteral("/.config");
+    QString users = QFileInfo(QDir::homePath()).absolutePath();
+    return DriveMap(config + QStringLiteral("/quillstow/drives"), users);
+}
+
+std::optional<QString> DriveMap::targetOf(QChar letter) const
+{
+    letter = letter.toUpper();
+    for (QChar spelling : {letter.toLower(), letter}) {
+        const QFileInfo link(m_drivesFolder + u'/' + spelling + u':');
+        if (link.isSymLink())
+            return QDir::cleanPath(link.symLinkTarget());
+        if (link.isDir())
+            return link.absoluteFilePath();
+    }
+    if (letter == u'C')
+        return QStringLiteral("/");
+    return std::nullopt;
+}
+
+std::vector<DriveMap::Drive> DriveMap::drives() const
+{
+    std::vector<Drive> found;
+    for (char16_t c = u'C'; c <= u'Z'; ++c) {
+        if (auto target = targetOf(QChar(c)))
+            found.push_back({QChar(c), *target});
+    }
+    return found;
+}
+
+std::optional<QString> DriveMap::normalize(const QString &dosPath) const
+{
+    if (dosPath.contains(QChar(0)))
+        return std::nullopt;
+    QChar letter;
+    QStringList parts;
+    QStringView rest(dosPath);
+    if (dosPath.size() >= 2 && dosPath[1] == u':') {
+        const QChar c = dosPath[0].toUpper();
+        if (c < u'A' || c > u'Z')
+            return std::nullopt;
+        letter = c;
+        rest = rest.mid(2);
+    } else {
+        const QString current = currentFolder();
+        letter = current[0];
+        if (rest.isEmpty() || !isSeparator(rest[0]))
+            appendComponents(parts, QStringView(current).mid(2));
+    }
+    appendComponents(parts, rest);
+    return QString(letter) + QStringLiteral(":\\") + parts.join(u'\\');
+}
+
+std::optional<QString> DriveMap::toPosix(const QString &dosPath) const
+{
+    const auto normal = normalize(dosPath);
+    if (!normal)
+        return std::nullopt;
+    const QChar letter = normal->at(0);
+    QStringList parts;
+    appendComponents(parts, QStringView(*normal).mid(3));
+    if (letter == u'C' && !parts.isEmpty()
+        && parts.first().compare(kJunction, Qt::CaseInsensitive) == 0) {
+        parts.removeFirst();
+        return joinPosix(m_usersFolder, parts);
+    }
+    const auto target = targetOf(letter);
+    if (!target)
+        return std::nullopt;
+    return joinPosix(*target, parts);
+}
+
+std::optional<QString> DriveMap::toDos(const QString &posixPath) const
+{
+    const QString path = QDir::cleanPath(QDir(QStringLiteral("/")).absoluteFilePath(posixPath));
+    QChar best;
+    QString bestTarget;
+    for (const Drive &drive : drives()) {
+        QStringList candidates{drive.target};
+        const QString canonical = QFileInfo(drive.target).canonicalFilePath();
+        if (!canonical.isEmpty() && canonical != drive.target)
+            candidates.append(canonical);
+        for (const QString &target : candidates) {
+            if (hasPrefix(path, target) && (best.isNull() || target.size() > bestTarget.size())) {
+                best = drive.letter;
+                bestTarget = target;
+            }
+        }
+    }
+    if (best.isNull())
+        return std::nullopt;
+    const QString rest = bestTarget == u"/" ? path.mid(1) : path.mid(bestTarget.size() + 1);
+    const QStringList parts = rest.split(u'/', Qt::SkipEmptyParts);
+    for (const QString &part : parts) {
+        if (part.contains(u'\\'))
+            return std::nullopt;
+    }
+    return QString(best) + QStringLiteral(":\\") + parts.join(u'\\');
+}
+
+QString DriveMap::currentFolder() const
+{
+    return toDos(QDir::currentPath()).value_or(QStringLiteral("C:\\"));
+}

@@ -1,0 +1,45 @@
+#include "platform/windows/msg_box.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+int QtMsgBox::show(const QString &prompt, int style, const QString &title)
+{
+    QMessageBox box(QApplication::activeWindow());
+    box.setWindowTitle(title.isEmpty() ? QStringLiteral("Quillstow") : title);
+    box.setText(prompt);
+    box.setTextFormat(Qt::PlainText);
+    switch (style & 0x70) {
+    case Critical: box.setIcon(QMessageBox::Critical); break;
+    case 32: box.setIcon(QMessageBox::Question); break;
+    case Exclamation: box.setIcon(QMessageBox::Warning); break;
+    case Information: box.setIcon(QMessageBox::Information); break;
+    default: box.setIcon(QMessageBox::NoIcon); break;
+    }
+
+    struct Choice { QMessageBox::StandardButton button; int answer; };
+    QList<Choice> choices;
+    switch (style & 0x7) {
+    case OkCancel: choices = {{QMessageBox::Ok, OK}, {QMessageBox::Cancel, Cancel}}; break;
+    case 2: choices = {{QMessageBox::Abort, 3}, {QMessageBox::Retry, 4}, {QMessageBox::Ignore, 5}}; break;
+    case 3: choices = {{QMessageBox::Yes, Yes}, {QMessageBox::No, No}, {QMessageBox::Cancel, Cancel}}; break;
+    case YesNo: choices = {{QMessageBox::Yes, Yes}, {QMessageBox::No, No}}; break;
+    case 5: choices = {{QMessageBox::Retry, 4}, {QMessageBox::Cancel, Cancel}}; break;
+    default: choices = {{QMessageBox::Ok, OK}}; break;
+    }
+    QMessageBox::StandardButtons buttons;
+    for (const Choice &c : choices)
+        buttons |= c.button;
+    box.setStandardButtons(buttons);
+    box.setDefaultButton(choices.first().button); // Yes on a Yes/No box, OK otherwise
+    // The close box and Esc give the box's "no" answer.
+    box.setEscapeButton(choices.last().button);
+
+    const auto pressed = QMessageBox::StandardButton(box.exec());
+    for (const Choice &c : choices) {
+        if (c.button == pressed)
+            return c.answer;
+    }
+    return choices.last().answer;
+}

@@ -1,0 +1,231 @@
+#include "dialogs/folder_clicks.h"
+#include "platform/windows/dir_list_box.h"
+#include "support/fault_fs.h"
+#include "support/scripted_host.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+// tree/ holds folders in mixed case, a hidden one, one whose name drive-letter
+// form cannot write, a link to a folder, a dangling link, a file and a FIFO: only A, b, "c d" and linkdir are folders to show.
+void makeTree(const TestHost &t)
+{
+    for (const char *folder : {"tree/b/deep", "tree/A", "tree/c d", "tree/.hidden", "tree/back\\slash"})
+        QVERIFY(QDir().mkpath(t.posix(QString::fromLatin1(folder))));
+    QVERIFY(QFile::link(t.posix(QStringLiteral("tree/b")), t.posix(QStringLiteral("tree/linkdir"))));
+    QVERIFY(QFile::link(t.posix(QStringLiteral("gone")), t.posix(QStringLiteral("tree/dangling"))));
+    QFile file(t.posix(QStringLiteral("tree/file.txt")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(::mkfifo(QFile::encodeName(t.posix(QStringLiteral("tree/pipe"))).constData(), 0644) == 0);
+}
+
+// "C:\", then every folder down to dosPath.
+QStringList ancestorsOf(const QString &dosPath)
+{
+    QStringList out{dosPath.left(3)};
+    for (const QString &part : dosPath.mid(3).split(u'\\', Qt::SkipEmptyParts))
+        out << (out.last().endsWith(u'\\') ? out.last() : out.last() + u'\\') + part;
+    return out;
+}
+
+} // namespace
+
+class TestDirListBox : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void entriesAreAncestorsOpenFolderAndSubFolders();
+    void driveRootHasNoDoubledSeparator_data();
+    void driveRootHasNoDoubledSeparator();
+    void followsTheJunction();
+    void failedOpenLeavesTheListAsItWas_data();
+    void failedOpenLeavesTheListAsItWas();
+    void folderNobodyMayReadIsRefused();
+    void mouseAndKeys_data();
+    void mouseAndKeys();
+};
+
+void TestDirListBox::entriesAreAncestorsOpenFolderAndSubFolders()
+{
+    TestHost t;
+    makeTree(t);
+    // Not UTF-8: no path can name it. Removed by hand, as QDir cannot name it either.
+    const QByteArray badName = QFile::encodeName(t.posix(QStringLiteral("tree"))) + "/bad\xff";
+    QVERIFY(::mkdir(badName.constData(), 0755) == 0);
+    DirListBox list(t.drives);
+    const QString tree = t.dos(QStringLiteral("tree"));
+    const bool opened = !list.setPath(tree);
+    ::rmdir(badName.constData());
+    QVERIFY2(opened, qPrintable(tree));
+
+    QStringList expected = ancestorsOf(tree);
+    QCOMPARE(expected.first(), QStringLiteral("C:\\"));
+    const int openRow = int(expected.size()) - 1;
+    for (const char *name : {"A", "b", "c d", "linkdir"})
+        expected << tree + u'\\' + QString::fromLatin1(name);
+    QCOMPARE(entries(&list), expected);
+    QCOMPARE(list.Path(), tree);
+    QVERIFY2(list.ListIndex() == openRow, "the open folder is highlighted after an open");
+    QCOMPARE(list.List(list.ListIndex()), tree);
+    QVERIFY2(list.List(-1).isEmpty() && list.List(list.ListCount()).isEmpty(), "outside the entries: empty");
+
+    // The tree is drawn: the open folder deeper than its parent, its sub-folders deeper still.
+    QCOMPARE(list.item(openRow + 1)->text(), QStringLiteral("A"));
+    QCOMPARE(list.item(0)->text(), QStringLiteral("C:\\"));
+}
+
+void TestDirListBox::driveRootHasNoDoubledSeparator_data()
+{
+    QTest::addColumn<QString>("spelling");
+    QTest::newRow("bare letter") << "d:";
+    QTest::newRow("root") << "D:\\";
+    QTest::newRow("climbing above the root") << "D:\\x\\..\\..\\";
+}
+
+void TestDirListBox::driveRootHasNoDoubledSeparator()
+{
+    QFETCH(QString, spelling);
+    TestHost t;
+    QVERIFY(QDir().mkpath(t.posix(QStringLiteral("stick/x"))));
+    QVERIFY(QDir().mkpath(t.posix(QStringLiteral("stick/Y"))));
+    t.mapDrive(u'D', t.posix(QStringLiteral("stick")));
+    DirListBox list(t.drives);
+    QVERIFY(!list.setPath(spelling));
+    QCOMPARE(list.Path(), QStringLiteral("D:\\"));
+    QCOMPARE(entries(&list), (QStringList{QStringLiteral("D:\\"), QStringLiteral("D:\\x"), QStringLiteral("D:\\Y")}));
+    QCOMPARE(list.ListIndex(), 0);
+}
+
+void TestDirListBox::followsTheJunction()
+{
+    TestHost t;
+    QVERIFY(QDir().mkpath(t.posix(QStringLiteral("users/ann"))));
+    QVERIFY(QDir().mkpath(t.posix(QStringLiteral("users/bob"))));
+    DirListBox list(t.drives);
+    list.show();
+    QVERIFY(!list.setPath(QStringLiteral("C:\\Documents and Settings")));
+    QCOMPARE(list.Path(), QStringLiteral("C:\\Documents and Settings"));
+    QCOMPARE(entries(&list), (QStringList{QStringLiteral("C:\\"), QStringLiteral("C:\\Documents and Settings"),
+                                          QStringLiteral("C:\\Documents and Settings\\ann"),
+                                          QStringLiteral("C:\\Documents and Settings\\bob")}));
+    QVERIFY(clickEntry(&list, QStringLiteral("C:\\Documents and Settings\\ann"), true));
+    QCOMPARE(list.Path(), QStringLiteral("C:\\Documents and Settings\\ann"));
+}
+
+void TestDirListBox::failedOpenLeavesTheListAsItWas_data()
+{
+    QTest::addColumn<QString>("target"); // relative to the test's folder, or a drive-letter path
+    QTest::newRow("missing folder") << "tree/none";
+    QTest::newRow("a file") << "tree/file.txt";
+    QTest::newRow("a FIFO") << "tree/pipe";
+    QTest::newRow("dangling link") << "tree/dangling";
+    QTest::newRow("unknown drive") << "Q:\\";
+    QTest::newRow("drive whose target is missing") << "M:\\";
+}
+
+void TestDirListBox::failedOpenLeavesTheListAsItWas()
+{
+    QFETCH(QString, target);
+    TestHost t;
+    makeTree(t);
+    t.mapDrive(u'M', t.posix(QStringLiteral("unplugged")));
+    DirListBox list(t.drives);
+    QVERIFY(!list.setPath(t.dos(QStringLiteral("tree"))));
+    list.setListIndex(1); // a parent highlighted, not opened
+    const QStringList before = entries(&list);
+
+    const QString dos = target.contains(u':') ? target : t.dos(target);
+    const auto error = list.setPath(dos);
+    QVERIFY2(error, qPrintable(dos + QStringLiteral(" opened")));
+    QVERIFY2(!error->isEmpty(), "the reason comes back");
+    QCOMPARE(list.Path(), t.dos(QStringLiteral("tree")));
+    QCOMPARE(entries(&list), before);
+    QCOMPARE(list.ListIndex(), 1);
+}
+
+void TestDirListBox::folderNobodyMayReadIsRefused()
+{
+    TestHost t;
+    makeTree(t);
+    QVERIFY(QDir().mkpath(t.posix(QStringLiteral("tree/locked/inner"))));
+    for (const char *open : {"", "tree"})
+        QVERIFY(::chmod(QFile::encodeName(t.posix(QString::fromLatin1(open))).constData(), 0755) == 0);
+    QVERIFY(::chmod(QFile::encodeName(t.posix(QStringLiteral("tree/locked"))).constData(), 0700) == 0);
+    DirListBox list(t.drives);
+    QVERIFY(!list.setPath(t.dos(QStringLiteral("tree"))));
+    const QStringList before = entries(&list);
+    const QString locked = t.dos(QStringLiteral("tree/locked"));
+    QVERIFY2(before.contains(locked), "a folder one cannot read is still listed");
+
+    const int result = runAsNobody([&] {
+        if (!list.setPath(locked))
+            return 1;
+        return entries(&list) == before && list.Path() == t.dos(QStringLiteral("tree")) ? 0 : 2;
+    });
+    if (result == -1)
+        QSKIP("cannot drop rights to the user nobody here");
+    QVERIFY2(result != 1, "nobody opened a folder of mode 0700 owned by another user");
+    QVERIFY2(result == 0, "the failed open changed the list");
+}
+
+void TestDirListBox::mouseAndKeys_data()
+{
+    QTest::addColumn<QString>("steps");     // click:X, dclick:X, ctrlclick:X, below, enter, down; X relative
+    QTest::addColumn<QString>("open");      // the open folder afterwards
+    QTest::addColumn<QString>("highlight"); // the highlighted entry afterwards
+
+    QTest::newRow("single click only highlights") << "click:tree/b" << "tree" << "tree/b";
+    QTest::newRow("double click opens") << "dclick:tree/b" << "tree/b" << "tree/b";
+    QTest::newRow("double click on the parent opens it") << "dclick:tree/b dclick:tree" << "tree" << "tree";
+    QTest::newRow("Enter opens the highlighted entry") << "click:tree/A enter" << "tree/A" << "tree/A";
+    QTest::newRow("arrow keys move the highlight only") << "click:tree/A down" << "tree" << "tree/b";
+    QTest::newRow("highlight then open another") << "click:tree/A dclick:tree/b" << "tree/b" << "tree/b";
+    QTest::newRow("a click below the entries keeps the highlight") << "click:tree/b below" << "tree" << "tree/b";
+    QTest::newRow("Ctrl+click keeps the entry highlighted") << "click:tree/b ctrlclick:tree/b" << "tree" << "tree/b";
+    QTest::newRow("link to a folder opens under its own name") << "dclick:tree/linkdir" << "tree/linkdir" << "tree/linkdir";
+}
+
+void TestDirListBox::mouseAndKeys()
+{
+    QFETCH(QString, steps);
+    QFETCH(QString, open);
+    QFETCH(QString, highlight);
+    TestHost t;
+    makeTree(t);
+    DirListBox list(t.drives);
+    list.resize(300, 400);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    QVERIFY(!list.setPath(t.dos(QStringLiteral("tree"))));
+
+    for (const QString &step : steps.split(u' ', Qt::SkipEmptyParts)) {
+        const QString arg = step.section(u':', 1);
+        if (step.startsWith(u"click:") || step.startsWith(u"dclick:") || step.startsWith(u"ctrlclick:")) {
+            const bool twice = step.startsWith(u"dclick:");
+            const auto modifiers = step.startsWith(u"ctrl") ? Qt::ControlModifier : Qt::NoModifier;
+            QVERIFY2(clickEntry(&list, t.dos(arg), twice, modifiers), qPrintable(step));
+        } else if (step == u"below") {
+            QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, QPoint(20, list.viewport()->height() - 3));
+        } else if (step == u"enter") {
+            QTest::keyClick(&list, Qt::Key_Return);
+        } else if (step == u"down") {
+            QTest::keyClick(&list, Qt::Key_Down);
+        } else {
+            QFAIL(qPrintable(step));
+        }
+    }
+    // Space for the click below must exist for that row to mean anything.
+    QVERIFY(list.visualItemRect(list.item(list.ListCount() - 1)).bottom() < list.viewport()->height() - 3);
+    QCOMPARE(list.Path(), t.dos(open));
+    QCOMPARE(list.List(list.ListIndex()), t.dos(highlight));
+    QVERIFY2(list.selectedItems().size() == 1 && list.selectedItems().first() == list.currentItem(),
+             "what ListIndex names is what is drawn highlighted");
+}
+
+QTEST_MAIN(TestDirListBox)
+#include "tst_dir_list_box.moc"
