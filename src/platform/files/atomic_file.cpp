@@ -1,4 +1,5 @@
 #include "platform/files/atomic_file.h"
+#include "platform/paths/posix_name.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -88,7 +89,7 @@ std::optional<QString> AtomicFile::fail(const char *what, int err)
 
 std::optional<QString> AtomicFile::open()
 {
-    const QByteArray target = QFile::encodeName(m_target);
+    const QByteArray target = posixname::encode(m_target);
     const QByteArray folder = folderOf(target);
     m_fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (m_fd >= 0) {
@@ -196,7 +197,7 @@ std::optional<QString> AtomicFile::takeModeAndTimes(const struct stat &source)
 
 std::optional<QString> AtomicFile::commit(Durability durability)
 {
-    const QByteArray target = QFile::encodeName(m_target);
+    const QByteArray target = posixname::encode(m_target);
     const QByteArray folder = folderOf(target);
     if (!m_modeSet) {
         // A rewritten file keeps the permissions it had.
@@ -252,7 +253,7 @@ std::optional<QString> AtomicFile::commit(Durability durability)
 std::optional<QString> readWholeFile(const QString &posixPath, QByteArray &out)
 {
     out.clear();
-    const int fd = ::open(QFile::encodeName(posixPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(posixname::encode(posixPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return reason("cannot open the file", errno);
     struct stat st;
@@ -286,7 +287,7 @@ std::optional<QString> readWholeFile(const QString &posixPath, QByteArray &out)
 
 std::optional<QString> createIfMissing(const QString &posixPath)
 {
-    const int fd = ::open(QFile::encodeName(posixPath).constData(),
+    const int fd = ::open(posixname::encode(posixPath).constData(),
                           O_RDONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, defaultMode());
     if (fd < 0)
         return reason("cannot create the file", errno);

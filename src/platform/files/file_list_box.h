@@ -7,8 +7,9 @@ class DriveMap;
 
 // The hidden file listing: the bare names of the regular files that lie
 // directly in one folder, hidden names (leading ".") and anything that is not
-// a regular file left out, and so are names that drive-letter form cannot
-// express. It starts on no folder, with nothing listed.
+// a regular file left out. Every other name is listed, carried without loss
+// (posix_name.h), so no file is left out for its name. It starts on no
+// folder, with nothing listed.
 class FileListBox
 {
 public:

@@ -1,4 +1,5 @@
 #include "platform/files/file_system_object.h"
+#include "platform/paths/posix_name.h"
 
 #include "platform/files/atomic_file.h"
 #include "platform/paths/drive_map.h"
@@ -52,7 +53,7 @@ std::optional<QString> FileSystemObject::CopyFile(const QString &source, const Q
 
     // Non-blocking open and a check on the open file: a FIFO or device swapped
     // in after the listing can never make the copy wait or read it.
-    const int in = ::open(QFile::encodeName(*from).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int in = ::open(posixname::encode(*from).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (in < 0)
         return QStringLiteral("%1: %2").arg(source, systemReason(errno));
     FdGuard guard{in};
@@ -66,7 +67,7 @@ std::optional<QString> FileSystemObject::CopyFile(const QString &source, const Q
         ::fcntl(in, F_SETFL, flags & ~O_NONBLOCK);
 
     struct stat existing;
-    const QByteArray toBytes = QFile::encodeName(*to);
+    const QByteArray toBytes = posixname::encode(*to);
     if (::stat(toBytes.constData(), &existing) == 0) {
         if (existing.st_dev == st.st_dev && existing.st_ino == st.st_ino)
             return std::nullopt; // a file copied onto itself stays as it is

@@ -1,4 +1,5 @@
 #include "platform/files/folder_listing.h"
+#include "platform/paths/posix_name.h"
 
 #include "platform/paths/code_page.h"
 
@@ -30,7 +31,7 @@ bool isKind(int folderFd, const dirent *entry, EntryKind kind)
 
 std::optional<QStringList> listFolder(const QString &posixFolder, EntryKind kind)
 {
-    DIR *folder = ::opendir(QFile::encodeName(posixFolder).constData());
+    DIR *folder = ::opendir(posixname::encode(posixFolder).constData());
     if (!folder)
         return std::nullopt;
     QStringList names;
@@ -40,13 +41,19 @@ std::optional<QStringList> listFolder(const QString &posixFolder, EntryKind kind
         const dirent *entry = ::readdir(folder);
         if (!entry)
             break;
-        // Hidden names stay hidden, and a name with "\" cannot be joined into a path.
-        if (entry->d_name[0] == '.' || std::strchr(entry->d_name, '\\'))
+        if (entry->d_name[0] == '.') // hidden names stay hidden
             continue;
         if (!isKind(folderFd, entry, kind))
             continue;
-        if (auto name = codepage::decode(QByteArrayView(entry->d_name)))
-            names.append(*name);
+        const QByteArrayView bytes(entry->d_name);
+        if (kind == EntryKind::File) {
+            // Every file is listed, whatever bytes its name holds: it must be backed up.
+            names.append(posixname::decode(bytes));
+        } else if (!std::strchr(entry->d_name, '\\')) {
+            // A folder list shows names as they read; one it cannot show is left out.
+            if (auto name = codepage::decode(bytes))
+                names.append(*name);
+        }
     }
     const int readError = errno;
     ::closedir(folder);

@@ -1,4 +1,5 @@
 #include "platform/paths/app_path.h"
+#include "platform/paths/posix_name.h"
 
 #include "platform/paths/drive_map.h"
 
@@ -21,7 +22,7 @@ QString withoutTrailingSeparator(QString dos)
 QString appPath(const DriveMap &drives, const QString &executableFolder)
 {
     const auto dos = drives.toDos(executableFolder);
-    if (dos && ::access(QFile::encodeName(executableFolder).constData(), W_OK) == 0)
+    if (dos && ::access(posixname::encode(executableFolder).constData(), W_OK) == 0)
         return withoutTrailingSeparator(*dos);
     QString data = qEnvironmentVariable("XDG_DATA_HOME");
     if (data.isEmpty())

@@ -1,5 +1,7 @@
 #include "platform/paths/drive_map.h"
 
+#include "platform/paths/posix_name.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
@@ -33,6 +35,7 @@ void appendComponents(QStringList &out, QStringView rest)
     }
 }
 
+// A name's stand-in for "\" is a "\" again on the POSIX side.
 QString joinPosix(const QString &base, const QStringList &parts)
 {
     QString path = base;
@@ -41,6 +44,7 @@ QString joinPosix(const QString &base, const QStringList &parts)
             path += u'/';
         path += part;
     }
+    path.replace(QChar(posixname::kBackslash), u'\\');
     return path;
 }
 
@@ -154,11 +158,10 @@ std::optional<QString> DriveMap::toDos(const QString &posixPath) const
     if (best.isNull())
         return std::nullopt;
     const QString rest = bestTarget == u"/" ? path.mid(1) : path.mid(bestTarget.size() + 1);
-    const QStringList parts = rest.split(u'/', Qt::SkipEmptyParts);
-    for (const QString &part : parts) {
-        if (part.contains(u'\\'))
-            return std::nullopt;
-    }
+    QStringList parts = rest.split(u'/', Qt::SkipEmptyParts);
+    // A "\" inside a name would read as a separator: it travels as the stand-in.
+    for (QString &part : parts)
+        part.replace(u'\\', QChar(posixname::kBackslash));
     return QString(best) + QStringLiteral(":\\") + parts.join(u'\\');
 }
 

@@ -33,12 +33,13 @@ public:
     std::optional<QString> normalize(const QString &dosPath) const;
 
     // The POSIX path a drive-letter path stands for; nullopt when it names no
-    // known drive.
+    // known drive. A name's stand-in for "\" is a "\" here; its bytes are
+    // posixname::encode() of it.
     std::optional<QString> toPosix(const QString &dosPath) const;
 
     // A path from the host in drive-letter form: the drive whose target is
-    // the longest prefix. nullopt when no drive holds it or a name on the way
-    // contains "\", which drive-letter form cannot express.
+    // the longest prefix; a "\" inside a name becomes the stand-in of
+    // posix_name.h. nullopt when no drive holds it.
     std::optional<QString> toDos(const QString &posixPath) const;
 
     // The process's current folder in drive-letter form ("C:\" if it has none).

@@ -1,4 +1,5 @@
 #include "platform/system/program_start.h"
+#include "platform/paths/posix_name.h"
 
 #include "platform/paths/drive_map.h"
 
@@ -19,7 +20,7 @@ QString ProgramStart::Dir(const QString &path) const
     if (name.isEmpty() || name.startsWith(u'.'))
         return QString();
     struct stat st; // follows a link: a link to a regular file is that file
-    if (::stat(QFile::encodeName(*posix).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (::stat(posixname::encode(*posix).constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return QString();
     return name;
 }
@@ -30,7 +31,7 @@ std::optional<QString> QtProgramStart::Shell(const QString &path, int windowStyl
     const auto posix = m_drives.toPosix(path);
     if (path.isEmpty() || !posix)
         return QStringLiteral("\"%1\" names no program on a known drive").arg(path);
-    const QByteArray native = QFile::encodeName(*posix);
+    const QByteArray native = posixname::encode(*posix);
     struct stat st;
     if (::stat(native.constData(), &st) != 0)
         return QString::fromLocal8Bit(std::strerror(errno));

@@ -111,7 +111,7 @@ std::optional<QString> QtFileDialogService::show(const Request &request)
 
         QMessageBox::warning(QApplication::activeWindow(), QStringLiteral("Quillstow"),
                              QStringLiteral("This file cannot be used: its path cannot be written with a drive letter "
-                                            "(no drive holds it, or a name in it contains \"\\\").\n\n%1")
+                                            "(no drive holds it).\n\n%1")
                                  .arg(chosen));
         startDir = QFileInfo(chosen).absolutePath();
         startFile.clear();
