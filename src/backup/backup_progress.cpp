@@ -22,7 +22,7 @@ BackupProgress::BackupProgress(std::function<void()> stop, QWidget *anchor)
     m_folder = new QLabel(this);
     m_folder->setObjectName(QStringLiteral("Folder"));
     m_folder->setTextFormat(Qt::PlainText);
-    m_folder->setMinimumWidth(420);
+    m_folder->setFixedWidth(420);
     m_folders = new QLabel(this);
     m_folders->setObjectName(QStringLiteral("Folders"));
     m_files = new QLabel(this);
@@ -53,7 +53,9 @@ BackupProgress::BackupProgress(std::function<void()> stop, QWidget *anchor)
 void BackupProgress::showProgress(const QString &folder, int foldersDone, int folders, int files, qint64 bytes)
 {
     if (m_stopButton->isEnabled())
-        m_folder->setText(folder.isEmpty() ? QString() : QStringLiteral("Copying from %1").arg(folder));
+        m_folder->setText(m_folder->fontMetrics().elidedText(
+            folder.isEmpty() ? QString() : QStringLiteral("Copying from %1").arg(folder), Qt::ElideMiddle,
+            m_folder->width()));
     m_folders->setText(QStringLiteral("%1 of %2 listed directories done").arg(foldersDone).arg(folders));
     const QLocale locale;
     m_files->setText(QStringLiteral("%1 files copied (%2)")

@@ -66,10 +66,6 @@ BackupOutcome BackupRun::run(const DirArray &DirList, int count, const QString &
             foldersLeft = last - i + 1;
             break;
         }
-        {
-            std::lock_guard lock(m_mutex);
-            m_folder = DirList[i];
-        }
         const auto error = File1.setPath(DirList[i]);
         if (error)
             m_tally.folderNotOpened(*error);
@@ -80,11 +76,9 @@ BackupOutcome BackupRun::run(const DirArray &DirList, int count, const QString &
         const int n = File1.ListCount();
         for (int j = 0; j < n; ++j) {
             const QString name = File1.List(j);
-            if (!schedule.push({folder + name, name, bool(error), recurringKey}))
+            if (!schedule.push({folder + name, name, bool(error), recurringKey, i}))
                 break;
         }
-        std::lock_guard lock(m_mutex);
-        m_foldersDone = i + 1;
     }
     schedule.finish();
     for (std::thread &worker : pool)
@@ -92,6 +86,7 @@ BackupOutcome BackupRun::run(const DirArray &DirList, int count, const QString &
     {
         std::lock_guard lock(m_mutex);
         m_schedule = nullptr;
+        m_foldersDone = foldersLeft > 0 ? m_foldersDone : m_folders;
     }
 
     BackupOutcome outcome = m_tally.take();
@@ -105,6 +100,12 @@ BackupOutcome BackupRun::run(const DirArray &DirList, int count, const QString &
 void BackupRun::copyWorker(CopySchedule &schedule, const QString &location)
 {
     while (auto task = schedule.take()) {
+        {
+            // What the progress shows: the folder being copied; those before it are done.
+            std::lock_guard lock(m_mutex);
+            m_folder = task->source.chopped(task->name.size() + 1);
+            m_foldersDone = qMax(m_foldersDone, task->folderIndex);
+        }
         if (m_options.beforeCopy)
             m_options.beforeCopy(task->source);
         if (auto error = m_fso.CopyFile(task->source, location + task->name))

@@ -14,6 +14,7 @@ struct CopyTask
     QString name;           // the bare name, also the name in the backup location
     bool repass = false;    // the listing's earlier names again: its folder could not be opened
     int recurringKey = -1;  // >= 0: the folder is listed again later, remember what was copied
+    int folderIndex = 0;    // the list entry whose visit planned it
 };
 
 // Hands copies to the workers so that running several at once leaves what

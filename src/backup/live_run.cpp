@@ -45,6 +45,9 @@ BackupOutcome runKeepingWindowsAlive(BackupRun &run, const BackupRun::DirArray &
 
     loop.exec();
     worker.join();
+    // Hidden before it goes, so the windows it blocked take input again.
+    if (window)
+        window->hide();
     QApplication::restoreOverrideCursor();
     return outcome;
 }

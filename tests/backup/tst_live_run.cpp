@@ -2,6 +2,7 @@
 #include "backup/live_run.h"
 #include "platform/files/file_list_box.h"
 #include "platform/files/file_system_object.h"
+#include "support/screenshot.h"
 #include "support/scripted_host.h"
 
 #include <QDir>
@@ -108,8 +109,9 @@ void TestLiveRun::longRunShowsProgressAndTakesNoInput()
     QTimer probe;
     connect(&probe, &QTimer::timeout, [&] {
         ++ticks;
-        if (!sawProgress && visibleProgress()) {
+        if (QWidget *window = sawProgress ? nullptr : visibleProgress()) {
             sawProgress = true;
+            saveScreenshot(window, QStringLiteral("backup_progress"));
             QTest::mouseClick(f.panel->findChild<QPushButton *>(QStringLiteral("Command6")), Qt::LeftButton);
             QTest::keyClick(f.panel, Qt::Key_N, Qt::ControlModifier);
             QTest::keyClick(f.panel, Qt::Key_X, Qt::ControlModifier);

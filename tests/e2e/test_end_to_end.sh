@@ -271,4 +271,19 @@ xs_key "$box" Return
 wait_app_end "the end after an import" # at once, without saving the list in memory
 sd_expect_same "the import replaces the settings file with the export" "$T/exchange/list.DEXP" "$SETTINGS"
 
+# ==== 5. A long run: the progress window comes and goes ====
+xs_log "5. a long run shows its progress"
+mkdir -p "$T/many" "$T/many-backup"
+(cd "$T/many" && seq -f 'f%06g' 60000 | xargs touch)
+sd_make "$SETTINGS" "$(dos "$T/many-backup")\\" "$(dos "$T/many")"
+start_app
+click_backup_now
+win=$(xs_wait_window "Quillstow" 60) || xs_fail "a long run showed no progress window"
+xs_screenshot "$win" "$SHOTS/backup-progress.png"
+xs_wait_gone "Quillstow" 240 || xs_fail "the progress window stayed after the run"
+copied=$(find "$T/many-backup" -type f | wc -l)
+[ "$copied" -eq 60000 ] || xs_fail "the long run copied $copied of 60000 files"
+xs_close "$PANEL"
+wait_app_end "closing the control panel after a long run"
+
 xs_log "passed"
