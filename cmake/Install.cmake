@@ -29,7 +29,7 @@ file(GLOB quillstow_registry CONFIGURE_DEPENDS "${quillstow_data}/registry.reg")
 if(quillstow_registry)
     install(FILES ${quillstow_registry} DESTINATION ${CMAKE_INSTALL_DATADIR}/quillstow)
 endif()
-install(FILES "${quillstow_data}/quillstow.desktop"
+install(FILES "${quillstow_data}/io.github.quillstow.Quillstow.desktop"
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES "${quillstow_data}/quillstow.svg"
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
