@@ -11,17 +11,60 @@ qt_add_resources(quillstow quillstow_icon
     BASE "${quillstow_data}"
     FILES "${quillstow_data}/quillstow.svg")
 
-# Debian's hardening for a program on users' desktops: a read-only GOT and
-# checked libc calls (these need optimisation, and get in the sanitizers' way).
-target_link_options(quillstow PRIVATE -Wl,-z,relro -Wl,-z,now)
-if(NOT QUILLSTOW_SANITIZE AND NOT QUILLSTOW_FUZZ)
-    foreach(target quillstow quillstow_core)
-        target_compile_options(${target} PRIVATE
-            $<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=2>)
+# Debian's hardening for a program on users' desktops, taken from
+# dpkg-buildflags as a Debian package build would: stack protector, checked
+# libc calls, a read-only GOT bound at start, format checks. -g and -O are left
+# to the build type. Only optimised builds get them (_FORTIFY_SOURCE needs
+# optimisation), and never the sanitizer or fuzz builds, which they hinder.
+find_program(DPKG_BUILDFLAGS dpkg-buildflags)
+if(DPKG_BUILDFLAGS AND NOT QUILLSTOW_SANITIZE AND NOT QUILLSTOW_FUZZ)
+    set(quillstow_hardening_compile)
+    foreach(kind CPPFLAGS CXXFLAGS LDFLAGS)
+        # Run in the source folder so -ffile-prefix-map maps it to ".".
+        execute_process(
+            COMMAND ${CMAKE_COMMAND} -E env DEB_BUILD_MAINT_OPTIONS=hardening=+all
+                "${DPKG_BUILDFLAGS}" --get ${kind}
+            WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
+            OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE
+            COMMAND_ERROR_IS_FATAL ANY)
+        separate_arguments(flags UNIX_COMMAND "${flags}")
+        list(FILTER flags EXCLUDE REGEX "^-(g|O)")
+        if(kind STREQUAL LDFLAGS)
+            set(quillstow_hardening_link ${flags})
+        else()
+            list(APPEND quillstow_hardening_compile ${flags})
+        endif()
     endforeach()
+    # Newer Debian releases add these two on amd64; Debian 12 does not yet.
+    include(CheckCXXCompilerFlag)
+    foreach(flag -fstack-clash-protection -fcf-protection)
+        string(MAKE_C_IDENTIFIER "quillstow_has${flag}" has_flag)
+        check_cxx_compiler_flag(${flag} ${has_flag})
+        if(${has_flag})
+            list(APPEND quillstow_hardening_compile ${flag})
+        endif()
+    endforeach()
+    # A compiler default of _FORTIFY_SOURCE=3 would clash with Debian's =2.
+    list(PREPEND quillstow_hardening_compile -U_FORTIFY_SOURCE)
+    message(STATUS "Hardening optimised builds with: ${quillstow_hardening_compile} ${quillstow_hardening_link}")
+    set(optimised "$<CONFIG:Release,RelWithDebInfo,MinSizeRel>")
+    foreach(target quillstow quillstow_core)
+        target_compile_options(${target} PRIVATE "$<${optimised}:${quillstow_hardening_compile}>")
+    endforeach()
+    target_link_options(quillstow PRIVATE "$<${optimised}:${quillstow_hardening_link}>")
+elseif(NOT DPKG_BUILDFLAGS)
+    message(STATUS "dpkg-buildflags not found: the program is built without Debian's hardening flags")
 endif()
 
 install(TARGETS quillstow RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A stripped install (cpack strips) also drops the compiler's version string
+# in .comment, as Debian's dh_strip does: nothing reads it at run time.
+install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+        execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment --remove-section=.note
+            \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/quillstow\"
+            COMMAND_ERROR_IS_FATAL ANY)
+    endif()")
 # The default registry store comes with the About box. The glob is checked on
 # every build, so the store is installed as soon as it exists, and no empty
 # folder is left in the package before then.
@@ -29,7 +72,7 @@ file(GLOB quillstow_registry CONFIGURE_DEPENDS "${quillstow_data}/registry.reg")
 if(quillstow_registry)
     install(FILES ${quillstow_registry} DESTINATION ${CMAKE_INSTALL_DATADIR}/quillstow)
 endif()
-install(FILES "${quillstow_data}/quillstow.desktop"
+install(FILES "${quillstow_data}/io.github.quillstow.Quillstow.desktop"
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES "${quillstow_data}/quillstow.svg"
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
@@ -56,6 +99,8 @@ add_custom_target(quillstow_package_docs ALL DEPENDS ${quillstow_gz})
 install(FILES "${quillstow_gz_dir}/quillstow.1.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES "${quillstow_gz_dir}/changelog.gz" "${quillstow_data}/package/copyright"
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillstow)
+install(FILES "${quillstow_data}/package/lintian-overrides"
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME quillstow)
 
 # ---- the .deb: cpack -G DEB in the build folder ----
 set(CPACK_GENERATOR DEB)

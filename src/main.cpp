@@ -18,7 +18,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Quillstow"));
     QApplication::setApplicationVersion(QStringLiteral("2.00.0002"));
     // The launcher's name, so that a desktop ties the windows to it (and its icon).
-    QGuiApplication::setDesktopFileName(QStringLiteral("quillstow"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.quillstow.Quillstow"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quillstow.svg")));
     applyToolkitLook();
 
