@@ -85,18 +85,22 @@ bool parse(int argc, char **argv, Options &o)
 
 std::vector<Tool> toolsFor(const Tree &tree)
 {
+    // Over existing copies it behaves as the one-process cp, one process start per folder slower.
+    Tool perFolder = cpPerFolder(tree);
+    perFolder.firstOnly = true;
     const QString floor = QCoreApplication::applicationDirPath() + QStringLiteral("/serial_floor");
     return {
-        {"quillstow", nullptr, true, {}},
+        {"quillstow", nullptr, true, {}, false},
         cpOneProcess(tree),
-        cpPerFolder(tree),
+        perFolder,
         rsyncTool(tree),
         {"serial floor (C, copy_file_range)",
          [&tree, floor](const QString &dest) {
              return shell(QStringLiteral("%1 | %2 %3").arg(findCommand(tree), shellWords({floor}), shellWords({dest})));
          },
          false,
-         {floor}},
+         {floor},
+         false},
     };
 }
 

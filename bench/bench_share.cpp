@@ -370,7 +370,8 @@ Tool cpSideBySide(const Tree &tree, int n)
                 return ok;
             },
             false,
-            {}};
+            {},
+            false};
 }
 
 int skip(const QString &why)
@@ -463,7 +464,7 @@ int main(int argc, char **argv)
     }
     std::printf("median of %d round(s), tools interleaved, a different one first each round\n", rounds);
     std::fflush(stdout);
-    std::vector<Tool> tools{{"quillstow", nullptr, true, {}}, cpOneProcess(tree), rsyncTool(tree), cpSideBySide(tree, 8)};
+    std::vector<Tool> tools{{"quillstow", nullptr, true, {}, false}, cpOneProcess(tree), rsyncTool(tree), cpSideBySide(tree, 8)};
     std::vector<Samples> s;
     if (!measure(drives, tree, r + QStringLiteral("/mnt"), rounds, tools, s))
         return 1;

@@ -29,6 +29,7 @@ struct Tool
     std::function<bool(const QString &dest)> copy;
     bool isBackupRun = false;
     QStringList warm; // further programs of its own to load before it is timed
+    bool firstOnly = false; // left out of the repeated runs, where it adds minutes and no target
 };
 
 struct Samples
@@ -48,7 +49,8 @@ inline Tool cpOneProcess(const Tree &tree)
                 return shell(QStringLiteral("%1 | xargs -0 -r cp -p -t %2").arg(findCommand(tree), shellWords({dest})));
             },
             false,
-            {}};
+            {},
+            false};
 }
 
 inline Tool cpPerFolder(const Tree &tree)
@@ -66,7 +68,8 @@ inline Tool cpPerFolder(const Tree &tree)
                 return true;
             },
             false,
-            {}};
+            {},
+            false};
 }
 
 inline Tool rsyncTool(const Tree &tree)
@@ -79,7 +82,8 @@ inline Tool rsyncTool(const Tree &tree)
                 return run(QStringLiteral("rsync"), args);
             },
             false,
-            {}};
+            {},
+            false};
 }
 
 // The programs the references run, and what they load, read back into the
@@ -117,8 +121,10 @@ inline bool timeOnce(const DriveMap &drives, const Tree &tree, const Tool &tool,
     return true;
 }
 
+// Every tool copies into an empty folder of its own under root, then again over
+// its copies; in each round a different tool goes first.
 inline bool measure(const DriveMap &drives, const Tree &tree, const QString &root, int rounds, std::vector<Tool> &tools,
-             std::vector<Samples> &out)
+                    std::vector<Samples> &out)
 {
     out.assign(tools.size(), {});
     auto destOf = [&](size_t i) { return root + QStringLiteral("/to-%1").arg(i); };
@@ -126,7 +132,6 @@ inline bool measure(const DriveMap &drives, const Tree &tree, const QString &roo
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = i;
     for (int round = 0; round < rounds; ++round) {
-        // A different tool goes first in each round.
         std::vector<size_t> turn = order;
         std::rotate(turn.begin(), turn.begin() + round % turn.size(), turn.end());
         for (size_t i : turn) {
@@ -138,6 +143,8 @@ inline bool measure(const DriveMap &drives, const Tree &tree, const QString &roo
             }
         }
         for (size_t i : turn) {
+            if (tools[i].firstOnly)
+                continue;
             if (!timeOnce(drives, tree, tools[i], destOf(i), out[i].againBare, out[i].againFlushed)) {
                 std::fprintf(stderr, "%s failed (repeated run)\n", tools[i].name);
                 return false;
@@ -155,7 +162,7 @@ inline bool measure(const DriveMap &drives, const Tree &tree, const QString &roo
 
 inline QString cell(const std::vector<double> &v)
 {
-    return v.empty() ? QStringLiteral("     n/a") : QString::asprintf("%8.3f", median(v));
+    return v.empty() ? QStringLiteral(" skipped") : QString::asprintf("%8.3f", median(v));
 }
 
 inline QString ratio(const std::vector<double> &a, const std::vector<double> &b)
@@ -165,7 +172,7 @@ inline QString ratio(const std::vector<double> &a, const std::vector<double> &b)
 
 // Prints the table; returns quillstow / cp one process, first and repeated, flushed.
 inline std::pair<double, double> report(const char *title, const Tree &tree, const std::vector<Tool> &tools,
-                                 const std::vector<Samples> &s)
+                                        const std::vector<Samples> &s)
 {
     std::printf("\n%s: %d folder(s), %d files, %.1f MiB; seconds, median\n", title, int(tree.posixFolders.size()),
                 tree.fileCount, double(tree.bytes) / (1 << 20));
