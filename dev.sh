@@ -2,6 +2,7 @@
 # Sets up a fresh Debian 12 machine and builds Quillstow.
 #   ./dev.sh run    installs what is missing, builds, starts the program
 #   ./dev.sh test   installs what is missing, builds, runs every test headless
+#   ./dev.sh bench  installs what is missing, builds, runs every benchmark
 # QUILLSTOW_SANITIZE=1 ./dev.sh test builds with AddressSanitizer and
 # UndefinedBehaviorSanitizer in a folder of its own.
 set -euo pipefail
@@ -12,6 +13,8 @@ build_packages=(qt6-base-dev cmake g++ make)
 run_packages=(hardinfo libqt6svg6)
 # e2fsprogs: full-disk tests on ext4; rsync: benchmark reference; Xvfb, openbox, xdotool, wmctrl, x11-apps,
 # imagemagick: the end-to-end test in a real X server.
+# openssh-server, sshfs, fuse3: the network share of bench_share.
+bench_packages=(rsync openssh-server openssh-client sshfs fuse3)
 test_packages=(e2fsprogs rsync xvfb openbox xdotool wmctrl x11-utils x11-apps imagemagick xauth libqt6svg6)
 
 install_missing() {
@@ -52,8 +55,21 @@ test)
     fi
     ctest --test-dir "$dir" --output-on-failure -j"$(nproc)"
     ;;
+bench)
+    install_missing "${build_packages[@]}" "${bench_packages[@]}"
+    build build
+    export QT_QPA_PLATFORM=offscreen
+    status=0
+    for b in bench_backup bench_share bench_liveness; do
+        echo "== $b"
+        ./build/bench/$b || status=1
+    done
+    echo "== bench_backup --memory"
+    ./build/bench/bench_backup --memory || status=1
+    exit $status
+    ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|bench" >&2
     exit 2
     ;;
 esac

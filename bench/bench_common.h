@@ -1,0 +1,215 @@
+#pragma once
+// What the benchmark programs share: the one call of the backup run, timing,
+// the child processes of the reference tools and the trees they copy.
+#include "backup/backup_run.h"
+#include "platform/files/file_list_box.h"
+#include "platform/files/file_system_object.h"
+#include "platform/paths/drive_map.h"
+#include "platform/paths/posix_name.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace bench {
+
+inline double now()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+inline double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+inline int cores()
+{
+    return int(std::thread::hardware_concurrency());
+}
+
+// Runs a program to its end; stdout is dropped, stderr shown.
+inline bool run(const QString &program, const QStringList &args, const QByteArray &input = {})
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.setStandardOutputFile(QProcess::nullDevice());
+    p.start(program, args);
+    if (!p.waitForStarted(-1))
+        return false;
+    if (!input.isEmpty())
+        p.write(input);
+    p.closeWriteChannel();
+    return p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// Writes back what earlier steps left dirty and, as root, empties the page
+// cache, so no step pays for another and every tool starts equally cold.
+inline bool dropCaches()
+{
+    ::sync();
+    if (::geteuid() != 0)
+        return false;
+    const int fd = ::open("/proc/sys/vm/drop_caches", O_WRONLY);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, "3", 1) == 1;
+    ::close(fd);
+    return ok;
+}
+
+// syncfs on the file system that holds path.
+inline bool flushFileSystem(const QString &path)
+{
+    const int fd = ::open(posixname::encode(path).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return false;
+    const bool ok = ::syncfs(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// A file of `size` bytes that differ from file to file, written with plain
+// POSIX calls: trees of many thousand files are built in seconds.
+inline bool writeFile(const QByteArray &path, qint64 size, quint32 seed)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return false;
+    static thread_local QByteArray block;
+    block.resize(qMin<qint64>(size, 1 << 20));
+    quint32 x = seed * 2654435761u + 1;
+    bool ok = true;
+    for (qint64 left = size; ok && left > 0;) {
+        auto *words = reinterpret_cast<quint32 *>(block.data());
+        for (qsizetype i = 0; i < block.size() / 4; ++i) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            words[i] = x;
+        }
+        const qint64 n = qMin<qint64>(left, block.size());
+        ok = ::write(fd, block.constData(), size_t(n)) == n;
+        left -= n;
+    }
+    return ::close(fd) == 0 && ok;
+}
+
+// The listed folders of one run: POSIX paths, drive-letter paths, file names.
+struct Tree
+{
+    QStringList posixFolders;
+    QStringList dosFolders;
+    QList<QStringList> names;
+    qint64 bytes = 0;
+    int fileCount = 0;
+
+    // Every file, NUL-terminated, as `find -print0` gives them.
+    QByteArray nulList() const
+    {
+        QByteArray out;
+        for (int i = 0; i < posixFolders.size(); ++i)
+            for (const QString &name : names[i])
+                out += posixname::encode(posixFolders[i] + u'/' + name) + '\0';
+        return out;
+    }
+    QStringList filesOf(int folder) const
+    {
+        QStringList out;
+        for (const QString &name : names[folder])
+            out.append(posixFolders[folder] + u'/' + name);
+        return out;
+    }
+};
+
+// folders x files under root, names unique over the whole tree (the copy is flat).
+inline bool buildTree(const DriveMap &drives, const QString &root, const QString &prefix, int folders, int files,
+                      qint64 size, Tree &tree)
+{
+    for (int d = 0; d < folders; ++d) {
+        const QString folder = root + QStringLiteral("/%1%2").arg(prefix).arg(d, 4, 10, QLatin1Char('0'));
+        if (!QDir().mkpath(folder))
+            return false;
+        QStringList names;
+        for (int f = 0; f < files; ++f) {
+            const QString name =
+                QStringLiteral("%1%2_f%3.dat").arg(prefix).arg(d, 4, 10, QLatin1Char('0')).arg(f, 4, 10, QLatin1Char('0'));
+            if (!writeFile(posixname::encode(folder + u'/' + name), size, quint32(d * 100003 + f)))
+                return false;
+            names.append(name);
+        }
+        tree.posixFolders.append(folder);
+        tree.dosFolders.append(drives.toDos(folder).value_or(QString()));
+        tree.names.append(names);
+        tree.bytes += size * files;
+        tree.fileCount += files;
+    }
+    return true;
+}
+
+// What one backup run took. unflushed: the time until the copies were made,
+// before their data was flushed; unknown where the run cannot leave the flush out.
+struct RunTime
+{
+    bool ok = false;
+    double total = 0;
+    std::optional<double> unflushed;
+};
+
+// The one place that calls the backup run, so a change of its signature is
+// adapted here only. Today's run leaves the flush to the caller, so the
+// flush is done and timed here, as the run will do it: one syncfs on the
+// destination's file system.
+inline RunTime backupRun(const DriveMap &drives, const Tree &tree, const QString &posixDest)
+{
+    SettingsModel model;
+    for (int i = 0; i < tree.dosFolders.size(); ++i)
+        model.DirList[i] = tree.dosFolders[i];
+    FileListBox File1(drives);
+    FileSystemObject fso(drives);
+    const QString location = drives.toDos(posixDest).value_or(QString()) + u'\\';
+
+    RunTime t;
+    const double start = now();
+    BackupRun run(drives, File1, fso);
+    const BackupOutcome outcome = run.run(model.DirList, int(tree.dosFolders.size()), location);
+    const double copied = now();
+    const bool flushed = flushFileSystem(posixDest);
+    t.total = now() - start;
+    t.unflushed = copied - start;
+    if (outcome.failed())
+        std::fprintf(stderr, "backup run failed: %s\n", qPrintable(outcome.firstFailure));
+    t.ok = flushed && !outcome.failed() && outcome.filesCopied == tree.fileCount;
+    return t;
+}
+
+// Whether every file of the tree has its copy, byte for byte, in dest.
+inline bool sameFiles(const Tree &tree, const QString &dest)
+{
+    for (int i = 0; i < tree.posixFolders.size(); ++i) {
+        for (const QString &name : tree.names[i]) {
+            QFile a(tree.posixFolders[i] + u'/' + name), b(dest + u'/' + name);
+            if (!a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly) || a.readAll() != b.readAll()) {
+                std::fprintf(stderr, "%s differs from its source\n", qPrintable(b.fileName()));
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+} // namespace bench
