@@ -31,7 +31,7 @@ namespace {
 class SilentMsgBox final : public MsgBox
 {
 public:
-    int show(const QString &prompt, int, const QString &) override
+    int show(const QString &prompt, int, const QString &, const QString &) override
     {
         prompts.append(prompt);
         return OK;
