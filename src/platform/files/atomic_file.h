@@ -42,7 +42,8 @@ public:
     std::optional<QString> write(QByteArrayView bytes);
     // Copies source bytes [from, size of `source`) to the same offsets of the
     // new file, in the kernel where it can; holes of a sparse source stay holes.
-    // A source that shrank meanwhile is copied as far as it goes.
+    // The size `source` gives is what is copied, so no call is spent finding
+    // the end; a source that shrank meanwhile is copied as far as it goes.
     std::optional<QString> copyRange(int sourceFd, off_t from, const struct stat &source, bool tryKernel = true);
     // Gives the new file the source's times.
     std::optional<QString> setTimes(const struct stat &source);
