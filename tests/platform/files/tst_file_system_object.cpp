@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <thread>
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -563,19 +564,18 @@ void TestFileSystemObject::copiesFromManyThreadsAtOnce()
     }
     FileSystemObject fso(t.drives);
     std::atomic<int> next{0}, failures{0};
-    std::vector<std::unique_ptr<QThread>> workers;
+    std::vector<std::thread> workers;
     for (int w = 0; w < 8; ++w) {
-        workers.emplace_back(QThread::create([&] {
+        workers.emplace_back([&] {
             for (int i = next++; i < files; i = next++) {
                 const QString name = QStringLiteral("f%1").arg(i);
                 if (fso.CopyFile(t.dos(QStringLiteral("src")) + u'\\' + name, t.dos(QStringLiteral("dst")) + u'\\'))
                     ++failures;
             }
-        }));
-        workers.back()->start();
+        });
     }
     for (auto &worker : workers)
-        QVERIFY(worker->wait(60000));
+        worker.join();
     QCOMPARE(failures.load(), 0);
     for (int i = 0; i < files; ++i)
         QVERIFY2(readFile(t.posix(QStringLiteral("dst/f%1").arg(i))) == pattern(1000 + i * 997, i), qPrintable(QString::number(i)));
@@ -597,16 +597,15 @@ void TestFileSystemObject::oneFaultAmongManyThreadsFailsOneCopy()
     FileSystemObject fso(t.drives, &faults);
     std::atomic<int> next{0};
     std::vector<int> failed(files, 0);
-    std::vector<std::unique_ptr<QThread>> workers;
+    std::vector<std::thread> workers;
     for (int w = 0; w < 6; ++w) {
-        workers.emplace_back(QThread::create([&] {
+        workers.emplace_back([&] {
             for (int i = next++; i < files; i = next++)
                 failed[size_t(i)] = fso.CopyFile(t.dos(QStringLiteral("f%1").arg(i)), t.dos(QStringLiteral("dst")) + u'\\') ? 1 : 0;
-        }));
-        workers.back()->start();
+        });
     }
     for (auto &worker : workers)
-        QVERIFY(worker->wait(60000));
+        worker.join();
     QCOMPARE(std::count(failed.begin(), failed.end(), 1), 1L);
     for (int i = 0; i < files; ++i) {
         const QByteArray expected = failed[size_t(i)] ? QByteArray("earlier") : pattern(3000, i);
