@@ -1,5 +1,5 @@
 #pragma once
-#include "dialogs/auto_backup_file.h"
+#include "store/auto_backup_file.h"
 #include "platform/windows/form.h"
 #include "platform/host.h"
 

@@ -1,10 +1,6 @@
 #include "store/settings_file.h"
 
-#include "platform/files/atomic_file.h"
 #include "platform/paths/code_page.h"
-#include "platform/paths/drive_map.h"
-
-#include <QFileInfo>
 
 namespace settings_file {
 namespace {
@@ -73,12 +69,9 @@ SettingsModel decode(QByteArrayView bytes)
     return model;
 }
 
-std::optional<QByteArray> encode(const SettingsModel &model, QByteArrayView existing, QString *error)
+std::optional<QByteArray> encode(const SettingsModel &model, QString *error)
 {
-    QByteArray out(qMax<qsizetype>(existing.size(), kFileSize), '\0');
-    if (existing.size() > kFileSize)
-        std::copy(existing.begin() + kFileSize, existing.end(), out.begin() + kFileSize);
-
+    QByteArray out(kFileSize, '\0');
     for (int i = 0; i < SettingsModel::kDirSlots; ++i) {
         const QByteArray text = codepage::encode(model.DirList[i]);
         if (text.size() > kMaxEntryBytes) {
@@ -129,45 +122,22 @@ void applyDefaults(SettingsModel &model, const QString &appPath)
 } // namespace settings_file
 
 SettingsFile::SettingsFile(const DriveMap &drives, const QString &appPath, IoFaults *faults)
-    : m_drives(drives), m_appPath(appPath), m_faults(faults)
+    : m_file(drives, appPath + QStringLiteral("\\BackupSettings.dat"), settings_file::kFileSize, faults), m_appPath(appPath)
 {
-}
-
-QString SettingsFile::dosPath() const
-{
-    return m_appPath + QStringLiteral("\\BackupSettings.dat");
 }
 
 SettingsModel SettingsFile::LoadSettings() const
 {
-    QByteArray bytes;
-    if (const auto posix = m_drives.toPosix(dosPath())) {
-        createIfMissing(*posix);
-        readWholeFile(*posix, bytes); // what cannot be read loads as empty
-    }
-    SettingsModel model = settings_file::decode(bytes);
+    SettingsModel model = settings_file::decode(m_file.load());
     settings_file::applyDefaults(model, m_appPath);
     return model;
 }
 
 std::optional<QString> SettingsFile::SaveSettings(const SettingsModel &model) const
 {
-    const auto posix = m_drives.toPosix(dosPath());
-    if (!posix)
-        return QStringLiteral("%1: no such drive").arg(dosPath());
-    QByteArray existing;
-    const QFileInfo info(*posix);
-    if (info.exists() || info.isSymLink()) {
-        // The bytes after the last record must survive, so a file that cannot
-        // be read is not replaced.
-        if (auto error = readWholeFile(*posix, existing))
-            return QStringLiteral("%1: %2").arg(dosPath(), *error);
-    }
     QString error;
-    const auto content = settings_file::encode(model, existing, &error);
-    if (!content)
+    const auto records = settings_file::encode(model, &error);
+    if (!records)
         return QStringLiteral("%1: %2").arg(dosPath(), error);
-    if (auto failure = writeFileAtomically(*posix, *content, m_faults))
-        return QStringLiteral("%1: %2").arg(dosPath(), *failure);
-    return std::nullopt;
+    return m_file.save(*records);
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "store/record_file.h"
 #include "store/settings_model.h"
 
 #include <QByteArray>
@@ -22,9 +23,9 @@ constexpr int kMaxLocationBytes = 124;
 // that cannot be decoded reads as the empty value.
 SettingsModel decode(QByteArrayView bytes);
 
-// The file's new content: every record rewritten, every byte after the last
-// record kept. nullopt, with the reason in *error, when a value cannot be stored.
-std::optional<QByteArray> encode(const SettingsModel &model, QByteArrayView existing, QString *error);
+// The records, kFileSize bytes. nullopt, with the reason in *error, when a
+// value cannot be stored.
+std::optional<QByteArray> encode(const SettingsModel &model, QString *error);
 
 // The default location and the clamp of a negative count.
 void applyDefaults(SettingsModel &model, const QString &appPath);
@@ -37,15 +38,15 @@ class SettingsFile
 public:
     SettingsFile(const DriveMap &drives, const QString &appPath, IoFaults *faults = nullptr);
 
-    QString dosPath() const;
+    QString dosPath() const { return m_file.dosPath(); }
 
     // Never fails: a missing file is created empty, an unreadable one reads as empty.
     SettingsModel LoadSettings() const;
-    // Replaces the whole file or leaves it exactly as it was; nullopt on success.
+    // Rewrites every record, keeping the bytes after them, or leaves the file
+    // exactly as it was; nullopt on success.
     std::optional<QString> SaveSettings(const SettingsModel &model) const;
 
 private:
-    const DriveMap &m_drives;
+    RecordFile m_file;
     QString m_appPath;
-    IoFaults *m_faults;
 };

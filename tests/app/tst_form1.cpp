@@ -30,7 +30,7 @@ QByteArray readAll(const QString &path)
 void writeSettings(const QString &path, const SettingsModel &model)
 {
     QString error;
-    const auto bytes = settings_file::encode(model, {}, &error);
+    const auto bytes = settings_file::encode(model, &error);
     QVERIFY2(bytes, qPrintable(error));
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));

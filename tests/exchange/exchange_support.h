@@ -28,7 +28,7 @@ inline void writeFile(const QString &path, const QByteArray &bytes)
 inline QByteArray encoded(const SettingsModel &model)
 {
     QString error;
-    const auto bytes = settings_file::encode(model, {}, &error);
+    const auto bytes = settings_file::encode(model, &error);
     return bytes.value_or(QByteArray());
 }
 

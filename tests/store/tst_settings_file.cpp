@@ -3,8 +3,14 @@
 #include "support/fault_fs.h"
 #include "support/scripted_host.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -63,12 +69,17 @@ private Q_SLOTS:
     void saveOntoFullTmpfsReportsFailure();
     void saveOntoFullExt4LeavesOldFile();
     void saveIntoReadOnlyFolderReportsFailure();
+    void hugeSparseFileLoadsFastAndKeepsItsTail();
+    void savedThroughSymbolicLinks_data();
+    void savedThroughSymbolicLinks();
+    void linkToNothingLoadsEmptyThenSaveMakesItsTarget();
+    void unreadableFileIsNotReplaced();
 };
 
 void TestSettingsFile::workedExampleBothWays()
 {
     QString error;
-    const auto bytes = settings_file::encode(workedExample(), {}, &error);
+    const auto bytes = settings_file::encode(workedExample(), &error);
     QVERIFY2(bytes, qPrintable(error));
     QCOMPARE(bytes->size(), 129536);
     QCOMPARE(recordAt(*bytes, 0, 9), hex("07 00 43 3A 5C 44 6F 63 73"));
@@ -120,7 +131,7 @@ void TestSettingsFile::loadThenSaveKeepsEveryValue()
     original.Settings[5] = Variant::fromInteger(-7);
     original.Settings[10] = Variant::fromString(QStringLiteral("kept"));
     QString error;
-    QByteArray bytes = *settings_file::encode(original, {}, &error);
+    QByteArray bytes = *settings_file::encode(original, &error);
     // Padding nobody reads: a save may change it, but nothing else.
     for (int i = 0; i < bytes.size(); i += 128)
         bytes[i + 127] = char(0xAB);
@@ -138,7 +149,7 @@ void TestSettingsFile::bytesAfterLastRecordAreKept()
     TestHost t;
     const QString path = t.posix(QStringLiteral("app/BackupSettings.dat"));
     QString error;
-    QByteArray bytes = *settings_file::encode(workedExample(), {}, &error);
+    QByteArray bytes = *settings_file::encode(workedExample(), &error);
     QByteArray tail(130000 - bytes.size(), 'T');
     for (int i = 0; i < tail.size(); ++i)
         tail[i] = char(i * 7);
@@ -198,7 +209,7 @@ void TestSettingsFile::damagedRecordsReadAsEmpty_data()
     QTest::addColumn<int>("emptySetting"); // Settings index that must read Empty, or -1
 
     QString error;
-    const QByteArray good = *settings_file::encode(workedExample(), {}, &error);
+    const QByteArray good = *settings_file::encode(workedExample(), &error);
     QTest::newRow("zero bytes") << QByteArray() << 0 << 1;
     QByteArray b = good;
     b.replace(128128, 2, hex("07 00"));
@@ -246,7 +257,7 @@ void TestSettingsFile::nonAsciiCountsBytes()
     m.DirList[0] = QStringLiteral("C:\\Müller\\Fotos");   // 15 characters, 16 bytes
     m.Settings[0] = Variant::fromString(QStringLiteral("C:\\Sicherung\\Ä\\")); // 15 characters, 16 bytes
     QString error;
-    const QByteArray bytes = *settings_file::encode(m, {}, &error);
+    const QByteArray bytes = *settings_file::encode(m, &error);
     QCOMPARE(recordAt(bytes, 0, 2), hex("10 00"));
     QCOMPARE(recordAt(bytes, 2, 16), QStringLiteral("C:\\Müller\\Fotos").toUtf8());
     QCOMPARE(recordAt(bytes, 128130, 2), hex("10 00"));
@@ -259,13 +270,13 @@ void TestSettingsFile::valuesTooLongAreRefusedNotTruncated()
     m.DirList[3] = QString(126, u'a');
     m.Settings[0] = Variant::fromString(QString(124, u'b'));
     QString error;
-    QVERIFY2(settings_file::encode(m, {}, &error), "126 and 124 bytes fit");
+    QVERIFY2(settings_file::encode(m, &error), "126 and 124 bytes fit");
     m.DirList[3] = QString(63, u'é') + u'x'; // 127 bytes
-    QVERIFY(!settings_file::encode(m, {}, &error));
+    QVERIFY(!settings_file::encode(m, &error));
     QVERIFY2(error.contains(u"126"), qPrintable(error));
     m.DirList[3].clear();
     m.Settings[0] = Variant::fromString(QString(125, u'b'));
-    QVERIFY(!settings_file::encode(m, {}, &error));
+    QVERIFY(!settings_file::encode(m, &error));
 }
 
 void TestSettingsFile::failedSaveLeavesOldFileWhole_data()
@@ -285,7 +296,7 @@ void TestSettingsFile::failedSaveLeavesOldFileWhole()
     TestHost t;
     const QString path = t.posix(QStringLiteral("app/BackupSettings.dat"));
     QString error;
-    const QByteArray old = *settings_file::encode(workedExample(), {}, &error);
+    const QByteArray old = *settings_file::encode(workedExample(), &error);
     writeAll(path, old);
 
     IoFaults faults;
@@ -331,7 +342,7 @@ void TestSettingsFile::saveOntoFullExt4LeavesOldFile()
     const QString app = t.drives.toDos(fs.path()).value();
     const QString path = fs.path() + QStringLiteral("/BackupSettings.dat");
     QString error;
-    const QByteArray old = *settings_file::encode(workedExample(), {}, &error);
+    const QByteArray old = *settings_file::encode(workedExample(), &error);
     writeAll(path, old);
     fs.fill();
     SettingsFile file(t.drives, app);
@@ -352,7 +363,7 @@ void TestSettingsFile::saveIntoReadOnlyFolderReportsFailure()
     const QString app = t.drives.toDos(fs.path()).value();
     const QString path = fs.path() + QStringLiteral("/BackupSettings.dat");
     QString error;
-    const QByteArray old = *settings_file::encode(workedExample(), {}, &error);
+    const QByteArray old = *settings_file::encode(workedExample(), &error);
     writeAll(path, old);
     QVERIFY(fs.remountReadOnly());
     SettingsFile file(t.drives, app);
@@ -363,6 +374,136 @@ void TestSettingsFile::saveIntoReadOnlyFolderReportsFailure()
     QVERIFY(failure);
     QVERIFY2(failure->contains(u"Read-only"), qPrintable(*failure));
     QVERIFY(readAll(path) == old);
+}
+
+void TestSettingsFile::hugeSparseFileLoadsFastAndKeepsItsTail()
+{
+    constexpr qint64 size = qint64(4) << 30;
+    const QByteArray marker("tail marker");
+    TestHost t;
+    const QString path = t.posix(QStringLiteral("app/BackupSettings.dat"));
+    const QByteArray encoded = QFile::encodeName(path);
+    QString error;
+    const QByteArray records = *settings_file::encode(workedExample(), &error);
+    {
+        const int fd = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0640);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::pwrite(fd, records.constData(), size_t(records.size()), 0), ssize_t(records.size()));
+        QCOMPARE(::ftruncate(fd, size), 0);
+        QCOMPARE(::pwrite(fd, marker.constData(), size_t(marker.size()), size - 20), ssize_t(marker.size()));
+        ::close(fd);
+    }
+    SettingsFile file(t.drives, t.host.appPath);
+    QElapsedTimer timer;
+    timer.start();
+    SettingsModel model = file.LoadSettings();
+    const qint64 loadMs = timer.elapsed();
+    QVERIFY2(loadMs < 500, qPrintable(QStringLiteral("loading took %1 ms").arg(loadMs)));
+    QVERIFY(model == workedExample());
+
+    model.DirList[5] = QStringLiteral("C:\\Five");
+    timer.restart();
+    const auto failure = file.SaveSettings(model);
+    const qint64 saveMs = timer.elapsed();
+    qInfo("4 GiB sparse settings file: load %lld ms, save %lld ms", loadMs, saveMs);
+    QVERIFY2(!failure, qPrintable(failure.value_or(QString())));
+    struct stat st;
+    QVERIFY(::stat(encoded.constData(), &st) == 0);
+    QCOMPARE(qint64(st.st_size), size);
+    QCOMPARE(int(st.st_mode & 0777), 0640);
+    QVERIFY2(st.st_blocks * 512 < 16 * 1024 * 1024, "the holes stayed holes");
+    const int fd = ::open(encoded.constData(), O_RDONLY);
+    QVERIFY(fd >= 0);
+    QByteArray got(marker.size(), '\0');
+    QCOMPARE(::pread(fd, got.data(), size_t(got.size()), size - 20), ssize_t(got.size()));
+    QByteArray head(records.size(), '\0');
+    QCOMPARE(::pread(fd, head.data(), size_t(head.size()), 0), ssize_t(head.size()));
+    ::close(fd);
+    QCOMPARE(got, marker);
+    QCOMPARE(settings_file::decode(head).DirList[5], QStringLiteral("C:\\Five"));
+}
+
+void TestSettingsFile::savedThroughSymbolicLinks_data()
+{
+    QTest::addColumn<QString>("link");   // how app/BackupSettings.dat points at the real file
+    QTest::addColumn<QString>("middle"); // a second link on the way, or empty
+    QTest::newRow("absolute link") << "<root>/real/settings.dat" << "";
+    QTest::newRow("relative link") << "../real/settings.dat" << "";
+    QTest::newRow("link to a link") << "<root>/hop" << "real/settings.dat";
+}
+
+void TestSettingsFile::savedThroughSymbolicLinks()
+{
+    QFETCH(QString, link);
+    QFETCH(QString, middle);
+    TestHost t;
+    QDir(t.root()).mkpath(QStringLiteral("real"));
+    const QString real = t.posix(QStringLiteral("real/settings.dat"));
+    QString error;
+    writeAll(real, *settings_file::encode(workedExample(), &error) + QByteArray("TAIL"));
+    const QString path = t.posix(QStringLiteral("app/BackupSettings.dat"));
+    QCOMPARE(::symlink(QFile::encodeName(link.replace(QStringLiteral("<root>"), t.root())).constData(),
+                       QFile::encodeName(path).constData()), 0);
+    if (!middle.isEmpty())
+        QCOMPARE(::symlink(QFile::encodeName(middle).constData(), QFile::encodeName(t.posix(QStringLiteral("hop"))).constData()), 0);
+
+    SettingsFile file(t.drives, t.host.appPath);
+    SettingsModel model = file.LoadSettings();
+    QVERIFY2(model == workedExample(), "loaded through the link");
+    model.DirList[0] = QStringLiteral("C:\\Through");
+    const auto failure = file.SaveSettings(model);
+    QVERIFY2(!failure, qPrintable(failure.value_or(QString())));
+    QVERIFY2(QFileInfo(path).isSymLink(), "the link stays a link");
+    const QByteArray saved = readAll(real);
+    QCOMPARE(settings_file::decode(saved).DirList[0], QStringLiteral("C:\\Through"));
+    QCOMPARE(saved.mid(129536), QByteArray("TAIL"));
+    QCOMPARE(QDir(t.posix(QStringLiteral("real"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("settings.dat")});
+}
+
+void TestSettingsFile::linkToNothingLoadsEmptyThenSaveMakesItsTarget()
+{
+    TestHost t;
+    QDir(t.root()).mkpath(QStringLiteral("elsewhere"));
+    const QString path = t.posix(QStringLiteral("app/BackupSettings.dat"));
+    const QString target = t.posix(QStringLiteral("elsewhere/settings.dat"));
+    QVERIFY(QFile::link(target, path));
+    SettingsFile file(t.drives, t.host.appPath);
+    SettingsModel model = file.LoadSettings();
+    QVERIFY2(model.DirList[0].isEmpty() && model.Settings[1].isEmpty(), "reads as an empty file");
+    QVERIFY2(!QFileInfo::exists(target), "loading creates nothing through the link");
+    QCOMPARE(QDir(t.posix(QStringLiteral("app"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("BackupSettings.dat")});
+
+    model.DirList[0] = QStringLiteral("C:\\First");
+    const auto failure = file.SaveSettings(model);
+    QVERIFY2(!failure, qPrintable(failure.value_or(QString())));
+    QVERIFY2(QFileInfo(path).isSymLink(), "the link stays a link");
+    QCOMPARE(settings_file::decode(readAll(target)).DirList[0], QStringLiteral("C:\\First"));
+}
+
+void TestSettingsFile::unreadableFileIsNotReplaced()
+{
+    TestHost t;
+    QVERIFY(::chmod(QFile::encodeName(t.root()).constData(), 0777) == 0);
+    const QString app = t.posix(QStringLiteral("app"));
+    QVERIFY(::chmod(QFile::encodeName(app).constData(), 0777) == 0);
+    const QString path = t.posix(QStringLiteral("app/BackupSettings.dat"));
+    QString error;
+    const QByteArray old = *settings_file::encode(workedExample(), &error) + QByteArray("precious tail");
+    writeAll(path, old);
+    QVERIFY(::chmod(QFile::encodeName(path).constData(), 0200) == 0);
+    const int rc = runAsNobody([&] {
+        SettingsFile file(t.drives, t.host.appPath);
+        const auto failure = file.SaveSettings(workedExample());
+        return failure && failure->contains(u"Permission denied") ? 1 : 0;
+    });
+    if (rc < 0)
+        QSKIP("cannot drop rights to the user nobody here");
+    QCOMPARE(rc, 1);
+    QVERIFY2(readAll(path) == old, "the file and its tail are whole");
+    QCOMPARE(QDir(app).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("BackupSettings.dat")});
 }
 
 QTEST_GUILESS_MAIN(TestSettingsFile)

@@ -1,22 +1,29 @@
 #include "platform/files/atomic_file.h"
+
+#include "platform/files/system_reason.h"
 #include "platform/paths/posix_name.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
+#include <cstdio>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
+constexpr char kTempPrefix[] = ".quillstow-";
+constexpr qsizetype kTempPrefixSize = sizeof kTempPrefix - 1;
+constexpr int kTempRandom = 8;
+constexpr char kTempAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+
 QString reason(const char *what, int err)
 {
-    return QString::fromUtf8(what) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err));
+    return QString::fromUtf8(what) + QStringLiteral(": ") + systemReason(err);
 }
 
 QByteArray folderOf(const QByteArray &path)
@@ -29,9 +36,17 @@ QByteArray folderOf(const QByteArray &path)
     return path.left(slash);
 }
 
-QByteArray baseOf(const QByteArray &path)
+// A short name of fixed length, so any target name the file system allows
+// still has room for its temporary file.
+QByteArray temporaryName(const QByteArray &folder)
 {
-    return path.mid(path.lastIndexOf('/') + 1);
+    QByteArray name = folder;
+    if (!name.endsWith('/'))
+        name += '/';
+    name += kTempPrefix;
+    for (int i = 0; i < kTempRandom; ++i)
+        name += kTempAlphabet[QRandomGenerator::global()->bounded(int(sizeof kTempAlphabet - 1))];
+    return name;
 }
 
 // The checked form of a call: a tripped fault stands in for the real result.
@@ -52,16 +67,67 @@ void syncFolder(const QByteArray &folder, AtomicFile::Durability durability)
     }
 }
 
-mode_t defaultMode()
+// The process's umask, read once without changing it (umask(2) cannot be read
+// without setting it, which would race with other threads creating files).
+// ~0: unknown, so every mode is set explicitly.
+unsigned processUmask()
 {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
+    static std::once_flag once;
+    static unsigned mask = ~0u;
+    std::call_once(once, [] {
+        if (FILE *status = std::fopen("/proc/self/status", "re")) {
+            char line[256];
+            while (std::fgets(line, sizeof line, status)) {
+                unsigned value;
+                if (std::sscanf(line, "Umask: %o", &value) == 1) {
+                    mask = value;
+                    break;
+                }
+            }
+            std::fclose(status);
+        }
+    });
+    return mask;
+}
+
+bool kernelCopyUnsupported(int err)
+{
+    return err == EXDEV || err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
+}
+
+// Follows symbolic links to the file a save must replace. A link to nothing
+// names the file to be made.
+std::optional<QString> finalTarget(QByteArray &path)
+{
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return std::nullopt;
+        QByteArray link(qsizetype(st.st_size > 0 ? st.st_size : 4095) + 1, '\0');
+        const ssize_t n = ::readlink(path.constData(), link.data(), size_t(link.size()));
+        if (n < 0)
+            return reason("cannot read the symbolic link", errno);
+        if (n >= link.size())
+            return reason("cannot read the symbolic link", ENAMETOOLONG);
+        link.truncate(n);
+        path = link.startsWith('/') ? link : folderOf(path) + '/' + link;
+    }
+    return reason("cannot follow the symbolic link", ELOOP);
 }
 
 } // namespace
 
-AtomicFile::AtomicFile(QString posixTarget, IoFaults *faults)
+bool isTemporaryName(QByteArrayView name)
+{
+    if (name.size() != kTempPrefixSize + kTempRandom || !name.startsWith(QByteArrayView(kTempPrefix)))
+        return false;
+    const QByteArrayView random = name.sliced(kTempPrefixSize);
+    return std::all_of(random.begin(), random.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    });
+}
+
+AtomicFile::AtomicFile(QByteArray posixTarget, IoFaults *faults)
     : m_target(std::move(posixTarget)), m_faults(faults)
 {
 }
@@ -87,44 +153,55 @@ std::optional<QString> AtomicFile::fail(const char *what, int err)
     return reason(what, err);
 }
 
-std::optional<QString> AtomicFile::open()
+std::optional<QString> AtomicFile::open(const Plan &plan)
 {
-    const QByteArray target = posixname::encode(m_target);
-    const QByteArray folder = folderOf(target);
-    m_fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (m_fd >= 0) {
-        m_anonymous = true;
-        return std::nullopt;
+    m_mode = plan.mode;
+    const unsigned mask = processUmask();
+    // Created with its final bits where the umask leaves them whole: no fchmod then.
+    m_fixMode = plan.exactMode && (plan.folderHasDefaultAcl || (plan.mode & (mask | 07000)) != 0);
+    if (!plan.replacing && plan.anonymousAllowed) {
+        m_fd = ::open(folderOf(m_target).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, plan.mode);
+        if (m_fd >= 0) {
+            m_anonymous = true;
+            return std::nullopt;
+        }
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return fail("cannot create a file in the folder", errno);
+        m_anonymousRefused = true;
     }
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-        return fail("cannot create a file in the folder", errno);
-    // No O_TMPFILE here: a hidden name beside the target, removed on failure.
-    QByteArray name = folder + "/." + baseOf(target) + ".XXXXXX";
-    m_fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (m_fd < 0)
-        return fail("cannot create a file in the folder", errno);
-    m_anonymous = false;
-    m_tempName = name;
-    return std::nullopt;
+    return openNamed(plan.mode);
 }
 
-std::optional<QString> AtomicFile::write(QByteArrayView bytes)
+std::optional<QString> AtomicFile::openNamed(unsigned mode)
 {
-    const char *p = bytes.data();
-    qsizetype left = bytes.size();
+    const QByteArray folder = folderOf(m_target);
+    for (int attempt = 0;; ++attempt) {
+        QByteArray name = temporaryName(folder);
+        m_fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (m_fd >= 0) {
+            m_anonymous = false;
+            m_tempName = name;
+            return std::nullopt;
+        }
+        if (errno != EEXIST || attempt > 100)
+            return fail("cannot create a file in the folder", errno);
+    }
+}
+
+std::optional<QString> AtomicFile::writeAt(const char *p, qsizetype left, off_t at)
+{
     while (left > 0) {
         ssize_t n;
         if (tripped(m_faults)) {
-            if (m_faults->shortWriteFirst && left > 1) {
-                m_faults->shortWriteFirst = false;
+            if (m_faults->shortWriteFirst.exchange(false) && left > 1) {
                 m_faults->callsBeforeFailure = 0;
-                n = ::write(m_fd, p, size_t(left / 2));
+                n = ::pwrite(m_fd, p, size_t(left / 2), at);
             } else {
                 errno = m_faults->error;
                 n = -1;
             }
         } else {
-            n = ::write(m_fd, p, size_t(left));
+            n = ::pwrite(m_fd, p, size_t(left), at);
         }
         if (n < 0 && errno == EINTR)
             continue;
@@ -134,103 +211,156 @@ std::optional<QString> AtomicFile::write(QByteArrayView bytes)
             return fail("cannot write the new file", ENOSPC);
         p += n;
         left -= n;
+        at += n;
     }
+    m_end = std::max(m_end, at);
     return std::nullopt;
 }
 
-std::optional<QString> AtomicFile::copyByReadWrite(int sourceFd)
+std::optional<QString> AtomicFile::write(QByteArrayView bytes)
 {
-    std::vector<char> buffer(1 << 20);
-    for (;;) {
-        const ssize_t got = ::read(sourceFd, buffer.data(), buffer.size());
+    return writeAt(bytes.data(), bytes.size(), m_end);
+}
+
+std::optional<QString> AtomicFile::copyByReadWrite(int sourceFd, off_t at, off_t length)
+{
+    std::vector<char> buffer(size_t(std::min<off_t>(length, 1 << 20)));
+    while (length > 0) {
+        const ssize_t got = ::pread(sourceFd, buffer.data(), size_t(std::min<off_t>(length, off_t(buffer.size()))), at);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
             return fail("cannot read the source file", errno);
         if (got == 0)
-            return std::nullopt;
-        if (auto error = write(QByteArrayView(buffer.data(), got)))
+            return std::nullopt; // the source shrank
+        if (auto error = writeAt(buffer.data(), got, at))
             return error;
+        at += got;
+        length -= got;
     }
+    return std::nullopt;
 }
 
-std::optional<QString> AtomicFile::copyFrom(int sourceFd)
+std::optional<QString> AtomicFile::copySpan(int sourceFd, off_t at, off_t length, bool &tryKernel, bool &anyCopied)
 {
-    bool first = true;
-    for (;;) {
+    while (length > 0 && tryKernel) {
+        loff_t in = at, out = at;
         ssize_t n;
         if (tripped(m_faults)) {
             errno = m_faults->error;
             n = -1;
         } else {
-            n = ::copy_file_range(sourceFd, nullptr, m_fd, nullptr, size_t(1) << 30, 0);
+            n = ::copy_file_range(sourceFd, &in, m_fd, &out, size_t(std::min<off_t>(length, off_t(1) << 30)), 0);
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            // The kernel cannot do it for this pair of files: move the bytes ourselves.
-            if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)
-                return copyByReadWrite(sourceFd);
+        if (n < 0 && !kernelCopyUnsupported(errno))
             return fail("cannot copy the file's contents", errno);
+        // Some file systems answer 0 for files they cannot copy in the kernel;
+        // only a refusal by errno says the same holds for the next file.
+        if (n < 0 || (n == 0 && !anyCopied)) {
+            m_kernelCopyRefused = m_kernelCopyRefused || n < 0;
+            tryKernel = false;
+            break;
         }
-        if (n == 0) {
-            // Some file systems report 0 for files they cannot copy in the kernel.
-            struct stat st;
-            if (first && ::fstat(sourceFd, &st) == 0 && st.st_size > 0)
-                return copyByReadWrite(sourceFd);
-            return std::nullopt;
-        }
-        first = false;
+        if (n == 0)
+            return std::nullopt; // the source shrank
+        anyCopied = true;
+        at += n;
+        length -= n;
+        m_end = std::max<off_t>(m_end, at);
     }
+    if (length > 0) {
+        anyCopied = true;
+        return copyByReadWrite(sourceFd, at, length);
+    }
+    return std::nullopt;
 }
 
-std::optional<QString> AtomicFile::takeModeAndTimes(const struct stat &source)
+std::optional<QString> AtomicFile::copyRange(int sourceFd, off_t from, const struct stat &source, bool tryKernel)
 {
-    if (::fchmod(m_fd, source.st_mode & 0777) != 0)
-        return fail("cannot set the new file's permissions", errno);
+    const off_t size = source.st_size;
+    bool anyCopied = false;
+    // Only a file with fewer blocks than bytes can have holes; others are
+    // copied in one go without looking for them.
+    if (off_t(source.st_blocks) * 512 >= size) {
+        if (from < size)
+            return copySpan(sourceFd, from, size - from, tryKernel, anyCopied);
+        return std::nullopt;
+    }
+    for (off_t at = from; at < size;) {
+        const off_t data = ::lseek(sourceFd, at, SEEK_DATA);
+        if (data < 0 && errno == ENXIO)
+            break; // nothing but a hole up to the end
+        if (data < 0) {
+            if (errno != EINVAL)
+                return fail("cannot read the source file", errno);
+            // No hole search here: copy the rest as it reads.
+            if (auto error = copySpan(sourceFd, at, size - at, tryKernel, anyCopied))
+                return error;
+            break;
+        }
+        if (data >= size)
+            break;
+        off_t hole = ::lseek(sourceFd, data, SEEK_HOLE);
+        if (hole < 0)
+            return fail("cannot read the source file", errno);
+        hole = std::min(hole, size);
+        if (auto error = copySpan(sourceFd, data, hole - data, tryKernel, anyCopied))
+            return error;
+        at = hole;
+    }
+    // A hole at the end is no data to copy, yet it belongs to the size.
+    if (m_end < size) {
+        if (::ftruncate(m_fd, size) != 0)
+            return fail("cannot write the new file", errno);
+        m_end = size;
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> AtomicFile::setTimes(const struct stat &source)
+{
     const struct timespec times[2] = {source.st_atim, source.st_mtim};
     if (::futimens(m_fd, times) != 0)
         return fail("cannot set the new file's times", errno);
-    m_modeSet = true;
     return std::nullopt;
 }
 
 std::optional<QString> AtomicFile::commit(Durability durability)
 {
-    const QByteArray target = posixname::encode(m_target);
-    const QByteArray folder = folderOf(target);
-    if (!m_modeSet) {
-        // A rewritten file keeps the permissions it had.
-        struct stat old;
-        const mode_t mode = ::stat(target.constData(), &old) == 0 ? (old.st_mode & 07777) : defaultMode();
-        if (::fchmod(m_fd, mode) != 0)
-            return fail("cannot set the new file's permissions", errno);
-    }
+    const QByteArray folder = folderOf(m_target);
+    // EPERM on a file of our own: a file system (FAT) that cannot hold these bits.
+    if (m_fixMode && ::fchmod(m_fd, m_mode) != 0 && errno != EPERM)
+        return fail("cannot set the new file's permissions", errno);
     if (durability == Durability::Synced) {
-        int rc = tripped(m_faults) ? (errno = m_faults->error, -1) : ::fdatasync(m_fd);
+        const int rc = tripped(m_faults) ? (errno = m_faults->error, -1) : ::fdatasync(m_fd);
         if (rc != 0)
             return fail("cannot flush the new file to disk", errno);
     }
     if (m_anonymous) {
-        // Give the finished file a hidden name of its own, then rename it into place.
-        const QByteArray procPath = "/proc/self/fd/" + QByteArray::number(m_fd);
-        // No file of that name yet: the finished file gets its name at once.
-        // linkat never replaces, so a file that appeared meanwhile is kept
-        // and the usual rename below replaces it.
-        if (::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) == 0) {
+        char procPath[40];
+        std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", m_fd);
+        // linkat never replaces: a file that appeared since open() is kept
+        // until the rename below replaces it.
+        const int rc = tripped(m_faults) ? (errno = m_faults->error, -1)
+                                         : ::linkat(AT_FDCWD, procPath, AT_FDCWD, m_target.constData(), AT_SYMLINK_FOLLOW);
+        if (rc == 0) {
             const int fd = m_fd;
             m_fd = -1;
             if (::close(fd) != 0) {
-                ::unlink(target.constData());
-                return fail("cannot finish writing the new file", errno);
+                const int err = errno;
+                ::unlink(m_target.constData());
+                return fail("cannot finish writing the new file", err);
             }
             syncFolder(folder, durability);
             return std::nullopt;
         }
+        if (errno != EEXIST)
+            return fail("cannot give the new file a name", errno);
         for (int attempt = 0;; ++attempt) {
-            QByteArray name = folder + "/." + baseOf(target) + '.'
-                              + QByteArray::number(QRandomGenerator::global()->generate(), 36);
-            if (::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0) {
+            const QByteArray name = temporaryName(folder);
+            if (::linkat(AT_FDCWD, procPath, AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0) {
                 m_tempName = name;
                 break;
             }
@@ -242,7 +372,7 @@ std::optional<QString> AtomicFile::commit(Durability durability)
     m_fd = -1;
     if (::close(fd) != 0)
         return fail("cannot finish writing the new file", errno);
-    int rc = tripped(m_faults) ? (errno = m_faults->error, -1) : ::rename(m_tempName.constData(), target.constData());
+    const int rc = tripped(m_faults) ? (errno = m_faults->error, -1) : ::rename(m_tempName.constData(), m_target.constData());
     if (rc != 0)
         return fail("cannot put the new file in place", errno);
     m_tempName.clear();
@@ -250,12 +380,12 @@ std::optional<QString> AtomicFile::commit(Durability durability)
     return std::nullopt;
 }
 
-std::optional<QString> readWholeFile(const QString &posixPath, QByteArray &out)
+std::optional<QString> readPrefix(const QString &posixPath, qsizetype maxBytes, QByteArray &out)
 {
     out.clear();
     const int fd = ::open(posixname::encode(posixPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return reason("cannot open the file", errno);
+        return errno == ENOENT ? std::nullopt : std::optional(reason("cannot open the file", errno));
     struct stat st;
     if (::fstat(fd, &st) != 0) {
         const int err = errno;
@@ -266,9 +396,10 @@ std::optional<QString> readWholeFile(const QString &posixPath, QByteArray &out)
         ::close(fd);
         return QStringLiteral("not a regular file");
     }
-    std::vector<char> buffer(1 << 16);
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+    out.resize(qsizetype(std::min<off_t>(st.st_size, maxBytes)));
+    qsizetype have = 0;
+    while (have < out.size()) {
+        const ssize_t got = ::pread(fd, out.data() + have, size_t(out.size() - have), have);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
@@ -278,29 +409,58 @@ std::optional<QString> readWholeFile(const QString &posixPath, QByteArray &out)
             return reason("cannot read the file", err);
         }
         if (got == 0)
-            break;
-        out.append(buffer.data(), got);
+            break; // the file shrank
+        have += got;
     }
+    out.truncate(have);
     ::close(fd);
     return std::nullopt;
 }
 
 std::optional<QString> createIfMissing(const QString &posixPath)
 {
+    // O_EXCL never follows a symbolic link, so a link to nothing makes no file.
     const int fd = ::open(posixname::encode(posixPath).constData(),
-                          O_RDONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, defaultMode());
+                          O_RDONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0)
-        return reason("cannot create the file", errno);
+        return errno == EEXIST ? std::nullopt : std::optional(reason("cannot create the file", errno));
     ::close(fd);
     return std::nullopt;
 }
 
-std::optional<QString> writeFileAtomically(const QString &posixPath, QByteArrayView content, IoFaults *faults)
+std::optional<QString> replaceRecords(const QString &posixPath, QByteArrayView records, IoFaults *faults)
 {
-    AtomicFile file(posixPath, faults);
-    if (auto error = file.open())
+    QByteArray target = posixname::encode(posixPath);
+    if (auto error = finalTarget(target))
         return error;
-    if (auto error = file.write(content))
-        return error;
-    return file.commit(AtomicFile::Durability::Synced);
+    const int old = ::open(target.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (old < 0 && errno != ENOENT)
+        return reason("cannot read the file", errno);
+    struct stat st{};
+    if (old >= 0) {
+        const bool statted = ::fstat(old, &st) == 0;
+        const int err = errno;
+        if (!statted || !S_ISREG(st.st_mode)) {
+            ::close(old);
+            return statted ? QStringLiteral("not a regular file") : reason("cannot read the file", err);
+        }
+    }
+    AtomicFile file(target, faults);
+    AtomicFile::Plan plan;
+    if (old >= 0) {
+        // A rewritten file keeps the permissions it had.
+        plan.mode = st.st_mode & 07777;
+        plan.exactMode = true;
+        plan.replacing = true;
+    }
+    std::optional<QString> error = file.open(plan);
+    if (!error)
+        error = file.write(records);
+    if (!error && old >= 0 && st.st_size > records.size())
+        error = file.copyRange(old, off_t(records.size()), st);
+    if (old >= 0)
+        ::close(old);
+    if (!error)
+        error = file.commit(AtomicFile::Durability::Synced);
+    return error;
 }

@@ -4,50 +4,91 @@
 #include <QByteArray>
 #include <QString>
 #include <optional>
+#include <sys/types.h>
 
 struct stat;
 
 // Writes a new file beside its target and puts it in place only when it is
 // complete, so a failed write (disk full, I/O error) leaves the old file whole
 // and no temporary file behind. Every call's result is checked, short writes
-// included. Errors come back as text for the caller to show.
+// included. Errors come back as text for the caller to show. One object is
+// one save and belongs to one thread.
 class AtomicFile
 {
 public:
     enum class Durability { Normal, Synced }; // Synced: fdatasync, then fsync of the folder
 
-    explicit AtomicFile(QString posixTarget, IoFaults *faults = nullptr);
+    struct Plan
+    {
+        unsigned mode = 0666;  // permission bits of the new file
+        bool exactMode = false; // true: the file ends with exactly `mode`; false: the umask applies
+        bool replacing = false; // a file of the target's name is there
+        bool anonymousAllowed = true; // false where the folder is known to refuse O_TMPFILE
+        bool folderHasDefaultAcl = false; // the umask is not what shapes a new file's mode there
+    };
+
+    // posixTarget: the target's bytes (posixname::encode of its POSIX path).
+    explicit AtomicFile(QByteArray posixTarget, IoFaults *faults = nullptr);
     ~AtomicFile(); // abandons an uncommitted file
     AtomicFile(const AtomicFile &) = delete;
     AtomicFile &operator=(const AtomicFile &) = delete;
 
-    std::optional<QString> open();
+    // A new file that does not replace anything is made without a name and
+    // linked in at commit, so a crash leaves nothing behind; a replacement gets
+    // a short temporary name and is renamed over the target, which costs the
+    // same number of calls.
+    std::optional<QString> open(const Plan &plan);
+    // Appends bytes at the end of what was written so far.
     std::optional<QString> write(QByteArrayView bytes);
-    // Copies everything from sourceFd (at its current offset) to its end.
-    std::optional<QString> copyFrom(int sourceFd);
-    // Gives the new file the permission bits and times of the source.
-    std::optional<QString> takeModeAndTimes(const struct stat &source);
+    // Copies source bytes [from, size of `source`) to the same offsets of the
+    // new file, in the kernel where it can; holes of a sparse source stay holes.
+    // The size `source` gives is what is copied, so no call is spent finding
+    // the end; a source that shrank meanwhile is copied as far as it goes.
+    std::optional<QString> copyRange(int sourceFd, off_t from, const struct stat &source, bool tryKernel = true);
+    // Gives the new file the source's times.
+    std::optional<QString> setTimes(const struct stat &source);
     std::optional<QString> commit(Durability durability);
+
+    // What open() and copyRange() found out, for a caller that remembers it.
+    bool anonymousRefused() const { return m_anonymousRefused; }
+    bool kernelCopyRefused() const { return m_kernelCopyRefused; }
 
 private:
     std::optional<QString> fail(const char *what, int err);
-    std::optional<QString> copyByReadWrite(int sourceFd);
+    std::optional<QString> writeAt(const char *data, qsizetype size, off_t at);
+    std::optional<QString> copySpan(int sourceFd, off_t at, off_t length, bool &tryKernel, bool &anyCopied);
+    std::optional<QString> copyByReadWrite(int sourceFd, off_t at, off_t length);
+    std::optional<QString> openNamed(unsigned mode);
     void abandon();
 
-    QString m_target;
+    QByteArray m_target;
     IoFaults *m_faults;
     int m_fd = -1;
-    bool m_anonymous = false; // O_TMPFILE: no name until commit
-    bool m_modeSet = false;
+    off_t m_end = 0;
+    bool m_anonymous = false;
+    bool m_fixMode = false;
+    unsigned m_mode = 0;
+    bool m_anonymousRefused = false;
+    bool m_kernelCopyRefused = false;
     QByteArray m_tempName;
 };
 
-// Reads a whole file; an error text when it cannot.
-std::optional<QString> readWholeFile(const QString &posixPath, QByteArray &out);
+// True for a name this program gives its temporary files (".quillstow-"
+// and eight letters or digits), and for nothing else.
+bool isTemporaryName(QByteArrayView name);
 
-// Creates an empty file if none exists; existing files are left untouched.
+// Reads at most maxBytes from the start of a regular file; an error text when
+// it cannot. A missing file, or a symbolic link to nothing, reads as empty.
+std::optional<QString> readPrefix(const QString &posixPath, qsizetype maxBytes, QByteArray &out);
+
+// Creates an empty file if the name is free; an existing file, or a symbolic
+// link even one that leads nowhere, is left untouched.
 std::optional<QString> createIfMissing(const QString &posixPath);
 
-// Replaces posixPath with content, as AtomicFile does with Durability::Synced.
-std::optional<QString> writeFileAtomically(const QString &posixPath, QByteArrayView content,
-                                           IoFaults *faults = nullptr);
+// Replaces the first records.size() bytes of the file with records and keeps
+// every byte after them, moved in the kernel without passing through memory;
+// a save as AtomicFile makes it with Durability::Synced. A symbolic link is
+// saved through: its final target is replaced and the link stays; a link to
+// nothing gets its target made where it points. A file that exists but
+// cannot be read is not replaced, since its tail would be lost.
+std::optional<QString> replaceRecords(const QString &posixPath, QByteArrayView records, IoFaults *faults = nullptr);

@@ -3,17 +3,9 @@
 #include "platform/paths/drive_map.h"
 #include "platform/files/folder_listing.h"
 
+#include "platform/files/system_reason.h"
+
 #include <cerrno>
-#include <cstring>
-
-namespace {
-
-QString systemReason(int err)
-{
-    return QString::fromLocal8Bit(std::strerror(err));
-}
-
-} // namespace
 
 FileListBox::FileListBox(const DriveMap &drives) : m_drives(drives) {}
 

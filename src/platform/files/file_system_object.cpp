@@ -1,25 +1,25 @@
 #include "platform/files/file_system_object.h"
-#include "platform/paths/posix_name.h"
 
 #include "platform/files/atomic_file.h"
+#include "platform/files/system_reason.h"
 #include "platform/paths/drive_map.h"
+#include "platform/paths/posix_name.h"
 
-#include <QFile>
+#include <QMutexLocker>
+#include <QThread>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
 
-QString systemReason(int err)
-{
-    return QString::fromLocal8Bit(std::strerror(err));
-}
-
-// Closes the source however the copy ends.
+// Closes a descriptor however the call ends.
 struct FdGuard
 {
     int fd;
@@ -30,6 +30,23 @@ struct FdGuard
     }
 };
 
+qsizetype lastSeparator(const QString &dosPath)
+{
+    return std::max(dosPath.lastIndexOf(u'\\'), dosPath.lastIndexOf(u'/'));
+}
+
+// A name that can be joined to its folder's POSIX path as it is.
+bool plainName(QStringView name)
+{
+    return !name.isEmpty() && name != u"." && name != u"..";
+}
+
+QByteArray join(const QByteArray &folder, QString name)
+{
+    name.replace(QChar(posixname::kBackslash), u'\\');
+    return folder + (folder.endsWith('/') ? "" : "/") + posixname::encode(name);
+}
+
 } // namespace
 
 FileSystemObject::FileSystemObject(const DriveMap &drives, IoFaults *faults)
@@ -37,23 +54,91 @@ FileSystemObject::FileSystemObject(const DriveMap &drives, IoFaults *faults)
 {
 }
 
+// The POSIX bytes of a path. The folder part is translated once per folder:
+// a drive lookup reads the drives folder, which costs system calls per file.
+std::optional<QByteArray> FileSystemObject::posixOf(const QString &dosPath, Folder *folderState)
+{
+    const qsizetype cut = lastSeparator(dosPath);
+    const QString name = cut < 0 ? QString() : dosPath.mid(cut + 1);
+    if (plainName(name)) {
+        const QString folder = dosPath.left(cut + 1);
+        Folder known;
+        bool found = false;
+        {
+            QMutexLocker locker(&m_lock);
+            if (const auto it = m_folders.constFind(folder); it != m_folders.cend()) {
+                known = *it;
+                found = true;
+            }
+        }
+        if (!found) {
+            const auto posix = m_drives.toPosix(folder);
+            if (!posix)
+                return std::nullopt;
+            known.posix = posixname::encode(*posix);
+            // "C:\Documents and Settings" leads elsewhere: names at C:'s root are looked up whole.
+            known.driveRoot = m_drives.normalize(folder).value_or(QString()).compare(u"C:\\") == 0;
+            QMutexLocker locker(&m_lock);
+            m_folders.insert(folder, known);
+        }
+        if (!known.driveRoot) {
+            if (folderState)
+                *folderState = known;
+            return join(known.posix, name);
+        }
+    }
+    const auto posix = m_drives.toPosix(dosPath);
+    if (!posix)
+        return std::nullopt;
+    return posixname::encode(*posix);
+}
+
+std::optional<QByteArray> FileSystemObject::folderPosix(const QString &dosFolder)
+{
+    const auto posix = m_drives.toPosix(dosFolder);
+    if (!posix)
+        return std::nullopt;
+    return posixname::encode(*posix);
+}
+
+void FileSystemObject::remember(const QString &dosFolder, const Folder &learned)
+{
+    QMutexLocker locker(&m_lock);
+    const auto it = m_folders.find(dosFolder);
+    if (it == m_folders.end())
+        return;
+    it->noAnonymous = it->noAnonymous || learned.noAnonymous;
+    if (learned.defaultAcl >= 0)
+        it->defaultAcl = learned.defaultAcl;
+    for (dev_t dev : learned.noKernelCopyFrom) {
+        if (std::find(it->noKernelCopyFrom.begin(), it->noKernelCopyFrom.end(), dev) == it->noKernelCopyFrom.end())
+            it->noKernelCopyFrom.push_back(dev);
+    }
+}
+
 std::optional<QString> FileSystemObject::CopyFile(const QString &source, const QString &destination)
 {
-    const auto from = m_drives.toPosix(source);
+    const auto from = posixOf(source);
     if (!from)
         return QStringLiteral("%1: no such drive").arg(source);
     QString dest = destination;
     if (dest.endsWith(u'\\') || dest.endsWith(u'/')) {
-        const auto normal = m_drives.normalize(source);
-        dest += normal ? normal->mid(normal->lastIndexOf(u'\\') + 1) : QString();
+        QString name = source.mid(lastSeparator(source) + 1);
+        if (!plainName(name)) {
+            const auto normal = m_drives.normalize(source);
+            name = normal ? normal->mid(normal->lastIndexOf(u'\\') + 1) : QString();
+        }
+        dest += name;
     }
-    const auto to = m_drives.toPosix(dest);
+    Folder folder;
+    const auto to = posixOf(dest, &folder);
     if (!to)
         return QStringLiteral("%1: no such drive").arg(destination);
 
     // Non-blocking open and a check on the open file: a FIFO or device swapped
-    // in after the listing can never make the copy wait or read it.
-    const int in = ::open(posixname::encode(*from).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // in after the listing can never make the copy wait or read it. The flag
+    // stays: it means nothing to a regular file.
+    const int in = ::open(from->constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (in < 0)
         return QStringLiteral("%1: %2").arg(source, systemReason(errno));
     FdGuard guard{in};
@@ -62,28 +147,113 @@ std::optional<QString> FileSystemObject::CopyFile(const QString &source, const Q
         return QStringLiteral("%1: %2").arg(source, systemReason(errno));
     if (!S_ISREG(st.st_mode))
         return QStringLiteral("%1: not a regular file").arg(source);
-    const int flags = ::fcntl(in, F_GETFL);
-    if (flags >= 0)
-        ::fcntl(in, F_SETFL, flags & ~O_NONBLOCK);
 
+    // One look at the destination tells a copy onto itself, a folder in the
+    // way, and whether the copy replaces a file or makes a new one.
     struct stat existing;
-    const QByteArray toBytes = posixname::encode(*to);
-    if (::stat(toBytes.constData(), &existing) == 0) {
+    const bool exists = ::stat(to->constData(), &existing) == 0;
+    if (exists) {
         if (existing.st_dev == st.st_dev && existing.st_ino == st.st_ino)
             return std::nullopt; // a file copied onto itself stays as it is
         if (S_ISDIR(existing.st_mode))
             return QStringLiteral("%1: is a folder").arg(dest);
     }
 
+    const QString folderKey = dest.left(lastSeparator(dest) + 1);
+    Folder learned;
+    if (!folder.posix.isEmpty() && folder.defaultAcl < 0) {
+        // A default ACL, not the umask, shapes new files there: then the mode is always set.
+        errno = 0;
+        learned.defaultAcl = ::getxattr(folder.posix.constData(), "system.posix_acl_default", nullptr, 0) >= 0;
+        folder.defaultAcl = learned.defaultAcl;
+    }
+
     AtomicFile out(*to, m_faults);
-    std::optional<QString> error = out.open();
+    AtomicFile::Plan plan;
+    plan.mode = st.st_mode & 0777;
+    plan.exactMode = true;
+    plan.replacing = exists;
+    plan.anonymousAllowed = !folder.noAnonymous;
+    plan.folderHasDefaultAcl = folder.defaultAcl != 0;
+    const bool tryKernel = std::find(folder.noKernelCopyFrom.begin(), folder.noKernelCopyFrom.end(), st.st_dev)
+                           == folder.noKernelCopyFrom.end();
+    std::optional<QString> error = out.open(plan);
     if (!error)
-        error = out.copyFrom(in);
+        error = out.copyRange(in, 0, st, tryKernel);
     if (!error)
-        error = out.takeModeAndTimes(st);
+        error = out.setTimes(st);
     if (!error)
         error = out.commit(AtomicFile::Durability::Normal);
+
+    learned.noAnonymous = out.anonymousRefused();
+    if (out.kernelCopyRefused())
+        learned.noKernelCopyFrom.push_back(st.st_dev);
+    if (!folder.posix.isEmpty() && (learned.noAnonymous || learned.defaultAcl >= 0 || !learned.noKernelCopyFrom.empty()))
+        remember(folderKey, learned);
     if (error)
         return QStringLiteral("%1: %2").arg(dest, *error);
     return std::nullopt;
+}
+
+std::optional<QString> FileSystemObject::RemoveLeftovers(const QString &dosFolder)
+{
+    const auto posix = folderPosix(dosFolder);
+    if (!posix)
+        return QStringLiteral("%1: no such drive").arg(dosFolder);
+    const int fd = ::open(posix->constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return QStringLiteral("%1: %2").arg(dosFolder, systemReason(errno));
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        const int err = errno;
+        ::close(fd);
+        return QStringLiteral("%1: %2").arg(dosFolder, systemReason(err));
+    }
+    std::optional<QString> firstFailure;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (!isTemporaryName(entry->d_name))
+            continue;
+        bool regular = entry->d_type == DT_REG;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat st;
+            regular = ::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+        }
+        if (regular && ::unlinkat(fd, entry->d_name, 0) != 0 && errno != ENOENT && !firstFailure)
+            firstFailure = QStringLiteral("%1\\%2: %3").arg(dosFolder, QString::fromUtf8(entry->d_name), systemReason(errno));
+    }
+    ::closedir(dir);
+    return firstFailure;
+}
+
+std::optional<QString> FileSystemObject::Flush(const QString &dosFolder)
+{
+    const auto posix = folderPosix(dosFolder);
+    if (!posix)
+        return QStringLiteral("%1: no such drive").arg(dosFolder);
+    const int fd = ::open(posix->constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return QStringLiteral("%1: %2").arg(dosFolder, systemReason(errno));
+    FdGuard guard{fd};
+    const int rc = m_faults && m_faults->trip() ? (errno = m_faults->error, -1) : ::syncfs(fd);
+    if (rc != 0)
+        return QStringLiteral("%1: cannot write the copies to the device: %2").arg(dosFolder, systemReason(errno));
+    return std::nullopt;
+}
+
+int FileSystemObject::ParallelCopies(const QString &dosFolder)
+{
+    const int processors = std::max(2, QThread::idealThreadCount());
+    const auto posix = folderPosix(dosFolder);
+    struct statfs fs;
+    if (!posix || ::statfs(posix->constData(), &fs) != 0)
+        return processors;
+    switch (static_cast<unsigned long>(fs.f_type) & 0xffffffffUL) {
+    case 0x65735546UL: // FUSE (SSHFS and others)
+    case 0xFF534D42UL: // CIFS
+    case 0xFE534D42UL: // SMB2
+    case 0x6969UL:     // NFS
+        return 12;
+    default:
+        return processors;
+    }
 }

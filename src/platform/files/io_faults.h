@@ -1,19 +1,23 @@
 #pragma once
+#include <atomic>
 
 // A countdown seam for tests: the n-th checked I/O call from now fails with
 // the given errno (or, for writes, comes back short first). Production code
-// passes no injector.
+// passes no injector. Safe to share between threads: exactly one call trips.
 struct IoFaults
 {
-    int callsBeforeFailure = -1; // -1: never fail
-    int error = 28;              // ENOSPC
-    bool shortWriteFirst = false;
+    std::atomic<int> callsBeforeFailure{-1}; // -1: never fail
+    int error = 28;                          // ENOSPC
+    std::atomic<bool> shortWriteFirst{false};
 
     // True when the call that asks should fail now.
     bool trip()
     {
-        if (callsBeforeFailure < 0)
-            return false;
-        return callsBeforeFailure-- == 0;
+        int left = callsBeforeFailure.load();
+        while (left >= 0) {
+            if (callsBeforeFailure.compare_exchange_weak(left, left - 1))
+                return left == 0;
+        }
+        return false;
     }
 };

@@ -5,10 +5,17 @@
 #include "support/scripted_host.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
+#include <QThread>
 
+#include <atomic>
+#include <thread>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,6 +47,51 @@ QByteArray pattern(int size, int seed)
     return b;
 }
 
+QByteArray bytesOf(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+bool isTemporaryPattern(const QString &name)
+{
+    static const QRegularExpression re(QStringLiteral("^\\.quillstow-[A-Za-z0-9]{8}$"));
+    return re.match(name).hasMatch();
+}
+
+// A loop-mounted FAT image, where the kernel has vfat and mounting is allowed.
+class SmallFat final : public MountedFs
+{
+public:
+    SmallFat()
+    {
+        const QString image = m_imageDir.path() + QStringLiteral("/fat.img");
+        QFile file(image);
+        if (!file.open(QIODevice::WriteOnly) || !file.resize(8 << 20)) {
+            m_reason = QStringLiteral("cannot make an image file");
+            return;
+        }
+        file.close();
+        QProcess mkfs;
+        mkfs.start(QStringLiteral("mkfs.vfat"), {image});
+        if (!mkfs.waitForFinished(30000) || mkfs.exitStatus() != QProcess::NormalExit || mkfs.exitCode() != 0) {
+            m_reason = QStringLiteral("cannot make a FAT image here (mkfs.vfat from dosfstools)");
+            return;
+        }
+        QProcess mount;
+        mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("vfat"), QStringLiteral("-o"),
+                                              QStringLiteral("loop,utf8"), image, m_dir.path()});
+        if (!mount.waitForFinished(30000) || mount.exitStatus() != QProcess::NormalExit || mount.exitCode() != 0) {
+            m_reason = QStringLiteral("cannot loop-mount a FAT image here (no vfat in this kernel, or no rights): %1")
+                           .arg(QString::fromLocal8Bit(mount.readAllStandardError()).trimmed());
+            return;
+        }
+        m_mounted = true;
+    }
+
+private:
+    QTemporaryDir m_imageDir;
+};
+
 } // namespace
 
 // The copy component and the file listing on real folders.
@@ -47,7 +99,19 @@ class TestFileSystemObject : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void copyKeepsBytesModeAndTime_data();
     void copyKeepsBytesModeAndTime();
+    void longNamesCopyAndReplace_data();
+    void longNamesCopyAndReplace();
+    void replacementWritesUnderAShortTemporaryName();
+    void leftoversOfThePatternAreRemovedAndNothingElse();
+    void sparseSourceGivesSparseCopy_data();
+    void sparseSourceGivesSparseCopy();
+    void copiesFromManyThreadsAtOnce();
+    void oneFaultAmongManyThreadsFailsOneCopy();
+    void flushReportsFailure();
+    void parallelCopiesOnLocalDisk();
+    void longNamesOnFat();
     void destinationForms_data();
     void destinationForms();
     void replacesReadOnlyEarlierCopy();
@@ -65,26 +129,42 @@ private Q_SLOTS:
     void listingKeepsItsFolderWhenOneCannotBeOpened();
 };
 
+void TestFileSystemObject::copyKeepsBytesModeAndTime_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("earlier"); // an earlier copy is replaced
+    QTest::newRow("0640, new copy") << 0640 << false;
+    QTest::newRow("0666: bits the umask would strip") << 0666 << false;
+    QTest::newRow("0777 replacing an earlier copy") << 0777 << true;
+    QTest::newRow("0444 replacing an earlier copy") << 0444 << true;
+}
+
 void TestFileSystemObject::copyKeepsBytesModeAndTime()
 {
+    QFETCH(int, mode);
+    QFETCH(bool, earlier);
+    const mode_t oldMask = ::umask(022);
     TestHost t;
     QDir(t.root()).mkpath(QStringLiteral("src"));
     QDir(t.root()).mkpath(QStringLiteral("dst"));
     const QString source = t.posix(QStringLiteral("src/report.doc"));
     writeFile(source, pattern(300000, 1));
-    QVERIFY(::chmod(QFile::encodeName(source).constData(), 0640) == 0);
+    QVERIFY(::chmod(QFile::encodeName(source).constData(), mode_t(mode)) == 0);
     const struct timespec times[2] = {{1000000000, 0}, {1200000000, 500}};
     QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(source).constData(), times, 0) == 0);
+    const QString copy = t.posix(QStringLiteral("dst/report.doc"));
+    if (earlier)
+        writeFile(copy, "earlier");
 
     FileSystemObject fso(t.drives);
     const auto error = fso.CopyFile(t.dos(QStringLiteral("src")) + QStringLiteral("\\report.doc"),
                                     t.dos(QStringLiteral("dst")) + QStringLiteral("\\report.doc"));
+    ::umask(oldMask);
     QVERIFY2(!error, qPrintable(error.value_or(QString())));
-    const QString copy = t.posix(QStringLiteral("dst/report.doc"));
     QVERIFY(readFile(copy) == pattern(300000, 1));
     struct stat st;
     QVERIFY(::stat(QFile::encodeName(copy).constData(), &st) == 0);
-    QCOMPARE(int(st.st_mode & 0777), 0640);
+    QCOMPARE(int(st.st_mode & 0777), mode);
     QCOMPARE(qint64(st.st_mtim.tv_sec), qint64(1200000000));
     QCOMPARE(everythingIn(t.posix(QStringLiteral("dst"))), QStringList{QStringLiteral("report.doc")});
 }
@@ -97,6 +177,7 @@ void TestFileSystemObject::destinationForms_data()
     QTest::newRow("folder with trailing backslash") << "<dst>\\" << "a.txt";
     QTest::newRow("doubled separator") << "<dst>\\\\a.txt" << "a.txt";
     QTest::newRow("forward slashes") << "<dst>/b.txt" << "b.txt";
+    QTest::newRow("through a parent folder") << "<dst>\\sub\\..\\c.txt" << "c.txt";
 }
 
 void TestFileSystemObject::destinationForms()
@@ -176,27 +257,36 @@ void TestFileSystemObject::failedCopyLeavesEarlierCopyAndNoTemporaryFile_data()
 {
     QTest::addColumn<int>("failAt");
     QTest::addColumn<int>("error");
-    QTest::newRow("kernel copy: no space") << 0 << ENOSPC;
-    QTest::newRow("kernel copy: I/O error") << 0 << EIO;
-    QTest::newRow("rename fails") << 2 << EACCES;
+    QTest::addColumn<bool>("earlier"); // an earlier copy is there
+    QTest::newRow("kernel copy: no space") << 0 << ENOSPC << true;
+    QTest::newRow("kernel copy: I/O error") << 0 << EIO << true;
+    QTest::newRow("rename fails") << 1 << EACCES << true;
+    QTest::newRow("new file: kernel copy fails") << 0 << EIO << false;
+    QTest::newRow("new file: link to its name fails") << 1 << ENOSPC << false;
 }
 
 void TestFileSystemObject::failedCopyLeavesEarlierCopyAndNoTemporaryFile()
 {
     QFETCH(int, failAt);
     QFETCH(int, error);
+    QFETCH(bool, earlier);
     TestHost t;
     QDir(t.root()).mkpath(QStringLiteral("dst"));
     writeFile(t.posix(QStringLiteral("new.bin")), pattern(200000, 2));
-    writeFile(t.posix(QStringLiteral("dst/new.bin")), "earlier copy");
+    if (earlier)
+        writeFile(t.posix(QStringLiteral("dst/new.bin")), "earlier copy");
     IoFaults faults;
     faults.callsBeforeFailure = failAt;
     faults.error = error;
     FileSystemObject fso(t.drives, &faults);
     const auto result = fso.CopyFile(t.dos(QStringLiteral("new.bin")), t.dos(QStringLiteral("dst")) + QStringLiteral("\\"));
     QVERIFY2(result, "the failure is reported");
-    QCOMPARE(readFile(t.posix(QStringLiteral("dst/new.bin"))), QByteArray("earlier copy"));
-    QCOMPARE(everythingIn(t.posix(QStringLiteral("dst"))), QStringList{QStringLiteral("new.bin")});
+    if (earlier) {
+        QCOMPARE(readFile(t.posix(QStringLiteral("dst/new.bin"))), QByteArray("earlier copy"));
+        QCOMPARE(everythingIn(t.posix(QStringLiteral("dst"))), QStringList{QStringLiteral("new.bin")});
+    } else {
+        QCOMPARE(everythingIn(t.posix(QStringLiteral("dst"))), QStringList());
+    }
 }
 
 void TestFileSystemObject::unsupportedKernelCopyFallsBack()
@@ -324,6 +414,244 @@ void TestFileSystemObject::listingKeepsItsFolderWhenOneCannotBeOpened()
     QCOMPARE(list.List(0), QStringLiteral("x"));
     QVERIFY2(!list.setPath(QString()), "the empty entry is no failure");
     QCOMPARE(list.ListCount(), 0);
+}
+
+void TestFileSystemObject::longNamesCopyAndReplace_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("250 bytes") << QString(246, u'n') + QStringLiteral(".txt");
+    QTest::newRow("255 bytes") << QString(251, u'n') + QStringLiteral(".txt");
+    QTest::newRow("255 bytes of two-byte letters and a dot") << QStringLiteral(".") + QString(127, u'ä');
+}
+
+void TestFileSystemObject::longNamesCopyAndReplace()
+{
+    QFETCH(QString, name);
+    QCOMPARE(name.toUtf8().size() >= 250, true);
+    TestHost t;
+    QDir(t.root()).mkpath(QStringLiteral("src"));
+    QDir(t.root()).mkpath(QStringLiteral("dst"));
+    const QString source = t.posix(QStringLiteral("src/") + name);
+    FileSystemObject fso(t.drives);
+    const QString from = t.dos(QStringLiteral("src")) + u'\\' + name;
+    const QString to = t.dos(QStringLiteral("dst")) + u'\\';
+    for (int round = 1; round <= 2; ++round) {
+        writeFile(source, pattern(5000 * round, round));
+        const auto error = fso.CopyFile(from, to);
+        QVERIFY2(!error, qPrintable(QStringLiteral("copy %1: %2").arg(round).arg(error.value_or(QString()))));
+        QVERIFY2(readFile(t.posix(QStringLiteral("dst/") + name)) == pattern(5000 * round, round),
+                 round == 1 ? "the first copy is there" : "the second copy replaced the first");
+    }
+    QCOMPARE(everythingIn(t.posix(QStringLiteral("dst"))), QStringList{name});
+}
+
+void TestFileSystemObject::replacementWritesUnderAShortTemporaryName()
+{
+    TestHost t;
+    QDir(t.root()).mkpath(QStringLiteral("dst"));
+    const QString name = QString(251, u'r') + QStringLiteral(".bin");
+    writeFile(t.posix(name), pattern(10000, 7));
+    writeFile(t.posix(QStringLiteral("dst/") + name), "earlier");
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(watch >= 0);
+    QVERIFY(::inotify_add_watch(watch, bytesOf(t.posix(QStringLiteral("dst"))).constData(), IN_CREATE | IN_MOVED_FROM) >= 0);
+    FileSystemObject fso(t.drives);
+    const auto error = fso.CopyFile(t.dos(name), t.dos(QStringLiteral("dst")) + u'\\');
+    QVERIFY2(!error, qPrintable(error.value_or(QString())));
+    char buffer[8192];
+    const ssize_t n = ::read(watch, buffer, sizeof buffer);
+    ::close(watch);
+    QStringList created, movedFrom;
+    for (ssize_t at = 0; at < n;) {
+        const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+        (event->mask & IN_CREATE ? created : movedFrom) << QString::fromUtf8(event->name);
+        at += ssize_t(sizeof(inotify_event) + event->len);
+    }
+    QCOMPARE(created.size(), 1);
+    QVERIFY2(isTemporaryPattern(created[0]), qPrintable(created[0]));
+    QCOMPARE(movedFrom, created);
+    QVERIFY(readFile(t.posix(QStringLiteral("dst/") + name)) == pattern(10000, 7));
+}
+
+void TestFileSystemObject::leftoversOfThePatternAreRemovedAndNothingElse()
+{
+    TestHost t;
+    const QString d = t.posix(QStringLiteral("backup"));
+    QDir().mkpath(d + QStringLiteral("/.quillstow-folder01"));
+    const QStringList leftovers{QStringLiteral(".quillstow-abcd1234"), QStringLiteral(".quillstow-ZZ9yy8XX")};
+    const QStringList kept{QStringLiteral(".quillstow-abc1234"),   QStringLiteral(".quillstow-abcd12345"),
+                           QStringLiteral(".quillstow-abcd_234"),  QStringLiteral(".quillstow_abcd1234"),
+                           QStringLiteral(".something"),           QStringLiteral("quillstow-abcd1234"),
+                           QStringLiteral("report.doc"),           QStringLiteral(".report.doc.aB3dE6")};
+    for (const QString &name : leftovers + kept)
+        writeFile(d + u'/' + name, "x");
+    QVERIFY(QFile::link(d + QStringLiteral("/report.doc"), d + QStringLiteral("/.quillstow-link0001")));
+
+    FileSystemObject fso(t.drives);
+    const auto error = fso.RemoveLeftovers(t.dos(QStringLiteral("backup")));
+    QVERIFY2(!error, qPrintable(error.value_or(QString())));
+    QStringList expected = kept;
+    expected << QStringLiteral(".quillstow-folder01") << QStringLiteral(".quillstow-link0001");
+    expected.sort();
+    QCOMPARE(everythingIn(d), expected);
+
+    const auto missing = fso.RemoveLeftovers(t.dos(QStringLiteral("nowhere")));
+    QVERIFY2(missing && missing->contains(u"No such file"), qPrintable(missing.value_or(QString())));
+}
+
+void TestFileSystemObject::sparseSourceGivesSparseCopy_data()
+{
+    QTest::addColumn<qint64>("dataAt"); // where the 4 KiB of data lie in 1 GiB
+    QTest::newRow("data in the middle, a hole at the end") << qint64(512) * 1024 * 1024;
+    QTest::newRow("data at the very end") << (qint64(1) << 30) - 4096;
+    QTest::newRow("data at the start") << qint64(0);
+}
+
+void TestFileSystemObject::sparseSourceGivesSparseCopy()
+{
+    QFETCH(qint64, dataAt);
+    constexpr qint64 size = qint64(1) << 30;
+    TestHost t;
+    QDir(t.root()).mkpath(QStringLiteral("dst"));
+    const QByteArray source = bytesOf(t.posix(QStringLiteral("sparse.img")));
+    const QByteArray data = pattern(4096, 9);
+    {
+        const int fd = ::open(source.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::pwrite(fd, data.constData(), size_t(data.size()), dataAt), ssize_t(data.size()));
+        QCOMPARE(::ftruncate(fd, size), 0);
+        ::close(fd);
+    }
+    struct stat before;
+    QVERIFY(::stat(source.constData(), &before) == 0);
+    if (before.st_blocks * 512 >= size)
+        QSKIP("the temporary folder's file system keeps no holes");
+
+    FileSystemObject fso(t.drives);
+    QElapsedTimer timer;
+    timer.start();
+    for (int round = 0; round < 2; ++round) { // a new copy, then a replacement
+        const auto error = fso.CopyFile(t.dos(QStringLiteral("sparse.img")), t.dos(QStringLiteral("dst")) + u'\\');
+        QVERIFY2(!error, qPrintable(error.value_or(QString())));
+    }
+    qInfo("two copies of a 1 GiB sparse file: %lld ms", timer.elapsed());
+    const QByteArray copy = bytesOf(t.posix(QStringLiteral("dst/sparse.img")));
+    struct stat st;
+    QVERIFY(::stat(copy.constData(), &st) == 0);
+    QCOMPARE(qint64(st.st_size), size);
+    QVERIFY2(st.st_blocks * 512 <= 1024 * 1024, qPrintable(QStringLiteral("%1 blocks").arg(st.st_blocks)));
+    const int fd = ::open(copy.constData(), O_RDONLY);
+    QVERIFY(fd >= 0);
+    QByteArray got(4096, '\0');
+    QCOMPARE(::pread(fd, got.data(), 4096, dataAt), ssize_t(4096));
+    QVERIFY2(got == data, "the data is where it was");
+    const qint64 holeAt = dataAt == 0 ? size / 2 : 0;
+    QCOMPARE(::pread(fd, got.data(), 4096, holeAt), ssize_t(4096));
+    ::close(fd);
+    QVERIFY2(got == QByteArray(4096, '\0'), "a hole reads as zeros");
+}
+
+void TestFileSystemObject::copiesFromManyThreadsAtOnce()
+{
+    TestHost t;
+    QDir(t.root()).mkpath(QStringLiteral("src"));
+    QDir(t.root()).mkpath(QStringLiteral("dst"));
+    constexpr int files = 64;
+    for (int i = 0; i < files; ++i) {
+        writeFile(t.posix(QStringLiteral("src/f%1").arg(i)), pattern(1000 + i * 997, i));
+        if (i % 2) // half of them replace an earlier copy
+            writeFile(t.posix(QStringLiteral("dst/f%1").arg(i)), "old");
+    }
+    FileSystemObject fso(t.drives);
+    std::atomic<int> next{0}, failures{0};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 8; ++w) {
+        workers.emplace_back([&] {
+            for (int i = next++; i < files; i = next++) {
+                const QString name = QStringLiteral("f%1").arg(i);
+                if (fso.CopyFile(t.dos(QStringLiteral("src")) + u'\\' + name, t.dos(QStringLiteral("dst")) + u'\\'))
+                    ++failures;
+            }
+        });
+    }
+    for (auto &worker : workers)
+        worker.join();
+    QCOMPARE(failures.load(), 0);
+    for (int i = 0; i < files; ++i)
+        QVERIFY2(readFile(t.posix(QStringLiteral("dst/f%1").arg(i))) == pattern(1000 + i * 997, i), qPrintable(QString::number(i)));
+    QCOMPARE(everythingIn(t.posix(QStringLiteral("dst"))).size(), files);
+}
+
+void TestFileSystemObject::oneFaultAmongManyThreadsFailsOneCopy()
+{
+    TestHost t;
+    QDir(t.root()).mkpath(QStringLiteral("dst"));
+    constexpr int files = 40;
+    for (int i = 0; i < files; ++i) {
+        writeFile(t.posix(QStringLiteral("f%1").arg(i)), pattern(3000, i));
+        writeFile(t.posix(QStringLiteral("dst/f%1").arg(i)), "earlier");
+    }
+    IoFaults faults;
+    faults.error = EIO;
+    faults.callsBeforeFailure = 17;
+    FileSystemObject fso(t.drives, &faults);
+    std::atomic<int> next{0};
+    std::vector<int> failed(files, 0);
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 6; ++w) {
+        workers.emplace_back([&] {
+            for (int i = next++; i < files; i = next++)
+                failed[size_t(i)] = fso.CopyFile(t.dos(QStringLiteral("f%1").arg(i)), t.dos(QStringLiteral("dst")) + u'\\') ? 1 : 0;
+        });
+    }
+    for (auto &worker : workers)
+        worker.join();
+    QCOMPARE(std::count(failed.begin(), failed.end(), 1), 1L);
+    for (int i = 0; i < files; ++i) {
+        const QByteArray expected = failed[size_t(i)] ? QByteArray("earlier") : pattern(3000, i);
+        QVERIFY2(readFile(t.posix(QStringLiteral("dst/f%1").arg(i))) == expected, qPrintable(QString::number(i)));
+    }
+    QCOMPARE(everythingIn(t.posix(QStringLiteral("dst"))).size(), files);
+}
+
+void TestFileSystemObject::flushReportsFailure()
+{
+    TestHost t;
+    IoFaults faults;
+    FileSystemObject fso(t.drives, &faults);
+    const auto fine = fso.Flush(t.dos(QString()));
+    QVERIFY2(!fine, qPrintable(fine.value_or(QString())));
+    faults.error = EIO;
+    faults.callsBeforeFailure = 0;
+    const auto failed = fso.Flush(t.dos(QString()));
+    QVERIFY2(failed && failed->contains(u"Input/output error"), qPrintable(failed.value_or(QString())));
+    QVERIFY(fso.Flush(QStringLiteral("Q:\\")));
+}
+
+void TestFileSystemObject::parallelCopiesOnLocalDisk()
+{
+    TestHost t;
+    FileSystemObject fso(t.drives);
+    QCOMPARE(fso.ParallelCopies(t.dos(QString())), std::max(2, QThread::idealThreadCount()));
+}
+
+void TestFileSystemObject::longNamesOnFat()
+{
+    SmallFat fat;
+    if (!fat.mounted())
+        QSKIP(qPrintable(fat.skipReason()));
+    TestHost t;
+    const QString name = QString(200, u'f') + QStringLiteral(" lang ü.txt");
+    const QString source = t.posix(name);
+    const QString dest = t.drives.toDos(fat.path()).value() + u'\\';
+    FileSystemObject fso(t.drives);
+    for (int round = 1; round <= 2; ++round) {
+        writeFile(source, pattern(20000 * round, round));
+        const auto error = fso.CopyFile(t.dos(name), dest);
+        QVERIFY2(!error, qPrintable(error.value_or(QString())));
+        QVERIFY2(readFile(fat.path() + u'/' + name) == pattern(20000 * round, round), "copied, then replaced");
+    }
+    QCOMPARE(everythingIn(fat.path()), QStringList{name});
 }
 
 QTEST_GUILESS_MAIN(TestFileSystemObject)

@@ -1,4 +1,6 @@
 #pragma once
+#include "store/record_file.h"
+
 #include <QByteArray>
 #include <QString>
 #include <optional>
@@ -16,9 +18,8 @@ constexpr int kRecordSize = 128;
 // The code the bytes hold; fewer than two bytes read as 0 ("Once a day").
 qint16 decode(QByteArrayView bytes);
 
-// The file's new content: the first record rewritten (zero padding), at least
-// one record long, every byte after the first record kept.
-QByteArray encode(qint16 code, QByteArrayView existing);
+// The record: the code, then zero padding.
+QByteArray encode(qint16 code);
 
 } // namespace auto_backup_file
 
@@ -28,7 +29,7 @@ class AutoBackupFile
 public:
     AutoBackupFile(const DriveMap &drives, const QString &appPath, IoFaults *faults = nullptr);
 
-    QString dosPath() const;
+    QString dosPath() const { return m_file.dosPath(); }
 
     // Creates a missing file empty. Never fails: what cannot be opened or read reads as 0.
     qint16 Load() const;
@@ -37,7 +38,5 @@ public:
     std::optional<QString> Save(qint16 code) const;
 
 private:
-    const DriveMap &m_drives;
-    QString m_appPath;
-    IoFaults *m_faults;
+    RecordFile m_file;
 };

@@ -1,0 +1,11 @@
+#pragma once
+#include <QString>
+#include <cstring>
+
+// The host's words for an errno value, as every failure text in this room
+// shows it. strerror_r: copies may run on several threads at once.
+inline QString systemReason(int err)
+{
+    char buffer[128];
+    return QString::fromLocal8Bit(strerror_r(err, buffer, sizeof buffer));
+}
