@@ -94,9 +94,10 @@ start_app() {
     MENU_H=$(($(xs_height "$PANEL") - $(tw 4755)))
 }
 
-# The program must end by itself (last window closed, or File > Exit).
+# The program must end by itself (last window closed, or File > Exit), with
+# the status given (0 unless said).
 wait_app_end() {
-    local what=$1
+    local what=$1 expected=${2:-0}
     for _ in $(seq 100); do
         kill -0 "$APP_PID" 2>/dev/null || break
         sleep 0.1
@@ -104,7 +105,7 @@ wait_app_end() {
     kill -0 "$APP_PID" 2>/dev/null && xs_fail "$what: the program is still running"
     local status=0
     wait "$APP_PID" || status=$?
-    [ "$status" -eq 0 ] || xs_fail "$what: the program ended with status $status"
+    [ "$status" -eq "$expected" ] || xs_fail "$what: the program ended with status $status"
     APP_PID=""
 }
 
@@ -270,5 +271,35 @@ xs_screenshot "$box" "$SHOTS/import-done.png"
 xs_key "$box" Return
 wait_app_end "the end after an import" # at once, without saving the list in memory
 sd_expect_same "the import replaces the settings file with the export" "$T/exchange/list.DEXP" "$SETTINGS"
+
+# ==== 5. Shutdown, a closed terminal, the display going away: all save ====
+xs_log "5. SIGHUP with a question open"
+sd_scribble "$SETTINGS"
+start_app
+click_files_row0
+click_delete
+xs_wait_window "Confirm Removal" >/dev/null || xs_fail "Delete Directory asked nothing"
+kill -HUP "$APP_PID"
+wait_app_end "SIGHUP during Confirm Removal"
+sd_expect_same "SIGHUP answers the question as its close box (nothing removed) and saves" \
+    "$T/exchange/list.DEXP" "$SETTINGS"
+
+xs_log "5. SIGTERM after a change"
+start_app
+delete_first_line # PHOTOS goes
+kill -TERM "$APP_PID"
+wait_app_end "SIGTERM"
+sd_expect_same "SIGTERM saves as the close box does" "$T/changed.dat" "$SETTINGS"
+
+# Last: the X server goes, taking the window manager with it. Qt's xcb
+# plugin then calls exit(1) without closing any window.
+xs_log "5. the X server goes away"
+start_app
+delete_first_line # ANN goes
+kill -TERM "${XS_PIDS[0]}"
+wait_app_end "the X server going away" 1
+grep -q "The X11 connection broke" "$T/app.log" || xs_fail "the program did not end through the broken connection"
+sd_make "$T/emptied.dat" 'D:\\'
+sd_expect_same "the list is saved when the display goes away" "$T/emptied.dat" "$SETTINGS"
 
 xs_log "passed"
