@@ -65,10 +65,10 @@ SessionEnd::~SessionEnd()
     ::close(m_pipe[1]);
 }
 
-void SessionEnd::watch(QWidget *panel, std::function<void()> lastSave)
+void SessionEnd::watch(QWidget *panel, std::function<void()> quietSave)
 {
     m_panel = panel;
-    m_lastSave = std::move(lastSave);
+    m_quietSave = std::move(quietSave);
     m_closed = false;
     // Registered once the toolkit is up, so this runs before the toolkit's own
     // clean-up at exit.
@@ -83,15 +83,15 @@ void SessionEnd::disarm()
     if (g_armed == this)
         g_armed = nullptr;
     m_panel = nullptr;
-    m_lastSave = nullptr;
+    m_quietSave = nullptr;
 }
 
 void SessionEnd::runLastSave()
 {
     SessionEnd *armed = g_armed;
     g_armed = nullptr;
-    if (armed && armed->m_panel && armed->m_lastSave)
-        armed->m_lastSave();
+    if (armed && armed->m_panel && armed->m_quietSave)
+        armed->m_quietSave();
 }
 
 void SessionEnd::signalArrived()
@@ -102,12 +102,16 @@ void SessionEnd::signalArrived()
     closePanel();
 }
 
-// Qt 6 does nothing of its own here (there is no fallback that closes the
-// windows), and the session manager may end the process right after: the
-// panel closes now, and asks nothing, since no interaction was requested.
+// Qt 6 does nothing of its own on this request. It also comes for a mere
+// checkpoint of the session, so the program goes on: the list is saved
+// without a word (no interaction was asked for), and the session's end then
+// arrives as the "die" message: a Quit event, on which Qt answers any open
+// question as its close box would and then closes every window, the panel
+// with its save among them.
 void SessionEnd::commitData()
 {
-    closePanel();
+    if (m_panel && m_quietSave)
+        m_quietSave();
 }
 
 void SessionEnd::closePanel()

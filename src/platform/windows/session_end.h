@@ -21,11 +21,12 @@ public:
     // Puts back the dispositions it found.
     ~SessionEnd() override;
 
-    // panel: closed as by its close box. lastSave: saves without showing
-    // anything; it runs only if the process exits while this is armed, which
-    // Qt's xcb and wayland plugins do (exit(1)) when the display connection
-    // breaks, without leaving the event loop or closing a window.
-    void watch(QWidget *panel, std::function<void()> lastSave);
+    // panel: closed as by its close box. quietSave: saves without showing
+    // anything; it runs when the session manager asks for the data, and if
+    // the process exits while this is armed, which Qt's xcb and wayland
+    // plugins do (exit(1)) when the display connection breaks, without
+    // leaving the event loop or closing a window.
+    void watch(QWidget *panel, std::function<void()> quietSave);
 
     // The program ends by its own choice (File > Exit, the end after an
     // import, or its event loop is over): nothing more is closed or saved.
@@ -42,6 +43,6 @@ private:
     struct sigaction m_oldTerm {};
     struct sigaction m_oldHup {};
     QPointer<QWidget> m_panel;
-    std::function<void()> m_lastSave;
+    std::function<void()> m_quietSave;
     bool m_closed = false;
 };

@@ -60,6 +60,7 @@ class TestSessionEnd : public QObject
 private Q_SLOTS:
     void signalClosesThePanel_data();
     void signalClosesThePanel();
+    void signalDuringAQuestion_data();
     void signalDuringAQuestion();
     void endStopsTheSignals();
     void displayGoesAway_data();
@@ -91,10 +92,18 @@ void TestSessionEnd::signalClosesThePanel()
     QCOMPARE(saved.count(), 1);
 }
 
-// "Confirm Removal" is open when the signal comes: it is answered as by its
+void TestSessionEnd::signalDuringAQuestion_data()
+{
+    QTest::addColumn<int>("signal"); // 0: the session manager's "die", a Quit event
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("the session's end (Quit event)") << 0;
+}
+
+// "Confirm Removal" is open when the session ends: it is answered as by its
 // close box (Cancel, nothing removed) and the panel closes after its handler.
 void TestSessionEnd::signalDuringAQuestion()
 {
+    QFETCH(int, signal);
     TestHost t;
     QtMsgBox realBoxes;
     Host host = t.host;
@@ -110,7 +119,12 @@ void TestSessionEnd::signalDuringAQuestion()
     bool questionOpen = false;
     QTimer::singleShot(50, [&] {
         questionOpen = QApplication::activeModalWidget() != nullptr;
-        ::raise(SIGTERM);
+        if (signal) {
+            ::raise(signal);
+        } else {
+            QEvent quit(QEvent::Quit);
+            QCoreApplication::sendEvent(QCoreApplication::instance(), &quit);
+        }
     });
     // Should the signal leave it open, the question goes after a while anyway.
     QTimer::singleShot(3000, [] {
