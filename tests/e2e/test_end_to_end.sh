@@ -83,7 +83,8 @@ start_app() {
         exec env -i PATH="$PATH" HOME="$HOME_DIR" LANG=C.UTF-8 DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb \
             XDG_CONFIG_HOME="$HOME_DIR/.config" XDG_DATA_HOME="$HOME_DIR/.local/share" \
             XDG_CACHE_HOME="$HOME_DIR/.cache" XDG_RUNTIME_DIR="$T/run" \
-            ${ASAN_OPTIONS:+ASAN_OPTIONS="$ASAN_OPTIONS"} ${UBSAN_OPTIONS:+UBSAN_OPTIONS="$UBSAN_OPTIONS"} \
+            ${ASAN_OPTIONS:+ASAN_OPTIONS="$ASAN_OPTIONS${NO_LEAK_CHECK:+:detect_leaks=0}"} \
+            ${UBSAN_OPTIONS:+UBSAN_OPTIONS="$UBSAN_OPTIONS"} \
             LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$HERE/lsan.supp" \
             "$APP/quillstow"
     ) >>"$T/app.log" 2>&1 &
@@ -294,7 +295,9 @@ sd_expect_same "SIGTERM saves as the close box does" "$T/changed.dat" "$SETTINGS
 # Last: the X server goes, taking the window manager with it. Qt's xcb
 # plugin then calls exit(1) without closing any window.
 xs_log "5. the X server goes away"
-start_app
+# The plugin exits without tearing the toolkit down: what the toolkit still
+# holds then (fontconfig's cache) is no leak of the program's.
+NO_LEAK_CHECK=1 start_app
 delete_first_line # ANN goes
 kill -TERM "${XS_PIDS[0]}"
 wait_app_end "the X server going away" 1
