@@ -4,6 +4,7 @@
 #include "platform/windows/form.h"
 #include "platform/windows/msg_box.h"
 #include "platform/windows/program_end.h"
+#include "platform/windows/session_end.h"
 #include "platform/system/program_start.h"
 #include "platform/windows/qt_file_dialog.h"
 #include "platform/system/registry.h"
@@ -11,6 +12,7 @@
 #include <QApplication>
 #include <QDebug>
 #include <QIcon>
+#include <QPointer>
 
 int main(int argc, char *argv[])
 {
@@ -24,7 +26,9 @@ int main(int argc, char *argv[])
 
     const DriveMap drives = DriveMap::fromEnvironment();
     QtMsgBox msgBox;
-    QtProgramEnd end;
+    // From here on SIGTERM and SIGHUP wait for the event loop instead of killing.
+    SessionEnd sessionEnd;
+    QtProgramEnd end(&sessionEnd);
     Host host{drives, msgBox, end, appPath(drives, QCoreApplication::applicationDirPath())};
     QtFileDialogService fileDialogs(drives);
     host.fileDialogs = &fileDialogs;
@@ -41,5 +45,14 @@ int main(int argc, char *argv[])
     auto *panel = new Form1(host);
     panel->Load();
     panel->show();
-    return app.exec();
+    // Shutdown, logging off and the display going away close it as its close box does.
+    sessionEnd.watch(panel, [panel = QPointer<Form1>(panel)] {
+        if (!panel)
+            return;
+        if (auto error = panel->saveWithoutWindows())
+            qWarning().noquote() << "The backup list could not be saved:" << *error;
+    });
+    const int status = app.exec();
+    sessionEnd.disarm();
+    return status;
 }

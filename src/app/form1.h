@@ -33,6 +33,10 @@ public:
     void RefreshDir() override;
     void BackupAll() override;
 
+    // The unload's save without any window, for a process that exits without
+    // closing it (the display went away): the error text, if any.
+    std::optional<QString> saveWithoutWindows() const { return m_settingsFile.SaveSettings(m_model); }
+
     // For tests: what the window shows.
     QListWidget *filesList() const { return Files; }
     QLabel *backupDirLabel() const { return BackupDir; }

@@ -1,6 +1,7 @@
 #include "platform/paths/drive_map.h"
 
 #include "platform/paths/posix_name.h"
+#include "platform/paths/xdg_folders.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -64,11 +65,8 @@ DriveMap::DriveMap(QString drivesFolder, QString usersFolder)
 
 DriveMap DriveMap::fromEnvironment()
 {
-    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (config.isEmpty())
-        config = QDir::homePath() + QStringLiteral("/.config");
-    QString users = QFileInfo(QDir::homePath()).absolutePath();
-    return DriveMap(config + QStringLiteral("/quillstow/drives"), users);
+    const QString users = QFileInfo(xdg::homeFolder()).absolutePath();
+    return DriveMap(xdg::configHome() + QStringLiteral("/quillstow/drives"), users);
 }
 
 std::optional<QString> DriveMap::targetOf(QChar letter) const

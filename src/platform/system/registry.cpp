@@ -1,6 +1,7 @@
 #include "platform/system/registry.h"
 
 #include "platform/paths/code_page.h"
+#include "platform/paths/xdg_folders.h"
 
 #include <QDir>
 #include <QFile>
@@ -104,9 +105,7 @@ long Registry::RegCloseKey(HKEY key)
 
 QStringList registryStoreCandidates(const QString &executableFolder)
 {
-    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (config.isEmpty() || !QDir::isAbsolutePath(config))
-        config = QDir::homePath() + QStringLiteral("/.config");
+    const QString config = xdg::configHome();
     const QString exe = QDir(executableFolder).absolutePath();
     return {
         config + QStringLiteral("/quillstow/registry.reg"),

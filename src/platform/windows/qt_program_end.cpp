@@ -1,10 +1,13 @@
 #include "platform/windows/program_end.h"
+#include "platform/windows/session_end.h"
 
 #include <QApplication>
 #include <QWidget>
 
 void QtProgramEnd::End()
 {
+    if (m_sessionEnd)
+        m_sessionEnd->disarm();
     for (QWidget *window : QApplication::topLevelWidgets())
         window->hide();
     QCoreApplication::exit(0);
