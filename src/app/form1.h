@@ -12,7 +12,6 @@
 #include "store/settings_file.h"
 #include "store/settings_model.h"
 
-class QAction;
 class QGroupBox;
 class QLabel;
 class QListWidget;
@@ -31,12 +30,6 @@ public:
     void ChangeDirectory(const QString &NewDir) override;
     void RefreshDir() override;
     void BackupAll() override;
-
-    // For tests: what the window shows.
-    QListWidget *filesList() const { return Files; }
-    QLabel *backupDirLabel() const { return BackupDir; }
-    QPushButton *button(const char *name) const;
-    QAction *menuAction(const char *name) const;
 
 protected:
     void Form_Load() override;
@@ -64,12 +57,12 @@ private:
     SettingsFile m_settingsFile;
     SettingsModel m_model;
     FileListBox File1;
-    FormSlot<ExpDir> m_expDir{[this] { return new ExpDir(m_host); }};
-    FormSlot<ImpDirectory> m_impDirectory{[this] { return new ImpDirectory(m_host); }};
-    FormSlot<AutoSync> m_autoSync{[this] { return new AutoSync(m_host); }};
-    FormSlot<frmAbout> m_about{[this] { return new frmAbout(m_host); }};
-    FormSlot<AddDir> m_addDir{[this] { return new AddDir(m_host, *this); }};
-    FormSlot<ChangeDir> m_changeDir{[this] { return new ChangeDir(m_host, *this); }};
+    FormSlot<ExpDir> m_expDir{[this] { return new ExpDir(m_host); }, this};
+    FormSlot<ImpDirectory> m_impDirectory{[this] { return new ImpDirectory(m_host); }, this};
+    FormSlot<AutoSync> m_autoSync{[this] { return new AutoSync(m_host); }, this};
+    FormSlot<frmAbout> m_about{[this] { return new frmAbout(m_host); }, this};
+    FormSlot<AddDir> m_addDir{[this] { return new AddDir(m_host, *this); }, this};
+    FormSlot<ChangeDir> m_changeDir{[this] { return new ChangeDir(m_host, *this); }, this};
 
     QGroupBox *Frame1 = nullptr;
     QListWidget *Files = nullptr;

@@ -3,6 +3,9 @@
 #include "dialogs/add_dir.h"
 #include "dialogs/folder_clicks.h"
 #include "support/scripted_host.h"
+#include "support/control_panel_fixture.h"
+#include "support/layout_check.h"
+#include "support/open_dialog.h"
 #include "support/screenshot.h"
 
 #include <QApplication>
@@ -28,42 +31,19 @@ public:
 };
 
 // The dialog on a test host, opened as the control panel opens it.
-struct Dialog
+struct Dialog : OpenDialog<AddDir>
 {
-    Dialog(TestHost &t, ControlPanel &panel) : slot([&t, &panel] { return new AddDir(t.host, panel); })
+    Dialog(TestHost &t, ControlPanel &panel) : OpenDialog([&t, &panel] { return new AddDir(t.host, panel); })
     {
         slot.Show();
     }
-    ~Dialog() { slot.Discard(); }
-
-    AddDir *form() const { return slot.get(); }
-    template <class T>
-    T *control(const char *name) const
-    {
-        T *c = form() ? form()->findChild<T *>(QString::fromLatin1(name)) : nullptr;
-        if (!c)
-            qFatal("no control %s", name);
-        return c;
-    }
     DirListBox *dir() const { return control<DirListBox>("Dir1"); }
-    void press(const char *name) const { QTest::mouseClick(control<QPushButton>(name), Qt::LeftButton); }
-    bool open() const { return form() && form()->isVisible(); }
-
-    FormSlot<AddDir> slot;
 };
 
 void makeTree(const TestHost &t)
 {
     for (const char *folder : {"tree/a/deep", "tree/b", "users/ann"})
         QVERIFY(QDir().mkpath(t.posix(QString::fromLatin1(folder))));
-}
-
-QStringList panelLines(const Form1 &form)
-{
-    QStringList out;
-    for (int i = 0; i < form.filesList()->count(); ++i)
-        out << form.filesList()->item(i)->text();
-    return out;
 }
 
 QList<QWidget *> windowsNamed(const char *name)
@@ -102,8 +82,7 @@ void TestAddDir::windowAsDesigned()
     QVERIFY2(!(w->windowFlags() & (Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint)),
              "neither a maximise nor a minimise button");
 
-    struct Designed { const char *name; QString caption; QRect twipsRect; };
-    const Designed designed[] = {
+    checkLayout(w, {
         {"Label1", QStringLiteral("Directory To Add:"), {120, 120, 2535, 255}},
         {"Dir1", QString(), {120, 360, 4455, 2115}},
         {"Command1", QStringLiteral("Add Directory"), {3360, 2520, 1215, 375}},
@@ -111,17 +90,12 @@ void TestAddDir::windowAsDesigned()
         {"Label2", QStringLiteral("Note: You must manually add subfolders to backup"), {1440, 2520, 1815, 375}},
         {"Command3", QStringLiteral("C:\\"), {4680, 120, 1215, 375}},
         {"Command4", QStringLiteral("My Documents"), {4680, 600, 1215, 375}},
-    };
-    for (const Designed &c : designed) {
-        QWidget *control = d.control<QWidget>(c.name);
-        const QRect r = c.twipsRect;
-        QCOMPARE(control->geometry(), QRect(twips(r.x()), twips(r.y()), twips(r.width()), twips(r.height())));
-        if (auto *b = qobject_cast<QPushButton *>(control)) {
-            QCOMPARE(b->text(), c.caption);
-            QVERIFY2(!b->isDefault() && !b->autoDefault(), c.name);
-        } else if (auto *l = qobject_cast<QLabel *>(control)) {
-            QCOMPARE(l->text(), c.caption);
-        }
+    });
+    if (QTest::currentTestFailed())
+        return;
+    for (const char *name : {"Command1", "Command2", "Command3", "Command4"}) {
+        auto *b = d.control<QPushButton>(name);
+        QVERIFY2(!b->isDefault() && !b->autoDefault(), name);
     }
     QLabel *note = d.control<QLabel>("Label2");
     const QRect needed = note->fontMetrics().boundingRect(QRect(QPoint(), note->size()), Qt::TextWordWrap, note->text());
@@ -247,7 +221,7 @@ void TestAddDir::controlPanelOpensOneInstance()
     QPointer<Form1> panel(new Form1(t.host));
     panel->Load();
     panel->show();
-    QPushButton *addButton = panel->button("Command4");
+    QPushButton *addButton = panel->findChild<QPushButton *>(QStringLiteral("Command4"));
     QVERIFY(addButton);
 
     QTest::mouseClick(addButton, Qt::LeftButton);
@@ -274,7 +248,7 @@ void TestAddDir::controlPanelOpensOneInstance()
                           Qt::LeftButton);
         QTRY_VERIFY(windowsNamed("AddDir").isEmpty());
     }
-    QCOMPARE(panelLines(*panel), (QStringList{t.dos(QStringLiteral("tree/b")), QStringLiteral("C:\\"),
+    QCOMPARE(shownLines(*panel), (QStringList{t.dos(QStringLiteral("tree/b")), QStringLiteral("C:\\"),
                                               QStringLiteral("C:\\"), QString()}));
 
     // The dialog goes with the control panel.

@@ -1,0 +1,33 @@
+#pragma once
+#include "platform/windows/form.h"
+
+#include <QPushButton>
+#include <QTest>
+
+#include <functional>
+
+// A dialog of a test, held as the control panel holds it: the test shows it
+// through its slot, and whatever is still open goes at the end.
+template <class T>
+struct OpenDialog
+{
+    explicit OpenDialog(std::function<T *()> make) : slot(std::move(make)) {}
+    ~OpenDialog() { slot.Discard(); }
+
+    T *form() const { return slot.get(); }
+    bool open() const { return form() && form()->isVisible(); }
+
+    // A named control of the open dialog; a test that asks for one that is
+    // not there cannot go on.
+    template <class C>
+    C *control(const char *name) const
+    {
+        C *c = form() ? form()->template findChild<C *>(QString::fromLatin1(name)) : nullptr;
+        if (!c)
+            qFatal("no control %s", name);
+        return c;
+    }
+    void press(const char *name) const { QTest::mouseClick(control<QPushButton>(name), Qt::LeftButton); }
+
+    FormSlot<T> slot;
+};
