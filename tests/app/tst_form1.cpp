@@ -1,5 +1,6 @@
 #include "app/form1.h"
 #include "store/settings_file.h"
+#include "support/accessibility.h"
 #include "support/fault_fs.h"
 #include "support/control_panel_fixture.h"
 #include "support/layout_check.h"
@@ -14,12 +15,39 @@
 #include <QTest>
 
 
+namespace {
+
+// Opens every dialog of the control panel, as a person does, and returns the
+// open windows by name, the control panel among them.
+QMap<QString, QWidget *> openEveryWindow(const Panel &p)
+{
+    for (const char *name : {"Command4", "Command1", "Command2"})
+        control<QPushButton>(p.form, name)->click();
+    for (const char *name : {"ImpDir", "Export", "About"})
+        control<QAction>(p.form, name)->trigger();
+    QMap<QString, QWidget *> open;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (w->isVisible() && qobject_cast<Form *>(w))
+            open.insert(w->objectName(), w);
+    }
+    return open;
+}
+
+const QStringList kEveryWindow{QStringLiteral("AddDir"),       QStringLiteral("AutoSync"),
+                               QStringLiteral("ChangeDir"),    QStringLiteral("ExpDir"),
+                               QStringLiteral("Form1"),        QStringLiteral("ImpDirectory"),
+                               QStringLiteral("frmAbout")};
+
+} // namespace
+
 class TestForm1 : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
     void firstStartShowsTheFreeSlotAndDefaultLocation();
     void windowAsDesigned();
+    void everyControlCanBeNamedByAScreenReader();
+    void dialogsOpenOverTheControlPanel();
     void waysOut_data();
     void waysOut();
     void storedCountAboveTheLimitShows1001Lines();
@@ -320,6 +348,48 @@ void TestForm1::failedSaveOnCloseShowsMessageAndStillCloses()
     QCOMPARE(t.msgBox.shown[0].style, 16);
     QVERIFY2(t.msgBox.shown[0].prompt.contains(u"could not be saved"), qPrintable(t.msgBox.shown[0].prompt));
     QVERIFY(readFile(path) == before);
+}
+
+void TestForm1::everyControlCanBeNamedByAScreenReader()
+{
+    TestHost t;
+    Panel p(t);
+    const QMap<QString, QWidget *> open = openEveryWindow(p);
+    QCOMPARE(open.keys(), kEveryWindow);
+    for (QWidget *window : open) {
+        const QStringList unnamed = unnamedControls(window);
+        QVERIFY2(unnamed.isEmpty(), qPrintable(window->objectName() + QStringLiteral(": ") + unnamed.join(u',')));
+    }
+
+    // A label that names a control is its buddy, so its words reach the control.
+    const struct { const char *window; const char *label; const char *control; } buddies[] = {
+        {"AddDir", "Label1", "Dir1"}, {"ChangeDir", "Label1", "Drive1"}, {"ImpDirectory", "Label1", "Text1"}};
+    for (const auto &b : buddies) {
+        const QWidget *window = open.value(QString::fromLatin1(b.window));
+        QVERIFY2(window, b.window);
+        QCOMPARE(control<QLabel>(window, b.label)->buddy(), control(window, b.control));
+    }
+}
+
+void TestForm1::dialogsOpenOverTheControlPanel()
+{
+    TestHost t;
+    Panel p(t);
+    QVERIFY(QTest::qWaitForWindowExposed(p.form));
+    p->move(60, 40);
+    const QMap<QString, QWidget *> open = openEveryWindow(p);
+    QCOMPARE(open.keys(), kEveryWindow);
+    const QPoint centre = p->frameGeometry().center();
+    for (QWidget *dialog : open) {
+        if (dialog == p.form)
+            continue;
+        const QString name = dialog->objectName();
+        QVERIFY2(dialog->isWindow() && !dialog->parentWidget(), qPrintable(name + QStringLiteral(" is a window of its own")));
+        QVERIFY2(!dialog->isModal(), qPrintable(name + QStringLiteral(" leaves the control panel usable")));
+        const QPoint offset = dialog->frameGeometry().center() - centre;
+        QVERIFY2(offset.manhattanLength() <= 2,
+                 qPrintable(QStringLiteral("%1 lies %2,%3 off the control panel's centre").arg(name).arg(offset.x()).arg(offset.y())));
+    }
 }
 
 QTEST_MAIN(TestForm1)

@@ -107,6 +107,8 @@ class TestAutoSync : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void windowAsDesigned();
+    void clickAnywhereInTheDesignedRectangle_data();
+    void clickAnywhereInTheDesignedRectangle();
     void firstOpening_data();
     void firstOpening();
     void storedChoices_data();
@@ -171,6 +173,36 @@ void TestAutoSync::windowAsDesigned()
     QCOMPARE(d.state(), QStringLiteral("checked once enabled"));
     const QString png = saveScreenshot(w, QStringLiteral("auto_sync"));
     QVERIFY2(QFileInfo(png).size() > 0, qPrintable(png));
+}
+
+void TestAutoSync::clickAnywhereInTheDesignedRectangle_data()
+{
+    QTest::addColumn<QString>("before"); // steps taken first, clicking on the box or circle
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("where"); // "centre" or "right": past the end of the caption
+    QTest::addColumn<QString>("state");
+    QTest::newRow("the centre of the check box turns it off") << "" << "Check1" << "centre" << "unchecked once disabled";
+    QTest::newRow("the centre of the check box turns it on again")
+        << "box" << "Check1" << "centre" << "checked once enabled";
+    QTest::newRow("right of an option's caption selects it") << "four" << "Option1" << "right" << "checked once enabled";
+    QTest::newRow("right of another option's caption selects it") << "" << "Option3" << "right" << "checked two enabled";
+}
+
+void TestAutoSync::clickAnywhereInTheDesignedRectangle()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, control);
+    QFETCH(QString, where);
+    QFETCH(QString, state);
+    TestHost t;
+    Dialog d(t);
+    d.play(before);
+    auto *button = d.control<QAbstractButton>(control.toLatin1().constData());
+    const int captionEnd = 6 + 20 + button->fontMetrics().horizontalAdvance(button->text());
+    const QPoint at = where == u"centre" ? button->rect().center() : QPoint(button->width() - 4, button->height() / 2);
+    QVERIFY2(at.x() > captionEnd, "the click lies beyond the box and its caption");
+    QTest::mouseClick(button, Qt::LeftButton, {}, at);
+    QCOMPARE(d.state(), state);
 }
 
 void TestAutoSync::firstOpening_data()

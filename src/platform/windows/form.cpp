@@ -83,8 +83,13 @@ void applyToolkitLook()
 
 void centreOver(QWidget *window, const QWidget *anchor)
 {
+    if (!window->testAttribute(Qt::WA_Resized))
+        window->adjustSize(); // the size it will be shown at
+    // A window not yet shown has no frame; the desktop will give it one as
+    // wide as the anchor's.
     const QRect over = anchor->frameGeometry();
-    QRect placed(QPoint(), window->frameGeometry().size());
+    const QSize frame = over.size() - anchor->size();
+    QRect placed(QPoint(), window->size() + frame);
     placed.moveCenter(over.center());
     if (const QScreen *screen = anchor->screen()) {
         const QRect room = screen->availableGeometry();
