@@ -37,13 +37,17 @@ bool captionFits(const QWidget *control, const QFont &font)
 {
     const QFontMetrics metrics(font, control);
     if (const auto *button = qobject_cast<const QAbstractButton *>(control)) {
+        // The caption and the style's margin and frame around it; the
+        // style's minimum button width is no part of what must fit.
         QStyleOptionButton option;
         option.initFrom(button);
-        option.fontMetrics = metrics;
-        option.text = button->text();
-        const QSize content(metrics.horizontalAdvance(button->text()), 0);
-        return button->style()->sizeFromContents(QStyle::CT_PushButton, &option, content, button).width()
-               <= button->width();
+        const QStyle *style = button->style();
+        QString shown = button->text(); // "&" marks the access key and is not drawn; "&&" is one "&"
+        shown.replace(QStringLiteral("&&"), QStringLiteral("\x01")).remove(u'&').replace(u'\x01', u'&');
+        const int needed = metrics.horizontalAdvance(shown)
+                           + style->pixelMetric(QStyle::PM_ButtonMargin, &option, button)
+                           + 2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, button);
+        return needed <= button->width();
     }
     if (const auto *label = qobject_cast<const QLabel *>(control)) {
         if (!label->wordWrap())
