@@ -17,6 +17,16 @@
 
 namespace {
 
+// A list of entries "C:\d0", "C:\d1", ... with the count the file states.
+SettingsModel numbered(int entries, int storedCount)
+{
+    SettingsModel m;
+    for (int i = 0; i < entries; ++i)
+        m.DirList[i] = QStringLiteral("C:\\d%1").arg(i);
+    m.setCount(storedCount);
+    return m;
+}
+
 // Opens every dialog of the control panel, as a person does, and returns the
 // open windows by name, the control panel among them.
 QMap<QString, QWidget *> openEveryWindow(const Panel &p)
@@ -97,7 +107,7 @@ void TestForm1::windowAsDesigned()
         return;
 
     // Focus order: the list, then the buttons in the designed order.
-    QWidget *w = control<QListWidget>(p.form, "Files");
+    QWidget *w = p.files();
     QStringList order;
     for (int i = 0; i < 5; ++i) {
         w = w->nextInFocusChain();
@@ -164,17 +174,13 @@ void TestForm1::waysOut()
 void TestForm1::storedCountAboveTheLimitShows1001Lines()
 {
     TestHost t;
-    SettingsModel m;
-    for (int i = 0; i < 1001; ++i)
-        m.DirList[i] = QStringLiteral("C:\\d%1").arg(i);
-    m.Settings[1] = Variant::fromInteger(1200);
-    QVERIFY(writeFile(settingsPath(t), encoded(m)));
+    QVERIFY(writeFile(settingsPath(t), encoded(numbered(1001, 1200))));
     Panel p(t);
-    QCOMPARE(control<QListWidget>(p.form, "Files")->count(), 1001);
-    QCOMPARE(control<QListWidget>(p.form, "Files")->item(1000)->text(), QStringLiteral("C:\\d1000"));
+    QCOMPARE(p.files()->count(), 1001);
+    QCOMPARE(p.files()->item(1000)->text(), QStringLiteral("C:\\d1000"));
     p->AddDirectory(QStringLiteral("C:\\more"));
     QCOMPARE(t.msgBox.shown.size(), 1);
-    QCOMPARE(control<QListWidget>(p.form, "Files")->count(), 1001);
+    QCOMPARE(p.files()->count(), 1001);
 }
 
 void TestForm1::addDirectory()
@@ -221,9 +227,9 @@ void TestForm1::addRefusesWhatCannotBeStored()
     q->AddDirectory(QStringLiteral("C:\\one too many"));
     QCOMPARE(full.msgBox.shown.size(), 1);
     QCOMPARE(full.msgBox.shown[0].style, 48);
-    QCOMPARE(control<QListWidget>(q.form, "Files")->count(), 1001);
-    QCOMPARE(control<QListWidget>(q.form, "Files")->item(999)->text(), QStringLiteral("C:\\last"));
-    QVERIFY(control<QListWidget>(q.form, "Files")->item(1000)->text().isEmpty());
+    QCOMPARE(q.files()->count(), 1001);
+    QCOMPARE(q.files()->item(999)->text(), QStringLiteral("C:\\last"));
+    QVERIFY(q.files()->item(1000)->text().isEmpty());
     q->close();
     const SettingsModel saved = settings_file::decode(readFile(settingsPath(full)));
     QCOMPARE(saved.Settings[1], Variant::fromInteger(1000));
@@ -246,7 +252,7 @@ void TestForm1::deleteDirectory()
     TestHost t;
     QVERIFY(writeFile(settingsPath(t), encoded(listOf({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}))));
     Panel p(t);
-    control<QListWidget>(p.form, "Files")->setCurrentRow(selected);
+    p.files()->setCurrentRow(selected);
     t.msgBox.answers = {MsgBox::OK};
     control<QPushButton>(p.form, "Command6")->click();
     QCOMPARE(t.msgBox.shown.size(), 1);
@@ -254,7 +260,7 @@ void TestForm1::deleteDirectory()
     QCOMPARE(t.msgBox.shown[0].style, 1);
     QCOMPARE(t.msgBox.shown[0].title, QStringLiteral("Confirm Removal"));
     QCOMPARE(shownLines(*p.form), after);
-    QVERIFY(control<QListWidget>(p.form, "Files")->selectedItems().isEmpty());
+    QVERIFY(p.files()->selectedItems().isEmpty());
     p->close();
     const SettingsModel saved = settings_file::decode(readFile(settingsPath(t)));
     QCOMPARE(saved.Settings[1], Variant::fromInteger(2));
@@ -280,32 +286,28 @@ void TestForm1::deleteCancelledOrWithoutADirectory()
     QVERIFY(writeFile(settingsPath(t), encoded(listOf({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}))));
     Panel p(t);
     if (selected >= 0)
-        control<QListWidget>(p.form, "Files")->setCurrentRow(selected);
+        p.files()->setCurrentRow(selected);
     t.msgBox.answers = {answer};
     control<QPushButton>(p.form, "Command6")->click();
     QCOMPARE(t.msgBox.shown.size(), asked ? 1 : 0);
     QCOMPARE(shownLines(*p.form), (QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QString()}));
-    QVERIFY2(control<QListWidget>(p.form, "Files")->selectedItems().isEmpty(), "the list is rebuilt without a selection");
+    QVERIFY2(p.files()->selectedItems().isEmpty(), "the list is rebuilt without a selection");
     p->AddDirectory(QStringLiteral("D"));
-    QCOMPARE(control<QListWidget>(p.form, "Files")->item(3)->text(), QStringLiteral("D"));
+    QCOMPARE(p.files()->item(3)->text(), QStringLiteral("D"));
 }
 
 void TestForm1::deleteAtTheFullList()
 {
     TestHost t;
-    SettingsModel m;
-    for (int i = 0; i < 1000; ++i)
-        m.DirList[i] = QStringLiteral("C:\\d%1").arg(i);
-    m.Settings[1] = Variant::fromInteger(1000);
-    QVERIFY(writeFile(settingsPath(t), encoded(m)));
+    QVERIFY(writeFile(settingsPath(t), encoded(numbered(1000, 1000))));
     Panel p(t);
-    QCOMPARE(control<QListWidget>(p.form, "Files")->count(), 1001);
-    control<QListWidget>(p.form, "Files")->setCurrentRow(500);
+    QCOMPARE(p.files()->count(), 1001);
+    p.files()->setCurrentRow(500);
     control<QPushButton>(p.form, "Command6")->click();
-    QCOMPARE(control<QListWidget>(p.form, "Files")->count(), 1000);
-    QCOMPARE(control<QListWidget>(p.form, "Files")->item(500)->text(), QStringLiteral("C:\\d501"));
-    QCOMPARE(control<QListWidget>(p.form, "Files")->item(998)->text(), QStringLiteral("C:\\d999"));
-    QVERIFY(control<QListWidget>(p.form, "Files")->item(999)->text().isEmpty());
+    QCOMPARE(p.files()->count(), 1000);
+    QCOMPARE(p.files()->item(500)->text(), QStringLiteral("C:\\d501"));
+    QCOMPARE(p.files()->item(998)->text(), QStringLiteral("C:\\d999"));
+    QVERIFY(p.files()->item(999)->text().isEmpty());
     p->close();
     const SettingsModel saved = settings_file::decode(readFile(settingsPath(t)));
     QCOMPARE(saved.Settings[1], Variant::fromInteger(999));
@@ -317,10 +319,10 @@ void TestForm1::changeDirectory()
     TestHost t;
     QVERIFY(writeFile(settingsPath(t), encoded(listOf({QStringLiteral("A")}))));
     Panel p(t);
-    control<QListWidget>(p.form, "Files")->setCurrentRow(0);
+    p.files()->setCurrentRow(0);
     p->ChangeDirectory(QStringLiteral("D:\\Backups\\"));
     QCOMPARE(shownLocation(*p.form), QStringLiteral("D:\\Backups\\"));
-    QVERIFY2(!control<QListWidget>(p.form, "Files")->selectedItems().isEmpty(), "the list is not rebuilt");
+    QVERIFY2(!p.files()->selectedItems().isEmpty(), "the list is not rebuilt");
     p->ChangeDirectory(QStringLiteral("C:\\") + QString(122, u'l')); // 125 bytes
     QCOMPARE(t.msgBox.shown.size(), 1);
     QCOMPARE(t.msgBox.shown[0].style, 48);

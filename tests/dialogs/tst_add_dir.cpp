@@ -5,6 +5,7 @@
 #include "support/scripted_host.h"
 #include "support/control_panel_fixture.h"
 #include "support/layout_check.h"
+#include "support/recording_panel.h"
 #include "support/open_dialog.h"
 #include "support/screenshot.h"
 
@@ -16,19 +17,6 @@
 #include <QTest>
 
 namespace {
-
-// A control panel that only notes what it is handed.
-class RecordingPanel final : public ControlPanel
-{
-public:
-    void AddDirectory(const QString &Directory) override { added << Directory; }
-    void ChangeDirectory(const QString &NewDir) override { changed << NewDir; }
-    void RefreshDir() override {}
-    void BackupAll() override {}
-
-    QStringList added;
-    QStringList changed;
-};
 
 // The dialog on a test host, opened as the control panel opens it.
 struct Dialog : OpenDialog<AddDir>

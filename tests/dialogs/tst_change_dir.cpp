@@ -5,6 +5,7 @@
 #include "platform/windows/drive_list_box.h"
 #include "support/scripted_host.h"
 #include "support/layout_check.h"
+#include "support/recording_panel.h"
 #include "support/open_dialog.h"
 #include "support/screenshot.h"
 
@@ -24,18 +25,6 @@ const QString kNetworkHelp = QStringLiteral(
     "network drive through My Comuter, then navigate to the mapped drive from this screen. Make sure you have "
     "premission to access the folder your backing up to!");
 const QString kUnavailable = QStringLiteral("That drive is unavailable at this time, please select another drive.");
-
-class RecordingPanel final : public ControlPanel
-{
-public:
-    void AddDirectory(const QString &Directory) override { added << Directory; }
-    void ChangeDirectory(const QString &NewDir) override { changed << NewDir; }
-    void RefreshDir() override {}
-    void BackupAll() override {}
-
-    QStringList added;
-    QStringList changed;
-};
 
 // Answers OK and notes, with each box, what the dialog's lists showed while it was up.
 class ProbingMsgBox final : public MsgBox

@@ -73,6 +73,7 @@ struct Panel
         }
     }
     Form1 *operator->() const { return form.data(); }
+    QListWidget *files() const { return control<QListWidget>(form, "Files"); }
     QPointer<Form1> form;
 };
 
