@@ -4,6 +4,7 @@
 #include "support/scripted_host.h"
 #include "support/scripted_program_start.h"
 #include "support/layout_check.h"
+#include "support/open_dialog.h"
 #include "support/screenshot.h"
 
 #include <QAction>
@@ -43,9 +44,9 @@ QByteArray escaped(const QString &path)
 
 // The About box on a test host with a store written by the test and a
 // program start that records.
-struct About
+struct About : OpenDialog<frmAbout>
 {
-    explicit About(TestHost &t) : start(t.drives), slot([&t] { return new frmAbout(t.host); })
+    explicit About(TestHost &t) : OpenDialog([&t] { return new frmAbout(t.host); }), start(t.drives)
     {
         t.host.registry = &registry;
         t.host.programStart = &start;
@@ -71,11 +72,8 @@ struct About
         registry = Registry(parsed.store);
     }
 
-    frmAbout &show() { return slot.Show(); }
-
     Registry registry;
     ScriptedProgramStart start;
-    FormSlot<frmAbout> slot;
 };
 
 QPushButton *button(QWidget *form, const char *name)
@@ -252,7 +250,7 @@ void TestFrmAbout::sysInfo()
         QVERIFY2(a.start.requests.size() <= press, "one start a press at most");
         QCOMPARE(t.msgBox.shown.size(), message ? press : 0);
         QCOMPARE(a.registry.openHandles(), 0);
-        QVERIFY2(a.slot.isLoaded(), "the box stays open");
+        QVERIFY2(a.form(), "the box stays open");
     }
     for (const auto &shown : std::as_const(t.msgBox.shown)) {
         QCOMPARE(shown.prompt, kUnavailable);

@@ -23,7 +23,7 @@ struct Dialog : OpenDialog<AddDir>
 {
     Dialog(TestHost &t, ControlPanel &panel) : OpenDialog([&t, &panel] { return new AddDir(t.host, panel); })
     {
-        slot.Show();
+        show();
     }
     DirListBox *dir() const { return control<DirListBox>("Dir1"); }
 };
@@ -150,10 +150,10 @@ void TestAddDir::addsTheHighlightedFolder()
     d.press("Command1");
     QCOMPARE(panel.added, QStringList{dos(added)});
     QVERIFY2(!d.open(), "the dialog closes after an addition");
-    QTRY_VERIFY2(!d.slot.isLoaded(), "and is unloaded");
+    QTRY_VERIFY2(!d.form(), "and is unloaded");
 
     // A fresh opening starts at the root again, not at the folder used last.
-    d.slot.Show();
+    d.show();
     QCOMPARE(d.dir()->Path(), QStringLiteral("C:\\"));
     QCOMPARE(d.dir()->ListIndex(), 0);
 }
@@ -179,7 +179,7 @@ void TestAddDir::cancelAndCloseBoxAddNothing()
     else
         d.press("Command2");
     QVERIFY(!d.open());
-    QTRY_VERIFY(!d.slot.isLoaded());
+    QTRY_VERIFY(!d.form());
     QVERIFY2(panel.added.isEmpty() && panel.changed.isEmpty(), "the control panel was handed nothing");
 }
 

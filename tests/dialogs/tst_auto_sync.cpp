@@ -52,7 +52,7 @@ struct Dialog : OpenDialog<AutoSync>
     explicit Dialog(TestHost &t, IoFaults *faults = nullptr)
         : OpenDialog([&t, faults] { return new AutoSync(t.host, faults); })
     {
-        slot.Show();
+        show();
     }
     QCheckBox *check() const { return control<QCheckBox>("Check1"); }
     QRadioButton *option(int n) const { return control<QRadioButton>(n == 1 ? "Option1" : n == 2 ? "Option2" : "Option3"); }

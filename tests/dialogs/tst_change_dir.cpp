@@ -54,7 +54,7 @@ struct Dialog : OpenDialog<ChangeDir>
         : OpenDialog([this] { return new ChangeDir(host, panel); }), host{t.drives, box, t.end, t.host.appPath}
     {
         QDir::setCurrent(currentFolder);
-        slot.Show();
+        show();
         box.probe = [this] { return state(); };
     }
     ~Dialog()
@@ -238,7 +238,7 @@ void TestChangeDir::okHandsOnTheDisplayedFolder()
     QCOMPARE(d.panel.changed, QStringList{handed.contains(u':') ? handed : t.dos(handed) + u'\\'});
     QVERIFY2(d.box.shown.isEmpty(), "no message");
     QVERIFY(!d.open());
-    QTRY_VERIFY(!d.slot.isLoaded());
+    QTRY_VERIFY(!d.form());
 }
 
 void TestChangeDir::unreadableDriveFallsBackToC_data()
@@ -315,7 +315,7 @@ void TestChangeDir::closeBoxChangesNothing()
     Dialog d(t, t.posix(QStringLiteral("tree")));
     tick(d.form());
     d.form()->close();
-    QTRY_VERIFY(!d.slot.isLoaded());
+    QTRY_VERIFY(!d.form());
     QVERIFY2(d.panel.changed.isEmpty() && d.box.shown.isEmpty(), "nothing handed on, nothing shown");
 }
 

@@ -2,6 +2,7 @@
 #include "support/control_panel_fixture.h"
 #include "support/fault_fs.h"
 #include "support/layout_check.h"
+#include "support/open_dialog.h"
 #include "support/screenshot.h"
 #include "support/scripted_file_dialog.h"
 
@@ -14,9 +15,9 @@ namespace {
 const QString kSuccess = QStringLiteral("Directory File Created Successfully!");
 
 // The export dialog on a host whose settings file holds a known list.
-struct Fixture
+struct Fixture : OpenDialog<ExpDir>
 {
-    Fixture()
+    Fixture() : OpenDialog([this] { return new ExpDir(t.host); })
     {
         t.host.fileDialogs = &dialogs;
         saved = encoded(listOf({QStringLiteral("C:\\Docs"), QStringLiteral("D:\\Wörk")}, QStringLiteral("C:\\Backup\\")));
@@ -24,13 +25,10 @@ struct Fixture
         QDir().mkpath(t.posix(QStringLiteral("out")));
     }
     ~Fixture() { slot.Discard(); }
-    ExpDir &show() { return slot.Show(); }
-    ExpDir *form() const { return slot.get(); }
 
     TestHost t;
     ScriptedFileDialog dialogs;
     QByteArray saved;
-    FormSlot<ExpDir> slot{[this] { return new ExpDir(t.host); }};
 };
 
 } // namespace
@@ -167,7 +165,7 @@ void TestExpDir::exportCopiesTheSavedFile()
     QCOMPARE(f.t.msgBox.shown[0].prompt, kSuccess);
     QCOMPARE(f.t.msgBox.shown[0].style, 64);
     QCOMPARE(f.t.msgBox.shown[0].title, QString());
-    QTRY_VERIFY2(!f.slot.isLoaded(), "the dialog closes after the export");
+    QTRY_VERIFY2(!f.form(), "the dialog closes after the export");
     QCOMPARE(QDir(f.t.posix(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("list.DEXP")});
 }
 
@@ -180,7 +178,7 @@ void TestExpDir::exportBeforeChoosingAFile()
     QCOMPARE(f.t.msgBox.shown.size(), 1);
     QCOMPARE(f.t.msgBox.shown[0].style, 48);
     QVERIFY2(f.t.msgBox.shown[0].prompt.contains(u"Browse..."), qPrintable(f.t.msgBox.shown[0].prompt));
-    QVERIFY2(f.slot.isLoaded() && d.isVisible(), "the dialog stays open");
+    QVERIFY2(f.form() && d.isVisible(), "the dialog stays open");
     QCOMPARE(QFile::exists(QStringLiteral("/BackupSettings.dat")), rootCopyBefore);
     // A cancelled browse chooses nothing either.
     control<QPushButton>(&d, "Command3")->click();
@@ -226,7 +224,7 @@ void TestExpDir::failedCopy()
     QCOMPARE(f.t.msgBox.shown.size(), 1);
     QCOMPARE(f.t.msgBox.shown[0].style, 16);
     QVERIFY2(f.t.msgBox.shown[0].prompt.contains(reason, Qt::CaseInsensitive), qPrintable(f.t.msgBox.shown[0].prompt));
-    QVERIFY2(f.slot.isLoaded() && d.isVisible(), "the dialog stays open");
+    QVERIFY2(f.form() && d.isVisible(), "the dialog stays open");
     QCOMPARE(control<QLabel>(&d, "Label2")->text(), dosTarget);
     QVERIFY2(!QFile::exists(f.t.posix(QStringLiteral("missing"))), "no folder is created");
     QVERIFY(QDir(f.t.posix(QStringLiteral("out"))).isEmpty());
@@ -250,7 +248,7 @@ void TestExpDir::cancelAndCloseBoxCreateNothing()
         d.close();
     else
         control<QPushButton>(&d, "Command2")->click();
-    QTRY_VERIFY2(!f.slot.isLoaded(), "the dialog is gone");
+    QTRY_VERIFY2(!f.form(), "the dialog is gone");
     QVERIFY(QDir(f.t.posix(QStringLiteral("out"))).isEmpty());
     QVERIFY(f.t.msgBox.shown.isEmpty());
     QVERIFY(readFile(settingsPath(f.t)) == f.saved);
@@ -266,7 +264,7 @@ void TestExpDir::reopeningRestoresTheDesignedState()
     QCOMPARE(&f.show(), first);
     QCOMPARE(control<QLabel>(first, "Label2")->text(), f.t.dos(QStringLiteral("out")) + QStringLiteral("\\list.DEXP"));
     control<QPushButton>(first, "Command2")->click();
-    QTRY_VERIFY(!f.slot.isLoaded());
+    QTRY_VERIFY(!f.form());
     ExpDir &again = f.show();
     QCOMPARE(control<QLabel>(&again, "Label2")->text(), QStringLiteral("C:\\"));
     control<QPushButton>(&again, "Command3")->click();

@@ -2,6 +2,7 @@
 #include "support/control_panel_fixture.h"
 #include "support/fault_fs.h"
 #include "support/layout_check.h"
+#include "support/open_dialog.h"
 #include "support/screenshot.h"
 #include "support/scripted_file_dialog.h"
 
@@ -17,9 +18,9 @@ const QString kQuestion = QStringLiteral(
 const QString kSuccess = QStringLiteral("Directories imported successfully, please restart the program.");
 
 // The import dialog on a host with a settings file and an export to bring in.
-struct Fixture
+struct Fixture : OpenDialog<ImpDirectory>
 {
-    Fixture()
+    Fixture() : OpenDialog([this] { return new ImpDirectory(t.host); })
     {
         t.host.fileDialogs = &dialogs;
         current = encoded(listOf({QStringLiteral("C:\\Current")}, QStringLiteral("C:\\Now\\")));
@@ -28,7 +29,6 @@ struct Fixture
         QVERIFY(writeFile(t.posix(QStringLiteral("in/list.DEXP")), exported));
     }
     ~Fixture() { slot.Discard(); }
-    ImpDirectory &show() { return slot.Show(); }
     QString exportDos() const { return t.dos(QStringLiteral("in")) + QStringLiteral("\\list.DEXP"); }
     QStringList appFolder() const
     {
@@ -39,7 +39,6 @@ struct Fixture
     ScriptedFileDialog dialogs;
     QByteArray current;
     QByteArray exported;
-    FormSlot<ImpDirectory> slot{[this] { return new ImpDirectory(t.host); }};
 };
 
 } // namespace
@@ -133,7 +132,7 @@ void TestImpDirectory::answeredNoOrEmptyCopiesNothing()
         QCOMPARE(f.t.msgBox.shown[0].style, 4);
         QCOMPARE(f.t.msgBox.shown[0].title, QStringLiteral("Import Directory"));
     }
-    QTRY_VERIFY2(!f.slot.isLoaded(), "the dialog closes");
+    QTRY_VERIFY2(!f.form(), "the dialog closes");
     QVERIFY2(readFile(settingsPath(f.t)) == f.current, "the settings file is unchanged");
     QCOMPARE(f.t.end.calls, 0);
 }
@@ -235,7 +234,7 @@ void TestImpDirectory::failedImport()
     QVERIFY2(f.t.msgBox.shown[1].prompt.contains(reason, Qt::CaseInsensitive), qPrintable(f.t.msgBox.shown[1].prompt));
     QVERIFY2(readFile(settingsPath(f.t)) == f.current, "the settings file is unchanged");
     QCOMPARE(f.t.end.calls, 0);
-    QVERIFY2(f.slot.isLoaded() && d.isVisible(), "the dialog stays open");
+    QVERIFY2(f.form() && d.isVisible(), "the dialog stays open");
     QCOMPARE(control<QLineEdit>(&d, "Text1")->text(), typed);
 }
 
@@ -281,7 +280,7 @@ void TestImpDirectory::cancelAndCloseBox()
         d.close();
     else
         control<QPushButton>(&d, "Command3")->click();
-    QTRY_VERIFY(!f.slot.isLoaded());
+    QTRY_VERIFY(!f.form());
     QVERIFY(f.t.msgBox.shown.isEmpty());
     QVERIFY(readFile(settingsPath(f.t)) == f.current);
     ImpDirectory &again = f.show();

@@ -1,6 +1,7 @@
 #pragma once
 #include "platform/windows/form.h"
 
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 
@@ -14,7 +15,15 @@ struct OpenDialog
     explicit OpenDialog(std::function<T *()> make) : slot(std::move(make)) {}
     ~OpenDialog() { slot.Discard(); }
 
-    T *form() const { return slot.get(); }
+    // Shows the dialog through its slot, as the control panel does.
+    T &show()
+    {
+        T &shown = slot.Show();
+        m_shown = &shown;
+        return shown;
+    }
+    // The dialog last shown, while it is loaded.
+    T *form() const { return m_shown.data(); }
     bool open() const { return form() && form()->isVisible(); }
 
     // A named control of the open dialog; a test that asks for one that is
@@ -30,4 +39,7 @@ struct OpenDialog
     void press(const char *name) const { QTest::mouseClick(control<QPushButton>(name), Qt::LeftButton); }
 
     FormSlot<T> slot;
+
+private:
+    QPointer<T> m_shown;
 };

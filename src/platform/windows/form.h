@@ -135,8 +135,6 @@ public:
         return *m_form;
     }
 
-    T *get() const { return m_form.data(); }
-    bool isLoaded() const { return !m_form.isNull(); }
     void Discard()
     {
         if (m_form)

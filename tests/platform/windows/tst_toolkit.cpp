@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -88,21 +89,23 @@ void TestToolkit::formHasOneInstance()
     QCOMPARE(again.state, 42);
     QCOMPARE(loads, 1);
 
+    QPointer<CountingForm> watched = &first;
     first.Unload();
     QCOMPARE(unloads, 1);
-    QTRY_VERIFY2(!slot.isLoaded(), "an unloaded form is destroyed");
+    QTRY_VERIFY2(watched.isNull(), "an unloaded form is destroyed");
     CountingForm &fresh = slot.Show();
     QCOMPARE(loads, 2);
     QCOMPARE(fresh.state, 0);
 
+    watched = &fresh;
     fresh.close(); // the close box
     QCOMPARE(unloads, 2);
-    QTRY_VERIFY(!slot.isLoaded());
+    QTRY_VERIFY(watched.isNull());
 
-    slot.Show();
+    watched = &slot.Show();
     slot.Discard();
     QCOMPARE(unloads, 2);
-    QTRY_VERIFY2(!slot.isLoaded(), "a discarded form is gone without its unload handler");
+    QTRY_VERIFY2(watched.isNull(), "a discarded form is gone without its unload handler");
 }
 
 void TestToolkit::showBringsBackAMinimisedOrHiddenForm_data()
