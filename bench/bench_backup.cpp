@@ -170,8 +170,9 @@ bool quillstowRun(const DriveMap &drives, const TreeSet &set, const QString &des
         model.DirList[i] = set.dosFolders[i];
     FileListBox File1(drives);
     FileSystemObject fso(drives);
-    const BackupOutcome outcome = runBackup(model.DirList, int(set.dosFolders.size()),
-                                            drives.toDos(dest).value_or(QString()) + u'\\', File1, fso);
+    BackupRun run(drives, File1, fso);
+    const BackupOutcome outcome =
+        run.run(model.DirList, int(set.dosFolders.size()), drives.toDos(dest).value_or(QString()) + u'\\');
     if (outcome.failed())
         std::fprintf(stderr, "backup run failed: %s\n", qPrintable(outcome.firstFailure));
     return !outcome.failed() && outcome.filesCopied == set.fileCount;

@@ -1,12 +1,14 @@
 #include "app/form1.h"
 
 #include "backup/backup_run.h"
+#include "backup/live_run.h"
 #include "platform/paths/code_page.h"
 #include "platform/files/file_system_object.h"
 #include "platform/windows/msg_box.h"
 #include "platform/windows/program_end.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
@@ -176,15 +178,38 @@ void Form1::ChangeDirectory(const QString &NewDir)
     BackupDir->setText(NewDir);
 }
 
+// Returns when the run is over. Meanwhile the windows paint but take no
+// input, so no handler runs and the model stays as the run read it.
 void Form1::BackupAll()
 {
-    // The run holds the window until it is done; the cursor says so.
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    if (m_backupRun)
+        return;
     FileSystemObject fso(m_host.drives);
-    const BackupOutcome outcome = runBackup(m_model.DirList, m_model.count(), m_model.Settings[0].toText(), File1, fso);
-    QApplication::restoreOverrideCursor();
+    BackupRun run(m_host.drives, File1, fso);
+    m_backupRun = &run;
+    const BackupOutcome outcome =
+        runKeepingWindowsAlive(run, m_model.DirList, m_model.count(), m_model.Settings[0].toText(), this);
+    m_backupRun = nullptr;
+    if (m_closeAfterRun) {
+        // The session is ending: close (and save) now, with no box to wait on.
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        return;
+    }
     if (outcome.failed())
-        m_host.msgBox.show(backupFailureMessage(outcome), MsgBox::Exclamation);
+        m_host.msgBox.show(backupFailureMessage(outcome), MsgBox::Exclamation, QString(), backupFailureDetails(outcome));
+}
+
+// A close that the program asks for during a run (the session ending) stops
+// the run and happens once the copies in flight are done.
+void Form1::closeEvent(QCloseEvent *event)
+{
+    if (m_backupRun) {
+        event->ignore();
+        m_closeAfterRun = true;
+        m_backupRun->stop();
+        return;
+    }
+    Form::closeEvent(event);
 }
 
 // Delete Directory

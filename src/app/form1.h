@@ -1,5 +1,6 @@
 #pragma once
 #include "about/frm_about.h"
+#include "backup/backup_run.h"
 #include "dialogs/control_panel.h"
 #include "exchange/exp_dir.h"
 #include "exchange/imp_directory.h"
@@ -33,6 +34,7 @@ public:
 
 protected:
     void Form_Load() override;
+    void closeEvent(QCloseEvent *event) override;
     void Form_Unload() override;
 
 private:
@@ -57,6 +59,8 @@ private:
     SettingsFile m_settingsFile;
     SettingsModel m_model;
     FileListBox File1;
+    BackupRun *m_backupRun = nullptr; // the run going on, if any
+    bool m_closeAfterRun = false;
     FormSlot<ExpDir> m_expDir{[this] { return new ExpDir(m_host); }, this};
     FormSlot<ImpDirectory> m_impDirectory{[this] { return new ImpDirectory(m_host); }, this};
     FormSlot<AutoSync> m_autoSync{[this] { return new AutoSync(m_host); }, this};

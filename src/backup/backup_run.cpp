@@ -2,56 +2,135 @@
 
 #include "platform/files/file_list_box.h"
 #include "platform/files/file_system_object.h"
+#include "platform/paths/drive_map.h"
 
-#include <QSet>
+#include <QHash>
+#include <QThread>
 
-BackupOutcome runBackup(const std::array<QString, SettingsModel::kDirSlots> &DirList, int count,
-                        const QString &location, FileListBox &File1, FileSystemObject &fso)
+#include <thread>
+
+BackupRun::BackupRun(const DriveMap &drives, FileListBox &listing, FileSystemObject &fso, Options options)
+    : m_drives(drives), File1(listing), m_fso(fso), m_options(std::move(options))
 {
-    BackupOutcome outcome;
-    QSet<QString> notCopied;
-    auto noteFailure = [&outcome](const QString &reason) {
-        if (outcome.firstFailure.isEmpty())
-            outcome.firstFailure = reason;
-    };
+}
 
-    // A damaged count cannot reach past the last slot.
-    const int last = qMin(count, SettingsModel::kDirSlots - 1);
+// Folders listed more than once: what a later pass fails to copy may have
+// been copied by an earlier one, so their copied names are remembered.
+std::vector<int> BackupRun::recurringKeys(const DirArray &DirList, int last) const
+{
+    std::vector<int> keys(size_t(last) + 1, -1);
+    QHash<QString, int> first;
     for (int i = 0; i <= last; ++i) {
-        if (auto error = File1.setPath(DirList[i])) {
-            ++outcome.foldersNotOpened;
-            noteFailure(*error);
+        const auto normal = m_drives.normalize(DirList[i]);
+        if (!normal || DirList[i].isEmpty())
+            continue;
+        const auto seen = first.constFind(*normal);
+        if (seen == first.cend())
+            first.insert(*normal, i);
+        else
+            keys[size_t(i)] = keys[size_t(*seen)] = *seen;
+    }
+    return keys;
+}
+
+BackupOutcome BackupRun::run(const DirArray &DirList, int count, const QString &location)
+{
+    // A damaged count cannot reach past the last slot.
+    const int last = qBound(-1, count, SettingsModel::kDirSlots - 1);
+    const std::vector<int> recurring = recurringKeys(DirList, qMax(last, 0));
+    for (int key : recurring) {
+        if (key >= 0)
+            m_tally.watchRecurring(key);
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_folders = last + 1;
+    }
+
+    const int workers = m_options.parallelCopies > 0 ? m_options.parallelCopies : QThread::idealThreadCount();
+    CopySchedule schedule(workers * 8 + 64);
+    {
+        std::lock_guard lock(m_mutex);
+        m_schedule = &schedule;
+        if (m_stop)
+            m_dropped += schedule.cancel();
+    }
+    std::vector<std::thread> pool;
+    for (int w = 0; w < qMax(1, workers); ++w)
+        pool.emplace_back([this, &schedule, &location] { copyWorker(schedule, location); });
+
+    int foldersLeft = 0;
+    int recurringKey = -1;
+    for (int i = 0; i <= last; ++i) {
+        if (m_stop) {
+            foldersLeft = last - i + 1;
+            break;
         }
+        {
+            std::lock_guard lock(m_mutex);
+            m_folder = DirList[i];
+        }
+        const auto error = File1.setPath(DirList[i]);
+        if (error)
+            m_tally.folderNotOpened(*error);
+        else
+            recurringKey = recurring[size_t(i)];
         // The source comes from the folder the listing is really on.
         const QString folder = File1.Path() + u'\\';
         const int n = File1.ListCount();
         for (int j = 0; j < n; ++j) {
             const QString name = File1.List(j);
-            const QString source = folder + name;
-            if (auto error = fso.CopyFile(source, location + name)) {
-                notCopied.insert(source);
-                noteFailure(*error);
-            } else {
-                ++outcome.filesCopied;
-                notCopied.remove(source);
-            }
+            if (!schedule.push({folder + name, name, bool(error), recurringKey}))
+                break;
         }
+        std::lock_guard lock(m_mutex);
+        m_foldersDone = i + 1;
     }
-    outcome.filesNotCopied = int(notCopied.size());
+    schedule.finish();
+    for (std::thread &worker : pool)
+        worker.join();
+    {
+        std::lock_guard lock(m_mutex);
+        m_schedule = nullptr;
+    }
+
+    BackupOutcome outcome = m_tally.take();
+    std::lock_guard lock(m_mutex);
+    outcome.stopped = m_stop;
+    outcome.filesLeft = m_dropped;
+    outcome.foldersLeft = foldersLeft;
     return outcome;
 }
 
-QString backupFailureMessage(const BackupOutcome &outcome)
+void BackupRun::copyWorker(CopySchedule &schedule, const QString &location)
 {
-    QString text = QStringLiteral("The backup is not complete.\n\n");
-    if (outcome.foldersNotOpened == 1)
-        text += QStringLiteral("1 listed directory could not be opened.\n");
-    else if (outcome.foldersNotOpened > 1)
-        text += QStringLiteral("%1 listed directories could not be opened.\n").arg(outcome.foldersNotOpened);
-    if (outcome.filesNotCopied == 1)
-        text += QStringLiteral("1 file was not copied.\n");
-    else if (outcome.filesNotCopied > 1)
-        text += QStringLiteral("%1 files were not copied.\n").arg(outcome.filesNotCopied);
-    text += QStringLiteral("\nThe first problem was:\n%1").arg(outcome.firstFailure);
-    return text;
+    while (auto task = schedule.take()) {
+        if (m_options.beforeCopy)
+            m_options.beforeCopy(task->source);
+        if (auto error = m_fso.CopyFile(task->source, location + task->name))
+            m_tally.notCopied(*task, *error);
+        else
+            m_tally.copied(*task, 0);
+        schedule.done(*task);
+    }
+}
+
+void BackupRun::stop()
+{
+    m_stop = true;
+    std::lock_guard lock(m_mutex);
+    if (m_schedule)
+        m_dropped += m_schedule->cancel();
+}
+
+BackupRun::Progress BackupRun::progress() const
+{
+    Progress p;
+    p.filesCopied = m_tally.filesCopied();
+    p.bytesCopied = m_tally.bytesCopied();
+    std::lock_guard lock(m_mutex);
+    p.folders = m_folders;
+    p.foldersDone = m_foldersDone;
+    p.folder = m_folder;
+    return p;
 }

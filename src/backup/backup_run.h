@@ -1,30 +1,74 @@
 #pragma once
+#include "backup/backup_outcome.h"
+#include "backup/copy_schedule.h"
 #include "store/settings_model.h"
 
 #include <QString>
-#include <array>
 
+#include <array>
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+class DriveMap;
 class FileListBox;
 class FileSystemObject;
 
-// What a backup run could not do. The run itself never stops early: these
-// are counted as it goes, so the control panel can say so once at the end.
-struct BackupOutcome
+struct BackupRunOptions
 {
-    int filesCopied = 0;
-    int foldersNotOpened = 0; // listed folders the listing could not open
-    int filesNotCopied = 0;   // distinct source files whose last copy failed
-    QString firstFailure;     // the first failure with the host's reason
-
-    bool failed() const { return foldersNotOpened > 0 || filesNotCopied > 0; }
+    int parallelCopies = 0; // 0: what suits the location
+    // Called on a worker before each copy; tests hold copies here.
+    std::function<void(const QString &source)> beforeCopy;
 };
 
-// Copies every file that lies directly in DirList[0] to DirList[count] (the
-// free slot included) into location, flat and under its own name. A folder
-// that cannot be opened leaves the listing on the folder before it, whose
-// files are copied again; a file that cannot be copied is skipped.
-BackupOutcome runBackup(const std::array<QString, SettingsModel::kDirSlots> &DirList, int count,
-                        const QString &location, FileListBox &File1, FileSystemObject &fso);
+// The backup run: every file that lies directly in DirList[0] to
+// DirList[count] (the free slot included) is copied into the location, flat
+// and under its own name. A folder that cannot be opened leaves the listing
+// on the folder before it, whose files are copied again; a file that cannot
+// be copied is skipped. Several copies run at once on worker threads, but
+// what the location holds at the end is what copying one file after the
+// other in list order leaves. The run ends with the location's disk flushed.
+class BackupRun
+{
+public:
+    using Options = BackupRunOptions;
+    using DirArray = std::array<QString, SettingsModel::kDirSlots>;
 
-// The one message that tells of a run that failed in part.
-QString backupFailureMessage(const BackupOutcome &outcome);
+    // What a progress display shows; safe to read from any thread.
+    struct Progress
+    {
+        int folders = 0;     // folders the run visits
+        int foldersDone = 0;
+        QString folder;      // the folder being listed or copied now
+        int filesCopied = 0;
+        qint64 bytesCopied = 0;
+    };
+
+    BackupRun(const DriveMap &drives, FileListBox &File1, FileSystemObject &fso, Options options = {});
+
+    // Runs to the end on the calling thread; the listing is used by it alone.
+    BackupOutcome run(const DirArray &DirList, int count, const QString &location);
+
+    // From any thread: copies in flight finish, nothing more is copied.
+    void stop();
+    Progress progress() const;
+
+private:
+    void copyWorker(CopySchedule &schedule, const QString &location);
+    std::vector<int> recurringKeys(const DirArray &DirList, int last) const;
+
+    const DriveMap &m_drives;
+    FileListBox &File1;
+    FileSystemObject &m_fso;
+    Options m_options;
+    BackupTally m_tally;
+    std::atomic<bool> m_stop{false};
+
+    mutable std::mutex m_mutex; // guards what follows
+    CopySchedule *m_schedule = nullptr;
+    int m_dropped = 0;
+    int m_folders = 0;
+    int m_foldersDone = 0;
+    QString m_folder;
+};

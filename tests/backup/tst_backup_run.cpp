@@ -45,12 +45,14 @@ struct Run
         std::array<QString, SettingsModel::kDirSlots> dirs;
         for (int i = 0; i < entries.size(); ++i)
             dirs[i] = entries[i];
-        return runBackup(dirs, int(entries.size()), location, listing, fso);
+        BackupRun run(host.drives, listing, fso, options);
+        return run.run(dirs, int(entries.size()), location);
     }
 
     TestHost &host;
     FileListBox listing;
     FileSystemObject fso;
+    BackupRunOptions options{8, {}}; // more copies at once than files in most tests
 };
 
 } // namespace
@@ -70,6 +72,10 @@ private Q_SLOTS:
     void oneFileThatCannotBeCopiedIsSkipped();
     void fullDiskLeavesEarlierCopiesIntact();
     void backupNowReportsOnlyARunThatFailed();
+    void parallelRunKeepsTheLastListedCopyOfEachName();
+    void failingLastCopyLeavesTheOneBefore();
+    void secondPassFailureDoesNotCountACopiedFile();
+    void stopLeavesOnlyCompleteCopies();
 };
 
 void TestBackupRun::flatCopyOfPlainFilesOnly()
@@ -252,6 +258,122 @@ void TestBackupRun::backupNowReportsOnlyARunThatFailed()
     QVERIFY(t.msgBox.shown[0].title.isEmpty());
     QVERIFY2(t.msgBox.shown[0].prompt.contains(u"1 file was not copied"), qPrintable(t.msgBox.shown[0].prompt));
     form->Discard();
+}
+
+// Many folders share names: whatever runs at once, the highest list index wins.
+void TestBackupRun::parallelRunKeepsTheLastListedCopyOfEachName()
+{
+    TestHost t;
+    QStringList list;
+    for (int i = 0; i < 40; ++i) {
+        const QString folder = QStringLiteral("f%1").arg(i);
+        writeFile(t.posix(folder + QStringLiteral("/clash.txt")), QByteArray::number(i).repeated(1000 * (40 - i)));
+        writeFile(t.posix(folder + QStringLiteral("/%1.txt").arg(i % 7)), QByteArray::number(i));
+        for (int k = 0; k < 10; ++k)
+            writeFile(t.posix(folder + QStringLiteral("/own%1-%2.txt").arg(i).arg(k)), "x");
+        list << t.dos(folder);
+    }
+    QDir(t.root()).mkpath(QStringLiteral("backup"));
+    Run run(t);
+    const BackupOutcome outcome = run(list, t.dos(QStringLiteral("backup")) + u'\\');
+    QVERIFY2(!outcome.failed(), qPrintable(outcome.firstFailure));
+    QCOMPARE(outcome.filesCopied, 40 * 12);
+    QCOMPARE(readFile(t.posix(QStringLiteral("backup/clash.txt"))), QByteArray("39").repeated(1000));
+    for (int r = 0; r < 7; ++r) {
+        const int lastWithName = 39 - ((39 - r) % 7);
+        QCOMPARE(readFile(t.posix(QStringLiteral("backup/%1.txt").arg(r))), QByteArray::number(lastWithName));
+    }
+    QCOMPARE(everythingIn(t.posix(QStringLiteral("backup"))).size(), 1 + 7 + 400);
+}
+
+// When the copy from the highest index fails, the copy before it stands.
+void TestBackupRun::failingLastCopyLeavesTheOneBefore()
+{
+    TestHost t;
+    QStringList list;
+    for (int i = 0; i < 6; ++i) {
+        writeFile(t.posix(QStringLiteral("f%1/report.doc").arg(i)), QByteArray::number(i));
+        list << t.dos(QStringLiteral("f%1").arg(i));
+    }
+    QDir(t.root()).mkpath(QStringLiteral("backup"));
+    Run run(t);
+    const QString last = t.posix(QStringLiteral("f5/report.doc"));
+    run.options.beforeCopy = [last](const QString &source) {
+        if (source.endsWith(QStringLiteral("f5\\report.doc")))
+            QFile::remove(last);
+    };
+    const BackupOutcome outcome = run(list, t.dos(QStringLiteral("backup")) + u'\\');
+    QCOMPARE(outcome.filesNotCopied, 1);
+    QCOMPARE(readFile(t.posix(QStringLiteral("backup/report.doc"))), QByteArray("4"));
+    QVERIFY2(outcome.fileFailures.value(0).contains(u"f5"), qPrintable(outcome.fileFailures.join(u'\n')));
+}
+
+// An unavailable folder makes the run copy the folder before it again; when
+// that second pass fails, the first copies are complete and nothing counts
+// as not copied. The details name the folder.
+void TestBackupRun::secondPassFailureDoesNotCountACopiedFile()
+{
+    TestHost t;
+    writeFile(t.posix(QStringLiteral("first/one.txt")), "1");
+    writeFile(t.posix(QStringLiteral("first/two.txt")), "2");
+    QDir(t.root()).mkpath(QStringLiteral("backup"));
+    Run run(t);
+    QAtomicInt copies;
+    const QString folder = t.posix(QStringLiteral("first"));
+    // Once the first pass is done, the sources vanish: every second copy fails.
+    run.options.beforeCopy = [&](const QString &) {
+        if (copies.fetchAndAddOrdered(1) == 2) {
+            QFile::remove(folder + QStringLiteral("/one.txt"));
+            QFile::remove(folder + QStringLiteral("/two.txt"));
+        }
+    };
+    run.options.parallelCopies = 1;
+    const BackupOutcome outcome = run({t.dos(QStringLiteral("first")), t.dos(QStringLiteral("missing"))},
+                                      t.dos(QStringLiteral("backup")) + u'\\');
+    QCOMPARE(outcome.foldersNotOpened, 1);
+    QCOMPARE(outcome.filesNotCopied, 0);
+    QCOMPARE(readFile(t.posix(QStringLiteral("backup/two.txt"))), QByteArray("2"));
+    const QString message = backupFailureMessage(outcome);
+    QVERIFY2(!message.contains(u"not copied"), qPrintable(message));
+    QVERIFY2(backupFailureDetails(outcome).contains(u"missing"), qPrintable(backupFailureDetails(outcome)));
+}
+
+// Stop: the copies in flight finish, nothing more is copied, and the
+// message says what was left.
+void TestBackupRun::stopLeavesOnlyCompleteCopies()
+{
+    TestHost t;
+    QStringList list;
+    for (int i = 0; i < 5; ++i) {
+        for (int k = 0; k < 20; ++k)
+            writeFile(t.posix(QStringLiteral("f%1/%2.bin").arg(i).arg(k)), QByteArray(20000 + k, char('a' + i)));
+        list << t.dos(QStringLiteral("f%1").arg(i));
+    }
+    QDir(t.root()).mkpath(QStringLiteral("backup"));
+    Run run(t);
+    run.options.parallelCopies = 2;
+    BackupRun *current = nullptr;
+    QAtomicInt started;
+    run.options.beforeCopy = [&](const QString &) {
+        if (started.fetchAndAddOrdered(1) == 10)
+            current->stop();
+    };
+    std::array<QString, SettingsModel::kDirSlots> dirs;
+    for (int i = 0; i < list.size(); ++i)
+        dirs[i] = list[i];
+    BackupRun backup(t.drives, run.listing, run.fso, run.options);
+    current = &backup;
+    const BackupOutcome outcome = backup.run(dirs, int(list.size()), t.dos(QStringLiteral("backup")) + u'\\');
+    QVERIFY(outcome.stopped);
+    const QStringList copied = everythingIn(t.posix(QStringLiteral("backup")));
+    QVERIFY2(copied.size() >= 10 && copied.size() <= 12, qPrintable(copied.join(u' ')));
+    for (const QString &name : copied) {
+        const QByteArray bytes = readFile(t.posix(QStringLiteral("backup/") + name));
+        QCOMPARE(bytes.size(), 20000 + name.section(u'.', 0, 0).toInt());
+    }
+    QVERIFY2(outcome.filesLeft + outcome.foldersLeft > 0, "the stop left work undone");
+    const QString message = backupFailureMessage(outcome);
+    QVERIFY2(message.contains(u"stopped") && message.contains(u"left uncopied"), qPrintable(message));
 }
 
 QTEST_MAIN(TestBackupRun)

@@ -37,7 +37,7 @@ public:
         QString title;
         QString state;
     };
-    int show(const QString &prompt, int style, const QString &title) override
+    int show(const QString &prompt, int style, const QString &title, const QString &) override
     {
         shown.append({prompt, style, title, probe ? probe() : QString()});
         return OK;

@@ -5,9 +5,9 @@
 #include <QDir>
 #include <QFile>
 
-int ScriptedMsgBox::show(const QString &prompt, int style, const QString &title)
+int ScriptedMsgBox::show(const QString &prompt, int style, const QString &title, const QString &details)
 {
-    shown.append({prompt, style, title});
+    shown.append({prompt, style, title, details});
     if (!answers.isEmpty())
         return answers.takeFirst();
     return (style & 7) == YesNo || (style & 7) == 3 ? Yes : OK;

@@ -17,9 +17,10 @@ public:
         QString prompt;
         int style;
         QString title;
+        QString details;
     };
 
-    int show(const QString &prompt, int style, const QString &title) override;
+    int show(const QString &prompt, int style, const QString &title, const QString &details) override;
 
     // Answers in order; once they run out every box is answered with OK (or Yes on a Yes/No box).
     QList<int> answers;

@@ -13,12 +13,14 @@ public:
     enum Style { OkOnly = 0, OkCancel = 1, YesNo = 4, Critical = 16, Exclamation = 48, Information = 64 };
 
     virtual ~MsgBox() = default;
-    virtual int show(const QString &prompt, int style = OkOnly, const QString &title = QString()) = 0;
+    // details: a longer text the person can unfold under the prompt.
+    virtual int show(const QString &prompt, int style = OkOnly, const QString &title = QString(),
+                     const QString &details = QString()) = 0;
 };
 
 // The real one: a modal Qt message box over the active window.
 class QtMsgBox final : public MsgBox
 {
 public:
-    int show(const QString &prompt, int style, const QString &title) override;
+    int show(const QString &prompt, int style, const QString &title, const QString &details = QString()) override;
 };

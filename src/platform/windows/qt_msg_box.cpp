@@ -4,12 +4,13 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-int QtMsgBox::show(const QString &prompt, int style, const QString &title)
+int QtMsgBox::show(const QString &prompt, int style, const QString &title, const QString &details)
 {
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(title.isEmpty() ? QStringLiteral("Quillstow") : title);
     box.setText(prompt);
     box.setTextFormat(Qt::PlainText);
+    box.setDetailedText(details);
     switch (style & 0x70) {
     case Critical: box.setIcon(QMessageBox::Critical); break;
     case Exclamation: box.setIcon(QMessageBox::Warning); break;

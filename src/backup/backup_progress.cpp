@@ -1,0 +1,93 @@
+#include "backup/backup_progress.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+BackupProgress::BackupProgress(std::function<void()> stop, QWidget *anchor)
+    : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      m_stop(std::move(stop))
+{
+    setObjectName(QStringLiteral("BackupProgress"));
+    setWindowTitle(QStringLiteral("Quillstow"));
+    setWindowModality(Qt::ApplicationModal);
+    setAttribute(Qt::WA_DeleteOnClose, false);
+
+    auto *layout = new QVBoxLayout(this);
+    auto *heading = new QLabel(QStringLiteral("Backing up the listed directories..."), this);
+    m_folder = new QLabel(this);
+    m_folder->setObjectName(QStringLiteral("Folder"));
+    m_folder->setTextFormat(Qt::PlainText);
+    m_folder->setMinimumWidth(420);
+    m_folders = new QLabel(this);
+    m_folders->setObjectName(QStringLiteral("Folders"));
+    m_files = new QLabel(this);
+    m_files->setObjectName(QStringLiteral("Files"));
+    m_bar = new QProgressBar(this);
+    m_bar->setObjectName(QStringLiteral("Bar"));
+    m_bar->setAccessibleName(QStringLiteral("Backup progress"));
+    m_stopButton = new QPushButton(QStringLiteral("Stop"), this);
+    m_stopButton->setObjectName(QStringLiteral("Stop"));
+    m_stopButton->setAutoDefault(false);
+    connect(m_stopButton, &QPushButton::clicked, this, &BackupProgress::Stop_Click);
+
+    layout->addWidget(heading);
+    layout->addWidget(m_folder);
+    layout->addWidget(m_folders);
+    layout->addWidget(m_files);
+    layout->addWidget(m_bar);
+    layout->addWidget(m_stopButton, 0, Qt::AlignRight);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    if (anchor) {
+        adjustSize();
+        const QRect over = anchor->frameGeometry();
+        move(over.center() - QPoint(width() / 2, height() / 2));
+    }
+}
+
+void BackupProgress::showProgress(const QString &folder, int foldersDone, int folders, int files, qint64 bytes)
+{
+    if (m_stopButton->isEnabled())
+        m_folder->setText(folder.isEmpty() ? QString() : QStringLiteral("Copying from %1").arg(folder));
+    m_folders->setText(QStringLiteral("%1 of %2 listed directories done").arg(foldersDone).arg(folders));
+    const QLocale locale;
+    m_files->setText(QStringLiteral("%1 files copied (%2)")
+                         .arg(locale.toString(files), locale.formattedDataSize(bytes)));
+    m_bar->setRange(0, qMax(1, folders));
+    m_bar->setValue(foldersDone);
+}
+
+void BackupProgress::Stop_Click()
+{
+    if (!m_stopButton->isEnabled())
+        return;
+    m_stopButton->setEnabled(false);
+    m_stopButton->setText(QStringLiteral("Stopping..."));
+    m_folder->setText(QStringLiteral("Stopping: the copies under way are being finished."));
+    m_stop();
+}
+
+void BackupProgress::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        Stop_Click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+// The close box stops the run; the window goes when the run has ended.
+void BackupProgress::closeEvent(QCloseEvent *event)
+{
+    if (event->spontaneous()) {
+        event->ignore();
+        Stop_Click();
+        return;
+    }
+    QWidget::closeEvent(event);
+}

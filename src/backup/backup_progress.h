@@ -1,0 +1,34 @@
+#pragma once
+#include <QWidget>
+
+#include <functional>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+// The window a long backup run shows: the folder being copied, how far the
+// run has come, and Stop (Esc does the same). It is application-modal: while
+// it is up, no other window of the program takes input.
+class BackupProgress final : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit BackupProgress(std::function<void()> stop, QWidget *anchor = nullptr);
+
+    void showProgress(const QString &folder, int foldersDone, int folders, int files, qint64 bytes);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void Stop_Click();
+
+    std::function<void()> m_stop;
+    QLabel *m_folder = nullptr;
+    QLabel *m_folders = nullptr;
+    QLabel *m_files = nullptr;
+    QProgressBar *m_bar = nullptr;
+    QPushButton *m_stopButton = nullptr;
+};

@@ -1,0 +1,55 @@
+#pragma once
+#include <QHash>
+#include <QString>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+
+// One copy of the run, numbered in the order a one-at-a-time run makes it.
+struct CopyTask
+{
+    QString source;
+    QString name;           // the bare name, also the name in the backup location
+    bool repass = false;    // the listing's earlier names again: its folder could not be opened
+    int recurringKey = -1;  // >= 0: the folder is listed again later, remember what was copied
+};
+
+// Hands copies to the workers so that running several at once leaves what
+// the one-at-a-time run leaves: copies to the same name run one after the
+// other, in the order they were planned, so the last planned copy that
+// succeeds is the one left in the backup location. Copies to different
+// names run freely. It holds at most `window` copies, so a run of any size
+// keeps its memory flat.
+class CopySchedule
+{
+public:
+    explicit CopySchedule(int window);
+
+    // Waits while the schedule is full; false once it was cancelled.
+    bool push(CopyTask task);
+    // No more pushes: take() returns nullopt once everything is handed out.
+    void finish();
+    // Drops every copy not handed out yet and returns how many; the ones in
+    // flight finish.
+    int cancel();
+
+    // Waits for a copy that may start now; nullopt when there is no more work.
+    std::optional<CopyTask> take();
+    // The copy handed out by take() has ended: the next one to its name may start.
+    void done(const CopyTask &task);
+
+private:
+    static QString keyOf(const QString &name);
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    const int m_window;
+    int m_held = 0; // queued, waiting and in flight
+    bool m_finished = false;
+    bool m_cancelled = false;
+    std::deque<CopyTask> m_ready;
+    // A name with a copy queued or in flight, and the later copies to it in order.
+    QHash<QString, std::deque<CopyTask>> m_waiting;
+};
