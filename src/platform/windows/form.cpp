@@ -38,7 +38,7 @@ bool captionFits(const QWidget *control, const QFont &font)
     const QFontMetrics metrics(font, control);
     if (const auto *button = qobject_cast<const QAbstractButton *>(control)) {
         // The caption and the style's margin and frame around it; the
-        // style's minimum button width is no part of what must fit.
+        // style's minimum button width does not count.
         QStyleOptionButton option;
         option.initFrom(button);
         const QStyle *style = button->style();
