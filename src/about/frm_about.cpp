@@ -21,19 +21,6 @@ constexpr std::uint32_t kReadOnlyAccess = 0x20019;
 
 constexpr std::uint32_t kBufferSize = 1024;
 
-// One line of the etched rule, drawn as a filled strip from (x1, y) to x2 in twips.
-QWidget *ruleLine(QWidget *parent, const char *name, int x1, int x2, int y, int widthPixels, QColor colour)
-{
-    auto *line = new QWidget(parent);
-    line->setObjectName(QString::fromLatin1(name));
-    line->setGeometry(twips(x1), twips(y), twips(x2) - twips(x1) + 1, widthPixels);
-    QPalette palette = line->palette();
-    palette.setColor(QPalette::Window, colour);
-    line->setPalette(palette);
-    line->setAutoFillBackground(true);
-    return line;
-}
-
 // Closes a key when the lookup leaves, also when an error leaves it early.
 struct KeyCloser
 {
@@ -55,46 +42,31 @@ void frmAbout::buildWindow()
     setWindowTitle(QStringLiteral("About Quillstow"));
     setFixedClientTwips(4800, 3495, false);
 
-    auto named = [](QWidget *control, const char *name) {
-        control->setObjectName(QString::fromLatin1(name));
-    };
-
-    cmdOK = new QPushButton(QStringLiteral("OK"), this);
-    named(cmdOK, "cmdOK");
-    placeTwips(cmdOK, 3480, 2640, 1260, 345);
-    cmdSysInfo = new QPushButton(QStringLiteral("&System Info..."), this);
-    named(cmdSysInfo, "cmdSysInfo");
-    placeTwips(cmdSysInfo, 3480, 3075, 1245, 345);
+    cmdOK = addControl<QPushButton>(this, "cmdOK", QStringLiteral("OK"), {3480, 2640, 1260, 345}, this,
+                                    &frmAbout::cmdOK_Click);
+    cmdSysInfo = addControl<QPushButton>(this, "cmdSysInfo", QStringLiteral("&System Info..."), {3480, 3075, 1245, 345},
+                                         this, &frmAbout::cmdSysInfo_Click);
     // Enter presses the button that has the focus; "OK" when no button has it.
     cmdOK->setDefault(true);
     cmdOK->setAutoDefault(true);
     cmdSysInfo->setAutoDefault(true);
 
-    lblDescription = new QLabel(
+    lblDescription = addControl<QLabel>(
+        this, "lblDescription",
         QStringLiteral("This program allows the user to automatically backup important documents and files. It also has the "
                        "ability to backup files to remote locations, such as network attached storeage."),
-        this);
-    named(lblDescription, "lblDescription");
-    placeTwips(lblDescription, 120, 1125, 3885, 1170);
-
-    lblDisclaimer = new QLabel(
+        {120, 1125, 3885, 1170});
+    lblDisclaimer = addControl<QLabel>(
+        this, "lblDisclaimer",
         QStringLiteral("Warning: this program is protected by copyright. It may be copied or passed on only as its "
                        "copyright holders allow."),
-        this);
-    named(lblDisclaimer, "lblDisclaimer");
-    placeTwips(lblDisclaimer, 135, 2625, 3270, 825);
-
-    lblTitle = new QLabel(QStringLiteral("Auto Sync Quillstow"), this);
-    named(lblTitle, "lblTitle");
-    placeTwips(lblTitle, 120, 120, 3885, 480);
+        {135, 2625, 3270, 825});
+    lblTitle = addControl<QLabel>(this, "lblTitle", QStringLiteral("Auto Sync Quillstow"), {120, 120, 3885, 480});
     QFont titleFont = lblTitle->font();
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.6);
     titleFont.setBold(true);
     lblTitle->setFont(titleFont);
-
-    lblVersion = new QLabel(QStringLiteral("Version: 2.0.2"), this);
-    named(lblVersion, "lblVersion");
-    placeTwips(lblVersion, 120, 780, 3885, 225);
+    lblVersion = addControl<QLabel>(this, "lblVersion", QStringLiteral("Version: 2.0.2"), {120, 780, 3885, 225});
 
     for (QLabel *label : {lblDescription, lblDisclaimer, lblTitle, lblVersion}) {
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -102,14 +74,11 @@ void frmAbout::buildWindow()
     }
 
     // The etched rule: a white line 2 wide with a grey one over its top edge.
-    Line1[0] = ruleLine(this, "Line1(0)", 105, 4680, 2460, 2, Qt::white);
-    Line1[1] = ruleLine(this, "Line1(1)", 90, 4680, 2445, 1, QColor(128, 128, 128));
+    Line1[0] = placeLine(this, "Line1(0)", 105, 4680, 2460, 2, Qt::white);
+    Line1[1] = placeLine(this, "Line1(1)", 90, 4680, 2445, 1, QColor(128, 128, 128));
 
     setTabOrder(cmdOK, cmdSysInfo);
     cmdOK->setFocus();
-
-    connect(cmdOK, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
-    connect(cmdSysInfo, &QPushButton::clicked, this, &frmAbout::cmdSysInfo_Click);
 }
 
 void frmAbout::keyPressEvent(QKeyEvent *event)

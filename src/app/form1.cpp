@@ -65,42 +65,28 @@ void Form1::buildWindow()
     auto *client = new QWidget(this);
     client->setFixedSize(twips(7530), twips(4755));
 
-    Frame1 = new QGroupBox(QStringLiteral("Directories && Files to Backup"), client);
-    placeTwips(Frame1, 120, 120, 7335, 3255);
-    Files = new QListWidget(Frame1);
-    Files->setObjectName(QStringLiteral("Files"));
+    Frame1 = addControl<QGroupBox>(client, "Frame1", QStringLiteral("Directories && Files to Backup"),
+                                   {120, 120, 7335, 3255});
+    Files = place(new QListWidget(Frame1), "Files", {120, 240, 7095, 2595},
+                  QStringLiteral("Directories & Files to Backup"));
     Files->setSelectionMode(QAbstractItemView::SingleSelection);
-    placeTwips(Files, 120, 240, 7095, 2595);
-    Command4 = new QPushButton(QStringLiteral("Add Directory"), Frame1);
-    placeTwips(Command4, 120, 2880, 1215, 255);
-    Command6 = new QPushButton(QStringLiteral("Delete Directory"), Frame1);
-    placeTwips(Command6, 5880, 2880, 1335, 255);
+    Command4 = addControl<QPushButton>(Frame1, "Command4", QStringLiteral("Add Directory"), {120, 2880, 1215, 255},
+                                       this, &Form1::Command4_Click);
+    Command6 = addControl<QPushButton>(Frame1, "Command6", QStringLiteral("Delete Directory"),
+                                       {5880, 2880, 1335, 255}, this, &Form1::Command6_Click);
 
-    Frame2 = new QGroupBox(QStringLiteral("Backup Directory && Settings"), client);
-    placeTwips(Frame2, 120, 3480, 7335, 1215);
-    BackupDir = new QLabel(QStringLiteral("C:\\"), Frame2);
-    BackupDir->setObjectName(QStringLiteral("BackupDir"));
+    Frame2 = addControl<QGroupBox>(client, "Frame2", QStringLiteral("Backup Directory && Settings"),
+                                   {120, 3480, 7335, 1215});
+    BackupDir = addControl<QLabel>(Frame2, "BackupDir", QStringLiteral("C:\\"), {120, 240, 7095, 495});
     BackupDir->setTextFormat(Qt::PlainText);
     BackupDir->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     BackupDir->setWordWrap(true);
-    placeTwips(BackupDir, 120, 240, 7095, 495);
-    Command1 = new QPushButton(QStringLiteral("Change Backup Location"), Frame2);
-    placeTwips(Command1, 120, 840, 2055, 255);
-    Command2 = new QPushButton(QStringLiteral("Auto Backup Interval"), Frame2);
-    placeTwips(Command2, 2280, 840, 1695, 255);
-    Command3 = new QPushButton(QStringLiteral("Backup NOW"), Frame2);
-    placeTwips(Command3, 5880, 840, 1335, 255);
-
-    const std::pair<QPushButton *, void (Form1::*)()> buttons[] = {
-        {Command4, &Form1::Command4_Click}, {Command6, &Form1::Command6_Click},
-        {Command1, &Form1::Command1_Click}, {Command2, &Form1::Command2_Click},
-        {Command3, &Form1::Command3_Click}};
-    const char *names[] = {"Command4", "Command6", "Command1", "Command2", "Command3"};
-    for (int i = 0; i < 5; ++i) {
-        buttons[i].first->setObjectName(QString::fromLatin1(names[i]));
-        buttons[i].first->setAutoDefault(false);
-        connect(buttons[i].first, &QPushButton::clicked, this, buttons[i].second);
-    }
+    Command1 = addControl<QPushButton>(Frame2, "Command1", QStringLiteral("Change Backup Location"),
+                                       {120, 840, 2055, 255}, this, &Form1::Command1_Click);
+    Command2 = addControl<QPushButton>(Frame2, "Command2", QStringLiteral("Auto Backup Interval"),
+                                       {2280, 840, 1695, 255}, this, &Form1::Command2_Click);
+    Command3 = addControl<QPushButton>(Frame2, "Command3", QStringLiteral("Backup NOW"), {5880, 840, 1335, 255},
+                                       this, &Form1::Command3_Click);
 
     setTabOrder(Files, Command1);
     setTabOrder(Command1, Command2);
@@ -114,16 +100,6 @@ void Form1::buildWindow()
     layout->setMenuBar(menus);
     layout->addWidget(client);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-}
-
-QPushButton *Form1::button(const char *name) const
-{
-    return findChild<QPushButton *>(QString::fromLatin1(name));
-}
-
-QAction *Form1::menuAction(const char *name) const
-{
-    return findChild<QAction *>(QString::fromLatin1(name));
 }
 
 // ---- start-up and shut-down ----
@@ -179,13 +155,13 @@ void Form1::AddDirectory(const QString &Directory)
         return;
     }
     m_model.DirList[count] = Directory;
-    m_model.Settings[1] = Variant::fromInteger(qint16(count + 1));
+    m_model.setCount(count + 1);
     RefreshDir();
 }
 
 void Form1::RefreshDir()
 {
-    BackupDir->setText(m_model.Settings[0].toText());
+    BackupDir->setText(m_model.location());
     Files->clear();
     const int last = qMin(m_model.count(), SettingsModel::kDirSlots - 1);
     for (int i = 0; i <= last; ++i)
@@ -198,7 +174,7 @@ void Form1::ChangeDirectory(const QString &NewDir)
         m_host.msgBox.show(kTooLongLocation, MsgBox::Exclamation);
         return;
     }
-    m_model.Settings[0] = Variant::fromString(NewDir);
+    m_model.setLocation(NewDir);
     BackupDir->setText(NewDir);
 }
 
@@ -247,7 +223,7 @@ void Form1::Command6_Click()
         && m_host.msgBox.show(QStringLiteral("Are you sure you want to remove this directory from the backup list?"),
                               MsgBox::OkCancel, QStringLiteral("Confirm Removal"))
                == MsgBox::OK) {
-        m_model.Settings[1] = Variant::fromInteger(qint16(count - 1));
+        m_model.setCount(count - 1);
         const int last = count;
         for (int i = index; i <= last && i < SettingsModel::kDirSlots; ++i)
             m_model.DirList[i] = i + 1 < SettingsModel::kDirSlots ? m_model.DirList[i + 1] : QString();

@@ -13,7 +13,6 @@
 #include "store/settings_file.h"
 #include "store/settings_model.h"
 
-class QAction;
 class QGroupBox;
 class QLabel;
 class QListWidget;
@@ -36,12 +35,6 @@ public:
     // The unload's save without any window, for a process that exits without
     // closing it (the display went away): the error text, if any.
     std::optional<QString> saveWithoutWindows() const { return m_settingsFile.SaveSettings(m_model); }
-
-    // For tests: what the window shows.
-    QListWidget *filesList() const { return Files; }
-    QLabel *backupDirLabel() const { return BackupDir; }
-    QPushButton *button(const char *name) const;
-    QAction *menuAction(const char *name) const;
 
 protected:
     void Form_Load() override;
@@ -72,12 +65,12 @@ private:
     FileListBox File1;
     BackupRun *m_backupRun = nullptr; // the run going on, if any
     bool m_closeAfterRun = false;
-    FormSlot<ExpDir> m_expDir{[this] { return new ExpDir(m_host); }};
-    FormSlot<ImpDirectory> m_impDirectory{[this] { return new ImpDirectory(m_host); }};
-    FormSlot<AutoSync> m_autoSync{[this] { return new AutoSync(m_host); }};
-    FormSlot<frmAbout> m_about{[this] { return new frmAbout(m_host); }};
-    FormSlot<AddDir> m_addDir{[this] { return new AddDir(m_host, *this); }};
-    FormSlot<ChangeDir> m_changeDir{[this] { return new ChangeDir(m_host, *this); }};
+    FormSlot<ExpDir> m_expDir{[this] { return new ExpDir(m_host); }, this};
+    FormSlot<ImpDirectory> m_impDirectory{[this] { return new ImpDirectory(m_host); }, this};
+    FormSlot<AutoSync> m_autoSync{[this] { return new AutoSync(m_host); }, this};
+    FormSlot<frmAbout> m_about{[this] { return new frmAbout(m_host); }, this};
+    FormSlot<AddDir> m_addDir{[this] { return new AddDir(m_host, *this); }, this};
+    FormSlot<ChangeDir> m_changeDir{[this] { return new ChangeDir(m_host, *this); }, this};
 
     QGroupBox *Frame1 = nullptr;
     QListWidget *Files = nullptr;

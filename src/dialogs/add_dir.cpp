@@ -6,30 +6,6 @@
 #include <QLabel>
 #include <QPushButton>
 
-namespace {
-
-// The note must be read whole: where the desktop's font is wider than the
-// design's, it is drawn narrower, then smaller, until it fits its box.
-void fitWrapped(QLabel *label)
-{
-    auto fits = [label](const QFont &font) {
-        const QRect needed = QFontMetrics(font).boundingRect(QRect(0, 0, label->width(), 10000),
-                                                             Qt::TextWordWrap, label->text());
-        return needed.width() <= label->width() && needed.height() <= label->height();
-    };
-    QFont font = label->font();
-    for (const auto stretch : {QFont::SemiCondensed, QFont::Condensed}) {
-        if (fits(font))
-            break;
-        font.setStretch(stretch);
-    }
-    while (!fits(font) && font.pointSizeF() > 6)
-        font.setPointSizeF(font.pointSizeF() - 0.5);
-    label->setFont(font);
-}
-
-} // namespace
-
 AddDir::AddDir(const Host &host, ControlPanel &panel) : m_host(host), m_panel(panel)
 {
     buildWindow();
@@ -41,47 +17,28 @@ void AddDir::buildWindow()
     setWindowTitle(QStringLiteral("Add Directory"));
     setFixedClientTwips(5955, 2940, false);
 
-    auto named = [](QWidget *control, const char *name) {
-        control->setObjectName(QString::fromLatin1(name));
-    };
-
-    Label1 = new QLabel(QStringLiteral("Directory To Add:"), this);
-    named(Label1, "Label1");
-    placeTwips(Label1, 120, 120, 2535, 255);
-    Dir1 = new DirListBox(m_host.drives, this);
-    named(Dir1, "Dir1");
-    placeTwips(Dir1, 120, 360, 4455, 2115);
-    Command1 = new QPushButton(QStringLiteral("Add Directory"), this);
-    named(Command1, "Command1");
-    placeTwips(Command1, 3360, 2520, 1215, 375);
-    Command2 = new QPushButton(QStringLiteral("Cancel"), this);
-    named(Command2, "Command2");
-    placeTwips(Command2, 120, 2520, 1215, 375);
-    Label2 = new QLabel(QStringLiteral("Note: You must manually add subfolders to backup"), this);
-    named(Label2, "Label2");
+    // Neither Enter nor Esc stands for a button here: Enter opens the highlighted folder.
+    Label1 = addControl<QLabel>(this, "Label1", QStringLiteral("Directory To Add:"), {120, 120, 2535, 255});
+    Dir1 = place(new DirListBox(m_host.drives, this), "Dir1", {120, 360, 4455, 2115},
+                 QStringLiteral("Directory To Add"));
+    Label1->setBuddy(Dir1);
+    Command1 = addControl<QPushButton>(this, "Command1", QStringLiteral("Add Directory"), {3360, 2520, 1215, 375},
+                                       this, &AddDir::Command1_Click);
+    Command2 = addControl<QPushButton>(this, "Command2", QStringLiteral("Cancel"), {120, 2520, 1215, 375}, this,
+                                       &AddDir::Command2_Click);
+    Label2 = addControl<QLabel>(this, "Label2", QStringLiteral("Note: You must manually add subfolders to backup"),
+                                {1440, 2520, 1815, 375});
     Label2->setWordWrap(true);
     Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    placeTwips(Label2, 1440, 2520, 1815, 375);
-    Command3 = new QPushButton(QStringLiteral("C:\\"), this);
-    named(Command3, "Command3");
-    placeTwips(Command3, 4680, 120, 1215, 375);
-    Command4 = new QPushButton(QStringLiteral("My Documents"), this);
-    named(Command4, "Command4");
-    placeTwips(Command4, 4680, 600, 1215, 375);
+    Command3 = addControl<QPushButton>(this, "Command3", QStringLiteral("C:\\"), {4680, 120, 1215, 375}, this,
+                                       &AddDir::Command3_Click);
+    Command4 = addControl<QPushButton>(this, "Command4", QStringLiteral("My Documents"), {4680, 600, 1215, 375},
+                                       this, &AddDir::Command4_Click);
 
     for (QLabel *label : {Label1, Label2})
         label->setTextFormat(Qt::PlainText);
-    fitWrapped(Label2);
-
-    const std::pair<QPushButton *, void (AddDir::*)()> buttons[] = {
-        {Command1, &AddDir::Command1_Click}, {Command2, &AddDir::Command2_Click},
-        {Command3, &AddDir::Command3_Click}, {Command4, &AddDir::Command4_Click}};
-    for (const auto &[button, handler] : buttons) {
-        // Neither Enter nor Esc stands for a button here: Enter opens the highlighted folder.
-        button->setAutoDefault(false);
-        button->setDefault(false);
-        connect(button, &QPushButton::clicked, this, handler);
-    }
+    // The note must be read whole.
+    fitCaption(Label2);
 
     setTabOrder(Dir1, Command1);
     setTabOrder(Command1, Command2);

@@ -1,12 +1,11 @@
 #include "dialogs/auto_sync.h"
 
 #include "platform/windows/msg_box.h"
+#include "platform/windows/whole_area_button.h"
 
-#include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QRadioButton>
 
 namespace {
 
@@ -27,59 +26,28 @@ void AutoSync::buildWindow()
     setWindowTitle(QStringLiteral("Auto Sync Settings"));
     setFixedClientTwips(4680, 2610, false);
 
-    auto named = [](QWidget *control, const char *name) {
-        control->setObjectName(QString::fromLatin1(name));
-    };
-
-    Frame1 = new QGroupBox(QStringLiteral("Auto Backup Settings"), this);
-    named(Frame1, "Frame1");
-    placeTwips(Frame1, 120, 120, 4455, 2055);
-    Check1 = new QCheckBox(QStringLiteral("Enable Auto Backup"), Frame1);
-    named(Check1, "Check1");
-    placeTwips(Check1, 120, 240, 4215, 375);
+    Frame1 = addControl<QGroupBox>(this, "Frame1", QStringLiteral("Auto Backup Settings"), {120, 120, 4455, 2055});
+    Check1 = addControl<CheckBox>(Frame1, "Check1", QStringLiteral("Enable Auto Backup"), {120, 240, 4215, 375});
     Check1->setChecked(true);
 
-    Command1 = new QPushButton(QStringLiteral("Ok"), this);
-    named(Command1, "Command1");
-    placeTwips(Command1, 3480, 2280, 1095, 255);
-    Command2 = new QPushButton(QStringLiteral("Cancel"), this);
-    named(Command2, "Command2");
-    placeTwips(Command2, 120, 2280, 1095, 255);
-    for (QPushButton *button : {Command1, Command2}) {
-        // Neither Enter nor Esc stands for a button here.
-        button->setAutoDefault(false);
-        button->setDefault(false);
-    }
+    // Neither Enter nor Esc stands for a button here.
+    Command1 = addControl<QPushButton>(this, "Command1", QStringLiteral("Ok"), {3480, 2280, 1095, 255}, this,
+                                       &AutoSync::Command1_Click);
+    Command2 = addControl<QPushButton>(this, "Command2", QStringLiteral("Cancel"), {120, 2280, 1095, 255}, this,
+                                       &AutoSync::Command2_Click);
 
     // A plain bordered box; sharing it makes the three options one group.
-    Frame2 = new QGroupBox(Frame1);
-    named(Frame2, "Frame2");
-    placeTwips(Frame2, 120, 600, 4215, 1335);
-    Option1 = new QRadioButton(QStringLiteral("Once a day"), Frame2);
-    named(Option1, "Option1");
-    placeTwips(Option1, 120, 240, 2055, 255);
+    Frame2 = addControl<QGroupBox>(Frame1, "Frame2", QString(), {120, 600, 4215, 1335});
+    Option1 = addControl<OptionButton>(Frame2, "Option1", QStringLiteral("Once a day"), {120, 240, 2055, 255});
     Option1->setChecked(true);
-    Option2 = new QRadioButton(QStringLiteral("Every 4 hours"), Frame2);
-    named(Option2, "Option2");
-    placeTwips(Option2, 120, 600, 2055, 255);
-    Option3 = new QRadioButton(QStringLiteral("Every 2 hours"), Frame2);
-    named(Option3, "Option3");
-    placeTwips(Option3, 120, 960, 2055, 255);
+    Option2 = addControl<OptionButton>(Frame2, "Option2", QStringLiteral("Every 4 hours"), {120, 600, 2055, 255});
+    Option3 = addControl<OptionButton>(Frame2, "Option3", QStringLiteral("Every 2 hours"), {120, 960, 2055, 255});
 
-    Label1 = new QLabel(QStringLiteral("*Requires System Restart"), this);
-    named(Label1, "Label1");
-    placeTwips(Label1, 1320, 2280, 2055, 255);
+    Label1 = addControl<QLabel>(this, "Label1", QStringLiteral("*Requires System Restart"), {1320, 2280, 2055, 255});
     QPalette red = Label1->palette();
     red.setColor(QPalette::WindowText, QColor(0xff, 0, 0));
     Label1->setPalette(red);
-    // Drawn narrower rather than clipped where the desktop's font is wider than the design's.
-    for (const auto stretch : {QFont::SemiCondensed, QFont::Condensed}) {
-        if (Label1->fontMetrics().horizontalAdvance(Label1->text()) <= Label1->width())
-            break;
-        QFont font = Label1->font();
-        font.setStretch(stretch);
-        Label1->setFont(font);
-    }
+    fitCaption(Label1);
 
     setTabOrder(Check1, Command1);
     setTabOrder(Command1, Command2);
@@ -101,8 +69,6 @@ void AutoSync::buildWindow()
         // code the dialog does not know is then replaced).
         connect(option, &QRadioButton::clicked, this, handler);
     }
-    connect(Command1, &QPushButton::clicked, this, &AutoSync::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &AutoSync::Command2_Click);
 }
 
 void AutoSync::selectOption(QRadioButton *option, void (AutoSync::*handler)())

@@ -32,47 +32,28 @@ void ChangeDir::buildWindow()
     setWindowTitle(QStringLiteral("Change Backup Folder"));
     setFixedClientTwips(4560, 3210, true);
 
-    auto named = [](QWidget *control, const char *name) {
-        control->setObjectName(QString::fromLatin1(name));
-    };
-
-    // Both lists start on the process's current drive and folder.
-    Drive1 = new DriveListBox(m_host.drives, this);
-    named(Drive1, "Drive1");
-    placeTwips(Drive1, 960, 120, 3495, 315);
-    Label1 = new QLabel(QStringLiteral("Drive:"), this);
-    named(Label1, "Label1");
-    placeTwips(Label1, 120, 120, 735, 255);
-    Dir1 = new DirListBox(m_host.drives, this);
-    named(Dir1, "Dir1");
-    placeTwips(Dir1, 120, 480, 4335, 1890);
-    Label2 = new QLabel(this);
-    named(Label2, "Label2");
+    // Both lists start on the process's current drive and folder. Neither
+    // Enter nor Esc stands for a button here: Enter opens the highlighted folder.
+    Drive1 = place(new DriveListBox(m_host.drives, this), "Drive1", {960, 120, 3495, 315}, QStringLiteral("Drive"));
+    Label1 = addControl<QLabel>(this, "Label1", QStringLiteral("Drive:"), {120, 120, 735, 255});
+    Label1->setBuddy(Drive1);
+    Dir1 = place(new DirListBox(m_host.drives, this), "Dir1", {120, 480, 4335, 1890}, QStringLiteral("Backup Folder"));
+    Label2 = addControl<QLabel>(this, "Label2", QString(), {120, 2400, 4335, 495});
     Label2->setWordWrap(true);
     Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    placeTwips(Label2, 120, 2400, 4335, 495);
-    Command1 = new QPushButton(QStringLiteral("Network Help"), this);
-    named(Command1, "Command1");
-    placeTwips(Command1, 120, 2880, 1215, 255);
-    Command2 = new QPushButton(QStringLiteral("Ok"), this);
-    named(Command2, "Command2");
-    placeTwips(Command2, 3600, 2880, 855, 255);
+    Command1 = addControl<QPushButton>(this, "Command1", QStringLiteral("Network Help"), {120, 2880, 1215, 255}, this,
+                                       &ChangeDir::Command1_Click);
+    Command2 = addControl<QPushButton>(this, "Command2", QStringLiteral("Ok"), {3600, 2880, 855, 255}, this,
+                                       &ChangeDir::Command2_Click);
 
     for (QLabel *label : {Label1, Label2})
         label->setTextFormat(Qt::PlainText);
-    for (QPushButton *button : {Command1, Command2}) {
-        // Neither Enter nor Esc stands for a button here: Enter opens the highlighted folder.
-        button->setAutoDefault(false);
-        button->setDefault(false);
-    }
 
     setTabOrder(Drive1, Dir1);
     setTabOrder(Dir1, Command1);
     setTabOrder(Command1, Command2);
 
     connect(Drive1, &DriveListBox::Change, this, &ChangeDir::Drive1_Change);
-    connect(Command1, &QPushButton::clicked, this, &ChangeDir::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &ChangeDir::Command2_Click);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));

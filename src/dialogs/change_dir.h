@@ -18,12 +18,11 @@ class ChangeDir final : public Form
 public:
     ChangeDir(const Host &host, ControlPanel &panel);
 
-    // Copies the open folder into the display; the timer calls it every 100 ms
-    // (public so that a test can take one tick at a time).
-    void Timer1_Timer();
-
 private:
     void buildWindow();
+
+    // Copies the open folder into the display; the timer calls it every 100 ms.
+    void Timer1_Timer();
 
     void Drive1_Change();
     void Command1_Click();

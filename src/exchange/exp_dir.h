@@ -14,11 +14,6 @@ class ExpDir final : public Form
 public:
     explicit ExpDir(const Host &host);
 
-    // For tests: the file dialog component and the controls.
-    const CommonDialog &fileDialog() const { return m_fileDialog; }
-    QLabel *targetLabel() const { return Label2; }
-    QPushButton *button(const char *name) const;
-
 protected:
     void Form_Load() override;
 

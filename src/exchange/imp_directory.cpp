@@ -1,17 +1,18 @@
 #include "exchange/imp_directory.h"
 
+#include "exchange/dir_list_file.h"
 #include "platform/files/file_system_object.h"
 #include "platform/windows/msg_box.h"
 #include "platform/windows/program_end.h"
+#include "store/data_file_names.h"
 
-#include <QFrame>
+#include <QColor>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
 namespace {
 
-const QString kFilter = QStringLiteral("Dir Export List | *.DEXP");
 const QString kCopyFailed = QStringLiteral(
     "The directory list could not be imported; the current list is unchanged.\n\n%1");
 
@@ -28,45 +29,27 @@ void ImpDirectory::buildWindow()
     setWindowTitle(QStringLiteral("Import Directory List"));
     setFixedClientTwips(4680, 1770, false);
 
-    // Created in tab order.
-    Label1 = new QLabel(QStringLiteral("Import From..."), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    placeTwips(Label1, 120, 120, 2175, 255);
-    Text1 = new QLineEdit(this);
-    Text1->setObjectName(QStringLiteral("Text1"));
-    placeTwips(Text1, 120, 360, 4455, 495);
-    Command1 = new QPushButton(QStringLiteral("Browse"), this);
-    placeTwips(Command1, 3480, 960, 1095, 255);
-    Command2 = new QPushButton(QStringLiteral("Import"), this);
-    placeTwips(Command2, 3360, 1440, 1215, 255);
-    Command3 = new QPushButton(QStringLiteral("Cancel"), this);
-    placeTwips(Command3, 120, 1440, 1215, 255);
-    placeLine(this, 120, 4560, 1320);
-
-    const std::pair<QPushButton *, void (ImpDirectory::*)()> buttons[] = {
-        {Command1, &ImpDirectory::Command1_Click},
-        {Command2, &ImpDirectory::Command2_Click},
-        {Command3, &ImpDirectory::Command3_Click}};
-    const char *names[] = {"Command1", "Command2", "Command3"};
-    for (int i = 0; i < 3; ++i) {
-        buttons[i].first->setObjectName(QString::fromLatin1(names[i]));
-        // No button answers Enter on its own.
-        buttons[i].first->setAutoDefault(false);
-        connect(buttons[i].first, &QPushButton::clicked, this, buttons[i].second);
-    }
+    // Created in tab order. No button answers Enter on its own.
+    Label1 = addControl<QLabel>(this, "Label1", QStringLiteral("Import From..."), {120, 120, 2175, 255});
+    Text1 = place(new QLineEdit(this), "Text1", {120, 360, 4455, 495}, QStringLiteral("Import From"));
+    Label1->setBuddy(Text1);
+    Command1 = addControl<QPushButton>(this, "Command1", QStringLiteral("Browse"), {3480, 960, 1095, 255}, this,
+                                       &ImpDirectory::Command1_Click);
+    Command2 = addControl<QPushButton>(this, "Command2", QStringLiteral("Import"), {3360, 1440, 1215, 255}, this,
+                                       &ImpDirectory::Command2_Click);
+    Command3 = addControl<QPushButton>(this, "Command3", QStringLiteral("Cancel"), {120, 1440, 1215, 255}, this,
+                                       &ImpDirectory::Command3_Click);
+    // Etched: a shadow line over a light one.
+    placeLine(this, "Line1", 120, 4545, 1305, 1, QColor(128, 128, 128));
+    placeLine(this, "Line1Light", 120, 4545, 1320, 1, Qt::white);
     setTabOrder(Text1, Command1);
     setTabOrder(Command1, Command2);
     setTabOrder(Command2, Command3);
 }
 
-QPushButton *ImpDirectory::button(const char *name) const
-{
-    return findChild<QPushButton *>(QString::fromLatin1(name));
-}
-
 void ImpDirectory::Form_Load()
 {
-    CommonDialog1.Filter = kFilter;
+    CommonDialog1.Filter = kDirListFilter;
     CommonDialog1.FileName.clear();
     Text1->setText(QStringLiteral("C:\\"));
     Text1->setFocus();
@@ -96,7 +79,7 @@ void ImpDirectory::Command2_Click()
     // The copy replaces the settings file only once it is complete, so a
     // failure leaves the current list in place and the program running.
     FileSystemObject fso(m_host.drives);
-    if (const auto error = fso.CopyFile(source, m_host.appPath + QStringLiteral("\\BackupSettings.dat"))) {
+    if (const auto error = fso.CopyFile(source, data_file_names::settingsPath(m_host.appPath))) {
         m_host.msgBox.show(kCopyFailed.arg(*error), MsgBox::Critical);
         return;
     }

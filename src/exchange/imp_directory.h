@@ -15,11 +15,6 @@ class ImpDirectory final : public Form
 public:
     explicit ImpDirectory(const Host &host);
 
-    // For tests: the file dialog component and the controls.
-    const CommonDialog &fileDialog() const { return CommonDialog1; }
-    QLineEdit *pathEdit() const { return Text1; }
-    QPushButton *button(const char *name) const;
-
 protected:
     void Form_Load() override;
 

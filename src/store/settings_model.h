@@ -15,7 +15,12 @@ struct SettingsModel
     std::array<QString, kDirSlots> DirList;
     std::array<Variant, kSettingSlots> Settings;
 
+    // Slot 0: the backup location, as text.
+    QString location() const { return Settings[0].toText(); }
+    void setLocation(const QString &folder) { Settings[0] = Variant::fromString(folder); }
+    // Slot 1: how many entries of the list are in use.
     int count() const { return Settings[1].toCount(); }
+    void setCount(int count) { Settings[1] = Variant::fromInteger(qint16(count)); }
 
     bool operator==(const SettingsModel &) const = default;
 };

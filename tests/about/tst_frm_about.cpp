@@ -3,6 +3,8 @@
 #include "platform/system/registry.h"
 #include "support/scripted_host.h"
 #include "support/scripted_program_start.h"
+#include "support/layout_check.h"
+#include "support/open_dialog.h"
 #include "support/screenshot.h"
 
 #include <QAction>
@@ -42,9 +44,9 @@ QByteArray escaped(const QString &path)
 
 // The About box on a test host with a store written by the test and a
 // program start that records.
-struct About
+struct About : OpenDialog<frmAbout>
 {
-    explicit About(TestHost &t) : start(t.drives), slot([&t] { return new frmAbout(t.host); })
+    explicit About(TestHost &t) : OpenDialog([&t] { return new frmAbout(t.host); }), start(t.drives)
     {
         t.host.registry = &registry;
         t.host.programStart = &start;
@@ -70,11 +72,8 @@ struct About
         registry = Registry(parsed.store);
     }
 
-    frmAbout &show() { return slot.Show(); }
-
     Registry registry;
     ScriptedProgramStart start;
-    FormSlot<frmAbout> slot;
 };
 
 QPushButton *button(QWidget *form, const char *name)
@@ -117,13 +116,7 @@ void TestFrmAbout::windowAsDesigned()
     QCOMPARE(form.windowTitle(), QStringLiteral("About Quillstow"));
     QCOMPARE(form.size(), QSize(twips(4800), twips(3495)));
 
-    struct Expect
-    {
-        const char *name;
-        QString caption;
-        QRect twipsRect;
-    };
-    const Expect controls[] = {
+    checkLayout(&form, {
         {"cmdOK", QStringLiteral("OK"), {3480, 2640, 1260, 345}},
         {"cmdSysInfo", QStringLiteral("&System Info..."), {3480, 3075, 1245, 345}},
         {"lblDescription",
@@ -133,22 +126,11 @@ void TestFrmAbout::windowAsDesigned()
         {"lblDisclaimer", QString(), {135, 2625, 3270, 825}},
         {"lblTitle", QStringLiteral("Auto Sync Quillstow"), {120, 120, 3885, 480}},
         {"lblVersion", QStringLiteral("Version: 2.0.2"), {120, 780, 3885, 225}},
-    };
-    for (const Expect &e : controls) {
-        QWidget *w = form.findChild<QWidget *>(QString::fromLatin1(e.name));
-        QVERIFY2(w, e.name);
-        const QRect r = e.twipsRect;
-        QCOMPARE(w->geometry(), QRect(twips(r.x()), twips(r.y()), twips(r.width()), twips(r.height())));
-        QString text;
-        if (auto *b = qobject_cast<QPushButton *>(w))
-            text = b->text();
-        else if (auto *l = qobject_cast<QLabel *>(w))
-            text = l->text();
-        if (e.caption.isEmpty())
-            QVERIFY2(text.size() > 20, "the legal notice says something");
-        else
-            QCOMPARE(text, e.caption);
-    }
+    });
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY2(captionOf(form.findChild<QLabel *>(QStringLiteral("lblDisclaimer"))).size() > 20,
+             "the legal notice says something");
     QVERIFY2(button(&form, "cmdOK")->isDefault(), "OK is the default button");
     QCOMPARE(button(&form, "cmdOK")->nextInFocusChain(), button(&form, "cmdSysInfo"));
 
@@ -268,7 +250,7 @@ void TestFrmAbout::sysInfo()
         QVERIFY2(a.start.requests.size() <= press, "one start a press at most");
         QCOMPARE(t.msgBox.shown.size(), message ? press : 0);
         QCOMPARE(a.registry.openHandles(), 0);
-        QVERIFY2(a.slot.isLoaded(), "the box stays open");
+        QVERIFY2(a.form(), "the box stays open");
     }
     for (const auto &shown : std::as_const(t.msgBox.shown)) {
         QCOMPARE(shown.prompt, kUnavailable);
@@ -360,7 +342,7 @@ void TestFrmAbout::helpAboutOpensOneModelessBox()
     QPointer<Form1> panel = new Form1(t.host);
     panel->Load();
     panel->show();
-    panel->menuAction("About")->trigger();
+    panel->findChild<QAction *>(QStringLiteral("About"))->trigger();
     auto boxes = [] {
         QList<QWidget *> found;
         for (QWidget *w : QApplication::topLevelWidgets())
@@ -371,7 +353,7 @@ void TestFrmAbout::helpAboutOpensOneModelessBox()
     QCOMPARE(boxes().size(), 1);
     QPointer<QWidget> box = boxes().first();
     QVERIFY2(!box->isModal() && panel->isEnabled(), "the control panel stays usable");
-    panel->menuAction("About")->trigger();
+    panel->findChild<QAction *>(QStringLiteral("About"))->trigger();
     QCOMPARE(boxes().size(), 1);
     QCOMPARE(boxes().first(), box.data());
     // It goes with the control panel.

@@ -1,6 +1,9 @@
 #include "app/form1.h"
 #include "store/settings_file.h"
+#include "support/accessibility.h"
 #include "support/fault_fs.h"
+#include "support/control_panel_fixture.h"
+#include "support/layout_check.h"
 #include "support/scripted_host.h"
 #include "support/screenshot.h"
 
@@ -11,58 +14,39 @@
 #include <QPushButton>
 #include <QTest>
 
+
 namespace {
 
-QStringList lines(const Form1 &form)
-{
-    QStringList out;
-    for (int i = 0; i < form.filesList()->count(); ++i)
-        out << form.filesList()->item(i)->text();
-    return out;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeSettings(const QString &path, const SettingsModel &model)
-{
-    QString error;
-    const auto bytes = settings_file::encode(model, &error);
-    QVERIFY2(bytes, qPrintable(error));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(*bytes);
-}
-
-SettingsModel listOf(const QStringList &dirs, const QString &location = QStringLiteral("C:\\Backup\\"))
+// A list of entries "C:\d0", "C:\d1", ... with the count the file states.
+SettingsModel numbered(int entries, int storedCount)
 {
     SettingsModel m;
-    for (int i = 0; i < dirs.size(); ++i)
-        m.DirList[i] = dirs[i];
-    m.Settings[0] = Variant::fromString(location);
-    m.Settings[1] = Variant::fromInteger(qint16(dirs.size()));
+    for (int i = 0; i < entries; ++i)
+        m.DirList[i] = QStringLiteral("C:\\d%1").arg(i);
+    m.setCount(storedCount);
     return m;
 }
 
-// A control panel on the test host, loaded and shown as at program start.
-struct Panel
+// Opens every dialog of the control panel, as a person does, and returns the
+// open windows by name, the control panel among them.
+QMap<QString, QWidget *> openEveryWindow(const Panel &p)
 {
-    explicit Panel(TestHost &t) : form(new Form1(t.host))
-    {
-        form->Load();
-        form->show();
+    for (const char *name : {"Command4", "Command1", "Command2"})
+        control<QPushButton>(p.form, name)->click();
+    for (const char *name : {"ImpDir", "Export", "About"})
+        control<QAction>(p.form, name)->trigger();
+    QMap<QString, QWidget *> open;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (w->isVisible() && qobject_cast<Form *>(w))
+            open.insert(w->objectName(), w);
     }
-    ~Panel()
-    {
-        if (form)
-            form->Discard();
-    }
-    Form1 *operator->() const { return form.data(); }
-    QPointer<Form1> form;
-};
+    return open;
+}
+
+const QStringList kEveryWindow{QStringLiteral("AddDir"),       QStringLiteral("AutoSync"),
+                               QStringLiteral("ChangeDir"),    QStringLiteral("ExpDir"),
+                               QStringLiteral("Form1"),        QStringLiteral("ImpDirectory"),
+                               QStringLiteral("frmAbout")};
 
 } // namespace
 
@@ -72,6 +56,8 @@ class TestForm1 : public QObject
 private Q_SLOTS:
     void firstStartShowsTheFreeSlotAndDefaultLocation();
     void windowAsDesigned();
+    void everyControlCanBeNamedByAScreenReader();
+    void dialogsOpenOverTheControlPanel();
     void waysOut_data();
     void waysOut();
     void storedCountAboveTheLimitShows1001Lines();
@@ -84,17 +70,14 @@ private Q_SLOTS:
     void deleteAtTheFullList();
     void changeDirectory();
     void failedSaveOnCloseShowsMessageAndStillCloses();
-
-private:
-    QString settingsPath(const TestHost &t) const { return t.posix(QStringLiteral("app/BackupSettings.dat")); }
 };
 
 void TestForm1::firstStartShowsTheFreeSlotAndDefaultLocation()
 {
     TestHost t;
     Panel p(t);
-    QCOMPARE(lines(*p.form), QStringList{QString()});
-    QCOMPARE(p->backupDirLabel()->text(), t.host.appPath + QStringLiteral("\\Backup Data\\"));
+    QCOMPARE(shownLines(*p.form), QStringList{QString()});
+    QCOMPARE(shownLocation(*p.form), t.host.appPath + QStringLiteral("\\Backup Data\\"));
     QVERIFY2(QFile::exists(settingsPath(t)), "the start creates the settings file");
     QVERIFY(t.msgBox.shown.isEmpty());
 }
@@ -102,32 +85,29 @@ void TestForm1::firstStartShowsTheFreeSlotAndDefaultLocation()
 void TestForm1::windowAsDesigned()
 {
     TestHost t;
-    writeSettings(settingsPath(t), listOf({QStringLiteral("C:\\Docs"), QStringLiteral("D:\\Work")}));
+    QVERIFY(writeFile(settingsPath(t), encoded(listOf({QStringLiteral("C:\\Docs"), QStringLiteral("D:\\Work")}))));
     Panel p(t);
     QCOMPARE(p->windowTitle(), QStringLiteral("Quillstow Control Panel"));
     QVERIFY2(!(p->windowFlags() & Qt::WindowMaximizeButtonHint), "no maximise button");
     QVERIFY(p->windowFlags() & Qt::WindowMinimizeButtonHint);
     QCOMPARE(p->minimumSize(), p->maximumSize());
 
-    struct Expect { const char *name; QString caption; QRect twipsRect; };
-    const Expect buttons[] = {
-        {"Command4", QStringLiteral("Add Directory"), {120, 2880, 1215, 255}},
-        {"Command6", QStringLiteral("Delete Directory"), {5880, 2880, 1335, 255}},
-        {"Command1", QStringLiteral("Change Backup Location"), {120, 840, 2055, 255}},
-        {"Command2", QStringLiteral("Auto Backup Interval"), {2280, 840, 1695, 255}},
-        {"Command3", QStringLiteral("Backup NOW"), {5880, 840, 1335, 255}},
-    };
-    for (const Expect &e : buttons) {
-        QPushButton *b = p->button(e.name);
-        QVERIFY2(b, e.name);
-        QCOMPARE(b->text(), e.caption);
-        const QRect r = e.twipsRect;
-        QCOMPARE(b->geometry(), QRect(twips(r.x()), twips(r.y()), twips(r.width()), twips(r.height())));
-    }
-    QCOMPARE(p->filesList()->geometry(), QRect(twips(120), twips(240), twips(7095), twips(2595)));
+    checkLayout(p.form, {
+        {"Frame1", QStringLiteral("Directories && Files to Backup"), {120, 120, 7335, 3255}},
+        {"Files", QString(), {120, 240, 7095, 2595}, "Frame1"},
+        {"Command4", QStringLiteral("Add Directory"), {120, 2880, 1215, 255}, "Frame1"},
+        {"Command6", QStringLiteral("Delete Directory"), {5880, 2880, 1335, 255}, "Frame1"},
+        {"Frame2", QStringLiteral("Backup Directory && Settings"), {120, 3480, 7335, 1215}},
+        {"BackupDir", QStringLiteral("C:\\Backup\\"), {120, 240, 7095, 495}, "Frame2"},
+        {"Command1", QStringLiteral("Change Backup Location"), {120, 840, 2055, 255}, "Frame2"},
+        {"Command2", QStringLiteral("Auto Backup Interval"), {2280, 840, 1695, 255}, "Frame2"},
+        {"Command3", QStringLiteral("Backup NOW"), {5880, 840, 1335, 255}, "Frame2"},
+    });
+    if (QTest::currentTestFailed())
+        return;
 
     // Focus order: the list, then the buttons in the designed order.
-    QWidget *w = p->filesList();
+    QWidget *w = p.files();
     QStringList order;
     for (int i = 0; i < 5; ++i) {
         w = w->nextInFocusChain();
@@ -143,7 +123,7 @@ void TestForm1::windowAsDesigned()
         {"Exit", QKeySequence(QStringLiteral("Ctrl+X"))}, {"BackupNow", QKeySequence(QStringLiteral("Ctrl+N"))},
         {"AutoBackup", QKeySequence(QStringLiteral("Ctrl+A"))}, {"About", QKeySequence()}};
     for (const auto &[name, key] : menu) {
-        QAction *a = p->menuAction(name);
+        QAction *a = control<QAction>(p.form, name);
         QVERIFY2(a, name);
         QCOMPARE(a->shortcut(), key);
     }
@@ -164,8 +144,8 @@ void TestForm1::waysOut()
     QFETCH(QString, way);
     QFETCH(bool, saved);
     TestHost t;
-    writeSettings(settingsPath(t), listOf({QStringLiteral("C:\\Old")}));
-    const QByteArray before = readAll(settingsPath(t));
+    QVERIFY(writeFile(settingsPath(t), encoded(listOf({QStringLiteral("C:\\Old")}))));
+    const QByteArray before = readFile(settingsPath(t));
     {
         Panel p(t);
         p->AddDirectory(QStringLiteral("C:\\New"));
@@ -174,37 +154,33 @@ void TestForm1::waysOut()
             p->close();
             QTRY_VERIFY2(!p.form, "the window is gone");
         } else if (way == u"exit") {
-            p->menuAction("Exit")->trigger();
+            control<QAction>(p.form, "Exit")->trigger();
             QCOMPARE(t.end.calls, 1);
         } else {
-            p->menuAction("Export")->trigger();
+            control<QAction>(p.form, "Export")->trigger();
         }
     }
-    QCOMPARE(readAll(settingsPath(t)) != before, saved);
+    QCOMPARE(readFile(settingsPath(t)) != before, saved);
     Panel next(t);
     if (saved) {
-        QCOMPARE(lines(*next.form), (QStringList{QStringLiteral("C:\\Old"), QStringLiteral("C:\\New"), QString()}));
-        QCOMPARE(next->backupDirLabel()->text(), QStringLiteral("D:\\Elsewhere\\"));
+        QCOMPARE(shownLines(*next.form), (QStringList{QStringLiteral("C:\\Old"), QStringLiteral("C:\\New"), QString()}));
+        QCOMPARE(shownLocation(*next.form), QStringLiteral("D:\\Elsewhere\\"));
     } else {
-        QCOMPARE(lines(*next.form), (QStringList{QStringLiteral("C:\\Old"), QString()}));
-        QCOMPARE(next->backupDirLabel()->text(), QStringLiteral("C:\\Backup\\"));
+        QCOMPARE(shownLines(*next.form), (QStringList{QStringLiteral("C:\\Old"), QString()}));
+        QCOMPARE(shownLocation(*next.form), QStringLiteral("C:\\Backup\\"));
     }
 }
 
 void TestForm1::storedCountAboveTheLimitShows1001Lines()
 {
     TestHost t;
-    SettingsModel m;
-    for (int i = 0; i < 1001; ++i)
-        m.DirList[i] = QStringLiteral("C:\\d%1").arg(i);
-    m.Settings[1] = Variant::fromInteger(1200);
-    writeSettings(settingsPath(t), m);
+    QVERIFY(writeFile(settingsPath(t), encoded(numbered(1001, 1200))));
     Panel p(t);
-    QCOMPARE(p->filesList()->count(), 1001);
-    QCOMPARE(p->filesList()->item(1000)->text(), QStringLiteral("C:\\d1000"));
+    QCOMPARE(p.files()->count(), 1001);
+    QCOMPARE(p.files()->item(1000)->text(), QStringLiteral("C:\\d1000"));
     p->AddDirectory(QStringLiteral("C:\\more"));
     QCOMPARE(t.msgBox.shown.size(), 1);
-    QCOMPARE(p->filesList()->count(), 1001);
+    QCOMPARE(p.files()->count(), 1001);
 }
 
 void TestForm1::addDirectory()
@@ -212,15 +188,15 @@ void TestForm1::addDirectory()
     TestHost t;
     Panel p(t);
     p->AddDirectory(QStringLiteral("C:\\Data"));
-    QCOMPARE(lines(*p.form), (QStringList{QStringLiteral("C:\\Data"), QString()}));
+    QCOMPARE(shownLines(*p.form), (QStringList{QStringLiteral("C:\\Data"), QString()}));
     p->AddDirectory(QStringLiteral("C:\\Data"));
     p->AddDirectory(QString());
     p->AddDirectory(QStringLiteral("C:\\"));
-    QCOMPARE(lines(*p.form), (QStringList{QStringLiteral("C:\\Data"), QStringLiteral("C:\\Data"), QString(),
+    QCOMPARE(shownLines(*p.form), (QStringList{QStringLiteral("C:\\Data"), QStringLiteral("C:\\Data"), QString(),
                                           QStringLiteral("C:\\"), QString()}));
     QVERIFY(t.msgBox.shown.isEmpty());
     p->close();
-    const SettingsModel saved = settings_file::decode(readAll(settingsPath(t)));
+    const SettingsModel saved = settings_file::decode(readFile(settingsPath(t)));
     QCOMPARE(saved.Settings[1], Variant::fromInteger(4));
     QCOMPARE(saved.DirList[3], QStringLiteral("C:\\"));
 }
@@ -236,7 +212,7 @@ void TestForm1::addRefusesWhatCannotBeStored()
     p->AddDirectory(tooLong);
     QCOMPARE(t.msgBox.shown.size(), 1);
     QCOMPARE(t.msgBox.shown[0].style, 48);
-    QCOMPARE(lines(*p.form), (QStringList{fits, QString()}));
+    QCOMPARE(shownLines(*p.form), (QStringList{fits, QString()}));
 
     // A full list: count 1000, the free slot at index 1000.
     TestHost full;
@@ -244,18 +220,18 @@ void TestForm1::addRefusesWhatCannotBeStored()
     for (int i = 0; i < 999; ++i)
         m.DirList[i] = QStringLiteral("C:\\d%1").arg(i);
     m.Settings[1] = Variant::fromInteger(999);
-    writeSettings(settingsPath(full), m);
+    QVERIFY(writeFile(settingsPath(full), encoded(m)));
     Panel q(full);
     q->AddDirectory(QStringLiteral("C:\\last"));
     QVERIFY2(full.msgBox.shown.isEmpty(), "the 1000th directory fits");
     q->AddDirectory(QStringLiteral("C:\\one too many"));
     QCOMPARE(full.msgBox.shown.size(), 1);
     QCOMPARE(full.msgBox.shown[0].style, 48);
-    QCOMPARE(q->filesList()->count(), 1001);
-    QCOMPARE(q->filesList()->item(999)->text(), QStringLiteral("C:\\last"));
-    QVERIFY(q->filesList()->item(1000)->text().isEmpty());
+    QCOMPARE(q.files()->count(), 1001);
+    QCOMPARE(q.files()->item(999)->text(), QStringLiteral("C:\\last"));
+    QVERIFY(q.files()->item(1000)->text().isEmpty());
     q->close();
-    const SettingsModel saved = settings_file::decode(readAll(settingsPath(full)));
+    const SettingsModel saved = settings_file::decode(readFile(settingsPath(full)));
     QCOMPARE(saved.Settings[1], Variant::fromInteger(1000));
     QVERIFY(full.msgBox.shown.size() == 1);
 }
@@ -274,19 +250,19 @@ void TestForm1::deleteDirectory()
     QFETCH(int, selected);
     QFETCH(QStringList, after);
     TestHost t;
-    writeSettings(settingsPath(t), listOf({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}));
+    QVERIFY(writeFile(settingsPath(t), encoded(listOf({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}))));
     Panel p(t);
-    p->filesList()->setCurrentRow(selected);
+    p.files()->setCurrentRow(selected);
     t.msgBox.answers = {MsgBox::OK};
-    p->button("Command6")->click();
+    control<QPushButton>(p.form, "Command6")->click();
     QCOMPARE(t.msgBox.shown.size(), 1);
     QCOMPARE(t.msgBox.shown[0].prompt, QStringLiteral("Are you sure you want to remove this directory from the backup list?"));
     QCOMPARE(t.msgBox.shown[0].style, 1);
     QCOMPARE(t.msgBox.shown[0].title, QStringLiteral("Confirm Removal"));
-    QCOMPARE(lines(*p.form), after);
-    QVERIFY(p->filesList()->selectedItems().isEmpty());
+    QCOMPARE(shownLines(*p.form), after);
+    QVERIFY(p.files()->selectedItems().isEmpty());
     p->close();
-    const SettingsModel saved = settings_file::decode(readAll(settingsPath(t)));
+    const SettingsModel saved = settings_file::decode(readFile(settingsPath(t)));
     QCOMPARE(saved.Settings[1], Variant::fromInteger(2));
     QVERIFY2(saved.DirList[2].isEmpty() && saved.DirList[3].isEmpty(), "the free slot moved up, empty");
 }
@@ -307,37 +283,33 @@ void TestForm1::deleteCancelledOrWithoutADirectory()
     QFETCH(int, answer);
     QFETCH(bool, asked);
     TestHost t;
-    writeSettings(settingsPath(t), listOf({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}));
+    QVERIFY(writeFile(settingsPath(t), encoded(listOf({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}))));
     Panel p(t);
     if (selected >= 0)
-        p->filesList()->setCurrentRow(selected);
+        p.files()->setCurrentRow(selected);
     t.msgBox.answers = {answer};
-    p->button("Command6")->click();
+    control<QPushButton>(p.form, "Command6")->click();
     QCOMPARE(t.msgBox.shown.size(), asked ? 1 : 0);
-    QCOMPARE(lines(*p.form), (QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QString()}));
-    QVERIFY2(p->filesList()->selectedItems().isEmpty(), "the list is rebuilt without a selection");
+    QCOMPARE(shownLines(*p.form), (QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QString()}));
+    QVERIFY2(p.files()->selectedItems().isEmpty(), "the list is rebuilt without a selection");
     p->AddDirectory(QStringLiteral("D"));
-    QCOMPARE(p->filesList()->item(3)->text(), QStringLiteral("D"));
+    QCOMPARE(p.files()->item(3)->text(), QStringLiteral("D"));
 }
 
 void TestForm1::deleteAtTheFullList()
 {
     TestHost t;
-    SettingsModel m;
-    for (int i = 0; i < 1000; ++i)
-        m.DirList[i] = QStringLiteral("C:\\d%1").arg(i);
-    m.Settings[1] = Variant::fromInteger(1000);
-    writeSettings(settingsPath(t), m);
+    QVERIFY(writeFile(settingsPath(t), encoded(numbered(1000, 1000))));
     Panel p(t);
-    QCOMPARE(p->filesList()->count(), 1001);
-    p->filesList()->setCurrentRow(500);
-    p->button("Command6")->click();
-    QCOMPARE(p->filesList()->count(), 1000);
-    QCOMPARE(p->filesList()->item(500)->text(), QStringLiteral("C:\\d501"));
-    QCOMPARE(p->filesList()->item(998)->text(), QStringLiteral("C:\\d999"));
-    QVERIFY(p->filesList()->item(999)->text().isEmpty());
+    QCOMPARE(p.files()->count(), 1001);
+    p.files()->setCurrentRow(500);
+    control<QPushButton>(p.form, "Command6")->click();
+    QCOMPARE(p.files()->count(), 1000);
+    QCOMPARE(p.files()->item(500)->text(), QStringLiteral("C:\\d501"));
+    QCOMPARE(p.files()->item(998)->text(), QStringLiteral("C:\\d999"));
+    QVERIFY(p.files()->item(999)->text().isEmpty());
     p->close();
-    const SettingsModel saved = settings_file::decode(readAll(settingsPath(t)));
+    const SettingsModel saved = settings_file::decode(readFile(settingsPath(t)));
     QCOMPARE(saved.Settings[1], Variant::fromInteger(999));
     QVERIFY(saved.DirList[1000].isEmpty());
 }
@@ -345,18 +317,18 @@ void TestForm1::deleteAtTheFullList()
 void TestForm1::changeDirectory()
 {
     TestHost t;
-    writeSettings(settingsPath(t), listOf({QStringLiteral("A")}));
+    QVERIFY(writeFile(settingsPath(t), encoded(listOf({QStringLiteral("A")}))));
     Panel p(t);
-    p->filesList()->setCurrentRow(0);
+    p.files()->setCurrentRow(0);
     p->ChangeDirectory(QStringLiteral("D:\\Backups\\"));
-    QCOMPARE(p->backupDirLabel()->text(), QStringLiteral("D:\\Backups\\"));
-    QVERIFY2(!p->filesList()->selectedItems().isEmpty(), "the list is not rebuilt");
+    QCOMPARE(shownLocation(*p.form), QStringLiteral("D:\\Backups\\"));
+    QVERIFY2(!p.files()->selectedItems().isEmpty(), "the list is not rebuilt");
     p->ChangeDirectory(QStringLiteral("C:\\") + QString(122, u'l')); // 125 bytes
     QCOMPARE(t.msgBox.shown.size(), 1);
     QCOMPARE(t.msgBox.shown[0].style, 48);
-    QCOMPARE(p->backupDirLabel()->text(), QStringLiteral("D:\\Backups\\"));
+    QCOMPARE(shownLocation(*p.form), QStringLiteral("D:\\Backups\\"));
     p->ChangeDirectory(QStringLiteral("C:\\A&B\\"));
-    QCOMPARE(p->backupDirLabel()->text(), QStringLiteral("C:\\A&B\\"));
+    QCOMPARE(shownLocation(*p.form), QStringLiteral("C:\\A&B\\"));
 }
 
 void TestForm1::failedSaveOnCloseShowsMessageAndStillCloses()
@@ -367,8 +339,8 @@ void TestForm1::failedSaveOnCloseShowsMessageAndStillCloses()
     TestHost t;
     t.host.appPath = t.drives.toDos(fs.path()).value();
     const QString path = fs.path() + QStringLiteral("/BackupSettings.dat");
-    writeSettings(path, listOf({QStringLiteral("C:\\Kept")}));
-    const QByteArray before = readAll(path);
+    QVERIFY(writeFile(path, encoded(listOf({QStringLiteral("C:\\Kept")}))));
+    const QByteArray before = readFile(path);
     QVERIFY(fs.remountReadOnly());
     Panel p(t);
     p->AddDirectory(QStringLiteral("C:\\Lost"));
@@ -377,7 +349,49 @@ void TestForm1::failedSaveOnCloseShowsMessageAndStillCloses()
     QCOMPARE(t.msgBox.shown.size(), 1);
     QCOMPARE(t.msgBox.shown[0].style, 16);
     QVERIFY2(t.msgBox.shown[0].prompt.contains(u"could not be saved"), qPrintable(t.msgBox.shown[0].prompt));
-    QVERIFY(readAll(path) == before);
+    QVERIFY(readFile(path) == before);
+}
+
+void TestForm1::everyControlCanBeNamedByAScreenReader()
+{
+    TestHost t;
+    Panel p(t);
+    const QMap<QString, QWidget *> open = openEveryWindow(p);
+    QCOMPARE(open.keys(), kEveryWindow);
+    for (QWidget *window : open) {
+        const QStringList unnamed = unnamedControls(window);
+        QVERIFY2(unnamed.isEmpty(), qPrintable(window->objectName() + QStringLiteral(": ") + unnamed.join(u',')));
+    }
+
+    // A label that names a control is its buddy, so its words reach the control.
+    const struct { const char *window; const char *label; const char *control; } buddies[] = {
+        {"AddDir", "Label1", "Dir1"}, {"ChangeDir", "Label1", "Drive1"}, {"ImpDirectory", "Label1", "Text1"}};
+    for (const auto &b : buddies) {
+        const QWidget *window = open.value(QString::fromLatin1(b.window));
+        QVERIFY2(window, b.window);
+        QCOMPARE(control<QLabel>(window, b.label)->buddy(), control(window, b.control));
+    }
+}
+
+void TestForm1::dialogsOpenOverTheControlPanel()
+{
+    TestHost t;
+    Panel p(t);
+    QVERIFY(QTest::qWaitForWindowExposed(p.form));
+    p->move(60, 40);
+    const QMap<QString, QWidget *> open = openEveryWindow(p);
+    QCOMPARE(open.keys(), kEveryWindow);
+    const QPoint centre = p->frameGeometry().center();
+    for (QWidget *dialog : open) {
+        if (dialog == p.form)
+            continue;
+        const QString name = dialog->objectName();
+        QVERIFY2(dialog->isWindow() && !dialog->parentWidget(), qPrintable(name + QStringLiteral(" is a window of its own")));
+        QVERIFY2(!dialog->isModal(), qPrintable(name + QStringLiteral(" leaves the control panel usable")));
+        const QPoint offset = dialog->frameGeometry().center() - centre;
+        QVERIFY2(offset.manhattanLength() <= 2,
+                 qPrintable(QStringLiteral("%1 lies %2,%3 off the control panel's centre").arg(name).arg(offset.x()).arg(offset.y())));
+    }
 }
 
 QTEST_MAIN(TestForm1)

@@ -247,12 +247,12 @@ void TestBackupRun::backupNowReportsOnlyARunThatFailed()
     form->Load();
     form->AddDirectory(t.dos(QStringLiteral("docs")));
     form->ChangeDirectory(t.dos(QStringLiteral("backup")) + u'\\');
-    form->button("Command3")->click();
+    form->findChild<QPushButton *>(QStringLiteral("Command3"))->click();
     QVERIFY2(t.msgBox.shown.isEmpty(), "a clean run is silent");
     QCOMPARE(readFile(t.posix(QStringLiteral("backup/a.txt"))), QByteArray("a"));
 
     form->ChangeDirectory(t.dos(QStringLiteral("gone")) + u'\\');
-    form->menuAction("BackupNow")->trigger();
+    form->findChild<QAction *>(QStringLiteral("BackupNow"))->trigger();
     QCOMPARE(t.msgBox.shown.size(), 1);
     QCOMPARE(t.msgBox.shown[0].style, 48);
     QVERIFY(t.msgBox.shown[0].title.isEmpty());

@@ -3,6 +3,10 @@
 #include "dialogs/add_dir.h"
 #include "dialogs/folder_clicks.h"
 #include "support/scripted_host.h"
+#include "support/control_panel_fixture.h"
+#include "support/layout_check.h"
+#include "support/recording_panel.h"
+#include "support/open_dialog.h"
 #include "support/screenshot.h"
 
 #include <QApplication>
@@ -14,56 +18,20 @@
 
 namespace {
 
-// A control panel that only notes what it is handed.
-class RecordingPanel final : public ControlPanel
-{
-public:
-    void AddDirectory(const QString &Directory) override { added << Directory; }
-    void ChangeDirectory(const QString &NewDir) override { changed << NewDir; }
-    void RefreshDir() override {}
-    void BackupAll() override {}
-
-    QStringList added;
-    QStringList changed;
-};
-
 // The dialog on a test host, opened as the control panel opens it.
-struct Dialog
+struct Dialog : OpenDialog<AddDir>
 {
-    Dialog(TestHost &t, ControlPanel &panel) : slot([&t, &panel] { return new AddDir(t.host, panel); })
+    Dialog(TestHost &t, ControlPanel &panel) : OpenDialog([&t, &panel] { return new AddDir(t.host, panel); })
     {
-        slot.Show();
-    }
-    ~Dialog() { slot.Discard(); }
-
-    AddDir *form() const { return slot.get(); }
-    template <class T>
-    T *control(const char *name) const
-    {
-        T *c = form() ? form()->findChild<T *>(QString::fromLatin1(name)) : nullptr;
-        if (!c)
-            qFatal("no control %s", name);
-        return c;
+        show();
     }
     DirListBox *dir() const { return control<DirListBox>("Dir1"); }
-    void press(const char *name) const { QTest::mouseClick(control<QPushButton>(name), Qt::LeftButton); }
-    bool open() const { return form() && form()->isVisible(); }
-
-    FormSlot<AddDir> slot;
 };
 
 void makeTree(const TestHost &t)
 {
     for (const char *folder : {"tree/a/deep", "tree/b", "users/ann"})
         QVERIFY(QDir().mkpath(t.posix(QString::fromLatin1(folder))));
-}
-
-QStringList panelLines(const Form1 &form)
-{
-    QStringList out;
-    for (int i = 0; i < form.filesList()->count(); ++i)
-        out << form.filesList()->item(i)->text();
-    return out;
 }
 
 QList<QWidget *> windowsNamed(const char *name)
@@ -102,8 +70,7 @@ void TestAddDir::windowAsDesigned()
     QVERIFY2(!(w->windowFlags() & (Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint)),
              "neither a maximise nor a minimise button");
 
-    struct Designed { const char *name; QString caption; QRect twipsRect; };
-    const Designed designed[] = {
+    checkLayout(w, {
         {"Label1", QStringLiteral("Directory To Add:"), {120, 120, 2535, 255}},
         {"Dir1", QString(), {120, 360, 4455, 2115}},
         {"Command1", QStringLiteral("Add Directory"), {3360, 2520, 1215, 375}},
@@ -111,17 +78,12 @@ void TestAddDir::windowAsDesigned()
         {"Label2", QStringLiteral("Note: You must manually add subfolders to backup"), {1440, 2520, 1815, 375}},
         {"Command3", QStringLiteral("C:\\"), {4680, 120, 1215, 375}},
         {"Command4", QStringLiteral("My Documents"), {4680, 600, 1215, 375}},
-    };
-    for (const Designed &c : designed) {
-        QWidget *control = d.control<QWidget>(c.name);
-        const QRect r = c.twipsRect;
-        QCOMPARE(control->geometry(), QRect(twips(r.x()), twips(r.y()), twips(r.width()), twips(r.height())));
-        if (auto *b = qobject_cast<QPushButton *>(control)) {
-            QCOMPARE(b->text(), c.caption);
-            QVERIFY2(!b->isDefault() && !b->autoDefault(), c.name);
-        } else if (auto *l = qobject_cast<QLabel *>(control)) {
-            QCOMPARE(l->text(), c.caption);
-        }
+    });
+    if (QTest::currentTestFailed())
+        return;
+    for (const char *name : {"Command1", "Command2", "Command3", "Command4"}) {
+        auto *b = d.control<QPushButton>(name);
+        QVERIFY2(!b->isDefault() && !b->autoDefault(), name);
     }
     QLabel *note = d.control<QLabel>("Label2");
     const QRect needed = note->fontMetrics().boundingRect(QRect(QPoint(), note->size()), Qt::TextWordWrap, note->text());
@@ -188,10 +150,10 @@ void TestAddDir::addsTheHighlightedFolder()
     d.press("Command1");
     QCOMPARE(panel.added, QStringList{dos(added)});
     QVERIFY2(!d.open(), "the dialog closes after an addition");
-    QTRY_VERIFY2(!d.slot.isLoaded(), "and is unloaded");
+    QTRY_VERIFY2(!d.form(), "and is unloaded");
 
     // A fresh opening starts at the root again, not at the folder used last.
-    d.slot.Show();
+    d.show();
     QCOMPARE(d.dir()->Path(), QStringLiteral("C:\\"));
     QCOMPARE(d.dir()->ListIndex(), 0);
 }
@@ -217,7 +179,7 @@ void TestAddDir::cancelAndCloseBoxAddNothing()
     else
         d.press("Command2");
     QVERIFY(!d.open());
-    QTRY_VERIFY(!d.slot.isLoaded());
+    QTRY_VERIFY(!d.form());
     QVERIFY2(panel.added.isEmpty() && panel.changed.isEmpty(), "the control panel was handed nothing");
 }
 
@@ -247,7 +209,7 @@ void TestAddDir::controlPanelOpensOneInstance()
     QPointer<Form1> panel(new Form1(t.host));
     panel->Load();
     panel->show();
-    QPushButton *addButton = panel->button("Command4");
+    QPushButton *addButton = panel->findChild<QPushButton *>(QStringLiteral("Command4"));
     QVERIFY(addButton);
 
     QTest::mouseClick(addButton, Qt::LeftButton);
@@ -274,7 +236,7 @@ void TestAddDir::controlPanelOpensOneInstance()
                           Qt::LeftButton);
         QTRY_VERIFY(windowsNamed("AddDir").isEmpty());
     }
-    QCOMPARE(panelLines(*panel), (QStringList{t.dos(QStringLiteral("tree/b")), QStringLiteral("C:\\"),
+    QCOMPARE(shownLines(*panel), (QStringList{t.dos(QStringLiteral("tree/b")), QStringLiteral("C:\\"),
                                               QStringLiteral("C:\\"), QString()}));
 
     // The dialog goes with the control panel.

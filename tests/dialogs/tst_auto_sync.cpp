@@ -3,6 +3,9 @@
 #include "platform/files/io_faults.h"
 #include "support/fault_fs.h"
 #include "support/scripted_host.h"
+#include "support/layout_check.h"
+#include "support/test_files.h"
+#include "support/open_dialog.h"
 #include "support/screenshot.h"
 
 #include <QAction>
@@ -20,19 +23,6 @@
 #include <sys/types.h>
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
 
 QByteArray codeBytes(qint16 code)
 {
@@ -57,23 +47,12 @@ QStringList entries(const QString &folder)
 }
 
 // The dialog on a test host, opened as the control panel opens it.
-struct Dialog
+struct Dialog : OpenDialog<AutoSync>
 {
     explicit Dialog(TestHost &t, IoFaults *faults = nullptr)
-        : slot([&t, faults] { return new AutoSync(t.host, faults); })
+        : OpenDialog([&t, faults] { return new AutoSync(t.host, faults); })
     {
-        slot.Show();
-    }
-    ~Dialog() { slot.Discard(); }
-
-    AutoSync *form() const { return slot.get(); }
-    template <class T>
-    T *control(const char *name) const
-    {
-        T *c = form() ? form()->findChild<T *>(QString::fromLatin1(name)) : nullptr;
-        if (!c)
-            qFatal("no control %s", name);
-        return c;
+        show();
     }
     QCheckBox *check() const { return control<QCheckBox>("Check1"); }
     QRadioButton *option(int n) const { return control<QRadioButton>(n == 1 ? "Option1" : n == 2 ? "Option2" : "Option3"); }
@@ -114,9 +93,6 @@ struct Dialog
             .arg(selected == 1 ? u"once" : selected == 2 ? u"four" : selected == 3 ? u"two" : u"?")
             .arg(enabled ? u"enabled" : disabled ? u"disabled" : u"mixed");
     }
-    bool open() const { return form() && form()->isVisible(); }
-
-    FormSlot<AutoSync> slot;
 };
 
 QString datPath(const TestHost &t)
@@ -131,6 +107,8 @@ class TestAutoSync : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void windowAsDesigned();
+    void clickAnywhereInTheDesignedRectangle_data();
+    void clickAnywhereInTheDesignedRectangle();
     void firstOpening_data();
     void firstOpening();
     void storedChoices_data();
@@ -156,32 +134,21 @@ void TestAutoSync::windowAsDesigned()
     QCOMPARE(w->minimumSize(), w->maximumSize());
     QVERIFY2(!(w->windowFlags() & Qt::WindowMaximizeButtonHint), "fixed dialog border");
 
-    struct Expect { const char *name; const char *parent; QString caption; QRect r; };
-    const Expect controls[] = {
-        {"Frame1", "AutoSync", QStringLiteral("Auto Backup Settings"), {120, 120, 4455, 2055}},
-        {"Check1", "Frame1", QStringLiteral("Enable Auto Backup"), {120, 240, 4215, 375}},
-        {"Command1", "AutoSync", QStringLiteral("Ok"), {3480, 2280, 1095, 255}},
-        {"Command2", "AutoSync", QStringLiteral("Cancel"), {120, 2280, 1095, 255}},
-        {"Frame2", "Frame1", QString(), {120, 600, 4215, 1335}},
-        {"Option1", "Frame2", QStringLiteral("Once a day"), {120, 240, 2055, 255}},
-        {"Option2", "Frame2", QStringLiteral("Every 4 hours"), {120, 600, 2055, 255}},
-        {"Option3", "Frame2", QStringLiteral("Every 2 hours"), {120, 960, 2055, 255}},
-        {"Label1", "AutoSync", QStringLiteral("*Requires System Restart"), {1320, 2280, 2055, 255}},
-    };
-    for (const Expect &e : controls) {
-        QWidget *c = d.control<QWidget>(e.name);
-        QCOMPARE(c->parentWidget()->objectName(), QString::fromLatin1(e.parent));
-        QString caption;
-        if (auto *b = qobject_cast<QAbstractButton *>(c))
-            caption = b->text();
-        else if (auto *g = qobject_cast<QGroupBox *>(c))
-            caption = g->title();
-        else if (auto *l = qobject_cast<QLabel *>(c))
-            caption = l->text();
-        QCOMPARE(caption, e.caption);
-        QCOMPARE(c->geometry(), QRect(twips(e.r.x()), twips(e.r.y()), twips(e.r.width()), twips(e.r.height())));
-        QVERIFY2(c->isEnabled(), e.name);
-    }
+    checkLayout(w, {
+        {"Frame1", QStringLiteral("Auto Backup Settings"), {120, 120, 4455, 2055}, "AutoSync"},
+        {"Check1", QStringLiteral("Enable Auto Backup"), {120, 240, 4215, 375}, "Frame1"},
+        {"Command1", QStringLiteral("Ok"), {3480, 2280, 1095, 255}, "AutoSync"},
+        {"Command2", QStringLiteral("Cancel"), {120, 2280, 1095, 255}, "AutoSync"},
+        {"Frame2", QStringLiteral(""), {120, 600, 4215, 1335}, "Frame1"},
+        {"Option1", QStringLiteral("Once a day"), {120, 240, 2055, 255}, "Frame2"},
+        {"Option2", QStringLiteral("Every 4 hours"), {120, 600, 2055, 255}, "Frame2"},
+        {"Option3", QStringLiteral("Every 2 hours"), {120, 960, 2055, 255}, "Frame2"},
+        {"Label1", QStringLiteral("*Requires System Restart"), {1320, 2280, 2055, 255}, "AutoSync"},
+    });
+    if (QTest::currentTestFailed())
+        return;
+    for (QWidget *c : w->findChildren<QWidget *>())
+        QVERIFY2(c->isEnabled(), qPrintable(c->objectName()));
     const QColor note = d.control<QLabel>("Label1")->palette().color(QPalette::WindowText);
     QVERIFY2(note.red() > 200 && note.green() < 60 && note.blue() < 60, qPrintable(note.name()));
     auto *label = d.control<QLabel>("Label1");
@@ -208,6 +175,36 @@ void TestAutoSync::windowAsDesigned()
     QVERIFY2(QFileInfo(png).size() > 0, qPrintable(png));
 }
 
+void TestAutoSync::clickAnywhereInTheDesignedRectangle_data()
+{
+    QTest::addColumn<QString>("before"); // steps taken first, clicking on the box or circle
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("where"); // "centre" or "right": past the end of the caption
+    QTest::addColumn<QString>("state");
+    QTest::newRow("the centre of the check box turns it off") << "" << "Check1" << "centre" << "unchecked once disabled";
+    QTest::newRow("the centre of the check box turns it on again")
+        << "box" << "Check1" << "centre" << "checked once enabled";
+    QTest::newRow("right of an option's caption selects it") << "four" << "Option1" << "right" << "checked once enabled";
+    QTest::newRow("right of another option's caption selects it") << "" << "Option3" << "right" << "checked two enabled";
+}
+
+void TestAutoSync::clickAnywhereInTheDesignedRectangle()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, control);
+    QFETCH(QString, where);
+    QFETCH(QString, state);
+    TestHost t;
+    Dialog d(t);
+    d.play(before);
+    auto *button = d.control<QAbstractButton>(control.toLatin1().constData());
+    const int captionEnd = 6 + 20 + button->fontMetrics().horizontalAdvance(button->text());
+    const QPoint at = where == u"centre" ? button->rect().center() : QPoint(button->width() - 4, button->height() / 2);
+    QVERIFY2(at.x() > captionEnd, "the click lies beyond the box and its caption");
+    QTest::mouseClick(button, Qt::LeftButton, {}, at);
+    QCOMPARE(d.state(), state);
+}
+
 void TestAutoSync::firstOpening_data()
 {
     QTest::addColumn<QString>("script");
@@ -229,7 +226,7 @@ void TestAutoSync::firstOpening()
     QCOMPARE(d.state(), QStringLiteral("checked once enabled"));
     d.play(script);
     QVERIFY2(!d.open(), "the dialog has closed");
-    QCOMPARE(readAll(datPath(t)), after);
+    QCOMPARE(readFile(datPath(t)), after);
     QCOMPARE(entries(t.posix(QStringLiteral("app"))), QStringList{QStringLiteral("AutoBackup.dat")});
     QVERIFY(t.msgBox.shown.isEmpty());
 }
@@ -277,14 +274,14 @@ void TestAutoSync::storedChoices()
     QFETCH(QString, reopened);
     TestHost t;
     const QByteArray before = stored.size() >= 2 ? stored + QByteArray(126, '\0') : stored;
-    writeAll(datPath(t), before);
+    QVERIFY(writeFile(datPath(t), before));
     {
         Dialog d(t);
         QCOMPARE(d.state(), shown);
         d.play(script);
         QVERIFY2(!d.open(), "the dialog has closed");
     }
-    const QByteArray after = readAll(datPath(t));
+    const QByteArray after = readFile(datPath(t));
     if (script.endsWith(u"cancel")) {
         QVERIFY2(after == before, "Cancel writes nothing");
     } else {
@@ -310,10 +307,10 @@ void TestAutoSync::firstRecordOnlyIsRewritten()
     QFETCH(int, size);
     TestHost t;
     const QByteArray old = pattern(size);
-    writeAll(datPath(t), old);
+    QVERIFY(writeFile(datPath(t), old));
     Dialog d(t);
     d.play(QStringLiteral("four ok"));
-    const QByteArray now = readAll(datPath(t));
+    const QByteArray now = readFile(datPath(t));
     QCOMPARE(now.size(), qMax(size, 128));
     QCOMPARE(now.left(2).toHex(' '), QByteArray("04 00"));
     QVERIFY2(now.mid(2, 126) == QByteArray(126, '\0'), "the record's padding is rewritten");
@@ -323,7 +320,7 @@ void TestAutoSync::firstRecordOnlyIsRewritten()
 void TestAutoSync::controlPanelShowsOneInstance()
 {
     TestHost t;
-    writeAll(datPath(t), codeBytes(4));
+    QVERIFY(writeFile(datPath(t), codeBytes(4)));
     auto *panel = new Form1(t.host);
     panel->Load();
     panel->show();
@@ -334,17 +331,17 @@ void TestAutoSync::controlPanelShowsOneInstance()
                 out << w;
         return out;
     };
-    QTest::mouseClick(panel->button("Command2"), Qt::LeftButton);
+    QTest::mouseClick(panel->findChild<QPushButton *>(QStringLiteral("Command2")), Qt::LeftButton);
     QCOMPARE(dialogs().size(), 1);
     QPointer<QWidget> first = dialogs().first();
     auto *box = first->findChild<QCheckBox *>(QStringLiteral("Check1"));
     auto *two = first->findChild<QRadioButton *>(QStringLiteral("Option3"));
     QTest::mouseClick(two, Qt::LeftButton, {}, QPoint(6, two->height() / 2));
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
-    writeAll(datPath(t), codeBytes(1111)); // not read again while open
+    QVERIFY(writeFile(datPath(t), codeBytes(1111))); // not read again while open
 
-    panel->menuAction("AutoBackup")->trigger();
-    QTest::mouseClick(panel->button("Command2"), Qt::LeftButton);
+    panel->findChild<QAction *>(QStringLiteral("AutoBackup"))->trigger();
+    QTest::mouseClick(panel->findChild<QPushButton *>(QStringLiteral("Command2")), Qt::LeftButton);
     QCOMPARE(dialogs().size(), 1);
     QVERIFY2(dialogs().first() == first, "the same window comes forward");
     QVERIFY2(!box->isChecked() && two->isChecked() && !two->isEnabled(), "unsaved changes are still shown");
@@ -352,7 +349,7 @@ void TestAutoSync::controlPanelShowsOneInstance()
     // Closing the control panel takes the dialog with it, writing nothing.
     panel->close();
     QTRY_VERIFY2(first.isNull(), "the dialog went with the control panel");
-    QCOMPARE(readAll(datPath(t)), codeBytes(1111));
+    QCOMPARE(readFile(datPath(t)), codeBytes(1111));
 }
 
 void TestAutoSync::unreadableFileOpensAsDesigned_data()
@@ -404,7 +401,7 @@ void TestAutoSync::failedWriteKeepsFileAndDialog()
     QFETCH(bool, shortFirst);
     TestHost t;
     const QByteArray old = codeBytes(4) + pattern(298);
-    writeAll(datPath(t), old);
+    QVERIFY(writeFile(datPath(t), old));
     IoFaults faults;
     Dialog d(t, &faults);
     faults.callsBeforeFailure = failAt;
@@ -414,14 +411,14 @@ void TestAutoSync::failedWriteKeepsFileAndDialog()
     QCOMPARE(t.msgBox.shown[0].style, 16);
     QVERIFY2(t.msgBox.shown[0].prompt.contains(u"No space left"), qPrintable(t.msgBox.shown[0].prompt));
     QVERIFY2(d.open(), "the dialog stays open with the choice");
-    QVERIFY2(readAll(datPath(t)) == old, "the file is whole");
+    QVERIFY2(readFile(datPath(t)) == old, "the file is whole");
     QCOMPARE(entries(t.posix(QStringLiteral("app"))), QStringList{QStringLiteral("AutoBackup.dat")});
 
     // Once the disk has room, Ok again stores the choice still shown.
     faults.callsBeforeFailure = -1;
     d.play(QStringLiteral("ok"));
     QVERIFY(!d.open());
-    QCOMPARE(readAll(datPath(t)).left(2).toHex(' '), QByteArray("02 00"));
+    QCOMPARE(readFile(datPath(t)).left(2).toHex(' '), QByteArray("02 00"));
     QCOMPARE(t.msgBox.shown.size(), 1);
 }
 
@@ -434,7 +431,7 @@ void TestAutoSync::readOnlyFolder()
     t.host.appPath = t.drives.toDos(fs.path()).value();
     const QString path = fs.path() + QStringLiteral("/AutoBackup.dat");
     const QByteArray old = codeBytes(4) + pattern(200);
-    writeAll(path, old);
+    QVERIFY(writeFile(path, old));
     QVERIFY(fs.remountReadOnly());
 
     Dialog d(t);
@@ -444,7 +441,7 @@ void TestAutoSync::readOnlyFolder()
     QCOMPARE(t.msgBox.shown[0].style, 16);
     QVERIFY2(t.msgBox.shown[0].prompt.contains(u"Read-only"), qPrintable(t.msgBox.shown[0].prompt));
     QVERIFY(d.open());
-    QVERIFY(readAll(path) == old);
+    QVERIFY(readFile(path) == old);
     QCOMPARE(d.state(), QStringLiteral("unchecked four disabled"));
 }
 
@@ -457,7 +454,7 @@ void TestAutoSync::folderWithoutWriteAccess()
     const QString app = t.posix(QStringLiteral("app"));
     QCOMPARE(::chmod(QFile::encodeName(app).constData(), 0755), 0);
     const QByteArray old = codeBytes(2) + pattern(40);
-    writeAll(datPath(t), old);
+    QVERIFY(writeFile(datPath(t), old));
     QCOMPARE(::chmod(QFile::encodeName(datPath(t)).constData(), 0644), 0);
 
     // 1: read as 2; 2: save refused with "Permission denied"; 4: a missing file reads as 0.
@@ -477,7 +474,7 @@ void TestAutoSync::folderWithoutWriteAccess()
     if (rc < 0)
         QSKIP("cannot drop rights to nobody here");
     QCOMPARE(rc, 7);
-    QVERIFY2(readAll(datPath(t)) == old, "the file is untouched");
+    QVERIFY2(readFile(datPath(t)) == old, "the file is untouched");
     QCOMPARE(entries(app), QStringList{QStringLiteral("AutoBackup.dat")});
 }
 

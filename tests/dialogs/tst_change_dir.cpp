@@ -4,6 +4,9 @@
 #include "dialogs/folder_clicks.h"
 #include "platform/windows/drive_list_box.h"
 #include "support/scripted_host.h"
+#include "support/layout_check.h"
+#include "support/recording_panel.h"
+#include "support/open_dialog.h"
 #include "support/screenshot.h"
 
 #include <QApplication>
@@ -22,18 +25,6 @@ const QString kNetworkHelp = QStringLiteral(
     "network drive through My Comuter, then navigate to the mapped drive from this screen. Make sure you have "
     "premission to access the folder your backing up to!");
 const QString kUnavailable = QStringLiteral("That drive is unavailable at this time, please select another drive.");
-
-class RecordingPanel final : public ControlPanel
-{
-public:
-    void AddDirectory(const QString &Directory) override { added << Directory; }
-    void ChangeDirectory(const QString &NewDir) override { changed << NewDir; }
-    void RefreshDir() override {}
-    void BackupAll() override {}
-
-    QStringList added;
-    QStringList changed;
-};
 
 // Answers OK and notes, with each box, what the dialog's lists showed while it was up.
 class ProbingMsgBox final : public MsgBox
@@ -57,13 +48,13 @@ public:
 
 // The dialog on a test host, opened as the control panel opens it, with the
 // process's current folder set first (the lists start there).
-struct Dialog
+struct Dialog : OpenDialog<ChangeDir>
 {
     Dialog(TestHost &t, const QString &currentFolder)
-        : host{t.drives, box, t.end, t.host.appPath}, slot([this] { return new ChangeDir(host, panel); })
+        : OpenDialog([this] { return new ChangeDir(host, panel); }), host{t.drives, box, t.end, t.host.appPath}
     {
         QDir::setCurrent(currentFolder);
-        slot.Show();
+        show();
         box.probe = [this] { return state(); };
     }
     ~Dialog()
@@ -72,19 +63,9 @@ struct Dialog
         QDir::setCurrent(QDir::tempPath());
     }
 
-    ChangeDir *form() const { return slot.get(); }
-    template <class T>
-    T *control(const char *name) const
-    {
-        T *c = form() ? form()->findChild<T *>(QString::fromLatin1(name)) : nullptr;
-        if (!c)
-            qFatal("no control %s", name);
-        return c;
-    }
     DirListBox *dir() const { return control<DirListBox>("Dir1"); }
     DriveListBox *drive() const { return control<DriveListBox>("Drive1"); }
     QString display() const { return control<QLabel>("Label2")->text(); }
-    void press(const char *name) const { QTest::mouseClick(control<QPushButton>(name), Qt::LeftButton); }
     // Chooses a drive as a person does from the keyboard, stepping with the
     // arrow keys (each step is a choice of its own, as in the drive list).
     void chooseDrive(QChar letter) const
@@ -101,13 +82,19 @@ struct Dialog
         return QStringLiteral("%1 %2 | %3 | %4")
             .arg(drive()->Drive(), dir()->Path(), dir()->List(dir()->ListIndex()), display());
     }
-    bool open() const { return form() && form()->isVisible(); }
 
     ProbingMsgBox box;
     RecordingPanel panel;
     Host host;
-    FormSlot<ChangeDir> slot;
 };
+
+// One tick of the dialog's 100 ms timer, taken at once.
+void tick(QWidget *dialog)
+{
+    auto *timer = dialog->findChild<QTimer *>(QStringLiteral("Timer1"));
+    if (!timer || !QMetaObject::invokeMethod(timer, "timeout"))
+        qFatal("the dialog has no timer to tick");
+}
 
 void makeTree(const TestHost &t)
 {
@@ -146,25 +133,19 @@ void TestChangeDir::windowAsDesigned()
     QVERIFY2(!(w->windowFlags() & Qt::WindowMaximizeButtonHint), "no maximise button");
     QVERIFY2(w->windowFlags() & Qt::WindowMinimizeButtonHint, "it keeps its minimise button");
 
-    struct Designed { const char *name; QString caption; QRect twipsRect; };
-    const Designed designed[] = {
+    checkLayout(w, {
         {"Drive1", QString(), {960, 120, 3495, 315}},
         {"Label1", QStringLiteral("Drive:"), {120, 120, 735, 255}},
         {"Dir1", QString(), {120, 480, 4335, 1890}},
-        {"Label2", QString(), {120, 2400, 4335, 495}},
+        {"Label2", QStringLiteral(""), {120, 2400, 4335, 495}},
         {"Command1", QStringLiteral("Network Help"), {120, 2880, 1215, 255}},
         {"Command2", QStringLiteral("Ok"), {3600, 2880, 855, 255}},
-    };
-    for (const Designed &c : designed) {
-        QWidget *control = d.control<QWidget>(c.name);
-        const QRect r = c.twipsRect;
-        QCOMPARE(control->geometry(), QRect(twips(r.x()), twips(r.y()), twips(r.width()), twips(r.height())));
-        if (auto *b = qobject_cast<QPushButton *>(control)) {
-            QCOMPARE(b->text(), c.caption);
-            QVERIFY2(!b->isDefault() && !b->autoDefault(), c.name);
-        } else if (auto *l = qobject_cast<QLabel *>(control)) {
-            QCOMPARE(l->text(), c.caption);
-        }
+    });
+    if (QTest::currentTestFailed())
+        return;
+    for (const char *name : {"Command1", "Command2"}) {
+        auto *b = d.control<QPushButton>(name);
+        QVERIFY2(!b->isDefault() && !b->autoDefault(), name);
     }
     const QStringList focusable{QStringLiteral("Drive1"), QStringLiteral("Dir1"), QStringLiteral("Command1"),
                                 QStringLiteral("Command2")};
@@ -179,7 +160,7 @@ void TestChangeDir::windowAsDesigned()
     QVERIFY2(timer && timer->isActive() && timer->interval() == 100, "the 100 ms timer runs from loading");
 
     QVERIFY(clickEntry(d.dir(), t.dos(QStringLiteral("tree/a"))));
-    w->Timer1_Timer();
+    tick(w);
     QVERIFY(QTest::qWaitForWindowExposed(w));
     QVERIFY(!saveScreenshot(w, QStringLiteral("ChangeDir")).isEmpty());
 }
@@ -245,7 +226,7 @@ void TestChangeDir::okHandsOnTheDisplayedFolder()
         step = step.trimmed();
         const QString arg = step.section(u':', 1);
         if (step == u"tick")
-            d.form()->Timer1_Timer();
+            tick(d.form());
         else if (step.startsWith(u"click:") || step.startsWith(u"dclick:"))
             QVERIFY2(clickEntry(d.dir(), dos(arg), step.startsWith(u'd')), qPrintable(step));
         else if (step.startsWith(u"drive:"))
@@ -257,7 +238,7 @@ void TestChangeDir::okHandsOnTheDisplayedFolder()
     QCOMPARE(d.panel.changed, QStringList{handed.contains(u':') ? handed : t.dos(handed) + u'\\'});
     QVERIFY2(d.box.shown.isEmpty(), "no message");
     QVERIFY(!d.open());
-    QTRY_VERIFY(!d.slot.isLoaded());
+    QTRY_VERIFY(!d.form());
 }
 
 void TestChangeDir::unreadableDriveFallsBackToC_data()
@@ -301,7 +282,7 @@ void TestChangeDir::unreadableDriveFallsBackToC()
 
     // The dialog stays usable: the display follows, and Ok hands the fallback on.
     QVERIFY(d.open());
-    d.form()->Timer1_Timer();
+    tick(d.form());
     QCOMPARE(d.display(), d.dir()->Path());
     d.press("Command2");
     QCOMPARE(d.panel.changed, QStringList{d.dir()->Path() + u'\\'});
@@ -313,7 +294,7 @@ void TestChangeDir::networkHelpAnyNumberOfTimes()
     makeTree(t);
     Dialog d(t, t.posix(QStringLiteral("tree")));
     QVERIFY(clickEntry(d.dir(), t.dos(QStringLiteral("tree/a"))));
-    d.form()->Timer1_Timer();
+    tick(d.form());
     const QString before = d.state();
     for (int i = 0; i < 3; ++i)
         d.press("Command1");
@@ -332,9 +313,9 @@ void TestChangeDir::closeBoxChangesNothing()
     TestHost t;
     makeTree(t);
     Dialog d(t, t.posix(QStringLiteral("tree")));
-    d.form()->Timer1_Timer();
+    tick(d.form());
     d.form()->close();
-    QTRY_VERIFY(!d.slot.isLoaded());
+    QTRY_VERIFY(!d.form());
     QVERIFY2(d.panel.changed.isEmpty() && d.box.shown.isEmpty(), "nothing handed on, nothing shown");
 }
 
@@ -346,7 +327,7 @@ void TestChangeDir::controlPanelOpensOneInstance()
     QPointer<Form1> panel(new Form1(t.host));
     panel->Load();
     panel->show();
-    QPushButton *changeButton = panel->button("Command1");
+    QPushButton *changeButton = panel->findChild<QPushButton *>(QStringLiteral("Command1"));
     QVERIFY(changeButton);
 
     QTest::mouseClick(changeButton, Qt::LeftButton);
@@ -365,9 +346,9 @@ void TestChangeDir::controlPanelOpensOneInstance()
     QCOMPARE(open, 1);
     QCOMPARE(dir->Path(), t.dos(QStringLiteral("tree/b")));
 
-    first->Timer1_Timer();
+    tick(first);
     QTest::mouseClick(first->findChild<QPushButton *>(QStringLiteral("Command2")), Qt::LeftButton);
-    QCOMPARE(panel->backupDirLabel()->text(), t.dos(QStringLiteral("tree/b")) + u'\\');
+    QCOMPARE(panel->findChild<QLabel *>(QStringLiteral("BackupDir"))->text(), t.dos(QStringLiteral("tree/b")) + u'\\');
     QTRY_VERIFY(first.isNull());
 
     QTest::mouseClick(changeButton, Qt::LeftButton);

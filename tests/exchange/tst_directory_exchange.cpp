@@ -1,7 +1,7 @@
 // Export and import driven from the control panel, across program starts.
 #include "exchange/exp_dir.h"
 #include "exchange/imp_directory.h"
-#include "exchange_support.h"
+#include "support/control_panel_fixture.h"
 #include "support/fault_fs.h"
 #include "support/scripted_file_dialog.h"
 
@@ -29,7 +29,7 @@ void TestDirectoryExchange::exportThenImportRestoresTheListAcrossStarts()
     SettingsModel start = listOf({QStringLiteral("C:\\Docs"), QStringLiteral("D:\\Wörk")}, QStringLiteral("C:\\Backup\\"));
     start.Settings[5] = Variant::fromString(QStringLiteral("kept"));
     start.Settings[10] = Variant::fromInteger(-7);
-    writeFile(settingsPath(t), encoded(start) + QByteArray("trailing bytes"));
+    QVERIFY(writeFile(settingsPath(t), encoded(start) + QByteArray("trailing bytes")));
     const QString target = t.dos(QStringLiteral("app")) + QStringLiteral("\\..\\list.DEXP");
     const QString targetPosix = t.posix(QStringLiteral("list.DEXP"));
 
@@ -39,10 +39,10 @@ void TestDirectoryExchange::exportThenImportRestoresTheListAcrossStarts()
         Panel p(t);
         p->AddDirectory(QStringLiteral("C:\\Added"));
         p->ChangeDirectory(QStringLiteral("E:\\Dest\\"));
-        p->menuAction("Export")->trigger();
+        control<QAction>(p.form, "Export")->trigger();
         auto *exp = openWindow<ExpDir>("ExpDir");
         QVERIFY2(exp, "File > Export Directory List opens the export dialog");
-        atExport = readAll(settingsPath(t));
+        atExport = readFile(settingsPath(t));
         expected.DirList[2] = QStringLiteral("C:\\Added");
         expected.Settings[0] = Variant::fromString(QStringLiteral("E:\\Dest\\"));
         expected.Settings[1] = Variant::fromInteger(3);
@@ -52,11 +52,11 @@ void TestDirectoryExchange::exportThenImportRestoresTheListAcrossStarts()
         // Not in the export: the file was saved before it.
         p->AddDirectory(QStringLiteral("C:\\WhileOpen"));
         dialogs.answers = {target};
-        exp->button("Command3")->click();
-        exp->button("Command1")->click();
+        control<QPushButton>(exp, "Command3")->click();
+        control<QPushButton>(exp, "Command1")->click();
         QCOMPARE(t.msgBox.shown.size(), 1);
         QCOMPARE(t.msgBox.shown[0].prompt, QStringLiteral("Directory File Created Successfully!"));
-        QVERIFY2(readAll(targetPosix) == atExport, "the export is byte for byte the saved file");
+        QVERIFY2(readFile(targetPosix) == atExport, "the export is byte for byte the saved file");
 
         // Changes after the export, kept by the close.
         p->AddDirectory(QStringLiteral("C:\\AfterExport"));
@@ -69,27 +69,27 @@ void TestDirectoryExchange::exportThenImportRestoresTheListAcrossStarts()
         QCOMPARE(shownLines(*next.form)[4], QStringLiteral("C:\\AfterExport"));
         next->AddDirectory(QStringLiteral("C:\\NotSaved"));
 
-        next->menuAction("ImpDir")->trigger();
+        control<QAction>(next.form, "ImpDir")->trigger();
         auto *imp = openWindow<ImpDirectory>("ImpDirectory");
         QVERIFY2(imp, "File > Import Directory List opens the import dialog");
         dialogs.answers = {t.dos(QStringLiteral("list.DEXP"))};
-        imp->button("Command1")->click();
+        control<QPushButton>(imp, "Command1")->click();
         t.msgBox.shown.clear();
         t.msgBox.answers = {MsgBox::Yes};
-        imp->button("Command2")->click();
+        control<QPushButton>(imp, "Command2")->click();
         QCOMPARE(t.msgBox.shown.size(), 2);
         QCOMPARE(t.msgBox.shown[1].prompt, QStringLiteral("Directories imported successfully, please restart the program."));
         QCOMPARE(t.end.calls, 1);
         // End takes the windows away without the control panel's save.
     }
-    QVERIFY2(readAll(settingsPath(t)) == atExport, "the settings file is the export, not the last list in memory");
-    const SettingsModel loaded = settings_file::decode(readAll(settingsPath(t)));
+    QVERIFY2(readFile(settingsPath(t)) == atExport, "the settings file is the export, not the last list in memory");
+    const SettingsModel loaded = settings_file::decode(readFile(settingsPath(t)));
     QVERIFY2(loaded == expected, "every list entry and settings slot as at the export");
 
     Panel restarted(t);
     QCOMPARE(shownLines(*restarted.form),
              (QStringList{QStringLiteral("C:\\Docs"), QStringLiteral("D:\\Wörk"), QStringLiteral("C:\\Added"), QString()}));
-    QCOMPARE(restarted->backupDirLabel()->text(), QStringLiteral("E:\\Dest\\"));
+    QCOMPARE(shownLocation(*restarted.form), QStringLiteral("E:\\Dest\\"));
 }
 
 void TestDirectoryExchange::exportChosenAgainSavesAgainAndKeepsTheDialog()
@@ -97,20 +97,20 @@ void TestDirectoryExchange::exportChosenAgainSavesAgainAndKeepsTheDialog()
     TestHost t;
     ScriptedFileDialog dialogs;
     t.host.fileDialogs = &dialogs;
-    writeFile(settingsPath(t), encoded(listOf({QStringLiteral("C:\\One")}, QStringLiteral("C:\\B\\"))));
+    QVERIFY(writeFile(settingsPath(t), encoded(listOf({QStringLiteral("C:\\One")}, QStringLiteral("C:\\B\\")))));
     Panel p(t);
-    p->menuAction("Export")->trigger();
+    control<QAction>(p.form, "Export")->trigger();
     auto *exp = openWindow<ExpDir>("ExpDir");
     QVERIFY(exp);
     const QString target = t.dos(QStringLiteral("again.DEXP"));
     dialogs.answers = {target};
-    exp->button("Command3")->click();
+    control<QPushButton>(exp, "Command3")->click();
     p->AddDirectory(QStringLiteral("C:\\Two"));
-    p->menuAction("Export")->trigger();
+    control<QAction>(p.form, "Export")->trigger();
     QCOMPARE(openWindow<ExpDir>("ExpDir"), exp);
-    QCOMPARE(exp->targetLabel()->text(), target);
-    exp->button("Command1")->click();
-    const SettingsModel exported = settings_file::decode(readAll(t.posix(QStringLiteral("again.DEXP"))));
+    QCOMPARE(control<QLabel>(exp, "Label2")->text(), target);
+    control<QPushButton>(exp, "Command1")->click();
+    const SettingsModel exported = settings_file::decode(readFile(t.posix(QStringLiteral("again.DEXP"))));
     QCOMPARE(exported.DirList[1], QStringLiteral("C:\\Two"));
     QCOMPARE(exported.count(), 2);
 }
@@ -125,16 +125,16 @@ void TestDirectoryExchange::exportDoesNotOpenAfterAFailedSave()
     t.host.fileDialogs = &dialogs;
     t.host.appPath = t.drives.toDos(fs.path()).value();
     const QString path = fs.path() + QStringLiteral("/BackupSettings.dat");
-    writeFile(path, encoded(listOf({QStringLiteral("C:\\Old")}, QStringLiteral("C:\\B\\"))));
-    const QByteArray before = readAll(path);
+    QVERIFY(writeFile(path, encoded(listOf({QStringLiteral("C:\\Old")}, QStringLiteral("C:\\B\\")))));
+    const QByteArray before = readFile(path);
     QVERIFY(fs.remountReadOnly());
     Panel p(t);
     p->AddDirectory(QStringLiteral("C:\\New"));
-    p->menuAction("Export")->trigger();
+    control<QAction>(p.form, "Export")->trigger();
     QCOMPARE(t.msgBox.shown.size(), 1);
     QCOMPARE(t.msgBox.shown[0].style, 16);
     QVERIFY2(!openWindow<ExpDir>("ExpDir"), "an export of the older file would pass for the current list");
-    QVERIFY(readAll(path) == before);
+    QVERIFY(readFile(path) == before);
 }
 
 void TestDirectoryExchange::closingThePanelClosesBothDialogs()
@@ -143,8 +143,8 @@ void TestDirectoryExchange::closingThePanelClosesBothDialogs()
     ScriptedFileDialog dialogs;
     t.host.fileDialogs = &dialogs;
     Panel p(t);
-    p->menuAction("Export")->trigger();
-    p->menuAction("ImpDir")->trigger();
+    control<QAction>(p.form, "Export")->trigger();
+    control<QAction>(p.form, "ImpDir")->trigger();
     QPointer<ExpDir> exp = openWindow<ExpDir>("ExpDir");
     QPointer<ImpDirectory> imp = openWindow<ImpDirectory>("ImpDirectory");
     QVERIFY(exp && imp);

@@ -1,6 +1,8 @@
 #include "exchange/exp_dir.h"
-#include "exchange_support.h"
+#include "support/control_panel_fixture.h"
 #include "support/fault_fs.h"
+#include "support/layout_check.h"
+#include "support/open_dialog.h"
 #include "support/screenshot.h"
 #include "support/scripted_file_dialog.h"
 
@@ -12,29 +14,21 @@ namespace {
 
 const QString kSuccess = QStringLiteral("Directory File Created Successfully!");
 
-QRect twipsRect(int left, int top, int width, int height)
-{
-    return QRect(twips(left), twips(top), twips(width), twips(height));
-}
-
 // The export dialog on a host whose settings file holds a known list.
-struct Fixture
+struct Fixture : OpenDialog<ExpDir>
 {
-    Fixture()
+    Fixture() : OpenDialog([this] { return new ExpDir(t.host); })
     {
         t.host.fileDialogs = &dialogs;
         saved = encoded(listOf({QStringLiteral("C:\\Docs"), QStringLiteral("D:\\Wörk")}, QStringLiteral("C:\\Backup\\")));
-        writeFile(settingsPath(t), saved);
+        QVERIFY(writeFile(settingsPath(t), saved));
         QDir().mkpath(t.posix(QStringLiteral("out")));
     }
     ~Fixture() { slot.Discard(); }
-    ExpDir &show() { return slot.Show(); }
-    ExpDir *form() const { return slot.get(); }
 
     TestHost t;
     ScriptedFileDialog dialogs;
     QByteArray saved;
-    FormSlot<ExpDir> slot{[this] { return new ExpDir(t.host); }};
 };
 
 } // namespace
@@ -65,25 +59,19 @@ void TestExpDir::windowAsDesigned()
     QCOMPARE(d.minimumSize(), d.maximumSize());
     QVERIFY2(!(d.windowFlags() & Qt::WindowMaximizeButtonHint), "a fixed dialog border");
 
-    struct Expect { const char *name; QString caption; QRect rect; };
-    const Expect buttons[] = {
-        {"Command1", QStringLiteral("Export"), twipsRect(3360, 1680, 1215, 255)},
-        {"Command2", QStringLiteral("Cancel"), twipsRect(120, 1680, 1215, 255)},
-        {"Command3", QStringLiteral("Browse..."), twipsRect(3480, 1200, 1095, 255)},
-    };
-    for (const Expect &e : buttons) {
-        QPushButton *b = d.button(e.name);
-        QVERIFY2(b, e.name);
-        QCOMPARE(b->text(), e.caption);
-        QCOMPARE(b->geometry(), e.rect);
+    checkLayout(&d, {
+        {"Command1", QStringLiteral("Export"), {3360, 1680, 1215, 255}},
+        {"Command2", QStringLiteral("Cancel"), {120, 1680, 1215, 255}},
+        {"Command3", QStringLiteral("Browse..."), {3480, 1200, 1095, 255}},
+        {"Label1", QStringLiteral("Export To..."), {120, 120, 2055, 255}},
+        {"Label2", QStringLiteral("C:\\"), {120, 480, 4455, 615}},
+    });
+    if (QTest::currentTestFailed())
+        return;
+    for (const char *name : {"Command1", "Command2", "Command3"}) {
+        auto *b = control<QPushButton>(&d, name);
         QVERIFY2(!b->isDefault() && !b->autoDefault(), "no button answers Enter");
     }
-    auto *label1 = d.findChild<QLabel *>(QStringLiteral("Label1"));
-    QVERIFY(label1);
-    QCOMPARE(label1->text(), QStringLiteral("Export To..."));
-    QCOMPARE(label1->geometry(), twipsRect(120, 120, 2055, 255));
-    QCOMPARE(d.targetLabel()->text(), QStringLiteral("C:\\"));
-    QCOMPARE(d.targetLabel()->geometry(), twipsRect(120, 480, 4455, 615));
     auto *line = d.findChild<QFrame *>(QStringLiteral("Line1"));
     QVERIFY(line);
     QCOMPARE(line->frameShape(), QFrame::HLine);
@@ -92,18 +80,18 @@ void TestExpDir::windowAsDesigned()
     QVERIFY2(qAbs(line->geometry().center().y() - twips(1560)) <= 1, "the line lies at 1560 twips");
 
     // "Export" has the focus; Tab goes on to "Cancel", then "Browse...".
-    QCOMPARE(d.focusWidget(), d.button("Command1"));
-    QCOMPARE(d.button("Command1")->nextInFocusChain(), d.button("Command2"));
-    QWidget *w = d.button("Command2")->nextInFocusChain();
+    QCOMPARE(d.focusWidget(), control<QPushButton>(&d, "Command1"));
+    QCOMPARE(control<QPushButton>(&d, "Command1")->nextInFocusChain(), control<QPushButton>(&d, "Command2"));
+    QWidget *w = control<QPushButton>(&d, "Command2")->nextInFocusChain();
     while (w->focusPolicy() == Qt::NoFocus)
         w = w->nextInFocusChain();
-    QCOMPARE(w, d.button("Command3"));
+    QCOMPARE(w, control<QPushButton>(&d, "Command3"));
 
     const QString png = saveScreenshot(&d, QStringLiteral("exp_dir"));
     QVERIFY2(QFile::exists(png), qPrintable(png));
 
     // The file dialog it opens: the save form, the stored filter, starting in "C:\" without a name.
-    d.button("Command3")->click();
+    control<QPushButton>(&d, "Command3")->click();
     QCOMPARE(f.dialogs.requests.size(), 1);
     const auto &r = f.dialogs.requests[0];
     QVERIFY(r.kind == FileDialogService::Kind::Save);
@@ -134,11 +122,14 @@ void TestExpDir::browse()
     for (bool choose : choices) {
         f.dialogs.answers = {choose ? std::optional<QString>(first ? a : b) : std::nullopt};
         first = first && !choose;
-        d.button("Command3")->click();
+        control<QPushButton>(&d, "Command3")->click();
     }
     const QString expected = label.isEmpty() ? QString() : f.t.dos(QStringLiteral("out")) + label.mid(3);
-    QCOMPARE(d.targetLabel()->text(), expected);
-    QCOMPARE(d.fileDialog().FileName, expected);
+    QCOMPARE(control<QLabel>(&d, "Label2")->text(), expected);
+    // The next "Browse..." opens on the file that stays chosen.
+    f.dialogs.answers = {std::nullopt};
+    control<QPushButton>(&d, "Command3")->click();
+    QCOMPARE(f.dialogs.requests.last().fileName, expected);
     if (choices.size() == 2)
         QCOMPARE(f.dialogs.requests[1].fileName, a); // the dialog opens again on the earlier choice
     QVERIFY2(f.t.msgBox.shown.isEmpty(), "browsing shows no message");
@@ -161,20 +152,20 @@ void TestExpDir::exportCopiesTheSavedFile()
     Fixture f;
     const QString target = f.t.posix(QStringLiteral("out/list.DEXP"));
     if (!existing.isNull()) {
-        writeFile(target, existing);
+        QVERIFY(writeFile(target, existing));
         if (readOnly)
             QFile::setPermissions(target, QFile::ReadOwner);
     }
     ExpDir &d = f.show();
     f.dialogs.answers = {f.t.dos(QStringLiteral("out")) + QStringLiteral("\\list.DEXP")};
-    d.button("Command3")->click();
-    d.button("Command1")->click();
-    QVERIFY2(readAll(target) == f.saved, "the export is byte for byte the settings file");
+    control<QPushButton>(&d, "Command3")->click();
+    control<QPushButton>(&d, "Command1")->click();
+    QVERIFY2(readFile(target) == f.saved, "the export is byte for byte the settings file");
     QCOMPARE(f.t.msgBox.shown.size(), 1);
     QCOMPARE(f.t.msgBox.shown[0].prompt, kSuccess);
     QCOMPARE(f.t.msgBox.shown[0].style, 64);
     QCOMPARE(f.t.msgBox.shown[0].title, QString());
-    QTRY_VERIFY2(!f.slot.isLoaded(), "the dialog closes after the export");
+    QTRY_VERIFY2(!f.form(), "the dialog closes after the export");
     QCOMPARE(QDir(f.t.posix(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("list.DEXP")});
 }
 
@@ -183,18 +174,18 @@ void TestExpDir::exportBeforeChoosingAFile()
     Fixture f;
     const bool rootCopyBefore = QFile::exists(QStringLiteral("/BackupSettings.dat"));
     ExpDir &d = f.show();
-    d.button("Command1")->click();
+    control<QPushButton>(&d, "Command1")->click();
     QCOMPARE(f.t.msgBox.shown.size(), 1);
     QCOMPARE(f.t.msgBox.shown[0].style, 48);
     QVERIFY2(f.t.msgBox.shown[0].prompt.contains(u"Browse..."), qPrintable(f.t.msgBox.shown[0].prompt));
-    QVERIFY2(f.slot.isLoaded() && d.isVisible(), "the dialog stays open");
+    QVERIFY2(f.form() && d.isVisible(), "the dialog stays open");
     QCOMPARE(QFile::exists(QStringLiteral("/BackupSettings.dat")), rootCopyBefore);
     // A cancelled browse chooses nothing either.
-    d.button("Command3")->click();
-    d.button("Command1")->click();
+    control<QPushButton>(&d, "Command3")->click();
+    control<QPushButton>(&d, "Command1")->click();
     QCOMPARE(f.t.msgBox.shown.size(), 2);
     QCOMPARE(f.t.msgBox.shown[1].style, 48);
-    QVERIFY(readAll(settingsPath(f.t)) == f.saved);
+    QVERIFY(readFile(settingsPath(f.t)) == f.saved);
 }
 
 void TestExpDir::failedCopy_data()
@@ -228,13 +219,13 @@ void TestExpDir::failedCopy()
     }
     ExpDir &d = f.show();
     f.dialogs.answers = {dosTarget};
-    d.button("Command3")->click();
-    d.button("Command1")->click();
+    control<QPushButton>(&d, "Command3")->click();
+    control<QPushButton>(&d, "Command1")->click();
     QCOMPARE(f.t.msgBox.shown.size(), 1);
     QCOMPARE(f.t.msgBox.shown[0].style, 16);
     QVERIFY2(f.t.msgBox.shown[0].prompt.contains(reason, Qt::CaseInsensitive), qPrintable(f.t.msgBox.shown[0].prompt));
-    QVERIFY2(f.slot.isLoaded() && d.isVisible(), "the dialog stays open");
-    QCOMPARE(d.targetLabel()->text(), dosTarget);
+    QVERIFY2(f.form() && d.isVisible(), "the dialog stays open");
+    QCOMPARE(control<QLabel>(&d, "Label2")->text(), dosTarget);
     QVERIFY2(!QFile::exists(f.t.posix(QStringLiteral("missing"))), "no folder is created");
     QVERIFY(QDir(f.t.posix(QStringLiteral("out"))).isEmpty());
 }
@@ -252,15 +243,15 @@ void TestExpDir::cancelAndCloseBoxCreateNothing()
     Fixture f;
     ExpDir &d = f.show();
     f.dialogs.answers = {f.t.dos(QStringLiteral("out")) + QStringLiteral("\\list.DEXP")};
-    d.button("Command3")->click();
+    control<QPushButton>(&d, "Command3")->click();
     if (closeBox)
         d.close();
     else
-        d.button("Command2")->click();
-    QTRY_VERIFY2(!f.slot.isLoaded(), "the dialog is gone");
+        control<QPushButton>(&d, "Command2")->click();
+    QTRY_VERIFY2(!f.form(), "the dialog is gone");
     QVERIFY(QDir(f.t.posix(QStringLiteral("out"))).isEmpty());
     QVERIFY(f.t.msgBox.shown.isEmpty());
-    QVERIFY(readAll(settingsPath(f.t)) == f.saved);
+    QVERIFY(readFile(settingsPath(f.t)) == f.saved);
 }
 
 void TestExpDir::reopeningRestoresTheDesignedState()
@@ -268,16 +259,15 @@ void TestExpDir::reopeningRestoresTheDesignedState()
     Fixture f;
     ExpDir *first = &f.show();
     f.dialogs.answers = {f.t.dos(QStringLiteral("out")) + QStringLiteral("\\list.DEXP")};
-    first->button("Command3")->click();
+    control<QPushButton>(first, "Command3")->click();
     // Shown again while open: the same window, as it was.
     QCOMPARE(&f.show(), first);
-    QCOMPARE(first->targetLabel()->text(), f.t.dos(QStringLiteral("out")) + QStringLiteral("\\list.DEXP"));
-    first->button("Command2")->click();
-    QTRY_VERIFY(!f.slot.isLoaded());
+    QCOMPARE(control<QLabel>(first, "Label2")->text(), f.t.dos(QStringLiteral("out")) + QStringLiteral("\\list.DEXP"));
+    control<QPushButton>(first, "Command2")->click();
+    QTRY_VERIFY(!f.form());
     ExpDir &again = f.show();
-    QCOMPARE(again.targetLabel()->text(), QStringLiteral("C:\\"));
-    QCOMPARE(again.fileDialog().FileName, QString());
-    again.button("Command3")->click();
+    QCOMPARE(control<QLabel>(&again, "Label2")->text(), QStringLiteral("C:\\"));
+    control<QPushButton>(&again, "Command3")->click();
     QCOMPARE(f.dialogs.requests.last().fileName, QString());
 }
 

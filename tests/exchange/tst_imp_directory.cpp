@@ -1,6 +1,8 @@
 #include "exchange/imp_directory.h"
-#include "exchange_support.h"
+#include "support/control_panel_fixture.h"
 #include "support/fault_fs.h"
+#include "support/layout_check.h"
+#include "support/open_dialog.h"
 #include "support/screenshot.h"
 #include "support/scripted_file_dialog.h"
 
@@ -15,24 +17,18 @@ const QString kQuestion = QStringLiteral(
     "Importing this directory file will erase current directory information, are you sure you want to continue?");
 const QString kSuccess = QStringLiteral("Directories imported successfully, please restart the program.");
 
-QRect twipsRect(int left, int top, int width, int height)
-{
-    return QRect(twips(left), twips(top), twips(width), twips(height));
-}
-
 // The import dialog on a host with a settings file and an export to bring in.
-struct Fixture
+struct Fixture : OpenDialog<ImpDirectory>
 {
-    Fixture()
+    Fixture() : OpenDialog([this] { return new ImpDirectory(t.host); })
     {
         t.host.fileDialogs = &dialogs;
         current = encoded(listOf({QStringLiteral("C:\\Current")}, QStringLiteral("C:\\Now\\")));
         exported = encoded(listOf({QStringLiteral("C:\\Imported"), QStringLiteral("E:\\Ünïcode")}, QStringLiteral("E:\\Safe\\")));
-        writeFile(settingsPath(t), current);
-        writeFile(t.posix(QStringLiteral("in/list.DEXP")), exported);
+        QVERIFY(writeFile(settingsPath(t), current));
+        QVERIFY(writeFile(t.posix(QStringLiteral("in/list.DEXP")), exported));
     }
     ~Fixture() { slot.Discard(); }
-    ImpDirectory &show() { return slot.Show(); }
     QString exportDos() const { return t.dos(QStringLiteral("in")) + QStringLiteral("\\list.DEXP"); }
     QStringList appFolder() const
     {
@@ -43,7 +39,6 @@ struct Fixture
     ScriptedFileDialog dialogs;
     QByteArray current;
     QByteArray exported;
-    FormSlot<ImpDirectory> slot{[this] { return new ImpDirectory(t.host); }};
 };
 
 } // namespace
@@ -75,26 +70,21 @@ void TestImpDirectory::windowAsDesigned()
     QCOMPARE(d.minimumSize(), d.maximumSize());
     QVERIFY2(!(d.windowFlags() & Qt::WindowMaximizeButtonHint), "a fixed dialog border");
 
-    struct Expect { const char *name; QString caption; QRect rect; };
-    const Expect buttons[] = {
-        {"Command1", QStringLiteral("Browse"), twipsRect(3480, 960, 1095, 255)},
-        {"Command2", QStringLiteral("Import"), twipsRect(3360, 1440, 1215, 255)},
-        {"Command3", QStringLiteral("Cancel"), twipsRect(120, 1440, 1215, 255)},
-    };
-    for (const Expect &e : buttons) {
-        QPushButton *b = d.button(e.name);
-        QVERIFY2(b, e.name);
-        QCOMPARE(b->text(), e.caption);
-        QCOMPARE(b->geometry(), e.rect);
+    checkLayout(&d, {
+        {"Command1", QStringLiteral("Browse"), {3480, 960, 1095, 255}},
+        {"Command2", QStringLiteral("Import"), {3360, 1440, 1215, 255}},
+        {"Command3", QStringLiteral("Cancel"), {120, 1440, 1215, 255}},
+        {"Label1", QStringLiteral("Import From..."), {120, 120, 2175, 255}},
+        {"Text1", QString(), {120, 360, 4455, 495}},
+    });
+    if (QTest::currentTestFailed())
+        return;
+    for (const char *name : {"Command1", "Command2", "Command3"}) {
+        auto *b = control<QPushButton>(&d, name);
         QVERIFY2(!b->isDefault() && !b->autoDefault(), "no button answers Enter");
     }
-    auto *label1 = d.findChild<QLabel *>(QStringLiteral("Label1"));
-    QVERIFY(label1);
-    QCOMPARE(label1->text(), QStringLiteral("Import From..."));
-    QCOMPARE(label1->geometry(), twipsRect(120, 120, 2175, 255));
-    QCOMPARE(d.pathEdit()->text(), QStringLiteral("C:\\"));
-    QCOMPARE(d.pathEdit()->geometry(), twipsRect(120, 360, 4455, 495));
-    QVERIFY(!d.pathEdit()->isReadOnly());
+    QCOMPARE(control<QLineEdit>(&d, "Text1")->text(), QStringLiteral("C:\\"));
+    QVERIFY(!control<QLineEdit>(&d, "Text1")->isReadOnly());
     auto *line = d.findChild<QFrame *>(QStringLiteral("Line1"));
     QVERIFY(line);
     QCOMPARE(line->frameShape(), QFrame::HLine);
@@ -103,15 +93,15 @@ void TestImpDirectory::windowAsDesigned()
     QVERIFY2(qAbs(line->geometry().center().y() - twips(1320)) <= 1, "the line lies at 1320 twips");
 
     // The text box has the focus; Tab goes "Browse", "Import", "Cancel".
-    QCOMPARE(d.focusWidget(), d.pathEdit());
-    QCOMPARE(d.pathEdit()->nextInFocusChain(), d.button("Command1"));
-    QCOMPARE(d.button("Command1")->nextInFocusChain(), d.button("Command2"));
-    QCOMPARE(d.button("Command2")->nextInFocusChain(), d.button("Command3"));
+    QCOMPARE(d.focusWidget(), control<QLineEdit>(&d, "Text1"));
+    QCOMPARE(control<QLineEdit>(&d, "Text1")->nextInFocusChain(), control<QPushButton>(&d, "Command1"));
+    QCOMPARE(control<QPushButton>(&d, "Command1")->nextInFocusChain(), control<QPushButton>(&d, "Command2"));
+    QCOMPARE(control<QPushButton>(&d, "Command2")->nextInFocusChain(), control<QPushButton>(&d, "Command3"));
 
     const QString png = saveScreenshot(&d, QStringLiteral("imp_directory"));
     QVERIFY2(QFile::exists(png), qPrintable(png));
 
-    d.button("Command1")->click();
+    control<QPushButton>(&d, "Command1")->click();
     QCOMPARE(f.dialogs.requests.size(), 1);
     QVERIFY(f.dialogs.requests[0].kind == FileDialogService::Kind::Open);
     QCOMPARE(f.dialogs.requests[0].filter, QStringLiteral("Dir Export List | *.DEXP"));
@@ -133,17 +123,17 @@ void TestImpDirectory::answeredNoOrEmptyCopiesNothing()
     QFETCH(bool, asked);
     Fixture f;
     ImpDirectory &d = f.show();
-    d.pathEdit()->setText(text == u"export" ? f.exportDos() : text);
+    control<QLineEdit>(&d, "Text1")->setText(text == u"export" ? f.exportDos() : text);
     f.t.msgBox.answers = {MsgBox::No};
-    d.button("Command2")->click();
+    control<QPushButton>(&d, "Command2")->click();
     QCOMPARE(f.t.msgBox.shown.size(), asked ? 1 : 0);
     if (asked) {
         QCOMPARE(f.t.msgBox.shown[0].prompt, kQuestion);
         QCOMPARE(f.t.msgBox.shown[0].style, 4);
         QCOMPARE(f.t.msgBox.shown[0].title, QStringLiteral("Import Directory"));
     }
-    QTRY_VERIFY2(!f.slot.isLoaded(), "the dialog closes");
-    QVERIFY2(readAll(settingsPath(f.t)) == f.current, "the settings file is unchanged");
+    QTRY_VERIFY2(!f.form(), "the dialog closes");
+    QVERIFY2(readFile(settingsPath(f.t)) == f.current, "the settings file is unchanged");
     QCOMPARE(f.t.end.calls, 0);
 }
 
@@ -163,15 +153,15 @@ void TestImpDirectory::browse()
     Fixture f;
     ImpDirectory &d = f.show();
     for (bool choose : choices) {
-        d.pathEdit()->setText(QStringLiteral("typed over"));
+        control<QLineEdit>(&d, "Text1")->setText(QStringLiteral("typed over"));
         f.dialogs.answers = {choose ? std::optional<QString>(f.exportDos()) : std::nullopt};
-        d.button("Command1")->click();
+        control<QPushButton>(&d, "Command1")->click();
     }
-    QCOMPARE(d.pathEdit()->text(), showsExport ? f.exportDos() : QString());
+    QCOMPARE(control<QLineEdit>(&d, "Text1")->text(), showsExport ? f.exportDos() : QString());
     if (choices.size() == 2)
         QCOMPARE(f.dialogs.requests[1].fileName, f.exportDos()); // opens again on the chosen file
     QVERIFY(f.t.msgBox.shown.isEmpty());
-    QVERIFY(readAll(settingsPath(f.t)) == f.current);
+    QVERIFY(readFile(settingsPath(f.t)) == f.current);
 }
 
 void TestImpDirectory::confirmedImport_data()
@@ -192,29 +182,29 @@ void TestImpDirectory::confirmedImport()
     ImpDirectory &d = f.show();
     if (how == u"browsed") {
         f.dialogs.answers = {f.exportDos()};
-        d.button("Command1")->click();
+        control<QPushButton>(&d, "Command1")->click();
     } else if (how == u"typed") {
-        d.pathEdit()->setText(f.exportDos());
+        control<QLineEdit>(&d, "Text1")->setText(f.exportDos());
     } else if (how == u"blank") {
         // Only the name with the blank holds the export.
-        writeFile(f.t.posix(QStringLiteral("in/list.DEXP ")), f.exported);
-        writeFile(f.t.posix(QStringLiteral("in/list.DEXP")), QByteArray("not this one"));
-        d.pathEdit()->setText(f.exportDos() + u' ');
+        QVERIFY(writeFile(f.t.posix(QStringLiteral("in/list.DEXP ")), f.exported));
+        QVERIFY(writeFile(f.t.posix(QStringLiteral("in/list.DEXP")), QByteArray("not this one")));
+        control<QLineEdit>(&d, "Text1")->setText(f.exportDos() + u' ');
     } else if (how == u"loose") {
-        d.pathEdit()->setText(QStringLiteral("c") + f.exportDos().mid(1).replace(QStringLiteral("\\in\\"), QStringLiteral("\\in\\\\")));
+        control<QLineEdit>(&d, "Text1")->setText(QStringLiteral("c") + f.exportDos().mid(1).replace(QStringLiteral("\\in\\"), QStringLiteral("\\in\\\\")));
     } else {
-        d.pathEdit()->setText(f.t.host.appPath + QStringLiteral("\\BackupSettings.dat"));
+        control<QLineEdit>(&d, "Text1")->setText(f.t.host.appPath + QStringLiteral("\\BackupSettings.dat"));
         expected = f.current;
     }
     f.t.msgBox.answers = {MsgBox::Yes};
-    d.button("Command2")->click();
+    control<QPushButton>(&d, "Command2")->click();
 
     QCOMPARE(f.t.msgBox.shown.size(), 2);
     QCOMPARE(f.t.msgBox.shown[0].prompt, kQuestion);
     QCOMPARE(f.t.msgBox.shown[1].prompt, kSuccess);
     QCOMPARE(f.t.msgBox.shown[1].style, 64);
     QCOMPARE(f.t.msgBox.shown[1].title, QString());
-    QVERIFY2(readAll(settingsPath(f.t)) == expected, "the settings file is byte for byte the chosen file");
+    QVERIFY2(readFile(settingsPath(f.t)) == expected, "the settings file is byte for byte the chosen file");
     QCOMPARE(f.t.end.calls, 1);
     QCOMPARE(f.appFolder(), QStringList{QStringLiteral("BackupSettings.dat")});
 }
@@ -236,16 +226,16 @@ void TestImpDirectory::failedImport()
     Fixture f;
     ImpDirectory &d = f.show();
     const QString typed = text.startsWith(u"in\\") ? f.t.dos(QString()) + u'\\' + text : text;
-    d.pathEdit()->setText(typed);
+    control<QLineEdit>(&d, "Text1")->setText(typed);
     f.t.msgBox.answers = {MsgBox::Yes};
-    d.button("Command2")->click();
+    control<QPushButton>(&d, "Command2")->click();
     QCOMPARE(f.t.msgBox.shown.size(), 2);
     QCOMPARE(f.t.msgBox.shown[1].style, 16);
     QVERIFY2(f.t.msgBox.shown[1].prompt.contains(reason, Qt::CaseInsensitive), qPrintable(f.t.msgBox.shown[1].prompt));
-    QVERIFY2(readAll(settingsPath(f.t)) == f.current, "the settings file is unchanged");
+    QVERIFY2(readFile(settingsPath(f.t)) == f.current, "the settings file is unchanged");
     QCOMPARE(f.t.end.calls, 0);
-    QVERIFY2(f.slot.isLoaded() && d.isVisible(), "the dialog stays open");
-    QCOMPARE(d.pathEdit()->text(), typed);
+    QVERIFY2(f.form() && d.isVisible(), "the dialog stays open");
+    QCOMPARE(control<QLineEdit>(&d, "Text1")->text(), typed);
 }
 
 // The copy replaces the settings file only when complete: a disk that fills
@@ -258,16 +248,16 @@ void TestImpDirectory::failedImportOnAFullDisk()
     Fixture f;
     f.t.host.appPath = f.t.drives.toDos(fs.path()).value();
     const QString settings = fs.path() + QStringLiteral("/BackupSettings.dat");
-    writeFile(settings, f.current);
+    QVERIFY(writeFile(settings, f.current));
     fs.fill();
     ImpDirectory &d = f.show();
-    d.pathEdit()->setText(f.exportDos());
+    control<QLineEdit>(&d, "Text1")->setText(f.exportDos());
     f.t.msgBox.answers = {MsgBox::Yes};
-    d.button("Command2")->click();
+    control<QPushButton>(&d, "Command2")->click();
     QCOMPARE(f.t.msgBox.shown.size(), 2);
     QCOMPARE(f.t.msgBox.shown[1].style, 16);
     QVERIFY2(f.t.msgBox.shown[1].prompt.contains(u"space", Qt::CaseInsensitive), qPrintable(f.t.msgBox.shown[1].prompt));
-    QVERIFY2(readAll(settings) == f.current, "the settings file is unchanged");
+    QVERIFY2(readFile(settings) == f.current, "the settings file is unchanged");
     QCOMPARE(QDir(fs.path()).entryList(QDir::Files | QDir::Hidden).size(), 2); // the settings file and the filler
     QCOMPARE(f.t.end.calls, 0);
     QVERIFY(d.isVisible());
@@ -285,16 +275,16 @@ void TestImpDirectory::cancelAndCloseBox()
     QFETCH(bool, closeBox);
     Fixture f;
     ImpDirectory &d = f.show();
-    d.pathEdit()->setText(f.exportDos());
+    control<QLineEdit>(&d, "Text1")->setText(f.exportDos());
     if (closeBox)
         d.close();
     else
-        d.button("Command3")->click();
-    QTRY_VERIFY(!f.slot.isLoaded());
+        control<QPushButton>(&d, "Command3")->click();
+    QTRY_VERIFY(!f.form());
     QVERIFY(f.t.msgBox.shown.isEmpty());
-    QVERIFY(readAll(settingsPath(f.t)) == f.current);
+    QVERIFY(readFile(settingsPath(f.t)) == f.current);
     ImpDirectory &again = f.show();
-    QCOMPARE(again.pathEdit()->text(), QStringLiteral("C:\\"));
+    QCOMPARE(control<QLineEdit>(&again, "Text1")->text(), QStringLiteral("C:\\"));
 }
 
 QTEST_MAIN(TestImpDirectory)

@@ -45,8 +45,6 @@ public:
     // The process's current folder in drive-letter form ("C:\" if it has none).
     QString currentFolder() const;
 
-    const QString &drivesFolder() const { return m_drivesFolder; }
-
 private:
     std::optional<QString> targetOf(QChar letter) const;
 

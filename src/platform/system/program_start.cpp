@@ -2,12 +2,12 @@
 #include "platform/paths/posix_name.h"
 
 #include "platform/paths/drive_map.h"
+#include "platform/system/system_reason.h"
 
 #include <QFile>
 #include <QProcess>
 
 #include <cerrno>
-#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,11 +34,11 @@ std::optional<QString> QtProgramStart::Shell(const QString &path, int windowStyl
     const QByteArray native = posixname::encode(*posix);
     struct stat st;
     if (::stat(native.constData(), &st) != 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
+        return systemReason(errno);
     if (!S_ISREG(st.st_mode))
         return QStringLiteral("\"%1\" is not a program file").arg(path);
     if (::access(native.constData(), X_OK) != 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
+        return systemReason(errno);
     QProcess process;
     process.setProgram(*posix);
     process.setStandardInputFile(QProcess::nullDevice());

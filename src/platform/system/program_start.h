@@ -8,7 +8,8 @@ class DriveMap;
 class ProgramStart
 {
 public:
-    enum WindowStyle { Hide = 0, NormalFocus = 1, MinimizedFocus = 2, MaximizedFocus = 3, NormalNoFocus = 4, MinimizedNoFocus = 6 };
+    // The one window style the program asks for: a normal window with the focus.
+    enum WindowStyle { NormalFocus = 1 };
 
     explicit ProgramStart(const DriveMap &drives) : m_drives(drives) {}
     virtual ~ProgramStart() = default;

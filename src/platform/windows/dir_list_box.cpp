@@ -3,6 +3,7 @@
 #include "platform/paths/code_page.h"
 #include "platform/paths/drive_map.h"
 #include "platform/files/folder_listing.h"
+#include "platform/system/system_reason.h"
 
 #include <QApplication>
 #include <QFile>
@@ -12,18 +13,12 @@
 #include <QStyledItemDelegate>
 
 #include <cerrno>
-#include <cstring>
 
 namespace {
 
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kLevelRole = Qt::UserRole + 1;
 constexpr int kIndent = 10; // pixels per level of the tree
-
-QString systemReason(int err)
-{
-    return QString::fromLocal8Bit(std::strerror(err));
-}
 
 QString childPath(const QString &parent, const QString &name)
 {

@@ -1,23 +1,76 @@
 #pragma once
+#include <QAbstractButton>
 #include <QPointer>
 #include <QWidget>
 
 #include <functional>
 
 class QCloseEvent;
+class QColor;
+class QFrame;
 
 // Designed positions are in twips: 15 twips are one logical pixel.
 constexpr int twips(int value)
 {
     return (value + 7) / 15;
 }
-void placeTwips(QWidget *control, int left, int top, int width, int height);
-// A designed horizontal line "Line1" from x1 to x2 at y (twips), drawn etched.
-void placeLine(QWidget *form, int x1, int x2, int y);
+
+// A control's designed rectangle, in twips.
+struct Twips
+{
+    int left;
+    int top;
+    int width;
+    int height;
+};
+void placeTwips(QWidget *control, Twips at);
+
+// Names a control after its designer name and puts it at its designed place.
+// A control without a caption of its own is given the accessible name that
+// tells a screen reader what it holds.
+template <class Control>
+Control *place(Control *control, const char *name, Twips at, const QString &accessibleName = QString())
+{
+    control->setObjectName(QString::fromLatin1(name));
+    placeTwips(control, at);
+    if (!accessibleName.isEmpty())
+        control->setAccessibleName(accessibleName);
+    return control;
+}
+
+// Builds a captioned control (label, frame, button, check box, option) from
+// its designer name, caption and place.
+template <class Control>
+Control *addControl(QWidget *parent, const char *name, const QString &caption, Twips at)
+{
+    return place(new Control(caption, parent), name, at);
+}
+
+// A command button whose click runs the handler. It does not answer Enter
+// on its own; a form that wants a default button says so after building it.
+template <class Button, class Owner>
+Button *addControl(QWidget *parent, const char *name, const QString &caption, Twips at, Owner *owner,
+                   void (Owner::*handler)())
+{
+    Button *button = addControl<Button>(parent, name, caption, at);
+    button->setAutoDefault(false);
+    QObject::connect(button, &QAbstractButton::clicked, owner, handler);
+    return button;
+}
+
+// A designed line from x1 through x2 at y (twips), `thickness` pixels high, in one colour.
+QFrame *placeLine(QWidget *parent, const char *name, int x1, int x2, int y, int thickness, const QColor &colour);
+
+// A caption wider (or, wrapped, taller) than its designed box is drawn
+// narrower, then smaller, until it fits, rather than clipped.
+void fitCaption(QWidget *control);
 
 // The toolkit's look: one style and a small dialog font, so captions fit the
 // designed sizes on every desktop. Call once after the application exists.
 void applyToolkitLook();
+
+// Puts a top-level window centred over another window, kept on that one's screen.
+void centreOver(QWidget *window, const QWidget *anchor);
 
 // One top-level window with the life of a form: Load runs its load handler,
 // Unload and the close box run its unload handler and destroy it.
@@ -29,7 +82,8 @@ public:
     void Load()
     {
         Form_Load();
-        fitCaptions();
+        for (QAbstractButton *button : findChildren<QAbstractButton *>())
+            fitCaption(button);
     }
     // Closes the window as the close box does: Form_Unload, then it is destroyed.
     void Unload() { close(); }
@@ -50,36 +104,37 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    // A caption wider than its designed button is drawn condensed rather than clipped.
-    void fitCaptions();
-
     bool m_discarding = false;
 };
 
-// The one instance of a form: Show loads it on first use and otherwise brings
-// it forward with its state as it was.
+// The one instance of a form: Show loads it on first use, placed over the
+// anchor window (the control panel) as a window of its own; afterwards it
+// brings it forward, restored if it was minimised or hidden, with its state
+// as it was.
 template <class T>
 class FormSlot
 {
 public:
-    explicit FormSlot(std::function<T *()> make) : m_make(std::move(make)) {}
+    explicit FormSlot(std::function<T *()> make, const QWidget *anchor = nullptr)
+        : m_make(std::move(make)), m_anchor(anchor)
+    {
+    }
 
     T &Show()
     {
         if (!m_form) {
             m_form = m_make();
             m_form->Load();
-            m_form->show();
-        } else {
-            m_form->show();
-            m_form->raise();
+            if (m_anchor)
+                centreOver(m_form, m_anchor);
         }
+        m_form->setWindowState(m_form->windowState() & ~Qt::WindowMinimized);
+        m_form->show();
+        m_form->raise();
         m_form->activateWindow();
         return *m_form;
     }
 
-    T *get() const { return m_form.data(); }
-    bool isLoaded() const { return !m_form.isNull(); }
     void Discard()
     {
         if (m_form)
@@ -88,5 +143,6 @@ public:
 
 private:
     std::function<T *()> m_make;
+    QPointer<const QWidget> m_anchor;
     QPointer<T> m_form;
 };

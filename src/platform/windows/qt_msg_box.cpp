@@ -13,7 +13,6 @@ int QtMsgBox::show(const QString &prompt, int style, const QString &title, const
     box.setDetailedText(details);
     switch (style & 0x70) {
     case Critical: box.setIcon(QMessageBox::Critical); break;
-    case 32: box.setIcon(QMessageBox::Question); break;
     case Exclamation: box.setIcon(QMessageBox::Warning); break;
     case Information: box.setIcon(QMessageBox::Information); break;
     default: box.setIcon(QMessageBox::NoIcon); break;
@@ -23,10 +22,7 @@ int QtMsgBox::show(const QString &prompt, int style, const QString &title, const
     QList<Choice> choices;
     switch (style & 0x7) {
     case OkCancel: choices = {{QMessageBox::Ok, OK}, {QMessageBox::Cancel, Cancel}}; break;
-    case 2: choices = {{QMessageBox::Abort, 3}, {QMessageBox::Retry, 4}, {QMessageBox::Ignore, 5}}; break;
-    case 3: choices = {{QMessageBox::Yes, Yes}, {QMessageBox::No, No}, {QMessageBox::Cancel, Cancel}}; break;
     case YesNo: choices = {{QMessageBox::Yes, Yes}, {QMessageBox::No, No}}; break;
-    case 5: choices = {{QMessageBox::Retry, 4}, {QMessageBox::Cancel, Cancel}}; break;
     default: choices = {{QMessageBox::Ok, OK}}; break;
     }
     QMessageBox::StandardButtons buttons;

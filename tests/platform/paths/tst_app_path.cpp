@@ -134,7 +134,9 @@ void TestAppPath::xdgFolders()
     QCOMPARE(xdg::configHome(), configHome);
     QCOMPARE(xdg::dataHome(), dataHome);
     // Every user of these folders agrees on them.
-    QCOMPARE(DriveMap::fromEnvironment().drivesFolder(), configHome + QStringLiteral("/quillstow/drives"));
+    QVERIFY(QDir().mkpath(configHome + QStringLiteral("/quillstow/drives")));
+    QVERIFY(QFile::link(home.path(), configHome + QStringLiteral("/quillstow/drives/e:")));
+    QCOMPARE(DriveMap::fromEnvironment().toPosix(QStringLiteral("E:\\")).value_or(QString()), home.path());
     QCOMPARE(registryStoreCandidates(QStringLiteral("/usr/bin")).first(), configHome + QStringLiteral("/quillstow/registry.reg"));
     const DriveMap drives(home.path() + QStringLiteral("/drives"), home.path());
     QCOMPARE(appPath(drives, QStringLiteral("/usr/bin")), *drives.toDos(dataHome + QStringLiteral("/quillstow")));

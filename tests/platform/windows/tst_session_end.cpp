@@ -114,7 +114,7 @@ void TestSessionEnd::signalDuringAQuestion()
     panel->show();
     sessionEnd.watch(panel, [] {});
     panel->AddDirectory(QStringLiteral("C:\\Docs"));
-    panel->filesList()->setCurrentRow(0);
+    panel->findChild<QListWidget *>(QStringLiteral("Files"))->setCurrentRow(0);
 
     bool questionOpen = false;
     QTimer::singleShot(50, [&] {
@@ -133,7 +133,7 @@ void TestSessionEnd::signalDuringAQuestion()
     });
     QElapsedTimer clock;
     clock.start();
-    panel->button("Command6")->click(); // returns once the question is gone
+    panel->findChild<QPushButton *>(QStringLiteral("Command6"))->click(); // returns once the question is gone
     QVERIFY2(questionOpen, "the signal came before the question was shown");
     QVERIFY2(clock.elapsed() < 2500, "the signal left the question open");
     QVERIFY2(!panel.isNull(), "the panel went while its handler was still running");

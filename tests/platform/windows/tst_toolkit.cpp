@@ -7,7 +7,9 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -66,6 +68,10 @@ class TestToolkit : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void formHasOneInstance();
+    void showBringsBackAMinimisedOrHiddenForm_data();
+    void showBringsBackAMinimisedOrHiddenForm();
+    void newFormOpensOverItsAnchor_data();
+    void newFormOpensOverItsAnchor();
     void endRunsNoUnloadHandler();
     void messageBoxStyles_data();
     void messageBoxStyles();
@@ -83,21 +89,104 @@ void TestToolkit::formHasOneInstance()
     QCOMPARE(again.state, 42);
     QCOMPARE(loads, 1);
 
+    QPointer<CountingForm> watched = &first;
     first.Unload();
     QCOMPARE(unloads, 1);
-    QTRY_VERIFY2(!slot.isLoaded(), "an unloaded form is destroyed");
+    QTRY_VERIFY2(watched.isNull(), "an unloaded form is destroyed");
     CountingForm &fresh = slot.Show();
     QCOMPARE(loads, 2);
     QCOMPARE(fresh.state, 0);
 
+    watched = &fresh;
     fresh.close(); // the close box
     QCOMPARE(unloads, 2);
-    QTRY_VERIFY(!slot.isLoaded());
+    QTRY_VERIFY(watched.isNull());
 
-    slot.Show();
+    watched = &slot.Show();
     slot.Discard();
     QCOMPARE(unloads, 2);
-    QTRY_VERIFY2(!slot.isLoaded(), "a discarded form is gone without its unload handler");
+    QTRY_VERIFY2(watched.isNull(), "a discarded form is gone without its unload handler");
+}
+
+void TestToolkit::showBringsBackAMinimisedOrHiddenForm_data()
+{
+    QTest::addColumn<bool>("minimise");
+    QTest::addColumn<bool>("hide");
+    QTest::newRow("minimised") << true << false;
+    QTest::newRow("hidden") << false << true;
+    QTest::newRow("minimised, then hidden") << true << true;
+}
+
+void TestToolkit::showBringsBackAMinimisedOrHiddenForm()
+{
+    QFETCH(bool, minimise);
+    QFETCH(bool, hide);
+    int loads = 0, unloads = 0;
+    FormSlot<CountingForm> slot([&] { return new CountingForm(&loads, &unloads); });
+    CountingForm &first = slot.Show();
+    first.state = 7;
+    if (minimise)
+        first.setWindowState(Qt::WindowMinimized);
+    if (hide)
+        first.hide();
+    QVERIFY(first.isMinimized() == minimise && first.isVisible() != hide);
+
+    CountingForm &again = slot.Show();
+    QCOMPARE(&again, &first);
+    QVERIFY2(!again.isMinimized(), "restored from the task bar");
+    QVERIFY2(again.isVisible(), "shown again");
+    QCOMPARE(again.state, 7);
+    QCOMPARE(loads, 1);
+    QCOMPARE(unloads, 0);
+    slot.Discard();
+}
+
+void TestToolkit::newFormOpensOverItsAnchor_data()
+{
+    QTest::addColumn<QPoint>("anchorAt");
+    QTest::addColumn<bool>("clamped");
+    QTest::newRow("anchor in the middle of the screen") << QPoint(150, 120) << false;
+    QTest::newRow("anchor past the bottom right corner") << QPoint(-1, -1) << true;
+}
+
+void TestToolkit::newFormOpensOverItsAnchor()
+{
+    QFETCH(QPoint, anchorAt);
+    QFETCH(bool, clamped);
+    QWidget anchor;
+    anchor.resize(400, 300);
+    const QRect room = anchor.screen()->availableGeometry();
+    if (anchorAt == QPoint(-1, -1))
+        anchorAt = room.bottomRight() - QPoint(200, 100); // most of it off the screen
+    anchor.move(anchorAt);
+    anchor.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&anchor));
+
+    int loads = 0, unloads = 0;
+    FormSlot<CountingForm> slot(
+        [&] {
+            auto *form = new CountingForm(&loads, &unloads);
+            form->setFixedSize(200, 150);
+            return form;
+        },
+        &anchor);
+    CountingForm &form = slot.Show();
+    QVERIFY2(form.isWindow() && !form.parentWidget(), "a top-level window of its own");
+    QVERIFY2(!form.isModal(), "the anchor stays usable");
+    const QRect placed = form.frameGeometry();
+    if (clamped) {
+        QVERIFY2(room.contains(placed), "kept on the screen");
+    } else {
+        const QPoint offset = placed.center() - anchor.frameGeometry().center();
+        QVERIFY2(offset.manhattanLength() <= 2, "centred over the anchor");
+    }
+
+    // Once open, a form stays where it was put.
+    form.move(room.topLeft() + QPoint(10, 10));
+    const QPoint moved = form.pos();
+    slot.Show();
+    QCOMPARE(form.pos(), moved);
+    slot.Discard();
 }
 
 void TestToolkit::endRunsNoUnloadHandler()

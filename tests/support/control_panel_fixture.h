@@ -1,29 +1,18 @@
 #pragma once
-// Helpers shared by the export and import tests.
+// A control panel on a test host, and the settings files it starts from.
 #include "app/form1.h"
+#include "store/data_file_names.h"
 #include "store/settings_file.h"
 #include "support/scripted_host.h"
+#include "support/test_files.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QListWidget>
 #include <QPointer>
 #include <QTest>
-
-inline QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-inline void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(path.left(path.lastIndexOf(u'/')));
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    QCOMPARE(f.write(bytes), qint64(bytes.size()));
-}
 
 inline QByteArray encoded(const SettingsModel &model)
 {
@@ -32,19 +21,27 @@ inline QByteArray encoded(const SettingsModel &model)
     return bytes.value_or(QByteArray());
 }
 
-inline SettingsModel listOf(const QStringList &dirs, const QString &location)
+inline SettingsModel listOf(const QStringList &dirs, const QString &location = QStringLiteral("C:\\Backup\\"))
 {
     SettingsModel m;
     for (int i = 0; i < dirs.size(); ++i)
         m.DirList[i] = dirs[i];
-    m.Settings[0] = Variant::fromString(location);
-    m.Settings[1] = Variant::fromInteger(qint16(dirs.size()));
+    m.setLocation(location);
+    m.setCount(int(dirs.size()));
     return m;
 }
 
+// The settings file of the test host, as a POSIX path.
 inline QString settingsPath(const TestHost &t)
 {
-    return t.posix(QStringLiteral("app/BackupSettings.dat"));
+    return t.posix(QStringLiteral("app/") + data_file_names::kSettings);
+}
+
+// A named control of a window (a button, the list, a menu item), or null.
+template <class T = QWidget>
+T *control(const QObject *window, const char *name)
+{
+    return window ? window->findChild<T *>(QString::fromLatin1(name)) : nullptr;
 }
 
 // The one open window of that designer name, if any.
@@ -76,13 +73,24 @@ struct Panel
         }
     }
     Form1 *operator->() const { return form.data(); }
+    QListWidget *files() const { return control<QListWidget>(form, "Files"); }
     QPointer<Form1> form;
 };
 
+// The lines of the control panel's backup list, in order.
 inline QStringList shownLines(const Form1 &form)
 {
     QStringList out;
-    for (int i = 0; i < form.filesList()->count(); ++i)
-        out << form.filesList()->item(i)->text();
+    if (const auto *files = control<QListWidget>(&form, "Files")) {
+        for (int i = 0; i < files->count(); ++i)
+            out << files->item(i)->text();
+    }
     return out;
+}
+
+// The backup location the control panel shows.
+inline QString shownLocation(const Form1 &form)
+{
+    const auto *label = control<QLabel>(&form, "BackupDir");
+    return label ? label->text() : QStringLiteral("<no BackupDir>");
 }

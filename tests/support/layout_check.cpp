@@ -1,0 +1,35 @@
+#include "support/layout_check.h"
+
+#include <QAbstractButton>
+#include <QGroupBox>
+#include <QLabel>
+#include <QTest>
+
+QString captionOf(const QWidget *control)
+{
+    if (const auto *button = qobject_cast<const QAbstractButton *>(control))
+        return button->text();
+    if (const auto *label = qobject_cast<const QLabel *>(control))
+        return label->text();
+    if (const auto *frame = qobject_cast<const QGroupBox *>(control))
+        return frame->title();
+    return QString();
+}
+
+void checkLayout(const QWidget *window, const std::vector<Designed> &table)
+{
+    for (const Designed &d : table) {
+        const auto *control = window->findChild<const QWidget *>(QString::fromLatin1(d.name));
+        QVERIFY2(control, d.name);
+        const QRect designed(twips(d.at.left), twips(d.at.top), twips(d.at.width), twips(d.at.height));
+        QVERIFY2(control->geometry() == designed,
+                 qPrintable(QStringLiteral("%1 lies at %2,%3 %4x%5, designed %6,%7 %8x%9")
+                                .arg(QLatin1String(d.name))
+                                .arg(control->x()).arg(control->y()).arg(control->width()).arg(control->height())
+                                .arg(designed.x()).arg(designed.y()).arg(designed.width()).arg(designed.height())));
+        if (!d.caption.isNull())
+            QCOMPARE(captionOf(control), d.caption);
+        if (d.parent)
+            QCOMPARE(control->parentWidget()->objectName(), QString::fromLatin1(d.parent));
+    }
+}

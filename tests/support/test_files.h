@@ -1,0 +1,10 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+
+// The whole content of a file; "<unreadable>" when it cannot be read, so a
+// missing file never passes for an empty one.
+QByteArray readFile(const QString &path);
+
+// Writes a file whole, creating its folder first; false when any step fails.
+bool writeFile(const QString &path, const QByteArray &bytes);
