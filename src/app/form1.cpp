@@ -188,7 +188,7 @@ void Form1::BackupAll()
     BackupRun run(m_host.drives, File1, fso);
     m_backupRun = &run;
     const BackupOutcome outcome =
-        runKeepingWindowsAlive(run, m_model.DirList, m_model.count(), m_model.Settings[0].toText(), this);
+        runKeepingWindowsAlive(run, m_model.DirList, m_model.count(), m_model.location(), this);
     m_backupRun = nullptr;
     if (m_closeAfterRun) {
         // The session is ending: close (and save) now, with no box to wait on.

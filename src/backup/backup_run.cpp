@@ -5,7 +5,6 @@
 #include "platform/paths/drive_map.h"
 
 #include <QHash>
-#include <QThread>
 
 #include <thread>
 
@@ -47,7 +46,10 @@ BackupOutcome BackupRun::run(const DirArray &DirList, int count, const QString &
         m_folders = last + 1;
     }
 
-    const int workers = m_options.parallelCopies > 0 ? m_options.parallelCopies : QThread::idealThreadCount();
+    // What an interrupted run left is cleared first; if the location cannot
+    // be read, every copy into it fails and says why.
+    m_fso.RemoveLeftovers(location);
+    const int workers = m_options.parallelCopies > 0 ? m_options.parallelCopies : m_fso.ParallelCopies(location);
     CopySchedule schedule(workers * 8 + 64);
     {
         std::lock_guard lock(m_mutex);
@@ -89,6 +91,11 @@ BackupOutcome BackupRun::run(const DirArray &DirList, int count, const QString &
         m_foldersDone = foldersLeft > 0 ? m_foldersDone : m_folders;
     }
 
+    // The copies are on the device when the run returns, or the run says not.
+    if (m_options.flush && m_tally.filesCopied() > 0) {
+        if (auto error = m_fso.Flush(location))
+            m_tally.flushFailed(*error);
+    }
     BackupOutcome outcome = m_tally.take();
     std::lock_guard lock(m_mutex);
     outcome.stopped = m_stop;
@@ -108,10 +115,11 @@ void BackupRun::copyWorker(CopySchedule &schedule, const QString &location)
         }
         if (m_options.beforeCopy)
             m_options.beforeCopy(task->source);
-        if (auto error = m_fso.CopyFile(task->source, location + task->name))
+        qint64 bytes = 0;
+        if (auto error = m_fso.CopyFile(task->source, location + task->name, &bytes))
             m_tally.notCopied(*task, *error);
         else
-            m_tally.copied(*task, 0);
+            m_tally.copied(*task, bytes);
         schedule.done(*task);
     }
 }

@@ -18,6 +18,7 @@ class FileSystemObject;
 struct BackupRunOptions
 {
     int parallelCopies = 0; // 0: what suits the location
+    bool flush = true;      // false only to measure what the final flush costs
     // Called on a worker before each copy; tests hold copies here.
     std::function<void(const QString &source)> beforeCopy;
 };
@@ -28,7 +29,8 @@ struct BackupRunOptions
 // on the folder before it, whose files are copied again; a file that cannot
 // be copied is skipped. Several copies run at once on worker threads, but
 // what the location holds at the end is what copying one file after the
-// other in list order leaves. The run ends with the location's disk flushed.
+// other in list order leaves. It starts by removing what an interrupted run
+// left in the location and ends with the location's disk flushed.
 class BackupRun
 {
 public:

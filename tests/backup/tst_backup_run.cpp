@@ -35,6 +35,13 @@ QStringList everythingIn(const QString &folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
+BackupRunOptions copies(int atOnce)
+{
+    BackupRunOptions options;
+    options.parallelCopies = atOnce;
+    return options;
+}
+
 // One backup run over the given entries; the listing may come from an earlier run.
 struct Run
 {
@@ -52,7 +59,7 @@ struct Run
     TestHost &host;
     FileListBox listing;
     FileSystemObject fso;
-    BackupRunOptions options{8, {}}; // more copies at once than files in most tests
+    BackupRunOptions options = copies(8); // more copies at once than files in most tests
 };
 
 } // namespace
@@ -76,6 +83,8 @@ private Q_SLOTS:
     void failingLastCopyLeavesTheOneBefore();
     void secondPassFailureDoesNotCountACopiedFile();
     void stopLeavesOnlyCompleteCopies();
+    void failedFlushIsReported();
+    void leftoversOfAnInterruptedRunGo();
 };
 
 void TestBackupRun::flatCopyOfPlainFilesOnly()
@@ -373,7 +382,60 @@ void TestBackupRun::stopLeavesOnlyCompleteCopies()
     }
     QVERIFY2(outcome.filesLeft + outcome.foldersLeft > 0, "the stop left work undone");
     const QString message = backupFailureMessage(outcome);
-    QVERIFY2(message.contains(u"stopped") && message.contains(u"left uncopied"), qPrintable(message));
+    // What was left is either planned copies or whole folders, as the stop fell.
+    QVERIFY2(message.contains(u"stopped")
+                 && (message.contains(u"left uncopied") || message.contains(u"not backed up at all")),
+             qPrintable(message));
+}
+
+// The run ends with the location's disk flushed; a flush that fails means the
+// copies may not be on the device, and the run must say so.
+void TestBackupRun::failedFlushIsReported()
+{
+    TestHost t;
+    writeFile(t.posix(QStringLiteral("docs/a.txt")), "a");
+    QDir(t.root()).mkpath(QStringLiteral("backup"));
+    const QString location = t.dos(QStringLiteral("backup")) + u'\\';
+    BackupRun::DirArray dirs;
+    dirs[0] = t.dos(QStringLiteral("docs"));
+    // A clean run first counts the checked calls; the flush is the last of them.
+    IoFaults counter;
+    counter.callsBeforeFailure = 1000;
+    {
+        FileListBox listing(t.drives);
+        FileSystemObject fso(t.drives, &counter);
+        BackupRun run(t.drives, listing, fso, copies(1));
+        QVERIFY(!run.run(dirs, 1, location).failed());
+    }
+    const int calls = 1000 - counter.callsBeforeFailure;
+    IoFaults faults;
+    faults.error = EIO;
+    faults.callsBeforeFailure = calls - 1;
+    FileListBox listing(t.drives);
+    FileSystemObject fso(t.drives, &faults);
+    BackupRun run(t.drives, listing, fso, copies(1));
+    const BackupOutcome outcome = run.run(dirs, 1, location);
+    QVERIFY2(outcome.flushFailure, "a failed flush is not a clean run");
+    QCOMPARE(outcome.filesCopied, 1);
+    QVERIFY(outcome.failed());
+    const QString message = backupFailureMessage(outcome);
+    QVERIFY2(message.contains(u"could not be written through") && message.contains(u"Input/output error"),
+             qPrintable(message));
+}
+
+// A copy cut off by a crash leaves a temporary file of the program's own
+// pattern; the next run removes it and nothing else.
+void TestBackupRun::leftoversOfAnInterruptedRunGo()
+{
+    TestHost t;
+    writeFile(t.posix(QStringLiteral("docs/a.txt")), "a");
+    writeFile(t.posix(QStringLiteral("backup/.quillstow-Ab3dE6gH")), "half a copy");
+    writeFile(t.posix(QStringLiteral("backup/.quillstowrc")), "the user's own");
+    writeFile(t.posix(QStringLiteral("backup/.quillstow-notes.txt")), "the user's own too");
+    Run run(t);
+    QVERIFY(!run({t.dos(QStringLiteral("docs"))}, t.dos(QStringLiteral("backup")) + u'\\').failed());
+    QCOMPARE(everythingIn(t.posix(QStringLiteral("backup"))),
+             (QStringList{QStringLiteral(".quillstow-notes.txt"), QStringLiteral(".quillstowrc"), QStringLiteral("a.txt")}));
 }
 
 QTEST_MAIN(TestBackupRun)

@@ -110,13 +110,14 @@ void FileSystemObject::remember(const QString &dosFolder, const Folder &learned)
     it->noAnonymous = it->noAnonymous || learned.noAnonymous;
     if (learned.defaultAcl >= 0)
         it->defaultAcl = learned.defaultAcl;
-    for (dev_t dev : learned.noKernelCopyFrom) {
+    for (quint64 dev : learned.noKernelCopyFrom) {
         if (std::find(it->noKernelCopyFrom.begin(), it->noKernelCopyFrom.end(), dev) == it->noKernelCopyFrom.end())
             it->noKernelCopyFrom.push_back(dev);
     }
 }
 
-std::optional<QString> FileSystemObject::CopyFile(const QString &source, const QString &destination)
+std::optional<QString> FileSystemObject::CopyFile(const QString &source, const QString &destination,
+                                                  qint64 *bytesCopied)
 {
     const auto from = posixOf(source);
     if (!from)
@@ -175,7 +176,7 @@ std::optional<QString> FileSystemObject::CopyFile(const QString &source, const Q
     plan.replacing = exists;
     plan.anonymousAllowed = !folder.noAnonymous;
     plan.folderHasDefaultAcl = folder.defaultAcl != 0;
-    const bool tryKernel = std::find(folder.noKernelCopyFrom.begin(), folder.noKernelCopyFrom.end(), st.st_dev)
+    const bool tryKernel = std::find(folder.noKernelCopyFrom.begin(), folder.noKernelCopyFrom.end(), quint64(st.st_dev))
                            == folder.noKernelCopyFrom.end();
     std::optional<QString> error = out.open(plan);
     if (!error)
@@ -192,6 +193,8 @@ std::optional<QString> FileSystemObject::CopyFile(const QString &source, const Q
         remember(folderKey, learned);
     if (error)
         return QStringLiteral("%1: %2").arg(dest, *error);
+    if (bytesCopied)
+        *bytesCopied = st.st_size;
     return std::nullopt;
 }
 

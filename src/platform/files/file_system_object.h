@@ -6,7 +6,6 @@
 #include <QMutex>
 #include <QString>
 #include <optional>
-#include <sys/types.h>
 #include <vector>
 
 class DriveMap;
@@ -28,7 +27,9 @@ class FileSystemObject
 public:
     explicit FileSystemObject(const DriveMap &drives, IoFaults *faults = nullptr);
 
-    std::optional<QString> CopyFile(const QString &source, const QString &destination);
+    // bytesCopied, when given, gets the size of the copy made.
+    std::optional<QString> CopyFile(const QString &source, const QString &destination,
+                                    qint64 *bytesCopied = nullptr);
 
     // Removes the temporary files an interrupted run left in the folder: the
     // regular files with a name of this program's temporary pattern, nothing
@@ -50,7 +51,7 @@ private:
         bool driveRoot = false;   // names are not simply appended there
         bool noAnonymous = false; // O_TMPFILE refused
         int defaultAcl = -1;      // -1: not looked at yet
-        std::vector<dev_t> noKernelCopyFrom;
+        std::vector<quint64> noKernelCopyFrom; // source devices
     };
 
     std::optional<QByteArray> posixOf(const QString &dosPath, Folder *folderState = nullptr);
