@@ -224,16 +224,17 @@ std::optional<QString> AtomicFile::write(QByteArrayView bytes)
 
 std::optional<QString> AtomicFile::copyByReadWrite(int sourceFd, off_t at, off_t length)
 {
-    std::vector<char> buffer(size_t(std::min<off_t>(length, 1 << 20)));
+    // A buffer of a size the compiler sees, so the fortified read checks it.
+    char buffer[128 * 1024];
     while (length > 0) {
-        const ssize_t got = ::pread(sourceFd, buffer.data(), size_t(std::min<off_t>(length, off_t(buffer.size()))), at);
+        const ssize_t got = ::pread(sourceFd, buffer, size_t(std::min<off_t>(length, off_t(sizeof buffer))), at);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
             return fail("cannot read the source file", errno);
         if (got == 0)
             return std::nullopt; // the source shrank
-        if (auto error = writeAt(buffer.data(), got, at))
+        if (auto error = writeAt(buffer, got, at))
             return error;
         at += got;
         length -= got;
