@@ -1,5 +1,7 @@
 #include "store/auto_backup_file.h"
 
+#include "store/data_file_names.h"
+
 namespace auto_backup_file {
 
 qint16 decode(QByteArrayView bytes)
@@ -21,7 +23,7 @@ QByteArray encode(qint16 code)
 } // namespace auto_backup_file
 
 AutoBackupFile::AutoBackupFile(const DriveMap &drives, const QString &appPath, IoFaults *faults)
-    : m_file(drives, appPath + QStringLiteral("\\AutoBackup.dat"), auto_backup_file::kRecordSize, faults)
+    : m_file(drives, appPath + u'\\' + data_file_names::kAutoBackup, auto_backup_file::kRecordSize, faults)
 {
 }
 

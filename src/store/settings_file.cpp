@@ -1,5 +1,6 @@
 #include "store/settings_file.h"
 
+#include "store/data_file_names.h"
 #include "platform/paths/code_page.h"
 
 namespace settings_file {
@@ -122,7 +123,7 @@ void applyDefaults(SettingsModel &model, const QString &appPath)
 } // namespace settings_file
 
 SettingsFile::SettingsFile(const DriveMap &drives, const QString &appPath, IoFaults *faults)
-    : m_file(drives, appPath + QStringLiteral("\\BackupSettings.dat"), settings_file::kFileSize, faults), m_appPath(appPath)
+    : m_file(drives, data_file_names::settingsPath(appPath), settings_file::kFileSize, faults), m_appPath(appPath)
 {
 }
 

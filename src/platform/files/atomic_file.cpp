@@ -1,6 +1,6 @@
 #include "platform/files/atomic_file.h"
 
-#include "platform/files/system_reason.h"
+#include "platform/system/system_reason.h"
 #include "platform/paths/posix_name.h"
 
 #include <QRandomGenerator>
@@ -12,7 +12,6 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "platform/paths/drive_map.h"
 #include "platform/files/folder_listing.h"
 
-#include "platform/files/system_reason.h"
+#include "platform/system/system_reason.h"
 
 #include <cerrno>
 

@@ -1,7 +1,7 @@
 #include "platform/files/file_system_object.h"
 
 #include "platform/files/atomic_file.h"
-#include "platform/files/system_reason.h"
+#include "platform/system/system_reason.h"
 #include "platform/paths/drive_map.h"
 #include "platform/paths/posix_name.h"
 

@@ -1,10 +1,11 @@
 #pragma once
 #include <QString>
-
 #include <cstring>
 
-// The host's own words for an error number (errno), for messages to the user.
+// The host's words for an errno value, as every failure text of the host layer
+// shows it. strerror_r: copies may run on several threads at once.
 inline QString systemReason(int err)
 {
-    return QString::fromLocal8Bit(std::strerror(err));
+    char buffer[128];
+    return QString::fromLocal8Bit(strerror_r(err, buffer, sizeof buffer));
 }
