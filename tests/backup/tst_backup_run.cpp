@@ -12,7 +12,11 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -85,6 +89,7 @@ private Q_SLOTS:
     void stopLeavesOnlyCompleteCopies();
     void failedFlushIsReported();
     void leftoversOfAnInterruptedRunGo();
+    void namesOfAnyBytesAreCopiedExactly();
 };
 
 void TestBackupRun::flatCopyOfPlainFilesOnly()
@@ -436,6 +441,62 @@ void TestBackupRun::leftoversOfAnInterruptedRunGo()
     QVERIFY(!run({t.dos(QStringLiteral("docs"))}, t.dos(QStringLiteral("backup")) + u'\\').failed());
     QCOMPARE(everythingIn(t.posix(QStringLiteral("backup"))),
              (QStringList{QStringLiteral(".quillstow-notes.txt"), QStringLiteral(".quillstowrc"), QStringLiteral("a.txt")}));
+}
+
+// Names as bytes, straight from the folder: no conversion of Qt's in the way.
+QSet<QByteArray> rawNames(const QString &folder)
+{
+    QSet<QByteArray> names;
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    while (const dirent *entry = dir ? ::readdir(dir) : nullptr) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.insert(QByteArray(entry->d_name));
+    }
+    if (dir)
+        ::closedir(dir);
+    return names;
+}
+
+// Every file is backed up under its exact name, whatever bytes it holds: a
+// Latin-1 name, a "\" (never a path), a newline. A second run replaces them.
+void TestBackupRun::namesOfAnyBytesAreCopiedExactly()
+{
+    TestHost t;
+    const QByteArray docs = QFile::encodeName(t.posix(QStringLiteral("docs")));
+    QVERIFY(QDir().mkpath(t.posix(QStringLiteral("docs"))));
+    QDir(t.root()).mkpath(QStringLiteral("backup"));
+    const QList<QByteArray> names{"plain.txt", "caf\xe9.doc", "a\\b.txt", "x\\..\\..\\y", "line\nbreak.txt",
+                                  "\xef\x81\x9c-lookalike"};
+    auto writeAll = [&](const QByteArray &content) {
+        for (const QByteArray &name : names) {
+            const int fd = ::open((docs + '/' + name).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            QVERIFY(fd >= 0);
+            QCOMPARE(::write(fd, content.constData(), size_t(content.size())), ssize_t(content.size()));
+            ::close(fd);
+        }
+    };
+    const QString backup = t.posix(QStringLiteral("backup"));
+    for (const QByteArray &content : {QByteArray("first"), QByteArray("second")}) {
+        writeAll(content);
+        Run run(t);
+        const BackupOutcome outcome = run({t.dos(QStringLiteral("docs"))}, t.dos(QStringLiteral("backup")) + u'\\');
+        QVERIFY2(!outcome.failed(), qPrintable(backupFailureDetails(outcome)));
+        QCOMPARE(outcome.filesCopied, int(names.size()));
+        QCOMPARE(rawNames(backup), QSet<QByteArray>(names.begin(), names.end()));
+        for (const QByteArray &name : names) {
+            const int fd = ::open((QFile::encodeName(backup) + '/' + name).constData(), O_RDONLY);
+            QVERIFY2(fd >= 0, name.constData());
+            char buffer[16] = {};
+            QCOMPARE(::read(fd, buffer, sizeof buffer), ssize_t(content.size()));
+            ::close(fd);
+            QCOMPARE(QByteArray(buffer), content);
+        }
+    }
+    QVERIFY2(rawNames(t.root()).contains("y") == false, "a name with \"\\..\" lands nowhere but beside the copies");
+    for (const QByteArray &name : names)
+        ::unlink((docs + '/' + name).constData()); // the temporary folder cannot remove names it cannot decode
+    for (const QByteArray &name : names)
+        ::unlink((QFile::encodeName(backup) + '/' + name).constData());
 }
 
 QTEST_MAIN(TestBackupRun)

@@ -245,7 +245,9 @@ std::optional<QString> FileSystemObject::Flush(const QString &dosFolder)
 
 int FileSystemObject::ParallelCopies(const QString &dosFolder)
 {
-    const int processors = std::max(2, QThread::idealThreadCount());
+    // Two copies a processor: while one waits for the disk, the other works
+    // (measured on a 2-core machine: 4 at once beat 2 and 8).
+    const int processors = 2 * std::max(2, QThread::idealThreadCount());
     const auto posix = folderPosix(dosFolder);
     struct statfs fs;
     if (!posix || ::statfs(posix->constData(), &fs) != 0)

@@ -41,7 +41,7 @@ public:
     std::optional<QString> Flush(const QString &dosFolder);
 
     // How many copies to run at once into the folder: many where each call
-    // is a network round trip (FUSE, SMB, NFS), else one per processor.
+    // is a network round trip (FUSE, SMB, NFS), else two per processor.
     int ParallelCopies(const QString &dosFolder);
 
 private:
