@@ -632,7 +632,10 @@ void TestFileSystemObject::parallelCopiesOnLocalDisk()
 {
     TestHost t;
     FileSystemObject fso(t.drives);
-    QCOMPARE(fso.ParallelCopies(t.dos(QString())), std::max(2, QThread::idealThreadCount()));
+    // A local folder is no network share: about as many copies as processors.
+    const int n = fso.ParallelCopies(t.dos(QString()));
+    QVERIFY2(n >= QThread::idealThreadCount() && n <= 2 * std::max(2, QThread::idealThreadCount()),
+             qPrintable(QString::number(n)));
 }
 
 void TestFileSystemObject::longNamesOnFat()
