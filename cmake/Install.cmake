@@ -99,8 +99,6 @@ add_custom_target(quillstow_package_docs ALL DEPENDS ${quillstow_gz})
 install(FILES "${quillstow_gz_dir}/quillstow.1.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES "${quillstow_gz_dir}/changelog.gz" "${quillstow_data}/package/copyright"
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quillstow)
-install(FILES "${quillstow_data}/package/lintian-overrides"
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME quillstow)
 
 # ---- the .deb: cpack -G DEB in the build folder ----
 set(CPACK_GENERATOR DEB)
