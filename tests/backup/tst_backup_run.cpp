@@ -5,6 +5,7 @@
 #include "store/settings_file.h"
 #include "support/fault_fs.h"
 #include "support/scripted_host.h"
+#include "support/test_files.h"
 
 #include <QAction>
 #include <QDir>
@@ -20,24 +21,8 @@
 
 namespace {
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
 
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
-QStringList everythingIn(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 BackupRunOptions copies(int atOnce)
 {
@@ -95,10 +80,10 @@ private Q_SLOTS:
 void TestBackupRun::flatCopyOfPlainFilesOnly()
 {
     TestHost t;
-    writeFile(t.posix(QStringLiteral("docs/a.txt")), "a");
-    writeFile(t.posix(QStringLiteral("docs/b.txt")), "b");
-    writeFile(t.posix(QStringLiteral("docs/.hidden")), "h");
-    writeFile(t.posix(QStringLiteral("docs/sub/deep.txt")), "deep");
+    QVERIFY(writeFile(t.posix(QStringLiteral("docs/a.txt")), "a"));
+    QVERIFY(writeFile(t.posix(QStringLiteral("docs/b.txt")), "b"));
+    QVERIFY(writeFile(t.posix(QStringLiteral("docs/.hidden")), "h"));
+    QVERIFY(writeFile(t.posix(QStringLiteral("docs/sub/deep.txt")), "deep"));
     QVERIFY(::mkfifo(QFile::encodeName(t.posix(QStringLiteral("docs/pipe"))).constData(), 0644) == 0);
     QDir(t.root()).mkpath(QStringLiteral("backup"));
 
@@ -113,8 +98,8 @@ void TestBackupRun::flatCopyOfPlainFilesOnly()
 void TestBackupRun::laterDirectoryWinsANameClash()
 {
     TestHost t;
-    writeFile(t.posix(QStringLiteral("one/report.doc")), "from one");
-    writeFile(t.posix(QStringLiteral("two/report.doc")), "from two");
+    QVERIFY(writeFile(t.posix(QStringLiteral("one/report.doc")), "from one"));
+    QVERIFY(writeFile(t.posix(QStringLiteral("two/report.doc")), "from two"));
     QDir(t.root()).mkpath(QStringLiteral("backup"));
     Run run(t);
     const QStringList list{t.dos(QStringLiteral("one")), t.dos(QStringLiteral("two"))};
@@ -130,14 +115,14 @@ void TestBackupRun::readOnlyFileCopiedAndReplacedNextRun()
 {
     TestHost t;
     const QString source = t.posix(QStringLiteral("docs/locked.txt"));
-    writeFile(source, "first");
+    QVERIFY(writeFile(source, "first"));
     ::chmod(QFile::encodeName(source).constData(), 0444);
     QDir(t.root()).mkpath(QStringLiteral("backup"));
     Run run(t);
     const QString location = t.dos(QStringLiteral("backup")) + u'\\';
     QVERIFY(!run({t.dos(QStringLiteral("docs"))}, location).failed());
     ::chmod(QFile::encodeName(source).constData(), 0644);
-    writeFile(source, "second");
+    QVERIFY(writeFile(source, "second"));
     ::chmod(QFile::encodeName(source).constData(), 0444);
     const BackupOutcome again = run({t.dos(QStringLiteral("docs"))}, location);
     QVERIFY2(!again.failed(), qPrintable(again.firstFailure));
@@ -147,7 +132,7 @@ void TestBackupRun::readOnlyFileCopiedAndReplacedNextRun()
 void TestBackupRun::driveRootEntryWithDoubledSeparator()
 {
     TestHost t;
-    writeFile(t.posix(QStringLiteral("stick/photo.jpg")), "jpeg");
+    QVERIFY(writeFile(t.posix(QStringLiteral("stick/photo.jpg")), "jpeg"));
     QDir(t.root()).mkpath(QStringLiteral("backup"));
     t.mapDrive(u'E', t.posix(QStringLiteral("stick")));
     Run run(t);
@@ -160,7 +145,7 @@ void TestBackupRun::driveRootEntryWithDoubledSeparator()
 void TestBackupRun::emptyListCopiesNothingFromTheCurrentFolder()
 {
     TestHost t;
-    writeFile(t.posix(QStringLiteral("cwd/stray.txt")), "not listed");
+    QVERIFY(writeFile(t.posix(QStringLiteral("cwd/stray.txt")), "not listed"));
     QDir(t.root()).mkpath(QStringLiteral("backup"));
     const QString before = QDir::currentPath();
     QVERIFY(QDir::setCurrent(t.posix(QStringLiteral("cwd"))));
@@ -175,8 +160,8 @@ void TestBackupRun::emptyListCopiesNothingFromTheCurrentFolder()
 void TestBackupRun::missingLocationCopiesNothingAndSaysWhy()
 {
     TestHost t;
-    writeFile(t.posix(QStringLiteral("docs/a.txt")), "a");
-    writeFile(t.posix(QStringLiteral("docs/b.txt")), "b");
+    QVERIFY(writeFile(t.posix(QStringLiteral("docs/a.txt")), "a"));
+    QVERIFY(writeFile(t.posix(QStringLiteral("docs/b.txt")), "b"));
     Run run(t);
     const BackupOutcome outcome = run({t.dos(QStringLiteral("docs"))}, t.dos(QStringLiteral("nowhere")) + u'\\');
     QVERIFY(outcome.failed());
@@ -192,8 +177,8 @@ void TestBackupRun::missingLocationCopiesNothingAndSaysWhy()
 void TestBackupRun::unavailableFolderBetweenTwoGoodOnes()
 {
     TestHost t;
-    writeFile(t.posix(QStringLiteral("first/one.txt")), "1");
-    writeFile(t.posix(QStringLiteral("third/three.txt")), "3");
+    QVERIFY(writeFile(t.posix(QStringLiteral("first/one.txt")), "1"));
+    QVERIFY(writeFile(t.posix(QStringLiteral("third/three.txt")), "3"));
     QDir(t.root()).mkpath(QStringLiteral("backup"));
     t.mapDrive(u'N', t.posix(QStringLiteral("unplugged")));
     Run run(t);
@@ -210,10 +195,10 @@ void TestBackupRun::unavailableFolderBetweenTwoGoodOnes()
 void TestBackupRun::oneFileThatCannotBeCopiedIsSkipped()
 {
     TestHost t;
-    writeFile(t.posix(QStringLiteral("docs/a.txt")), "a");
-    writeFile(t.posix(QStringLiteral("docs/b.txt")), "b");
-    writeFile(t.posix(QStringLiteral("docs/c.txt")), "c");
-    writeFile(t.posix(QStringLiteral("more/d.txt")), "d");
+    QVERIFY(writeFile(t.posix(QStringLiteral("docs/a.txt")), "a"));
+    QVERIFY(writeFile(t.posix(QStringLiteral("docs/b.txt")), "b"));
+    QVERIFY(writeFile(t.posix(QStringLiteral("docs/c.txt")), "c"));
+    QVERIFY(writeFile(t.posix(QStringLiteral("more/d.txt")), "d"));
     // A folder of the same name in the location cannot be replaced by a file.
     QDir(t.root()).mkpath(QStringLiteral("backup/b.txt"));
     Run run(t);
@@ -233,13 +218,13 @@ void TestBackupRun::fullDiskLeavesEarlierCopiesIntact()
         QSKIP(qPrintable(fs.skipReason()));
     TestHost t;
     for (int i = 0; i < 4; ++i)
-        writeFile(t.posix(QStringLiteral("docs/f%1.bin").arg(i)), QByteArray(12000, char('a' + i)));
+        QVERIFY(writeFile(t.posix(QStringLiteral("docs/f%1.bin").arg(i)), QByteArray(12000, char('a' + i))));
     Run run(t);
     const QString location = t.drives.toDos(fs.path()).value() + u'\\';
     QVERIFY(!run({t.dos(QStringLiteral("docs"))}, location).failed());
     // Every file grows past what the disk can hold as new copies beside the old ones.
     for (int i = 0; i < 4; ++i)
-        writeFile(t.posix(QStringLiteral("docs/f%1.bin").arg(i)), QByteArray(60000, char('A' + i)));
+        QVERIFY(writeFile(t.posix(QStringLiteral("docs/f%1.bin").arg(i)), QByteArray(60000, char('A' + i))));
     const BackupOutcome outcome = run({t.dos(QStringLiteral("docs"))}, location);
     QVERIFY2(outcome.failed(), "a disk that filled up is reported");
     QStringList names = everythingIn(fs.path());
@@ -255,7 +240,7 @@ void TestBackupRun::fullDiskLeavesEarlierCopiesIntact()
 void TestBackupRun::backupNowReportsOnlyARunThatFailed()
 {
     TestHost t;
-    writeFile(t.posix(QStringLiteral("docs/a.txt")), "a");
+    QVERIFY(writeFile(t.posix(QStringLiteral("docs/a.txt")), "a"));
     QDir(t.root()).mkpath(QStringLiteral("backup"));
     auto *form = new Form1(t.host);
     form->Load();
@@ -281,10 +266,10 @@ void TestBackupRun::parallelRunKeepsTheLastListedCopyOfEachName()
     QStringList list;
     for (int i = 0; i < 40; ++i) {
         const QString folder = QStringLiteral("f%1").arg(i);
-        writeFile(t.posix(folder + QStringLiteral("/clash.txt")), QByteArray::number(i).repeated(1000 * (40 - i)));
-        writeFile(t.posix(folder + QStringLiteral("/%1.txt").arg(i % 7)), QByteArray::number(i));
+        QVERIFY(writeFile(t.posix(folder + QStringLiteral("/clash.txt")), QByteArray::number(i).repeated(1000 * (40 - i))));
+        QVERIFY(writeFile(t.posix(folder + QStringLiteral("/%1.txt").arg(i % 7)), QByteArray::number(i)));
         for (int k = 0; k < 10; ++k)
-            writeFile(t.posix(folder + QStringLiteral("/own%1-%2.txt").arg(i).arg(k)), "x");
+            QVERIFY(writeFile(t.posix(folder + QStringLiteral("/own%1-%2.txt").arg(i).arg(k)), "x"));
         list << t.dos(folder);
     }
     QDir(t.root()).mkpath(QStringLiteral("backup"));
@@ -306,7 +291,7 @@ void TestBackupRun::failingLastCopyLeavesTheOneBefore()
     TestHost t;
     QStringList list;
     for (int i = 0; i < 6; ++i) {
-        writeFile(t.posix(QStringLiteral("f%1/report.doc").arg(i)), QByteArray::number(i));
+        QVERIFY(writeFile(t.posix(QStringLiteral("f%1/report.doc").arg(i)), QByteArray::number(i)));
         list << t.dos(QStringLiteral("f%1").arg(i));
     }
     QDir(t.root()).mkpath(QStringLiteral("backup"));
@@ -328,8 +313,8 @@ void TestBackupRun::failingLastCopyLeavesTheOneBefore()
 void TestBackupRun::secondPassFailureDoesNotCountACopiedFile()
 {
     TestHost t;
-    writeFile(t.posix(QStringLiteral("first/one.txt")), "1");
-    writeFile(t.posix(QStringLiteral("first/two.txt")), "2");
+    QVERIFY(writeFile(t.posix(QStringLiteral("first/one.txt")), "1"));
+    QVERIFY(writeFile(t.posix(QStringLiteral("first/two.txt")), "2"));
     QDir(t.root()).mkpath(QStringLiteral("backup"));
     Run run(t);
     QAtomicInt copies;
@@ -360,7 +345,7 @@ void TestBackupRun::stopLeavesOnlyCompleteCopies()
     QStringList list;
     for (int i = 0; i < 5; ++i) {
         for (int k = 0; k < 20; ++k)
-            writeFile(t.posix(QStringLiteral("f%1/%2.bin").arg(i).arg(k)), QByteArray(20000 + k, char('a' + i)));
+            QVERIFY(writeFile(t.posix(QStringLiteral("f%1/%2.bin").arg(i).arg(k)), QByteArray(20000 + k, char('a' + i))));
         list << t.dos(QStringLiteral("f%1").arg(i));
     }
     QDir(t.root()).mkpath(QStringLiteral("backup"));
@@ -398,7 +383,7 @@ void TestBackupRun::stopLeavesOnlyCompleteCopies()
 void TestBackupRun::failedFlushIsReported()
 {
     TestHost t;
-    writeFile(t.posix(QStringLiteral("docs/a.txt")), "a");
+    QVERIFY(writeFile(t.posix(QStringLiteral("docs/a.txt")), "a"));
     QDir(t.root()).mkpath(QStringLiteral("backup"));
     const QString location = t.dos(QStringLiteral("backup")) + u'\\';
     BackupRun::DirArray dirs;
@@ -433,10 +418,10 @@ void TestBackupRun::failedFlushIsReported()
 void TestBackupRun::leftoversOfAnInterruptedRunGo()
 {
     TestHost t;
-    writeFile(t.posix(QStringLiteral("docs/a.txt")), "a");
-    writeFile(t.posix(QStringLiteral("backup/.quillstow-Ab3dE6gH")), "half a copy");
-    writeFile(t.posix(QStringLiteral("backup/.quillstowrc")), "the user's own");
-    writeFile(t.posix(QStringLiteral("backup/.quillstow-notes.txt")), "the user's own too");
+    QVERIFY(writeFile(t.posix(QStringLiteral("docs/a.txt")), "a"));
+    QVERIFY(writeFile(t.posix(QStringLiteral("backup/.quillstow-Ab3dE6gH")), "half a copy"));
+    QVERIFY(writeFile(t.posix(QStringLiteral("backup/.quillstowrc")), "the user's own"));
+    QVERIFY(writeFile(t.posix(QStringLiteral("backup/.quillstow-notes.txt")), "the user's own too"));
     Run run(t);
     QVERIFY(!run({t.dos(QStringLiteral("docs"))}, t.dos(QStringLiteral("backup")) + u'\\').failed());
     QCOMPARE(everythingIn(t.posix(QStringLiteral("backup"))),

@@ -4,6 +4,7 @@
 #include "platform/files/file_system_object.h"
 #include "support/screenshot.h"
 #include "support/scripted_host.h"
+#include "support/test_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,13 +17,6 @@
 
 namespace {
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
 
 QWidget *visibleProgress()
 {
@@ -40,7 +34,7 @@ struct Fixture
     explicit Fixture(int files)
     {
         for (int i = 0; i < files; ++i)
-            writeFile(t.posix(QStringLiteral("docs/%1.txt").arg(i)), "data");
+            QVERIFY(writeFile(t.posix(QStringLiteral("docs/%1.txt").arg(i)), "data"));
         QDir(t.root()).mkpath(QStringLiteral("backup"));
         panel = new Form1(t.host);
         panel->Load();

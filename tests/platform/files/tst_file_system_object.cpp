@@ -3,6 +3,7 @@
 #include "platform/files/io_faults.h"
 #include "support/fault_fs.h"
 #include "support/scripted_host.h"
+#include "support/test_files.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -21,23 +22,8 @@
 
 namespace {
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
 
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
-QStringList everythingIn(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 QByteArray pattern(int size, int seed)
 {
@@ -148,13 +134,13 @@ void TestFileSystemObject::copyKeepsBytesModeAndTime()
     QDir(t.root()).mkpath(QStringLiteral("src"));
     QDir(t.root()).mkpath(QStringLiteral("dst"));
     const QString source = t.posix(QStringLiteral("src/report.doc"));
-    writeFile(source, pattern(300000, 1));
+    QVERIFY(writeFile(source, pattern(300000, 1)));
     QVERIFY(::chmod(QFile::encodeName(source).constData(), mode_t(mode)) == 0);
     const struct timespec times[2] = {{1000000000, 0}, {1200000000, 500}};
     QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(source).constData(), times, 0) == 0);
     const QString copy = t.posix(QStringLiteral("dst/report.doc"));
     if (earlier)
-        writeFile(copy, "earlier");
+        QVERIFY(writeFile(copy, "earlier"));
 
     FileSystemObject fso(t.drives);
     const auto error = fso.CopyFile(t.dos(QStringLiteral("src")) + QStringLiteral("\\report.doc"),
@@ -187,7 +173,7 @@ void TestFileSystemObject::destinationForms()
     TestHost t;
     QDir(t.root()).mkpath(QStringLiteral("src"));
     QDir(t.root()).mkpath(QStringLiteral("dst"));
-    writeFile(t.posix(QStringLiteral("src/a.txt")), "alpha");
+    QVERIFY(writeFile(t.posix(QStringLiteral("src/a.txt")), "alpha"));
     destination.replace(QStringLiteral("<dst>"), t.dos(QStringLiteral("dst")));
     FileSystemObject fso(t.drives);
     const auto error = fso.CopyFile(t.dos(QStringLiteral("src")) + QStringLiteral("\\\\a.txt"), destination);
@@ -200,13 +186,13 @@ void TestFileSystemObject::replacesReadOnlyEarlierCopy()
     TestHost t;
     QDir(t.root()).mkpath(QStringLiteral("dst"));
     const QString source = t.posix(QStringLiteral("ro.txt"));
-    writeFile(source, "first");
+    QVERIFY(writeFile(source, "first"));
     QVERIFY(::chmod(QFile::encodeName(source).constData(), 0444) == 0);
     FileSystemObject fso(t.drives);
     const QString dst = t.dos(QStringLiteral("dst")) + QStringLiteral("\\ro.txt");
     QVERIFY(!fso.CopyFile(t.dos(QStringLiteral("ro.txt")), dst));
     QVERIFY(::chmod(QFile::encodeName(source).constData(), 0644) == 0);
-    writeFile(source, "second");
+    QVERIFY(writeFile(source, "second"));
     QVERIFY(::chmod(QFile::encodeName(source).constData(), 0444) == 0);
     const auto error = fso.CopyFile(t.dos(QStringLiteral("ro.txt")), dst);
     QVERIFY2(!error, qPrintable(error.value_or(QString())));
@@ -217,7 +203,7 @@ void TestFileSystemObject::copyOntoItselfChangesNothing()
 {
     TestHost t;
     const QString path = t.posix(QStringLiteral("self.dat"));
-    writeFile(path, "unchanged");
+    QVERIFY(writeFile(path, "unchanged"));
     struct stat before;
     QVERIFY(::stat(QFile::encodeName(path).constData(), &before) == 0);
     FileSystemObject fso(t.drives);
@@ -272,9 +258,9 @@ void TestFileSystemObject::failedCopyLeavesEarlierCopyAndNoTemporaryFile()
     QFETCH(bool, earlier);
     TestHost t;
     QDir(t.root()).mkpath(QStringLiteral("dst"));
-    writeFile(t.posix(QStringLiteral("new.bin")), pattern(200000, 2));
+    QVERIFY(writeFile(t.posix(QStringLiteral("new.bin")), pattern(200000, 2)));
     if (earlier)
-        writeFile(t.posix(QStringLiteral("dst/new.bin")), "earlier copy");
+        QVERIFY(writeFile(t.posix(QStringLiteral("dst/new.bin")), "earlier copy"));
     IoFaults faults;
     faults.callsBeforeFailure = failAt;
     faults.error = error;
@@ -293,7 +279,7 @@ void TestFileSystemObject::unsupportedKernelCopyFallsBack()
 {
     TestHost t;
     QDir(t.root()).mkpath(QStringLiteral("dst"));
-    writeFile(t.posix(QStringLiteral("new.bin")), pattern(3 << 20, 5));
+    QVERIFY(writeFile(t.posix(QStringLiteral("new.bin")), pattern(3 << 20, 5)));
     IoFaults faults;
     faults.callsBeforeFailure = 0;
     faults.error = EXDEV;
@@ -321,9 +307,9 @@ void TestFileSystemObject::fullDiskLeavesEarlierCopy()
     if (!fs->mounted())
         QSKIP(qPrintable(fs->skipReason()));
     TestHost t;
-    writeFile(fs->path() + QStringLiteral("/big.bin"), pattern(40000, 3));
+    QVERIFY(writeFile(fs->path() + QStringLiteral("/big.bin"), pattern(40000, 3)));
     fs->fill();
-    writeFile(t.posix(QStringLiteral("big.bin")), pattern(90000, 4));
+    QVERIFY(writeFile(t.posix(QStringLiteral("big.bin")), pattern(90000, 4)));
     FileSystemObject fso(t.drives);
     const auto error = fso.CopyFile(t.dos(QStringLiteral("big.bin")), t.drives.toDos(fs->path()).value() + QStringLiteral("\\"));
     QVERIFY2(error, "a copy that did not fit is reported");
@@ -338,7 +324,7 @@ void TestFileSystemObject::readOnlyLocationIsAFailure()
         QSKIP(qPrintable(fs.skipReason()));
     QVERIFY(fs.remountReadOnly());
     TestHost t;
-    writeFile(t.posix(QStringLiteral("a.txt")), "a");
+    QVERIFY(writeFile(t.posix(QStringLiteral("a.txt")), "a"));
     FileSystemObject fso(t.drives);
     const auto error = fso.CopyFile(t.dos(QStringLiteral("a.txt")), t.drives.toDos(fs.path()).value() + QStringLiteral("\\a.txt"));
     QVERIFY(error);
@@ -352,7 +338,7 @@ void TestFileSystemObject::unreadableSourceIsAFailure()
     QDir(t.root()).mkpath(QStringLiteral("dst"));
     QVERIFY(::chmod(QFile::encodeName(t.posix(QStringLiteral("dst"))).constData(), 0777) == 0);
     const QString secret = t.posix(QStringLiteral("secret.txt"));
-    writeFile(secret, "s");
+    QVERIFY(writeFile(secret, "s"));
     QVERIFY(::chmod(QFile::encodeName(secret).constData(), 0600) == 0);
     FileSystemObject fso(t.drives);
     const QString from = t.dos(QStringLiteral("secret.txt"));
@@ -369,11 +355,11 @@ void TestFileSystemObject::listingShowsOnlyPlainFiles()
     TestHost t;
     const QString d = t.posix(QStringLiteral("listed"));
     QDir().mkpath(d + QStringLiteral("/sub"));
-    writeFile(d + QStringLiteral("/b.txt"), "b");
-    writeFile(d + QStringLiteral("/A.txt"), "a");
-    writeFile(d + QStringLiteral("/.hidden"), "h");
-    writeFile(d + QStringLiteral("/..\\..\\etc\\passwd"), "x");
-    writeFile(d + QStringLiteral("/sub/deep.txt"), "d");
+    QVERIFY(writeFile(d + QStringLiteral("/b.txt"), "b"));
+    QVERIFY(writeFile(d + QStringLiteral("/A.txt"), "a"));
+    QVERIFY(writeFile(d + QStringLiteral("/.hidden"), "h"));
+    QVERIFY(writeFile(d + QStringLiteral("/..\\..\\etc\\passwd"), "x"));
+    QVERIFY(writeFile(d + QStringLiteral("/sub/deep.txt"), "d"));
     QVERIFY(::mkfifo(QFile::encodeName(d + QStringLiteral("/pipe")).constData(), 0644) == 0);
     QFile::link(d + QStringLiteral("/b.txt"), d + QStringLiteral("/link-to-b"));
     QFile::link(d + QStringLiteral("/nowhere"), d + QStringLiteral("/dangling"));
@@ -403,7 +389,7 @@ void TestFileSystemObject::listingKeepsItsFolderWhenOneCannotBeOpened()
 {
     TestHost t;
     QDir(t.root()).mkpath(QStringLiteral("one"));
-    writeFile(t.posix(QStringLiteral("one/x")), "x");
+    QVERIFY(writeFile(t.posix(QStringLiteral("one/x")), "x"));
     FileListBox list(t.drives);
     QVERIFY(!list.setPath(t.dos(QStringLiteral("one"))));
     const auto error = list.setPath(t.dos(QStringLiteral("missing")));
@@ -436,7 +422,7 @@ void TestFileSystemObject::longNamesCopyAndReplace()
     const QString from = t.dos(QStringLiteral("src")) + u'\\' + name;
     const QString to = t.dos(QStringLiteral("dst")) + u'\\';
     for (int round = 1; round <= 2; ++round) {
-        writeFile(source, pattern(5000 * round, round));
+        QVERIFY(writeFile(source, pattern(5000 * round, round)));
         const auto error = fso.CopyFile(from, to);
         QVERIFY2(!error, qPrintable(QStringLiteral("copy %1: %2").arg(round).arg(error.value_or(QString()))));
         QVERIFY2(readFile(t.posix(QStringLiteral("dst/") + name)) == pattern(5000 * round, round),
@@ -450,8 +436,8 @@ void TestFileSystemObject::replacementWritesUnderAShortTemporaryName()
     TestHost t;
     QDir(t.root()).mkpath(QStringLiteral("dst"));
     const QString name = QString(251, u'r') + QStringLiteral(".bin");
-    writeFile(t.posix(name), pattern(10000, 7));
-    writeFile(t.posix(QStringLiteral("dst/") + name), "earlier");
+    QVERIFY(writeFile(t.posix(name), pattern(10000, 7)));
+    QVERIFY(writeFile(t.posix(QStringLiteral("dst/") + name), "earlier"));
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     QVERIFY(watch >= 0);
     QVERIFY(::inotify_add_watch(watch, bytesOf(t.posix(QStringLiteral("dst"))).constData(), IN_CREATE | IN_MOVED_FROM) >= 0);
@@ -484,7 +470,7 @@ void TestFileSystemObject::leftoversOfThePatternAreRemovedAndNothingElse()
                            QStringLiteral(".something"),           QStringLiteral("quillstow-abcd1234"),
                            QStringLiteral("report.doc"),           QStringLiteral(".report.doc.aB3dE6")};
     for (const QString &name : leftovers + kept)
-        writeFile(d + u'/' + name, "x");
+        QVERIFY(writeFile(d + u'/' + name, "x"));
     QVERIFY(QFile::link(d + QStringLiteral("/report.doc"), d + QStringLiteral("/.quillstow-link0001")));
 
     FileSystemObject fso(t.drives);
@@ -558,9 +544,9 @@ void TestFileSystemObject::copiesFromManyThreadsAtOnce()
     QDir(t.root()).mkpath(QStringLiteral("dst"));
     constexpr int files = 64;
     for (int i = 0; i < files; ++i) {
-        writeFile(t.posix(QStringLiteral("src/f%1").arg(i)), pattern(1000 + i * 997, i));
+        QVERIFY(writeFile(t.posix(QStringLiteral("src/f%1").arg(i)), pattern(1000 + i * 997, i)));
         if (i % 2) // half of them replace an earlier copy
-            writeFile(t.posix(QStringLiteral("dst/f%1").arg(i)), "old");
+            QVERIFY(writeFile(t.posix(QStringLiteral("dst/f%1").arg(i)), "old"));
     }
     FileSystemObject fso(t.drives);
     std::atomic<int> next{0}, failures{0};
@@ -588,8 +574,8 @@ void TestFileSystemObject::oneFaultAmongManyThreadsFailsOneCopy()
     QDir(t.root()).mkpath(QStringLiteral("dst"));
     constexpr int files = 40;
     for (int i = 0; i < files; ++i) {
-        writeFile(t.posix(QStringLiteral("f%1").arg(i)), pattern(3000, i));
-        writeFile(t.posix(QStringLiteral("dst/f%1").arg(i)), "earlier");
+        QVERIFY(writeFile(t.posix(QStringLiteral("f%1").arg(i)), pattern(3000, i)));
+        QVERIFY(writeFile(t.posix(QStringLiteral("dst/f%1").arg(i)), "earlier"));
     }
     IoFaults faults;
     faults.error = EIO;
@@ -649,7 +635,7 @@ void TestFileSystemObject::longNamesOnFat()
     const QString dest = t.drives.toDos(fat.path()).value() + u'\\';
     FileSystemObject fso(t.drives);
     for (int round = 1; round <= 2; ++round) {
-        writeFile(source, pattern(20000 * round, round));
+        QVERIFY(writeFile(source, pattern(20000 * round, round)));
         const auto error = fso.CopyFile(t.dos(name), dest);
         QVERIFY2(!error, qPrintable(error.value_or(QString())));
         QVERIFY2(readFile(fat.path() + u'/' + name) == pattern(20000 * round, round), "copied, then replaced");
