@@ -1,33 +1,12 @@
 #include "platform/files/io_faults.h"
 #include "store/auto_backup_file.h"
 #include "support/scripted_host.h"
+#include "support/test_files.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
-
-namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
-QStringList entries(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-} // namespace
 
 // AutoBackup.dat on real folders: the one record, the bytes after it, links.
 class TestAutoBackupFile : public QObject
@@ -59,20 +38,20 @@ void TestAutoBackupFile::saveRewritesOnlyTheRecord()
     TestHost t;
     const QString path = t.posix(QStringLiteral("app/AutoBackup.dat"));
     if (before != "<none>")
-        writeAll(path, before);
+        QVERIFY(writeFile(path, before));
     AutoBackupFile file(t.drives, t.host.appPath);
     QCOMPARE(file.Load(), loaded);
     QVERIFY2(QFileInfo::exists(path), "a missing file is created");
     const auto failure = file.Save(-300);
     QVERIFY2(!failure, qPrintable(failure.value_or(QString())));
-    const QByteArray saved = readAll(path);
+    const QByteArray saved = readFile(path);
     QCOMPARE(saved.size(), qMax<qsizetype>(128, before == "<none>" ? 0 : before.size()));
     QCOMPARE(saved.left(2), QByteArray("\xD4\xFE", 2));
     QCOMPARE(saved.mid(2, 126), QByteArray(126, '\0'));
     if (before.size() > 128)
         QVERIFY2(saved.mid(128) == before.mid(128), "the bytes after the record are kept");
     QCOMPARE(file.Load(), qint16(-300));
-    QCOMPARE(entries(t.posix(QStringLiteral("app"))), QStringList{QStringLiteral("AutoBackup.dat")});
+    QCOMPARE(everythingIn(t.posix(QStringLiteral("app"))), QStringList{QStringLiteral("AutoBackup.dat")});
 }
 
 void TestAutoBackupFile::savedThroughALink()
@@ -80,17 +59,17 @@ void TestAutoBackupFile::savedThroughALink()
     TestHost t;
     QDir(t.root()).mkpath(QStringLiteral("real"));
     const QString real = t.posix(QStringLiteral("real/auto.dat"));
-    writeAll(real, QByteArray("\x01\x00", 2) + QByteArray(126, '\0') + "tail");
+    QVERIFY(writeFile(real, QByteArray("\x01\x00", 2) + QByteArray(126, '\0') + "tail"));
     const QString path = t.posix(QStringLiteral("app/AutoBackup.dat"));
     QVERIFY(QFile::link(QStringLiteral("../real/auto.dat"), path));
     AutoBackupFile file(t.drives, t.host.appPath);
     QCOMPARE(file.Load(), qint16(1));
     QVERIFY(!file.Save(4));
     QVERIFY2(QFileInfo(path).isSymLink(), "the link stays a link");
-    const QByteArray saved = readAll(real);
+    const QByteArray saved = readFile(real);
     QCOMPARE(saved.left(2), QByteArray("\x04\x00", 2));
     QCOMPARE(saved.mid(128), QByteArray("tail"));
-    QCOMPARE(entries(t.posix(QStringLiteral("real"))), QStringList{QStringLiteral("auto.dat")});
+    QCOMPARE(everythingIn(t.posix(QStringLiteral("real"))), QStringList{QStringLiteral("auto.dat")});
 }
 
 void TestAutoBackupFile::linkToNothingReadsAsZeroAndCreatesNothing()
@@ -105,7 +84,7 @@ void TestAutoBackupFile::linkToNothingReadsAsZeroAndCreatesNothing()
     QVERIFY2(!QFileInfo::exists(target), "loading creates nothing through the link");
     QVERIFY(!file.Save(2));
     QVERIFY2(QFileInfo(path).isSymLink(), "the link stays a link");
-    QCOMPARE(readAll(target).size(), 128);
+    QCOMPARE(readFile(target).size(), 128);
     QCOMPARE(file.Load(), qint16(2));
 
     // A link into a folder that does not exist: the save fails and makes nothing.
@@ -121,15 +100,15 @@ void TestAutoBackupFile::failedTailCopyLeavesTheFileWhole()
     TestHost t;
     const QString path = t.posix(QStringLiteral("app/AutoBackup.dat"));
     const QByteArray old = QByteArray("\x02\x00", 2) + QByteArray(126, '\0') + QByteArray(5000, 'z');
-    writeAll(path, old);
+    QVERIFY(writeFile(path, old));
     IoFaults faults;
     faults.error = 5; // EIO
     faults.callsBeforeFailure = 1; // the record's write passes, the tail's copy fails
     AutoBackupFile file(t.drives, t.host.appPath, &faults);
     const auto failure = file.Save(7);
     QVERIFY2(failure && failure->contains(u"Input/output error"), qPrintable(failure.value_or(QString())));
-    QVERIFY2(readAll(path) == old, "the old file is whole");
-    QCOMPARE(entries(t.posix(QStringLiteral("app"))), QStringList{QStringLiteral("AutoBackup.dat")});
+    QVERIFY2(readFile(path) == old, "the old file is whole");
+    QCOMPARE(everythingIn(t.posix(QStringLiteral("app"))), QStringList{QStringLiteral("AutoBackup.dat")});
 }
 
 QTEST_GUILESS_MAIN(TestAutoBackupFile)

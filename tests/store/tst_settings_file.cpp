@@ -2,6 +2,7 @@
 #include "store/settings_file.h"
 #include "support/fault_fs.h"
 #include "support/scripted_host.h"
+#include "support/test_files.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -14,18 +15,7 @@
 
 namespace {
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
 
-void writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
 
 QByteArray hex(const char *spaced)
 {
@@ -110,7 +100,7 @@ void TestSettingsFile::firstStartCreatesEmptyFileThenSavesFullFile()
     QVERIFY2(!QFileInfo::exists(t.posix(QStringLiteral("app/Backup Data"))), "the default location is not created");
 
     QVERIFY(!file.SaveSettings(model));
-    const QByteArray saved = readAll(path);
+    const QByteArray saved = readFile(path);
     QCOMPARE(saved.size(), 129536);
     for (int i = 0; i < 1001; ++i)
         QVERIFY(recordAt(saved, i * 128, 2) == hex("00 00"));
@@ -135,13 +125,13 @@ void TestSettingsFile::loadThenSaveKeepsEveryValue()
     // Padding nobody reads: a save may change it, but nothing else.
     for (int i = 0; i < bytes.size(); i += 128)
         bytes[i + 127] = char(0xAB);
-    writeAll(path, bytes);
+    QVERIFY(writeFile(path, bytes));
 
     SettingsFile file(t.drives, t.host.appPath);
     const SettingsModel loaded = file.LoadSettings();
     QVERIFY(loaded == original);
     QVERIFY(!file.SaveSettings(loaded));
-    QVERIFY(settings_file::decode(readAll(path)) == original);
+    QVERIFY(settings_file::decode(readFile(path)) == original);
 }
 
 void TestSettingsFile::bytesAfterLastRecordAreKept()
@@ -153,14 +143,14 @@ void TestSettingsFile::bytesAfterLastRecordAreKept()
     QByteArray tail(130000 - bytes.size(), 'T');
     for (int i = 0; i < tail.size(); ++i)
         tail[i] = char(i * 7);
-    writeAll(path, bytes + tail);
+    QVERIFY(writeFile(path, bytes + tail));
 
     SettingsFile file(t.drives, t.host.appPath);
     SettingsModel model = file.LoadSettings();
     QVERIFY2(model == workedExample(), "the tail is not read");
     model.DirList[2] = QStringLiteral("C:\\More");
     QVERIFY(!file.SaveSettings(model));
-    const QByteArray saved = readAll(path);
+    const QByteArray saved = readFile(path);
     QCOMPARE(saved.size(), 130000);
     QVERIFY2(saved.mid(129536) == tail, "the bytes after the last record are untouched");
     QCOMPARE(settings_file::decode(saved).DirList[2], QStringLiteral("C:\\More"));
@@ -297,7 +287,7 @@ void TestSettingsFile::failedSaveLeavesOldFileWhole()
     const QString path = t.posix(QStringLiteral("app/BackupSettings.dat"));
     QString error;
     const QByteArray old = *settings_file::encode(workedExample(), &error);
-    writeAll(path, old);
+    QVERIFY(writeFile(path, old));
 
     IoFaults faults;
     faults.callsBeforeFailure = failAt;
@@ -308,7 +298,7 @@ void TestSettingsFile::failedSaveLeavesOldFileWhole()
     const auto failure = file.SaveSettings(changed);
     QVERIFY2(failure, "a save that did not complete is reported");
     QVERIFY2(failure->contains(u"BackupSettings.dat"), qPrintable(*failure));
-    QVERIFY2(readAll(path) == old, "the old file is whole");
+    QVERIFY2(readFile(path) == old, "the old file is whole");
     QCOMPARE(QDir(t.posix(QStringLiteral("app"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("BackupSettings.dat")});
 }
@@ -343,13 +333,13 @@ void TestSettingsFile::saveOntoFullExt4LeavesOldFile()
     const QString path = fs.path() + QStringLiteral("/BackupSettings.dat");
     QString error;
     const QByteArray old = *settings_file::encode(workedExample(), &error);
-    writeAll(path, old);
+    QVERIFY(writeFile(path, old));
     fs.fill();
     SettingsFile file(t.drives, app);
     SettingsModel model = file.LoadSettings();
     model.DirList[7] = QStringLiteral("C:\\Seven");
     QVERIFY2(file.SaveSettings(model), "no room for the new file: reported");
-    QVERIFY2(readAll(path) == old, "the old file is whole");
+    QVERIFY2(readFile(path) == old, "the old file is whole");
     QCOMPARE(QDir(fs.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              (QStringList{QStringLiteral("BackupSettings.dat"), QStringLiteral("filler")}));
 }
@@ -364,7 +354,7 @@ void TestSettingsFile::saveIntoReadOnlyFolderReportsFailure()
     const QString path = fs.path() + QStringLiteral("/BackupSettings.dat");
     QString error;
     const QByteArray old = *settings_file::encode(workedExample(), &error);
-    writeAll(path, old);
+    QVERIFY(writeFile(path, old));
     QVERIFY(fs.remountReadOnly());
     SettingsFile file(t.drives, app);
     SettingsModel model = file.LoadSettings();
@@ -373,7 +363,7 @@ void TestSettingsFile::saveIntoReadOnlyFolderReportsFailure()
     const auto failure = file.SaveSettings(model);
     QVERIFY(failure);
     QVERIFY2(failure->contains(u"Read-only"), qPrintable(*failure));
-    QVERIFY(readAll(path) == old);
+    QVERIFY(readFile(path) == old);
 }
 
 void TestSettingsFile::hugeSparseFileLoadsFastAndKeepsItsTail()
@@ -440,7 +430,7 @@ void TestSettingsFile::savedThroughSymbolicLinks()
     QDir(t.root()).mkpath(QStringLiteral("real"));
     const QString real = t.posix(QStringLiteral("real/settings.dat"));
     QString error;
-    writeAll(real, *settings_file::encode(workedExample(), &error) + QByteArray("TAIL"));
+    QVERIFY(writeFile(real, *settings_file::encode(workedExample(), &error) + QByteArray("TAIL")));
     const QString path = t.posix(QStringLiteral("app/BackupSettings.dat"));
     QCOMPARE(::symlink(QFile::encodeName(link.replace(QStringLiteral("<root>"), t.root())).constData(),
                        QFile::encodeName(path).constData()), 0);
@@ -454,7 +444,7 @@ void TestSettingsFile::savedThroughSymbolicLinks()
     const auto failure = file.SaveSettings(model);
     QVERIFY2(!failure, qPrintable(failure.value_or(QString())));
     QVERIFY2(QFileInfo(path).isSymLink(), "the link stays a link");
-    const QByteArray saved = readAll(real);
+    const QByteArray saved = readFile(real);
     QCOMPARE(settings_file::decode(saved).DirList[0], QStringLiteral("C:\\Through"));
     QCOMPARE(saved.mid(129536), QByteArray("TAIL"));
     QCOMPARE(QDir(t.posix(QStringLiteral("real"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
@@ -479,7 +469,7 @@ void TestSettingsFile::linkToNothingLoadsEmptyThenSaveMakesItsTarget()
     const auto failure = file.SaveSettings(model);
     QVERIFY2(!failure, qPrintable(failure.value_or(QString())));
     QVERIFY2(QFileInfo(path).isSymLink(), "the link stays a link");
-    QCOMPARE(settings_file::decode(readAll(target)).DirList[0], QStringLiteral("C:\\First"));
+    QCOMPARE(settings_file::decode(readFile(target)).DirList[0], QStringLiteral("C:\\First"));
 }
 
 void TestSettingsFile::unreadableFileIsNotReplaced()
@@ -491,7 +481,7 @@ void TestSettingsFile::unreadableFileIsNotReplaced()
     const QString path = t.posix(QStringLiteral("app/BackupSettings.dat"));
     QString error;
     const QByteArray old = *settings_file::encode(workedExample(), &error) + QByteArray("precious tail");
-    writeAll(path, old);
+    QVERIFY(writeFile(path, old));
     QVERIFY(::chmod(QFile::encodeName(path).constData(), 0200) == 0);
     const int rc = runAsNobody([&] {
         SettingsFile file(t.drives, t.host.appPath);
@@ -501,7 +491,7 @@ void TestSettingsFile::unreadableFileIsNotReplaced()
     if (rc < 0)
         QSKIP("cannot drop rights to the user nobody here");
     QCOMPARE(rc, 1);
-    QVERIFY2(readAll(path) == old, "the file and its tail are whole");
+    QVERIFY2(readFile(path) == old, "the file and its tail are whole");
     QCOMPARE(QDir(app).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("BackupSettings.dat")});
 }
