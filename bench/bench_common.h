@@ -1,4 +1,6 @@
 #pragma once
+#include <cstdlib>
+#include <cstring>
 // What the benchmark programs share: the one call of the backup run, timing,
 // the child processes of the reference tools and the trees they copy.
 #include "backup/backup_run.h"
@@ -158,6 +160,43 @@ struct RunTime
     double total = 0;
     std::optional<double> unflushed;
 };
+
+// The options of a benchmark over one tree of small files:
+// --folders N --files N --size BYTES --rounds N --dir PATH. False, after a
+// usage line, when they are not of that form.
+struct TreeOptions
+{
+    int folders;
+    int files;
+    qint64 size;
+    int rounds = 3;
+    QString base = QDir::tempPath();
+};
+
+inline bool parseTreeOptions(int argc, char **argv, TreeOptions &o)
+{
+    bool ok = argc % 2 == 1;
+    for (int i = 1; ok && i + 1 < argc; i += 2) {
+        const char *arg = argv[i], *value = argv[i + 1];
+        if (!std::strcmp(arg, "--folders"))
+            o.folders = std::atoi(value);
+        else if (!std::strcmp(arg, "--files"))
+            o.files = std::atoi(value);
+        else if (!std::strcmp(arg, "--size"))
+            o.size = std::atoll(value);
+        else if (!std::strcmp(arg, "--rounds"))
+            o.rounds = std::atoi(value);
+        else if (!std::strcmp(arg, "--dir"))
+            o.base = QString::fromLocal8Bit(value);
+        else
+            ok = false;
+    }
+    ok = ok && o.folders >= 1 && o.folders <= SettingsModel::kMaxDirectories && o.files >= 0 && o.size >= 0
+         && o.rounds >= 1;
+    if (!ok)
+        std::fprintf(stderr, "usage: %s [--folders N] [--files N] [--size BYTES] [--rounds N] [--dir PATH]\n", argv[0]);
+    return ok;
+}
 
 // The one place that calls the backup run, so a change of its signature is
 // adapted here only. The run ends with one syncfs of the destination; here

@@ -93,29 +93,12 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     applyToolkitLook();
-    int folders = 100, files = 500, rounds = 3;
-    qint64 size = 1024;
-    QString base = QDir::tempPath();
-    bool ok = argc % 2 == 1;
-    for (int i = 1; ok && i + 1 < argc; i += 2) {
-        const char *arg = argv[i], *value = argv[i + 1];
-        if (!std::strcmp(arg, "--folders"))
-            folders = std::atoi(value);
-        else if (!std::strcmp(arg, "--files"))
-            files = std::atoi(value);
-        else if (!std::strcmp(arg, "--size"))
-            size = std::atoll(value);
-        else if (!std::strcmp(arg, "--rounds"))
-            rounds = std::atoi(value);
-        else if (!std::strcmp(arg, "--dir"))
-            base = QString::fromLocal8Bit(value);
-        else
-            ok = false;
-    }
-    if (!ok || folders < 1 || folders > SettingsModel::kMaxDirectories || files < 0 || size < 0 || rounds < 1) {
-        std::fprintf(stderr, "usage: %s [--folders N] [--files N] [--size BYTES] [--rounds N] [--dir PATH]\n", argv[0]);
+    TreeOptions o{100, 500, 1024};
+    if (!parseTreeOptions(argc, argv, o))
         return 2;
-    }
+    int folders = o.folders, files = o.files, rounds = o.rounds;
+    qint64 size = o.size;
+    QString base = o.base;
 
     QTemporaryDir root(base + QStringLiteral("/quillstow-liveness-XXXXXX"));
     if (!root.isValid()) {

@@ -385,29 +385,12 @@ int skip(const QString &why)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    int folders = 4, files = 50, rounds = 3;
-    qint64 size = 4096;
-    QString base = QDir::tempPath();
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const char *arg = argv[i], *value = argv[i + 1];
-        if (!std::strcmp(arg, "--folders"))
-            folders = std::atoi(value);
-        else if (!std::strcmp(arg, "--files"))
-            files = std::atoi(value);
-        else if (!std::strcmp(arg, "--size"))
-            size = std::atoll(value);
-        else if (!std::strcmp(arg, "--rounds"))
-            rounds = std::atoi(value);
-        else if (!std::strcmp(arg, "--dir"))
-            base = QString::fromLocal8Bit(value);
-        else
-            folders = -1;
-    }
-    if (argc % 2 == 0 || folders < 0 || folders > SettingsModel::kMaxDirectories || files < 0 || size < 0
-        || rounds < 1) {
-        std::fprintf(stderr, "usage: %s [--folders N] [--files N] [--size BYTES] [--rounds N] [--dir PATH]\n", argv[0]);
+    TreeOptions o{4, 50, 4096};
+    if (!parseTreeOptions(argc, argv, o))
         return 2;
-    }
+    int folders = o.folders, files = o.files, rounds = o.rounds;
+    qint64 size = o.size;
+    QString base = o.base;
 
     if (::access("/dev/fuse", R_OK | W_OK) != 0)
         return skip(QStringLiteral("/dev/fuse is missing or not usable here"));
