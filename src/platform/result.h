@@ -1,0 +1,92 @@
+#pragma once
+#include <QString>
+
+#include <cassert>
+#include <utility>
+#include <variant>
+
+// A failure as the host reports it: the reason, in words a person can read.
+struct Failure
+{
+    QString reason;
+};
+
+// What an operation that can fail returns: its value, or a Failure with the
+// host's reason. It cannot be ignored, and it never reads as the other one:
+// `if (!result)` is a failure whatever T is.
+template <typename T>
+class [[nodiscard]] Result
+{
+public:
+    Result(T value) : m_state(std::in_place_index<0>, std::move(value)) {}
+    Result(Failure failure) : m_state(std::in_place_index<1>, std::move(failure)) {}
+
+    bool ok() const { return m_state.index() == 0; }
+    explicit operator bool() const { return ok(); }
+
+    const T &value() const &
+    {
+        assert(ok());
+        return std::get<0>(m_state);
+    }
+    T &value() &
+    {
+        assert(ok());
+        return std::get<0>(m_state);
+    }
+    T &&value() &&
+    {
+        assert(ok());
+        return std::get<0>(std::move(m_state));
+    }
+    const T &operator*() const & { return value(); }
+    T &operator*() & { return value(); }
+    const T *operator->() const { return &value(); }
+    T *operator->() { return &value(); }
+
+    // The value, or `fallback` on a failure.
+    T valueOr(T fallback) const & { return ok() ? value() : std::move(fallback); }
+
+    const QString &error() const
+    {
+        assert(!ok());
+        return std::get<1>(m_state).reason;
+    }
+
+private:
+    std::variant<T, Failure> m_state;
+};
+
+// What an operation that has no value returns: done, or a Failure.
+template <>
+class [[nodiscard]] Result<void>
+{
+public:
+    Result() = default;
+    Result(Failure failure) : m_failed(true), m_reason(std::move(failure.reason)) {}
+
+    bool ok() const { return !m_failed; }
+    explicit operator bool() const { return ok(); }
+
+    const QString &error() const
+    {
+        assert(m_failed);
+        return m_reason;
+    }
+
+private:
+    bool m_failed = false;
+    QString m_reason;
+};
+
+using Status = Result<void>;
+
+inline Status done()
+{
+    return {};
+}
+
+inline Failure failure(QString reason)
+{
+    return Failure{std::move(reason)};
+}
