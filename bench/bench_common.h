@@ -207,7 +207,7 @@ inline RunTime backupRun(const DriveMap &drives, const Tree &tree, const QString
 {
     SettingsModel model;
     for (int i = 0; i < tree.dosFolders.size(); ++i)
-        model.DirList[i] = tree.dosFolders[i];
+        model.directories[i] = tree.dosFolders[i];
     FileListBox File1(drives);
     FileSystemObject fso(drives);
     BackupRunOptions options;
@@ -217,7 +217,7 @@ inline RunTime backupRun(const DriveMap &drives, const Tree &tree, const QString
 
     RunTime t;
     const double start = now();
-    const BackupOutcome outcome = run.run(model.DirList, int(tree.dosFolders.size()), location);
+    const BackupOutcome outcome = run.run(model.directories, int(tree.dosFolders.size()), location);
     t.unflushed = now() - start;
     const auto flushError = fso.Flush(location);
     t.total = now() - start;

@@ -9,7 +9,7 @@
 // first click fills the backup location, each round then clicks once more
 // over the copies (the usual repeated backup). Runs headless unless
 // QT_QPA_PLATFORM says otherwise.
-#include "app/form1.h"
+#include "app/control_panel_window.h"
 #include "bench_common.h"
 #include "platform/windows/msg_box.h"
 #include "platform/windows/program_end.h"
@@ -130,9 +130,9 @@ int main(int argc, char **argv)
     // The control panel reads its list and location from BackupSettings.dat in App.Path.
     SettingsModel model;
     for (int i = 0; i < tree.dosFolders.size(); ++i)
-        model.DirList[i] = tree.dosFolders[i];
-    model.Settings[0] = Variant::fromString(destDos);
-    model.Settings[1] = Variant::fromInteger(qint16(tree.dosFolders.size()));
+        model.directories[i] = tree.dosFolders[i];
+    model.settingSlots[0] = Variant::fromString(destDos);
+    model.settingSlots[1] = Variant::fromInteger(qint16(tree.dosFolders.size()));
     if (auto error = SettingsFile(drives, appDos).SaveSettings(model)) {
         std::fprintf(stderr, "cannot write the settings file: %s\n", qPrintable(*error));
         return 1;
@@ -141,7 +141,7 @@ int main(int argc, char **argv)
     SilentMsgBox msgBox;
     NoEnd end;
     const Host host{drives, msgBox, end, appDos};
-    auto *panel = new Form1(host);
+    auto *panel = new ControlPanelWindow(host);
     panel->Load();
     panel->show();
     auto *button = panel->findChild<QPushButton *>(QStringLiteral("Command3"));

@@ -1,4 +1,4 @@
-#include "app/form1.h"
+#include "app/control_panel_window.h"
 #include "platform/paths/app_path.h"
 #include "platform/paths/drive_map.h"
 #include "platform/windows/form.h"
@@ -42,11 +42,11 @@ int main(int argc, char *argv[])
     host.programStart = &programStart;
 
     // The control panel is the start-up window; the program ends with its last window.
-    auto *panel = new Form1(host);
+    auto *panel = new ControlPanelWindow(host);
     panel->Load();
     panel->show();
     // Shutdown, logging off and the display going away close it as its close box does.
-    sessionEnd.watch(panel, [panel = QPointer<Form1>(panel)] {
+    sessionEnd.watch(panel, [panel = QPointer<ControlPanelWindow>(panel)] {
         if (!panel)
             return;
         if (auto error = panel->saveWithoutWindows())

@@ -33,7 +33,7 @@ BackupProgress::BackupProgress(std::function<void()> stop, QWidget *anchor)
     m_stopButton = new QPushButton(QStringLiteral("Stop"), this);
     m_stopButton->setObjectName(QStringLiteral("Stop"));
     m_stopButton->setAutoDefault(false);
-    connect(m_stopButton, &QPushButton::clicked, this, &BackupProgress::Stop_Click);
+    connect(m_stopButton, &QPushButton::clicked, this, &BackupProgress::stopClicked);
 
     layout->addWidget(heading);
     layout->addWidget(m_folder);
@@ -64,7 +64,7 @@ void BackupProgress::showProgress(const QString &folder, int foldersDone, int fo
     m_bar->setValue(foldersDone);
 }
 
-void BackupProgress::Stop_Click()
+void BackupProgress::stopClicked()
 {
     if (!m_stopButton->isEnabled())
         return;
@@ -77,7 +77,7 @@ void BackupProgress::Stop_Click()
 void BackupProgress::keyPressEvent(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_Escape) {
-        Stop_Click();
+        stopClicked();
         return;
     }
     QWidget::keyPressEvent(event);
@@ -88,7 +88,7 @@ void BackupProgress::closeEvent(QCloseEvent *event)
 {
     if (event->spontaneous()) {
         event->ignore();
-        Stop_Click();
+        stopClicked();
         return;
     }
     QWidget::closeEvent(event);

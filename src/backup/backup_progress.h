@@ -23,7 +23,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void Stop_Click();
+    void stopClicked();
 
     std::function<void()> m_stop;
     QLabel *m_folder = nullptr;

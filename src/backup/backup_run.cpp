@@ -9,19 +9,19 @@
 #include <thread>
 
 BackupRun::BackupRun(const DriveMap &drives, FileListBox &listing, FileSystemObject &fso, Options options)
-    : m_drives(drives), File1(listing), m_fso(fso), m_options(std::move(options))
+    : m_drives(drives), m_fileListing(listing), m_fso(fso), m_options(std::move(options))
 {
 }
 
 // Folders listed more than once: what a later pass fails to copy may have
 // been copied by an earlier one, so their copied names are remembered.
-std::vector<int> BackupRun::recurringKeys(const DirArray &DirList, int last) const
+std::vector<int> BackupRun::recurringKeys(const DirArray &directories, int last) const
 {
     std::vector<int> keys(size_t(last) + 1, -1);
     QHash<QString, int> first;
     for (int i = 0; i <= last; ++i) {
-        const auto normal = m_drives.normalize(DirList[i]);
-        if (!normal || DirList[i].isEmpty())
+        const auto normal = m_drives.normalize(directories[i]);
+        if (!normal || directories[i].isEmpty())
             continue;
         const auto seen = first.constFind(*normal);
         if (seen == first.cend())
@@ -32,11 +32,11 @@ std::vector<int> BackupRun::recurringKeys(const DirArray &DirList, int last) con
     return keys;
 }
 
-BackupOutcome BackupRun::run(const DirArray &DirList, int count, const QString &location)
+BackupOutcome BackupRun::run(const DirArray &directories, int count, const QString &location)
 {
     // A damaged count cannot reach past the last slot.
     const int last = qBound(-1, count, SettingsModel::kDirSlots - 1);
-    const std::vector<int> recurring = recurringKeys(DirList, qMax(last, 0));
+    const std::vector<int> recurring = recurringKeys(directories, qMax(last, 0));
     for (int key : recurring) {
         if (key >= 0)
             m_tally.watchRecurring(key);
@@ -68,16 +68,16 @@ BackupOutcome BackupRun::run(const DirArray &DirList, int count, const QString &
             foldersLeft = last - i + 1;
             break;
         }
-        const auto error = File1.setPath(DirList[i]);
+        const auto error = m_fileListing.setPath(directories[i]);
         if (error)
             m_tally.folderNotOpened(*error);
         else
             recurringKey = recurring[size_t(i)];
         // The source comes from the folder the listing is really on.
-        const QString folder = File1.Path() + u'\\';
-        const int n = File1.ListCount();
+        const QString folder = m_fileListing.Path() + u'\\';
+        const int n = m_fileListing.ListCount();
         for (int j = 0; j < n; ++j) {
-            const QString name = File1.List(j);
+            const QString name = m_fileListing.List(j);
             if (!schedule.push({folder + name, name, bool(error), recurringKey, i}))
                 break;
         }

@@ -23,8 +23,8 @@ struct BackupRunOptions
     std::function<void(const QString &source)> beforeCopy;
 };
 
-// The backup run: every file that lies directly in DirList[0] to
-// DirList[count] (the free slot included) is copied into the location, flat
+// The backup run: every file that lies directly in directories[0] to
+// directories[count] (the free slot included) is copied into the location, flat
 // and under its own name. A folder that cannot be opened leaves the listing
 // on the folder before it, whose files are copied again; a file that cannot
 // be copied is skipped. Several copies run at once on worker threads, but
@@ -47,10 +47,10 @@ public:
         qint64 bytesCopied = 0;
     };
 
-    BackupRun(const DriveMap &drives, FileListBox &File1, FileSystemObject &fso, Options options = {});
+    BackupRun(const DriveMap &drives, FileListBox &listing, FileSystemObject &fso, Options options = {});
 
     // Runs to the end on the calling thread; the listing is used by it alone.
-    BackupOutcome run(const DirArray &DirList, int count, const QString &location);
+    BackupOutcome run(const DirArray &directories, int count, const QString &location);
 
     // From any thread: copies in flight finish, nothing more is copied.
     void stop();
@@ -58,10 +58,10 @@ public:
 
 private:
     void copyWorker(CopySchedule &schedule, const QString &location);
-    std::vector<int> recurringKeys(const DirArray &DirList, int last) const;
+    std::vector<int> recurringKeys(const DirArray &directories, int last) const;
 
     const DriveMap &m_drives;
-    FileListBox &File1;
+    FileListBox &m_fileListing;
     FileSystemObject &m_fso;
     Options m_options;
     BackupTally m_tally;

@@ -10,7 +10,7 @@
 #include <memory>
 #include <thread>
 
-BackupOutcome runKeepingWindowsAlive(BackupRun &run, const BackupRun::DirArray &DirList, int count,
+BackupOutcome runKeepingWindowsAlive(BackupRun &run, const BackupRun::DirArray &directories, int count,
                                      const QString &location, QWidget *anchor, int showAfterMs)
 {
     InputBlock block;
@@ -19,7 +19,7 @@ BackupOutcome runKeepingWindowsAlive(BackupRun &run, const BackupRun::DirArray &
     QEventLoop loop;
     BackupOutcome outcome;
     std::thread worker([&] {
-        outcome = run.run(DirList, count, location);
+        outcome = run.run(directories, count, location);
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
 

@@ -5,10 +5,10 @@
 class ControlPanel
 {
 public:
-    virtual void AddDirectory(const QString &Directory) = 0;
-    virtual void ChangeDirectory(const QString &NewDir) = 0;
-    virtual void RefreshDir() = 0;
-    virtual void BackupAll() = 0;
+    virtual void addDirectory(const QString &directory) = 0;
+    virtual void changeLocation(const QString &location) = 0;
+    virtual void refreshList() = 0;
+    virtual void backupAll() = 0;
 
 protected:
     ~ControlPanel() = default;

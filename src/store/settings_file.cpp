@@ -64,9 +64,9 @@ SettingsModel decode(QByteArrayView bytes)
 {
     SettingsModel model;
     for (int i = 0; i < SettingsModel::kDirSlots; ++i)
-        model.DirList[i] = decodeString(record(bytes, i));
+        model.directories[i] = decodeString(record(bytes, i));
     for (int j = 0; j < SettingsModel::kSettingSlots; ++j)
-        model.Settings[j] = decodeVariant(record(bytes, SettingsModel::kDirSlots + j));
+        model.settingSlots[j] = decodeVariant(record(bytes, SettingsModel::kDirSlots + j));
     return model;
 }
 
@@ -74,9 +74,9 @@ std::optional<QByteArray> encode(const SettingsModel &model, QString *error)
 {
     QByteArray out(kFileSize, '\0');
     for (int i = 0; i < SettingsModel::kDirSlots; ++i) {
-        const QByteArray text = codepage::encode(model.DirList[i]);
+        const QByteArray text = codepage::encode(model.directories[i]);
         if (text.size() > kMaxEntryBytes) {
-            *error = QStringLiteral("the entry \"%1\" is longer than %2 bytes").arg(model.DirList[i]).arg(kMaxEntryBytes);
+            *error = QStringLiteral("the entry \"%1\" is longer than %2 bytes").arg(model.directories[i]).arg(kMaxEntryBytes);
             return std::nullopt;
         }
         char *rec = out.data() + qsizetype(i) * kRecordSize;
@@ -84,7 +84,7 @@ std::optional<QByteArray> encode(const SettingsModel &model, QString *error)
         std::copy(text.begin(), text.end(), rec + 2);
     }
     for (int j = 0; j < SettingsModel::kSettingSlots; ++j) {
-        const Variant &value = model.Settings[j];
+        const Variant &value = model.settingSlots[j];
         char *rec = out.data() + qsizetype(SettingsModel::kDirSlots + j) * kRecordSize;
         switch (value.kind) {
         case Variant::Kind::Empty:
@@ -112,10 +112,10 @@ std::optional<QByteArray> encode(const SettingsModel &model, QString *error)
 
 void applyDefaults(SettingsModel &model, const QString &appPath)
 {
-    Variant &location = model.Settings[0];
+    Variant &location = model.settingSlots[0];
     if (location.equalsEmptyString())
         location = Variant::fromString(appPath + QStringLiteral("\\Backup Data\\"));
-    Variant &count = model.Settings[1];
+    Variant &count = model.settingSlots[1];
     if (!count.isEmpty() && count.toCount() < 0)
         count = Variant::fromInteger(0);
 }

@@ -12,15 +12,15 @@ struct SettingsModel
     static constexpr int kSettingSlots = 11;
     static constexpr int kMaxDirectories = 1000;
 
-    std::array<QString, kDirSlots> DirList;
-    std::array<Variant, kSettingSlots> Settings;
+    std::array<QString, kDirSlots> directories;
+    std::array<Variant, kSettingSlots> settingSlots;
 
     // Slot 0: the backup location, as text.
-    QString location() const { return Settings[0].toText(); }
-    void setLocation(const QString &folder) { Settings[0] = Variant::fromString(folder); }
+    QString location() const { return settingSlots[0].toText(); }
+    void setLocation(const QString &folder) { settingSlots[0] = Variant::fromString(folder); }
     // Slot 1: how many entries of the list are in use.
-    int count() const { return Settings[1].toCount(); }
-    void setCount(int count) { Settings[1] = Variant::fromInteger(qint16(count)); }
+    int count() const { return settingSlots[1].toCount(); }
+    void setCount(int count) { settingSlots[1] = Variant::fromInteger(qint16(count)); }
 
     bool operator==(const SettingsModel &) const = default;
 };

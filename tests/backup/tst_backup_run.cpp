@@ -1,4 +1,4 @@
-#include "app/form1.h"
+#include "app/control_panel_window.h"
 #include "backup/backup_run.h"
 #include "platform/files/file_list_box.h"
 #include "platform/files/file_system_object.h"
@@ -242,15 +242,15 @@ void TestBackupRun::backupNowReportsOnlyARunThatFailed()
     TestHost t;
     QVERIFY(writeFile(t.posix(QStringLiteral("docs/a.txt")), "a"));
     QDir(t.root()).mkpath(QStringLiteral("backup"));
-    auto *form = new Form1(t.host);
+    auto *form = new ControlPanelWindow(t.host);
     form->Load();
-    form->AddDirectory(t.dos(QStringLiteral("docs")));
-    form->ChangeDirectory(t.dos(QStringLiteral("backup")) + u'\\');
+    form->addDirectory(t.dos(QStringLiteral("docs")));
+    form->changeLocation(t.dos(QStringLiteral("backup")) + u'\\');
     form->findChild<QPushButton *>(QStringLiteral("Command3"))->click();
     QVERIFY2(t.msgBox.shown.isEmpty(), "a clean run is silent");
     QCOMPARE(readFile(t.posix(QStringLiteral("backup/a.txt"))), QByteArray("a"));
 
-    form->ChangeDirectory(t.dos(QStringLiteral("gone")) + u'\\');
+    form->changeLocation(t.dos(QStringLiteral("gone")) + u'\\');
     form->findChild<QAction *>(QStringLiteral("BackupNow"))->trigger();
     QCOMPARE(t.msgBox.shown.size(), 1);
     QCOMPARE(t.msgBox.shown[0].style, 48);

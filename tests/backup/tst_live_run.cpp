@@ -1,4 +1,4 @@
-#include "app/form1.h"
+#include "app/control_panel_window.h"
 #include "backup/live_run.h"
 #include "platform/files/file_list_box.h"
 #include "platform/files/file_system_object.h"
@@ -36,9 +36,9 @@ struct Fixture
         for (int i = 0; i < files; ++i)
             QVERIFY(writeFile(t.posix(QStringLiteral("docs/%1.txt").arg(i)), "data"));
         QDir(t.root()).mkpath(QStringLiteral("backup"));
-        panel = new Form1(t.host);
+        panel = new ControlPanelWindow(t.host);
         panel->Load();
-        panel->AddDirectory(t.dos(QStringLiteral("docs")));
+        panel->addDirectory(t.dos(QStringLiteral("docs")));
         panel->show();
         dirs[0] = t.dos(QStringLiteral("docs"));
         options.beforeCopy = [this](const QString &) {
@@ -56,7 +56,7 @@ struct Fixture
     }
 
     TestHost t;
-    Form1 *panel = nullptr;
+    ControlPanelWindow *panel = nullptr;
     FileListBox listing{t.drives};
     FileSystemObject fso{t.drives};
     BackupRun::DirArray dirs;

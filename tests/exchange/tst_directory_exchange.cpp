@@ -1,6 +1,6 @@
 // Export and import driven from the control panel, across program starts.
-#include "exchange/exp_dir.h"
-#include "exchange/imp_directory.h"
+#include "exchange/export_dialog.h"
+#include "exchange/import_dialog.h"
 #include "support/control_panel_fixture.h"
 #include "support/fault_fs.h"
 #include "support/scripted_file_dialog.h"
@@ -27,8 +27,8 @@ void TestDirectoryExchange::exportThenImportRestoresTheListAcrossStarts()
     t.host.fileDialogs = &dialogs;
     // Slots the program never uses and bytes after the last record must travel too.
     SettingsModel start = listOf({QStringLiteral("C:\\Docs"), QStringLiteral("D:\\Wörk")}, QStringLiteral("C:\\Backup\\"));
-    start.Settings[5] = Variant::fromString(QStringLiteral("kept"));
-    start.Settings[10] = Variant::fromInteger(-7);
+    start.settingSlots[5] = Variant::fromString(QStringLiteral("kept"));
+    start.settingSlots[10] = Variant::fromInteger(-7);
     QVERIFY(writeFile(settingsPath(t), encoded(start) + QByteArray("trailing bytes")));
     const QString target = t.dos(QStringLiteral("app")) + QStringLiteral("\\..\\list.DEXP");
     const QString targetPosix = t.posix(QStringLiteral("list.DEXP"));
@@ -37,20 +37,20 @@ void TestDirectoryExchange::exportThenImportRestoresTheListAcrossStarts()
     SettingsModel expected = start;
     {
         Panel p(t);
-        p->AddDirectory(QStringLiteral("C:\\Added"));
-        p->ChangeDirectory(QStringLiteral("E:\\Dest\\"));
+        p->addDirectory(QStringLiteral("C:\\Added"));
+        p->changeLocation(QStringLiteral("E:\\Dest\\"));
         control<QAction>(p.form, "Export")->trigger();
-        auto *exp = openWindow<ExpDir>("ExpDir");
+        auto *exp = openWindow<ExportDialog>("ExpDir");
         QVERIFY2(exp, "File > Export Directory List opens the export dialog");
         atExport = readFile(settingsPath(t));
-        expected.DirList[2] = QStringLiteral("C:\\Added");
-        expected.Settings[0] = Variant::fromString(QStringLiteral("E:\\Dest\\"));
-        expected.Settings[1] = Variant::fromInteger(3);
+        expected.directories[2] = QStringLiteral("C:\\Added");
+        expected.settingSlots[0] = Variant::fromString(QStringLiteral("E:\\Dest\\"));
+        expected.settingSlots[1] = Variant::fromInteger(3);
         QVERIFY2(settings_file::decode(atExport) == expected, "the menu saved the list first");
         QVERIFY2(atExport.endsWith("trailing bytes"), "the save kept the bytes after the records");
 
         // Not in the export: the file was saved before it.
-        p->AddDirectory(QStringLiteral("C:\\WhileOpen"));
+        p->addDirectory(QStringLiteral("C:\\WhileOpen"));
         dialogs.answers = {target};
         control<QPushButton>(exp, "Command3")->click();
         control<QPushButton>(exp, "Command1")->click();
@@ -59,7 +59,7 @@ void TestDirectoryExchange::exportThenImportRestoresTheListAcrossStarts()
         QVERIFY2(readFile(targetPosix) == atExport, "the export is byte for byte the saved file");
 
         // Changes after the export, kept by the close.
-        p->AddDirectory(QStringLiteral("C:\\AfterExport"));
+        p->addDirectory(QStringLiteral("C:\\AfterExport"));
         p->close();
         QTRY_VERIFY(!p.form);
     }
@@ -67,10 +67,10 @@ void TestDirectoryExchange::exportThenImportRestoresTheListAcrossStarts()
         Panel next(t);
         QCOMPARE(shownLines(*next.form).size(), 6);
         QCOMPARE(shownLines(*next.form)[4], QStringLiteral("C:\\AfterExport"));
-        next->AddDirectory(QStringLiteral("C:\\NotSaved"));
+        next->addDirectory(QStringLiteral("C:\\NotSaved"));
 
         control<QAction>(next.form, "ImpDir")->trigger();
-        auto *imp = openWindow<ImpDirectory>("ImpDirectory");
+        auto *imp = openWindow<ImportDialog>("ImpDirectory");
         QVERIFY2(imp, "File > Import Directory List opens the import dialog");
         dialogs.answers = {t.dos(QStringLiteral("list.DEXP"))};
         control<QPushButton>(imp, "Command1")->click();
@@ -100,18 +100,18 @@ void TestDirectoryExchange::exportChosenAgainSavesAgainAndKeepsTheDialog()
     QVERIFY(writeFile(settingsPath(t), encoded(listOf({QStringLiteral("C:\\One")}, QStringLiteral("C:\\B\\")))));
     Panel p(t);
     control<QAction>(p.form, "Export")->trigger();
-    auto *exp = openWindow<ExpDir>("ExpDir");
+    auto *exp = openWindow<ExportDialog>("ExpDir");
     QVERIFY(exp);
     const QString target = t.dos(QStringLiteral("again.DEXP"));
     dialogs.answers = {target};
     control<QPushButton>(exp, "Command3")->click();
-    p->AddDirectory(QStringLiteral("C:\\Two"));
+    p->addDirectory(QStringLiteral("C:\\Two"));
     control<QAction>(p.form, "Export")->trigger();
-    QCOMPARE(openWindow<ExpDir>("ExpDir"), exp);
+    QCOMPARE(openWindow<ExportDialog>("ExpDir"), exp);
     QCOMPARE(control<QLabel>(exp, "Label2")->text(), target);
     control<QPushButton>(exp, "Command1")->click();
     const SettingsModel exported = settings_file::decode(readFile(t.posix(QStringLiteral("again.DEXP"))));
-    QCOMPARE(exported.DirList[1], QStringLiteral("C:\\Two"));
+    QCOMPARE(exported.directories[1], QStringLiteral("C:\\Two"));
     QCOMPARE(exported.count(), 2);
 }
 
@@ -129,11 +129,11 @@ void TestDirectoryExchange::exportDoesNotOpenAfterAFailedSave()
     const QByteArray before = readFile(path);
     QVERIFY(fs.remountReadOnly());
     Panel p(t);
-    p->AddDirectory(QStringLiteral("C:\\New"));
+    p->addDirectory(QStringLiteral("C:\\New"));
     control<QAction>(p.form, "Export")->trigger();
     QCOMPARE(t.msgBox.shown.size(), 1);
     QCOMPARE(t.msgBox.shown[0].style, 16);
-    QVERIFY2(!openWindow<ExpDir>("ExpDir"), "an export of the older file would pass for the current list");
+    QVERIFY2(!openWindow<ExportDialog>("ExpDir"), "an export of the older file would pass for the current list");
     QVERIFY(readFile(path) == before);
 }
 
@@ -145,8 +145,8 @@ void TestDirectoryExchange::closingThePanelClosesBothDialogs()
     Panel p(t);
     control<QAction>(p.form, "Export")->trigger();
     control<QAction>(p.form, "ImpDir")->trigger();
-    QPointer<ExpDir> exp = openWindow<ExpDir>("ExpDir");
-    QPointer<ImpDirectory> imp = openWindow<ImpDirectory>("ImpDirectory");
+    QPointer<ExportDialog> exp = openWindow<ExportDialog>("ExpDir");
+    QPointer<ImportDialog> imp = openWindow<ImportDialog>("ImpDirectory");
     QVERIFY(exp && imp);
     p->close();
     QTRY_VERIFY2(!exp && !imp && !p.form, "the dialogs go with the control panel");

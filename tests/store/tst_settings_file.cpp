@@ -31,10 +31,10 @@ QByteArray recordAt(const QByteArray &file, int offset, int length)
 SettingsModel workedExample()
 {
     SettingsModel m;
-    m.DirList[0] = QStringLiteral("C:\\Docs");
-    m.DirList[1] = QStringLiteral("D:\\Work");
-    m.Settings[0] = Variant::fromString(QStringLiteral("C:\\Backup\\"));
-    m.Settings[1] = Variant::fromInteger(2);
+    m.directories[0] = QStringLiteral("C:\\Docs");
+    m.directories[1] = QStringLiteral("D:\\Work");
+    m.settingSlots[0] = Variant::fromString(QStringLiteral("C:\\Backup\\"));
+    m.settingSlots[1] = Variant::fromInteger(2);
     return m;
 }
 
@@ -95,8 +95,8 @@ void TestSettingsFile::firstStartCreatesEmptyFileThenSavesFullFile()
     QVERIFY2(QFile::exists(path), "loading creates the missing file");
     QCOMPARE(QFileInfo(path).size(), 0);
     const QString location = t.host.appPath + QStringLiteral("\\Backup Data\\");
-    QCOMPARE(model.Settings[0], Variant::fromString(location));
-    QVERIFY2(model.Settings[1].isEmpty(), "the count stays Empty until it is changed");
+    QCOMPARE(model.settingSlots[0], Variant::fromString(location));
+    QVERIFY2(model.settingSlots[1].isEmpty(), "the count stays Empty until it is changed");
     QVERIFY2(!QFileInfo::exists(t.posix(QStringLiteral("app/Backup Data"))), "the default location is not created");
 
     QVERIFY(!file.SaveSettings(model));
@@ -117,9 +117,9 @@ void TestSettingsFile::loadThenSaveKeepsEveryValue()
     TestHost t;
     const QString path = t.posix(QStringLiteral("app/BackupSettings.dat"));
     SettingsModel original = workedExample();
-    original.DirList[2] = QStringLiteral("C:\\with space\\and ünïcode");
-    original.Settings[5] = Variant::fromInteger(-7);
-    original.Settings[10] = Variant::fromString(QStringLiteral("kept"));
+    original.directories[2] = QStringLiteral("C:\\with space\\and ünïcode");
+    original.settingSlots[5] = Variant::fromInteger(-7);
+    original.settingSlots[10] = Variant::fromString(QStringLiteral("kept"));
     QString error;
     QByteArray bytes = *settings_file::encode(original, &error);
     // Padding nobody reads: a save may change it, but nothing else.
@@ -148,12 +148,12 @@ void TestSettingsFile::bytesAfterLastRecordAreKept()
     SettingsFile file(t.drives, t.host.appPath);
     SettingsModel model = file.LoadSettings();
     QVERIFY2(model == workedExample(), "the tail is not read");
-    model.DirList[2] = QStringLiteral("C:\\More");
+    model.directories[2] = QStringLiteral("C:\\More");
     QVERIFY(!file.SaveSettings(model));
     const QByteArray saved = readFile(path);
     QCOMPARE(saved.size(), 130000);
     QVERIFY2(saved.mid(129536) == tail, "the bytes after the last record are untouched");
-    QCOMPARE(settings_file::decode(saved).DirList[2], QStringLiteral("C:\\More"));
+    QCOMPARE(settings_file::decode(saved).directories[2], QStringLiteral("C:\\More"));
 }
 
 void TestSettingsFile::defaultsAndClamp_data()
@@ -185,11 +185,11 @@ void TestSettingsFile::defaultsAndClamp()
     settings_file::applyDefaults(model, QStringLiteral("C:\\opt\\app"));
     if (expectedLocation == u"<default>")
         expectedLocation = QStringLiteral("C:\\opt\\app\\Backup Data\\");
-    QCOMPARE(model.Settings[0], Variant::fromString(expectedLocation));
+    QCOMPARE(model.settingSlots[0], Variant::fromString(expectedLocation));
     if (expectedCount == -1000)
-        QVERIFY(model.Settings[1].isEmpty());
+        QVERIFY(model.settingSlots[1].isEmpty());
     else
-        QCOMPARE(model.Settings[1], Variant::fromInteger(qint16(expectedCount)));
+        QCOMPARE(model.settingSlots[1], Variant::fromInteger(qint16(expectedCount)));
 }
 
 void TestSettingsFile::damagedRecordsReadAsEmpty_data()
@@ -229,23 +229,23 @@ void TestSettingsFile::damagedRecordsReadAsEmpty()
     const SettingsModel example = workedExample();
     for (int i = 0; i < 2; ++i) {
         if (i == emptyEntry)
-            QVERIFY2(model.DirList[i].isEmpty(), "the damaged record reads as the empty string");
+            QVERIFY2(model.directories[i].isEmpty(), "the damaged record reads as the empty string");
         else if (bytes.size() >= (i + 1) * 128)
-            QCOMPARE(model.DirList[i], example.DirList[i]);
+            QCOMPARE(model.directories[i], example.directories[i]);
     }
     for (int j = 0; j < 2; ++j) {
         if (j == emptySetting)
-            QVERIFY2(model.Settings[j].isEmpty(), "the damaged record reads as Empty");
+            QVERIFY2(model.settingSlots[j].isEmpty(), "the damaged record reads as Empty");
         else if (bytes.size() >= 128128 + (j + 1) * 128)
-            QCOMPARE(model.Settings[j], example.Settings[j]);
+            QCOMPARE(model.settingSlots[j], example.settingSlots[j]);
     }
 }
 
 void TestSettingsFile::nonAsciiCountsBytes()
 {
     SettingsModel m;
-    m.DirList[0] = QStringLiteral("C:\\Müller\\Fotos");   // 15 characters, 16 bytes
-    m.Settings[0] = Variant::fromString(QStringLiteral("C:\\Sicherung\\Ä\\")); // 15 characters, 16 bytes
+    m.directories[0] = QStringLiteral("C:\\Müller\\Fotos");   // 15 characters, 16 bytes
+    m.settingSlots[0] = Variant::fromString(QStringLiteral("C:\\Sicherung\\Ä\\")); // 15 characters, 16 bytes
     QString error;
     const QByteArray bytes = *settings_file::encode(m, &error);
     QCOMPARE(recordAt(bytes, 0, 2), hex("10 00"));
@@ -257,15 +257,15 @@ void TestSettingsFile::nonAsciiCountsBytes()
 void TestSettingsFile::valuesTooLongAreRefusedNotTruncated()
 {
     SettingsModel m;
-    m.DirList[3] = QString(126, u'a');
-    m.Settings[0] = Variant::fromString(QString(124, u'b'));
+    m.directories[3] = QString(126, u'a');
+    m.settingSlots[0] = Variant::fromString(QString(124, u'b'));
     QString error;
     QVERIFY2(settings_file::encode(m, &error), "126 and 124 bytes fit");
-    m.DirList[3] = QString(63, u'é') + u'x'; // 127 bytes
+    m.directories[3] = QString(63, u'é') + u'x'; // 127 bytes
     QVERIFY(!settings_file::encode(m, &error));
     QVERIFY2(error.contains(u"126"), qPrintable(error));
-    m.DirList[3].clear();
-    m.Settings[0] = Variant::fromString(QString(125, u'b'));
+    m.directories[3].clear();
+    m.settingSlots[0] = Variant::fromString(QString(125, u'b'));
     QVERIFY(!settings_file::encode(m, &error));
 }
 
@@ -294,7 +294,7 @@ void TestSettingsFile::failedSaveLeavesOldFileWhole()
     faults.shortWriteFirst = shortFirst;
     SettingsFile file(t.drives, t.host.appPath, &faults);
     SettingsModel changed = workedExample();
-    changed.DirList[0] = QStringLiteral("C:\\Changed");
+    changed.directories[0] = QStringLiteral("C:\\Changed");
     const auto failure = file.SaveSettings(changed);
     QVERIFY2(failure, "a save that did not complete is reported");
     QVERIFY2(failure->contains(u"BackupSettings.dat"), qPrintable(*failure));
@@ -314,7 +314,7 @@ void TestSettingsFile::saveOntoFullTmpfsReportsFailure()
     SettingsModel model = file.LoadSettings(); // creates the empty file
     const QString path = fs.path() + QStringLiteral("/BackupSettings.dat");
     QVERIFY(QFile::exists(path));
-    model.DirList[0] = QStringLiteral("C:\\Docs");
+    model.directories[0] = QStringLiteral("C:\\Docs");
     // 129,536 bytes cannot fit into 100 KiB: the write comes back short.
     const auto failure = file.SaveSettings(model);
     QVERIFY2(failure, "a short write is a failure, never success");
@@ -337,7 +337,7 @@ void TestSettingsFile::saveOntoFullExt4LeavesOldFile()
     fs.fill();
     SettingsFile file(t.drives, app);
     SettingsModel model = file.LoadSettings();
-    model.DirList[7] = QStringLiteral("C:\\Seven");
+    model.directories[7] = QStringLiteral("C:\\Seven");
     QVERIFY2(file.SaveSettings(model), "no room for the new file: reported");
     QVERIFY2(readFile(path) == old, "the old file is whole");
     QCOMPARE(QDir(fs.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
@@ -359,7 +359,7 @@ void TestSettingsFile::saveIntoReadOnlyFolderReportsFailure()
     SettingsFile file(t.drives, app);
     SettingsModel model = file.LoadSettings();
     QVERIFY2(model == workedExample(), "a read-only folder still loads");
-    model.DirList[0].clear();
+    model.directories[0].clear();
     const auto failure = file.SaveSettings(model);
     QVERIFY(failure);
     QVERIFY2(failure->contains(u"Read-only"), qPrintable(*failure));
@@ -391,7 +391,7 @@ void TestSettingsFile::hugeSparseFileLoadsFastAndKeepsItsTail()
     QVERIFY2(loadMs < 500, qPrintable(QStringLiteral("loading took %1 ms").arg(loadMs)));
     QVERIFY(model == workedExample());
 
-    model.DirList[5] = QStringLiteral("C:\\Five");
+    model.directories[5] = QStringLiteral("C:\\Five");
     timer.restart();
     const auto failure = file.SaveSettings(model);
     const qint64 saveMs = timer.elapsed();
@@ -410,7 +410,7 @@ void TestSettingsFile::hugeSparseFileLoadsFastAndKeepsItsTail()
     QCOMPARE(::pread(fd, head.data(), size_t(head.size()), 0), ssize_t(head.size()));
     ::close(fd);
     QCOMPARE(got, marker);
-    QCOMPARE(settings_file::decode(head).DirList[5], QStringLiteral("C:\\Five"));
+    QCOMPARE(settings_file::decode(head).directories[5], QStringLiteral("C:\\Five"));
 }
 
 void TestSettingsFile::savedThroughSymbolicLinks_data()
@@ -440,12 +440,12 @@ void TestSettingsFile::savedThroughSymbolicLinks()
     SettingsFile file(t.drives, t.host.appPath);
     SettingsModel model = file.LoadSettings();
     QVERIFY2(model == workedExample(), "loaded through the link");
-    model.DirList[0] = QStringLiteral("C:\\Through");
+    model.directories[0] = QStringLiteral("C:\\Through");
     const auto failure = file.SaveSettings(model);
     QVERIFY2(!failure, qPrintable(failure.value_or(QString())));
     QVERIFY2(QFileInfo(path).isSymLink(), "the link stays a link");
     const QByteArray saved = readFile(real);
-    QCOMPARE(settings_file::decode(saved).DirList[0], QStringLiteral("C:\\Through"));
+    QCOMPARE(settings_file::decode(saved).directories[0], QStringLiteral("C:\\Through"));
     QCOMPARE(saved.mid(129536), QByteArray("TAIL"));
     QCOMPARE(QDir(t.posix(QStringLiteral("real"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("settings.dat")});
@@ -460,16 +460,16 @@ void TestSettingsFile::linkToNothingLoadsEmptyThenSaveMakesItsTarget()
     QVERIFY(QFile::link(target, path));
     SettingsFile file(t.drives, t.host.appPath);
     SettingsModel model = file.LoadSettings();
-    QVERIFY2(model.DirList[0].isEmpty() && model.Settings[1].isEmpty(), "reads as an empty file");
+    QVERIFY2(model.directories[0].isEmpty() && model.settingSlots[1].isEmpty(), "reads as an empty file");
     QVERIFY2(!QFileInfo::exists(target), "loading creates nothing through the link");
     QCOMPARE(QDir(t.posix(QStringLiteral("app"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("BackupSettings.dat")});
 
-    model.DirList[0] = QStringLiteral("C:\\First");
+    model.directories[0] = QStringLiteral("C:\\First");
     const auto failure = file.SaveSettings(model);
     QVERIFY2(!failure, qPrintable(failure.value_or(QString())));
     QVERIFY2(QFileInfo(path).isSymLink(), "the link stays a link");
-    QCOMPARE(settings_file::decode(readFile(target)).DirList[0], QStringLiteral("C:\\First"));
+    QCOMPARE(settings_file::decode(readFile(target)).directories[0], QStringLiteral("C:\\First"));
 }
 
 void TestSettingsFile::unreadableFileIsNotReplaced()

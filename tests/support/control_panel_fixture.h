@@ -1,6 +1,6 @@
 #pragma once
 // A control panel on a test host, and the settings files it starts from.
-#include "app/form1.h"
+#include "app/control_panel_window.h"
 #include "store/data_file_names.h"
 #include "store/settings_file.h"
 #include "support/scripted_host.h"
@@ -25,7 +25,7 @@ inline SettingsModel listOf(const QStringList &dirs, const QString &location = Q
 {
     SettingsModel m;
     for (int i = 0; i < dirs.size(); ++i)
-        m.DirList[i] = dirs[i];
+        m.directories[i] = dirs[i];
     m.setLocation(location);
     m.setCount(int(dirs.size()));
     return m;
@@ -60,7 +60,7 @@ T *openWindow(const char *name)
 // unload handlers.
 struct Panel
 {
-    explicit Panel(TestHost &t) : form(new Form1(t.host))
+    explicit Panel(TestHost &t) : form(new ControlPanelWindow(t.host))
     {
         form->Load();
         form->show();
@@ -72,13 +72,13 @@ struct Panel
                 f->Discard();
         }
     }
-    Form1 *operator->() const { return form.data(); }
+    ControlPanelWindow *operator->() const { return form.data(); }
     QListWidget *files() const { return control<QListWidget>(form, "Files"); }
-    QPointer<Form1> form;
+    QPointer<ControlPanelWindow> form;
 };
 
 // The lines of the control panel's backup list, in order.
-inline QStringList shownLines(const Form1 &form)
+inline QStringList shownLines(const ControlPanelWindow &form)
 {
     QStringList out;
     if (const auto *files = control<QListWidget>(&form, "Files")) {
@@ -89,7 +89,7 @@ inline QStringList shownLines(const Form1 &form)
 }
 
 // The backup location the control panel shows.
-inline QString shownLocation(const Form1 &form)
+inline QString shownLocation(const ControlPanelWindow &form)
 {
     const auto *label = control<QLabel>(&form, "BackupDir");
     return label ? label->text() : QStringLiteral("<no BackupDir>");

@@ -7,10 +7,10 @@
 class RecordingPanel final : public ControlPanel
 {
 public:
-    void AddDirectory(const QString &Directory) override { added << Directory; }
-    void ChangeDirectory(const QString &NewDir) override { changed << NewDir; }
-    void RefreshDir() override {}
-    void BackupAll() override {}
+    void addDirectory(const QString &directory) override { added << directory; }
+    void changeLocation(const QString &location) override { changed << location; }
+    void refreshList() override {}
+    void backupAll() override {}
 
     QStringList added;
     QStringList changed;

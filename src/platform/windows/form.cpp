@@ -133,6 +133,6 @@ void Form::Discard()
 void Form::closeEvent(QCloseEvent *event)
 {
     if (!m_discarding)
-        Form_Unload();
+        onUnload();
     event->accept();
 }

@@ -78,24 +78,24 @@ class Form : public QWidget
 {
     Q_OBJECT
 public:
-    // Runs Form_Load; called once, before the window is first shown.
+    // Runs onLoad; called once, before the window is first shown.
     void Load()
     {
-        Form_Load();
+        onLoad();
         for (QAbstractButton *button : findChildren<QAbstractButton *>())
             fitCaption(button);
     }
-    // Closes the window as the close box does: Form_Unload, then it is destroyed.
+    // Closes the window as the close box does: onUnload, then it is destroyed.
     void Unload() { close(); }
-    // Destroys the window without running Form_Unload (used by End and by the
+    // Destroys the window without running onUnload (used by End and by the
     // control panel's own close).
     void Discard();
 
 protected:
     explicit Form(QWidget *parent = nullptr);
 
-    virtual void Form_Load() {}
-    virtual void Form_Unload() {}
+    virtual void onLoad() {}
+    virtual void onUnload() {}
 
     // A fixed border: not resizable, no maximise button.
     void setFixedBorder(bool minimizeButton);

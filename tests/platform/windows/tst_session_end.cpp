@@ -1,4 +1,4 @@
-#include "app/form1.h"
+#include "app/control_panel_window.h"
 #include "platform/windows/msg_box.h"
 #include "platform/windows/program_end.h"
 #include "platform/windows/session_end.h"
@@ -34,14 +34,14 @@ int exitingChild(const QString &how, const QString &root)
     SessionEnd sessionEnd;
     QtProgramEnd end(&sessionEnd);
     const Host host{drives, msgBox, end, *drives.toDos(root + QStringLiteral("/app"))};
-    auto *panel = new Form1(host);
+    auto *panel = new ControlPanelWindow(host);
     panel->Load();
     panel->show();
-    sessionEnd.watch(panel, [panel = QPointer<Form1>(panel)] {
+    sessionEnd.watch(panel, [panel = QPointer<ControlPanelWindow>(panel)] {
         if (panel && panel->saveWithoutWindows())
             std::_Exit(3);
     });
-    panel->AddDirectory(QStringLiteral("C:\\Docs"));
+    panel->addDirectory(QStringLiteral("C:\\Docs"));
     if (how == u"ended") {
         end.End();
     } else if (how == u"closed") {
@@ -79,16 +79,16 @@ void TestSessionEnd::signalClosesThePanel()
     QFETCH(int, signal);
     TestHost t;
     SessionEnd sessionEnd;
-    QPointer<Form1> panel = new Form1(t.host);
+    QPointer<ControlPanelWindow> panel = new ControlPanelWindow(t.host);
     panel->Load();
     panel->show();
     sessionEnd.watch(panel, [] {});
-    panel->AddDirectory(QStringLiteral("C:\\Docs"));
+    panel->addDirectory(QStringLiteral("C:\\Docs"));
 
     QCOMPARE(::raise(signal), 0);
     QTRY_VERIFY2(panel.isNull(), "the panel was not closed");
     const SettingsModel saved = savedModel(t.posix(QStringLiteral("app")));
-    QVERIFY2(saved.DirList[0] == QStringLiteral("C:\\Docs"), "the unload handler did not save the change");
+    QVERIFY2(saved.directories[0] == QStringLiteral("C:\\Docs"), "the unload handler did not save the change");
     QCOMPARE(saved.count(), 1);
 }
 
@@ -109,11 +109,11 @@ void TestSessionEnd::signalDuringAQuestion()
     Host host = t.host;
     Host withBoxes{host.drives, realBoxes, host.end, host.appPath};
     SessionEnd sessionEnd;
-    QPointer<Form1> panel = new Form1(withBoxes);
+    QPointer<ControlPanelWindow> panel = new ControlPanelWindow(withBoxes);
     panel->Load();
     panel->show();
     sessionEnd.watch(panel, [] {});
-    panel->AddDirectory(QStringLiteral("C:\\Docs"));
+    panel->addDirectory(QStringLiteral("C:\\Docs"));
     panel->findChild<QListWidget *>(QStringLiteral("Files"))->setCurrentRow(0);
 
     bool questionOpen = false;
@@ -139,25 +139,25 @@ void TestSessionEnd::signalDuringAQuestion()
     QVERIFY2(!panel.isNull(), "the panel went while its handler was still running");
     QTRY_VERIFY2(panel.isNull(), "the panel was not closed after the question");
     const SettingsModel saved = savedModel(t.posix(QStringLiteral("app")));
-    QVERIFY2(saved.DirList[0] == QStringLiteral("C:\\Docs"), "the question was answered Yes, or nothing was saved");
+    QVERIFY2(saved.directories[0] == QStringLiteral("C:\\Docs"), "the question was answered Yes, or nothing was saved");
 }
 
 void TestSessionEnd::endStopsTheSignals()
 {
     TestHost t;
     SessionEnd sessionEnd;
-    QPointer<Form1> panel = new Form1(t.host);
+    QPointer<ControlPanelWindow> panel = new ControlPanelWindow(t.host);
     panel->Load();
     panel->show();
     sessionEnd.watch(panel, [] {});
-    panel->AddDirectory(QStringLiteral("C:\\Docs"));
+    panel->addDirectory(QStringLiteral("C:\\Docs"));
     QtProgramEnd(&sessionEnd).End();
     QCoreApplication::processEvents(); // the exit request has nothing to leave here
 
     QCOMPARE(::raise(SIGTERM), 0);
     QTest::qWait(100);
     QVERIFY2(!panel.isNull() && !panel->isVisible(), "End() should hide the panel, and the signal close nothing");
-    QVERIFY2(savedModel(t.posix(QStringLiteral("app"))).DirList[0].isEmpty(), "something saved after End()");
+    QVERIFY2(savedModel(t.posix(QStringLiteral("app"))).directories[0].isEmpty(), "something saved after End()");
     panel->Discard();
 }
 
@@ -190,7 +190,7 @@ void TestSessionEnd::displayGoesAway()
     QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() != 3, "the child crashed or its save failed");
 
     const QString file = t.posix(QStringLiteral("app/BackupSettings.dat"));
-    const bool written = savedModel(t.posix(QStringLiteral("app"))).DirList[0] == QStringLiteral("C:\\Docs");
+    const bool written = savedModel(t.posix(QStringLiteral("app"))).directories[0] == QStringLiteral("C:\\Docs");
     QVERIFY2(written == saved, qPrintable(QStringLiteral("%1: the change is %2in %3")
                                               .arg(how, written ? QString() : QStringLiteral("not "), file)));
 }

@@ -23,8 +23,8 @@ public:
     int state = 0;
 
 protected:
-    void Form_Load() override { ++*m_loads; }
-    void Form_Unload() override { ++*m_unloads; }
+    void onLoad() override { ++*m_loads; }
+    void onUnload() override { ++*m_unloads; }
 
 private:
     int *m_loads;

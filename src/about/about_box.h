@@ -10,36 +10,36 @@ class QWidget;
 
 // The About box: the product's title, version and description, and a way to
 // start the host's system information viewer.
-class frmAbout final : public Form
+class AboutBox final : public Form
 {
     Q_OBJECT
 public:
-    explicit frmAbout(const Host &host);
+    explicit AboutBox(const Host &host);
 
     // Starts the viewer that the registry names, or tells the user it cannot.
-    void StartSysInfo();
+    void startSystemInfo();
 
-    // Reads one value as text into KeyVal; true when it was read. A value of
+    // Reads one value as text into `value`; true when it was read. A value of
     // size 0 cannot be read as text: that raises an error (SysInfoError).
-    bool GetKeyValue(const std::int32_t &KeyRoot, const QString &KeyName, const QString &SubKeyRef, QString &KeyVal);
+    bool readKeyValue(const std::int32_t &root, const QString &keyName, const QString &valueName, QString &value);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void buildWindow();
-    void cmdOK_Click();
-    void cmdSysInfo_Click();
+    void okClicked();
+    void systemInfoClicked();
 
     Host m_host;
 
-    QPushButton *cmdOK = nullptr;
-    QPushButton *cmdSysInfo = nullptr;
-    QLabel *lblDescription = nullptr;
-    QLabel *lblDisclaimer = nullptr;
-    QLabel *lblTitle = nullptr;
-    QLabel *lblVersion = nullptr;
-    QWidget *Line1[2] = {nullptr, nullptr};
+    QPushButton *m_okButton = nullptr;
+    QPushButton *m_systemInfoButton = nullptr;
+    QLabel *m_descriptionLabel = nullptr;
+    QLabel *m_disclaimerLabel = nullptr;
+    QLabel *m_titleLabel = nullptr;
+    QLabel *m_versionLabel = nullptr;
+    QWidget *m_ruleLines[2] = {nullptr, nullptr};
 };
 
 // An error raised inside the viewer's lookup; the lookup's caller handles it.

@@ -1,4 +1,4 @@
-#include "exchange/exp_dir.h"
+#include "exchange/export_dialog.h"
 #include "support/control_panel_fixture.h"
 #include "support/fault_fs.h"
 #include "support/layout_check.h"
@@ -15,9 +15,9 @@ namespace {
 const QString kSuccess = QStringLiteral("Directory File Created Successfully!");
 
 // The export dialog on a host whose settings file holds a known list.
-struct Fixture : OpenDialog<ExpDir>
+struct Fixture : OpenDialog<ExportDialog>
 {
-    Fixture() : OpenDialog([this] { return new ExpDir(t.host); })
+    Fixture() : OpenDialog([this] { return new ExportDialog(t.host); })
     {
         t.host.fileDialogs = &dialogs;
         saved = encoded(listOf({QStringLiteral("C:\\Docs"), QStringLiteral("D:\\Wörk")}, QStringLiteral("C:\\Backup\\")));
@@ -33,7 +33,7 @@ struct Fixture : OpenDialog<ExpDir>
 
 } // namespace
 
-class TestExpDir : public QObject
+class TestExportDialog : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -50,10 +50,10 @@ private Q_SLOTS:
     void reopeningRestoresTheDesignedState();
 };
 
-void TestExpDir::windowAsDesigned()
+void TestExportDialog::windowAsDesigned()
 {
     Fixture f;
-    ExpDir &d = f.show();
+    ExportDialog &d = f.show();
     QCOMPARE(d.windowTitle(), QStringLiteral("Export Directory List"));
     QCOMPARE(d.size(), QSize(twips(4680), twips(2010)));
     QCOMPARE(d.minimumSize(), d.maximumSize());
@@ -100,7 +100,7 @@ void TestExpDir::windowAsDesigned()
     QCOMPARE(r.fileName, QString());
 }
 
-void TestExpDir::browse_data()
+void TestExportDialog::browse_data()
 {
     QTest::addColumn<QList<bool>>("choices"); // per "Browse...": true chooses a file, false cancels
     QTest::addColumn<QString>("label");
@@ -110,12 +110,12 @@ void TestExpDir::browse_data()
     QTest::newRow("a second choice replaces the first") << QList<bool>{true, true} << "out\\b.DEXP";
 }
 
-void TestExpDir::browse()
+void TestExportDialog::browse()
 {
     QFETCH(QList<bool>, choices);
     QFETCH(QString, label);
     Fixture f;
-    ExpDir &d = f.show();
+    ExportDialog &d = f.show();
     const QString a = f.t.dos(QStringLiteral("out")) + QStringLiteral("\\a.DEXP");
     const QString b = f.t.dos(QStringLiteral("out")) + QStringLiteral("\\b.DEXP");
     bool first = true;
@@ -136,7 +136,7 @@ void TestExpDir::browse()
     QVERIFY2(!QFile::exists(f.t.posix(QStringLiteral("out/a.DEXP"))), "browsing alone writes nothing");
 }
 
-void TestExpDir::exportCopiesTheSavedFile_data()
+void TestExportDialog::exportCopiesTheSavedFile_data()
 {
     QTest::addColumn<QByteArray>("existing"); // what the target held before; null: nothing
     QTest::addColumn<bool>("readOnly");
@@ -145,7 +145,7 @@ void TestExpDir::exportCopiesTheSavedFile_data()
     QTest::newRow("existing read-only file replaced") << QByteArray("old") << true;
 }
 
-void TestExpDir::exportCopiesTheSavedFile()
+void TestExportDialog::exportCopiesTheSavedFile()
 {
     QFETCH(QByteArray, existing);
     QFETCH(bool, readOnly);
@@ -156,7 +156,7 @@ void TestExpDir::exportCopiesTheSavedFile()
         if (readOnly)
             QFile::setPermissions(target, QFile::ReadOwner);
     }
-    ExpDir &d = f.show();
+    ExportDialog &d = f.show();
     f.dialogs.answers = {f.t.dos(QStringLiteral("out")) + QStringLiteral("\\list.DEXP")};
     control<QPushButton>(&d, "Command3")->click();
     control<QPushButton>(&d, "Command1")->click();
@@ -169,11 +169,11 @@ void TestExpDir::exportCopiesTheSavedFile()
     QCOMPARE(QDir(f.t.posix(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("list.DEXP")});
 }
 
-void TestExpDir::exportBeforeChoosingAFile()
+void TestExportDialog::exportBeforeChoosingAFile()
 {
     Fixture f;
     const bool rootCopyBefore = QFile::exists(QStringLiteral("/BackupSettings.dat"));
-    ExpDir &d = f.show();
+    ExportDialog &d = f.show();
     control<QPushButton>(&d, "Command1")->click();
     QCOMPARE(f.t.msgBox.shown.size(), 1);
     QCOMPARE(f.t.msgBox.shown[0].style, 48);
@@ -188,7 +188,7 @@ void TestExpDir::exportBeforeChoosingAFile()
     QVERIFY(readFile(settingsPath(f.t)) == f.saved);
 }
 
-void TestExpDir::failedCopy_data()
+void TestExportDialog::failedCopy_data()
 {
     QTest::addColumn<QString>("where");
     QTest::addColumn<QString>("reason"); // part of the host's reason
@@ -198,7 +198,7 @@ void TestExpDir::failedCopy_data()
     QTest::newRow("read-only file system") << "read-only" << "Read-only";
 }
 
-void TestExpDir::failedCopy()
+void TestExportDialog::failedCopy()
 {
     QFETCH(QString, where);
     QFETCH(QString, reason);
@@ -217,7 +217,7 @@ void TestExpDir::failedCopy()
         QVERIFY(fs.remountReadOnly());
         dosTarget = f.t.drives.toDos(fs.path()).value() + QStringLiteral("\\list.DEXP");
     }
-    ExpDir &d = f.show();
+    ExportDialog &d = f.show();
     f.dialogs.answers = {dosTarget};
     control<QPushButton>(&d, "Command3")->click();
     control<QPushButton>(&d, "Command1")->click();
@@ -230,18 +230,18 @@ void TestExpDir::failedCopy()
     QVERIFY(QDir(f.t.posix(QStringLiteral("out"))).isEmpty());
 }
 
-void TestExpDir::cancelAndCloseBoxCreateNothing_data()
+void TestExportDialog::cancelAndCloseBoxCreateNothing_data()
 {
     QTest::addColumn<bool>("closeBox");
     QTest::newRow("Cancel") << false;
     QTest::newRow("close box") << true;
 }
 
-void TestExpDir::cancelAndCloseBoxCreateNothing()
+void TestExportDialog::cancelAndCloseBoxCreateNothing()
 {
     QFETCH(bool, closeBox);
     Fixture f;
-    ExpDir &d = f.show();
+    ExportDialog &d = f.show();
     f.dialogs.answers = {f.t.dos(QStringLiteral("out")) + QStringLiteral("\\list.DEXP")};
     control<QPushButton>(&d, "Command3")->click();
     if (closeBox)
@@ -254,10 +254,10 @@ void TestExpDir::cancelAndCloseBoxCreateNothing()
     QVERIFY(readFile(settingsPath(f.t)) == f.saved);
 }
 
-void TestExpDir::reopeningRestoresTheDesignedState()
+void TestExportDialog::reopeningRestoresTheDesignedState()
 {
     Fixture f;
-    ExpDir *first = &f.show();
+    ExportDialog *first = &f.show();
     f.dialogs.answers = {f.t.dos(QStringLiteral("out")) + QStringLiteral("\\list.DEXP")};
     control<QPushButton>(first, "Command3")->click();
     // Shown again while open: the same window, as it was.
@@ -265,11 +265,11 @@ void TestExpDir::reopeningRestoresTheDesignedState()
     QCOMPARE(control<QLabel>(first, "Label2")->text(), f.t.dos(QStringLiteral("out")) + QStringLiteral("\\list.DEXP"));
     control<QPushButton>(first, "Command2")->click();
     QTRY_VERIFY(!f.form());
-    ExpDir &again = f.show();
+    ExportDialog &again = f.show();
     QCOMPARE(control<QLabel>(&again, "Label2")->text(), QStringLiteral("C:\\"));
     control<QPushButton>(&again, "Command3")->click();
     QCOMPARE(f.dialogs.requests.last().fileName, QString());
 }
 
-QTEST_MAIN(TestExpDir)
-#include "tst_exp_dir.moc"
+QTEST_MAIN(TestExportDialog)
+#include "tst_export_dialog.moc"

@@ -1,4 +1,4 @@
-#include "exchange/imp_directory.h"
+#include "exchange/import_dialog.h"
 #include "support/control_panel_fixture.h"
 #include "support/fault_fs.h"
 #include "support/layout_check.h"
@@ -18,9 +18,9 @@ const QString kQuestion = QStringLiteral(
 const QString kSuccess = QStringLiteral("Directories imported successfully, please restart the program.");
 
 // The import dialog on a host with a settings file and an export to bring in.
-struct Fixture : OpenDialog<ImpDirectory>
+struct Fixture : OpenDialog<ImportDialog>
 {
-    Fixture() : OpenDialog([this] { return new ImpDirectory(t.host); })
+    Fixture() : OpenDialog([this] { return new ImportDialog(t.host); })
     {
         t.host.fileDialogs = &dialogs;
         current = encoded(listOf({QStringLiteral("C:\\Current")}, QStringLiteral("C:\\Now\\")));
@@ -43,7 +43,7 @@ struct Fixture : OpenDialog<ImpDirectory>
 
 } // namespace
 
-class TestImpDirectory : public QObject
+class TestImportDialog : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -61,10 +61,10 @@ private Q_SLOTS:
     void cancelAndCloseBox();
 };
 
-void TestImpDirectory::windowAsDesigned()
+void TestImportDialog::windowAsDesigned()
 {
     Fixture f;
-    ImpDirectory &d = f.show();
+    ImportDialog &d = f.show();
     QCOMPARE(d.windowTitle(), QStringLiteral("Import Directory List"));
     QCOMPARE(d.size(), QSize(twips(4680), twips(1770)));
     QCOMPARE(d.minimumSize(), d.maximumSize());
@@ -108,7 +108,7 @@ void TestImpDirectory::windowAsDesigned()
     QCOMPARE(f.dialogs.requests[0].fileName, QString());
 }
 
-void TestImpDirectory::answeredNoOrEmptyCopiesNothing_data()
+void TestImportDialog::answeredNoOrEmptyCopiesNothing_data()
 {
     QTest::addColumn<QString>("text"); // "export": the exported file's path
     QTest::addColumn<bool>("asked");
@@ -117,12 +117,12 @@ void TestImpDirectory::answeredNoOrEmptyCopiesNothing_data()
     QTest::newRow("empty text box, no question") << "" << false;
 }
 
-void TestImpDirectory::answeredNoOrEmptyCopiesNothing()
+void TestImportDialog::answeredNoOrEmptyCopiesNothing()
 {
     QFETCH(QString, text);
     QFETCH(bool, asked);
     Fixture f;
-    ImpDirectory &d = f.show();
+    ImportDialog &d = f.show();
     control<QLineEdit>(&d, "Text1")->setText(text == u"export" ? f.exportDos() : text);
     f.t.msgBox.answers = {MsgBox::No};
     control<QPushButton>(&d, "Command2")->click();
@@ -137,7 +137,7 @@ void TestImpDirectory::answeredNoOrEmptyCopiesNothing()
     QCOMPARE(f.t.end.calls, 0);
 }
 
-void TestImpDirectory::browse_data()
+void TestImportDialog::browse_data()
 {
     QTest::addColumn<QList<bool>>("choices"); // per "Browse": true chooses the export, false cancels
     QTest::addColumn<bool>("showsExport");
@@ -146,12 +146,12 @@ void TestImpDirectory::browse_data()
     QTest::newRow("cancel after a choice keeps the chosen file") << QList<bool>{true, false} << true;
 }
 
-void TestImpDirectory::browse()
+void TestImportDialog::browse()
 {
     QFETCH(QList<bool>, choices);
     QFETCH(bool, showsExport);
     Fixture f;
-    ImpDirectory &d = f.show();
+    ImportDialog &d = f.show();
     for (bool choose : choices) {
         control<QLineEdit>(&d, "Text1")->setText(QStringLiteral("typed over"));
         f.dialogs.answers = {choose ? std::optional<QString>(f.exportDos()) : std::nullopt};
@@ -164,7 +164,7 @@ void TestImpDirectory::browse()
     QVERIFY(readFile(settingsPath(f.t)) == f.current);
 }
 
-void TestImpDirectory::confirmedImport_data()
+void TestImportDialog::confirmedImport_data()
 {
     QTest::addColumn<QString>("how");
     QTest::newRow("browsed") << "browsed";
@@ -174,12 +174,12 @@ void TestImpDirectory::confirmedImport_data()
     QTest::newRow("the settings file itself") << "itself";
 }
 
-void TestImpDirectory::confirmedImport()
+void TestImportDialog::confirmedImport()
 {
     QFETCH(QString, how);
     Fixture f;
     QByteArray expected = f.exported;
-    ImpDirectory &d = f.show();
+    ImportDialog &d = f.show();
     if (how == u"browsed") {
         f.dialogs.answers = {f.exportDos()};
         control<QPushButton>(&d, "Command1")->click();
@@ -209,7 +209,7 @@ void TestImpDirectory::confirmedImport()
     QCOMPARE(f.appFolder(), QStringList{QStringLiteral("BackupSettings.dat")});
 }
 
-void TestImpDirectory::failedImport_data()
+void TestImportDialog::failedImport_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("reason"); // part of the host's reason
@@ -219,12 +219,12 @@ void TestImpDirectory::failedImport_data()
     QTest::newRow("drive not mapped") << "Q:\\list.DEXP" << "no such drive";
 }
 
-void TestImpDirectory::failedImport()
+void TestImportDialog::failedImport()
 {
     QFETCH(QString, text);
     QFETCH(QString, reason);
     Fixture f;
-    ImpDirectory &d = f.show();
+    ImportDialog &d = f.show();
     const QString typed = text.startsWith(u"in\\") ? f.t.dos(QString()) + u'\\' + text : text;
     control<QLineEdit>(&d, "Text1")->setText(typed);
     f.t.msgBox.answers = {MsgBox::Yes};
@@ -240,7 +240,7 @@ void TestImpDirectory::failedImport()
 
 // The copy replaces the settings file only when complete: a disk that fills
 // halfway leaves the old file whole and no half-written one beside it.
-void TestImpDirectory::failedImportOnAFullDisk()
+void TestImportDialog::failedImportOnAFullDisk()
 {
     SmallTmpfs fs(QStringLiteral("size=1m"));
     if (!fs.mounted())
@@ -250,7 +250,7 @@ void TestImpDirectory::failedImportOnAFullDisk()
     const QString settings = fs.path() + QStringLiteral("/BackupSettings.dat");
     QVERIFY(writeFile(settings, f.current));
     fs.fill();
-    ImpDirectory &d = f.show();
+    ImportDialog &d = f.show();
     control<QLineEdit>(&d, "Text1")->setText(f.exportDos());
     f.t.msgBox.answers = {MsgBox::Yes};
     control<QPushButton>(&d, "Command2")->click();
@@ -263,18 +263,18 @@ void TestImpDirectory::failedImportOnAFullDisk()
     QVERIFY(d.isVisible());
 }
 
-void TestImpDirectory::cancelAndCloseBox_data()
+void TestImportDialog::cancelAndCloseBox_data()
 {
     QTest::addColumn<bool>("closeBox");
     QTest::newRow("Cancel") << false;
     QTest::newRow("close box") << true;
 }
 
-void TestImpDirectory::cancelAndCloseBox()
+void TestImportDialog::cancelAndCloseBox()
 {
     QFETCH(bool, closeBox);
     Fixture f;
-    ImpDirectory &d = f.show();
+    ImportDialog &d = f.show();
     control<QLineEdit>(&d, "Text1")->setText(f.exportDos());
     if (closeBox)
         d.close();
@@ -283,9 +283,9 @@ void TestImpDirectory::cancelAndCloseBox()
     QTRY_VERIFY(!f.form());
     QVERIFY(f.t.msgBox.shown.isEmpty());
     QVERIFY(readFile(settingsPath(f.t)) == f.current);
-    ImpDirectory &again = f.show();
+    ImportDialog &again = f.show();
     QCOMPARE(control<QLineEdit>(&again, "Text1")->text(), QStringLiteral("C:\\"));
 }
 
-QTEST_MAIN(TestImpDirectory)
-#include "tst_imp_directory.moc"
+QTEST_MAIN(TestImportDialog)
+#include "tst_import_dialog.moc"

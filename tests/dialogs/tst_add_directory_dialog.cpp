@@ -1,6 +1,6 @@
 #include "dialogs/control_panel.h"
-#include "app/form1.h"
-#include "dialogs/add_dir.h"
+#include "app/control_panel_window.h"
+#include "dialogs/add_directory_dialog.h"
 #include "dialogs/folder_clicks.h"
 #include "support/scripted_host.h"
 #include "support/control_panel_fixture.h"
@@ -19,9 +19,9 @@
 namespace {
 
 // The dialog on a test host, opened as the control panel opens it.
-struct Dialog : OpenDialog<AddDir>
+struct Dialog : OpenDialog<AddDirectoryDialog>
 {
-    Dialog(TestHost &t, ControlPanel &panel) : OpenDialog([&t, &panel] { return new AddDir(t.host, panel); })
+    Dialog(TestHost &t, ControlPanel &panel) : OpenDialog([&t, &panel] { return new AddDirectoryDialog(t.host, panel); })
     {
         show();
     }
@@ -45,7 +45,7 @@ QList<QWidget *> windowsNamed(const char *name)
 
 } // namespace
 
-class TestAddDir : public QObject
+class TestAddDirectoryDialog : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -58,12 +58,12 @@ private Q_SLOTS:
     void controlPanelOpensOneInstance();
 };
 
-void TestAddDir::windowAsDesigned()
+void TestAddDirectoryDialog::windowAsDesigned()
 {
     TestHost t;
     RecordingPanel panel;
     Dialog d(t, panel);
-    AddDir *w = d.form();
+    AddDirectoryDialog *w = d.form();
     QCOMPARE(w->windowTitle(), QStringLiteral("Add Directory"));
     QCOMPARE(w->size(), QSize(twips(5955), twips(2940)));
     QVERIFY2(w->minimumSize() == w->maximumSize(), "fixed border: not resizable");
@@ -104,7 +104,7 @@ void TestAddDir::windowAsDesigned()
     QVERIFY(!saveScreenshot(w, QStringLiteral("AddDir")).isEmpty());
 }
 
-void TestAddDir::addsTheHighlightedFolder_data()
+void TestAddDirectoryDialog::addsTheHighlightedFolder_data()
 {
     QTest::addColumn<QString>("steps"); // comma-separated: open:X (Path set), click:X, dclick:X, root, mydocs; X relative
     QTest::addColumn<QString>("added"); // relative to the test's folder, or a drive-letter path
@@ -120,7 +120,7 @@ void TestAddDir::addsTheHighlightedFolder_data()
                                         << "C:\\Documents and Settings\\ann";
 }
 
-void TestAddDir::addsTheHighlightedFolder()
+void TestAddDirectoryDialog::addsTheHighlightedFolder()
 {
     QFETCH(QString, steps);
     QFETCH(QString, added);
@@ -158,14 +158,14 @@ void TestAddDir::addsTheHighlightedFolder()
     QCOMPARE(d.dir()->ListIndex(), 0);
 }
 
-void TestAddDir::cancelAndCloseBoxAddNothing_data()
+void TestAddDirectoryDialog::cancelAndCloseBoxAddNothing_data()
 {
     QTest::addColumn<bool>("closeBox");
     QTest::newRow("Cancel") << false;
     QTest::newRow("close box") << true;
 }
 
-void TestAddDir::cancelAndCloseBoxAddNothing()
+void TestAddDirectoryDialog::cancelAndCloseBoxAddNothing()
 {
     QFETCH(bool, closeBox);
     TestHost t;
@@ -184,7 +184,7 @@ void TestAddDir::cancelAndCloseBoxAddNothing()
 }
 
 // "My Documents" with no users' folder behind the junction.
-void TestAddDir::shortcutThatCannotOpenLeavesTheList()
+void TestAddDirectoryDialog::shortcutThatCannotOpenLeavesTheList()
 {
     TestHost t;
     makeTree(t);
@@ -202,11 +202,11 @@ void TestAddDir::shortcutThatCannotOpenLeavesTheList()
     QCOMPARE(panel.added, QStringList{t.dos(QStringLiteral("tree/b"))});
 }
 
-void TestAddDir::controlPanelOpensOneInstance()
+void TestAddDirectoryDialog::controlPanelOpensOneInstance()
 {
     TestHost t;
     makeTree(t);
-    QPointer<Form1> panel(new Form1(t.host));
+    QPointer<ControlPanelWindow> panel(new ControlPanelWindow(t.host));
     panel->Load();
     panel->show();
     QPushButton *addButton = panel->findChild<QPushButton *>(QStringLiteral("Command4"));
@@ -247,5 +247,5 @@ void TestAddDir::controlPanelOpensOneInstance()
     QTRY_VERIFY2(last.isNull(), "closing the control panel closes the dialog");
 }
 
-QTEST_MAIN(TestAddDir)
-#include "tst_add_dir.moc"
+QTEST_MAIN(TestAddDirectoryDialog)
+#include "tst_add_directory_dialog.moc"

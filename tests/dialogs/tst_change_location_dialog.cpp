@@ -1,6 +1,6 @@
 #include "dialogs/control_panel.h"
-#include "app/form1.h"
-#include "dialogs/change_dir.h"
+#include "app/control_panel_window.h"
+#include "dialogs/change_location_dialog.h"
 #include "dialogs/folder_clicks.h"
 #include "platform/windows/drive_list_box.h"
 #include "support/scripted_host.h"
@@ -48,10 +48,10 @@ public:
 
 // The dialog on a test host, opened as the control panel opens it, with the
 // process's current folder set first (the lists start there).
-struct Dialog : OpenDialog<ChangeDir>
+struct Dialog : OpenDialog<ChangeLocationDialog>
 {
     Dialog(TestHost &t, const QString &currentFolder)
-        : OpenDialog([this] { return new ChangeDir(host, panel); }), host{t.drives, box, t.end, t.host.appPath}
+        : OpenDialog([this] { return new ChangeLocationDialog(host, panel); }), host{t.drives, box, t.end, t.host.appPath}
     {
         QDir::setCurrent(currentFolder);
         show();
@@ -105,7 +105,7 @@ void makeTree(const TestHost &t)
 
 } // namespace
 
-class TestChangeDir : public QObject
+class TestChangeLocationDialog : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -121,12 +121,12 @@ private Q_SLOTS:
     void controlPanelOpensOneInstance();
 };
 
-void TestChangeDir::windowAsDesigned()
+void TestChangeLocationDialog::windowAsDesigned()
 {
     TestHost t;
     makeTree(t);
     Dialog d(t, t.posix(QStringLiteral("tree")));
-    ChangeDir *w = d.form();
+    ChangeLocationDialog *w = d.form();
     QCOMPARE(w->windowTitle(), QStringLiteral("Change Backup Folder"));
     QCOMPARE(w->size(), QSize(twips(4560), twips(3210)));
     QVERIFY2(w->minimumSize() == w->maximumSize(), "fixed border: not resizable");
@@ -165,7 +165,7 @@ void TestChangeDir::windowAsDesigned()
     QVERIFY(!saveScreenshot(w, QStringLiteral("ChangeDir")).isEmpty());
 }
 
-void TestChangeDir::startsOnTheCurrentFolderWithAnEmptyDisplay_data()
+void TestChangeLocationDialog::startsOnTheCurrentFolderWithAnEmptyDisplay_data()
 {
     QTest::addColumn<QString>("current"); // the process's current folder, relative
     QTest::addColumn<QString>("drive");
@@ -174,7 +174,7 @@ void TestChangeDir::startsOnTheCurrentFolderWithAnEmptyDisplay_data()
     QTest::newRow("on a mapped drive") << "stick/photos" << "D:" << "D:\\photos";
 }
 
-void TestChangeDir::startsOnTheCurrentFolderWithAnEmptyDisplay()
+void TestChangeLocationDialog::startsOnTheCurrentFolderWithAnEmptyDisplay()
 {
     QFETCH(QString, current);
     QFETCH(QString, drive);
@@ -200,10 +200,10 @@ void TestChangeDir::startsOnTheCurrentFolderWithAnEmptyDisplay()
     QTRY_COMPARE(d.display(), folder);
 }
 
-void TestChangeDir::okHandsOnTheDisplayedFolder_data()
+void TestChangeLocationDialog::okHandsOnTheDisplayedFolder_data()
 {
     QTest::addColumn<QString>("steps");  // comma-separated: tick, click:X, dclick:X, drive:L; X relative or drive-letter
-    QTest::addColumn<QString>("handed"); // what ChangeDirectory receives; a relative folder gets "\" appended
+    QTest::addColumn<QString>("handed"); // what changeLocation receives; a relative folder gets "\" appended
 
     QTest::newRow("root of C: gives a doubled separator") << "dclick:C:\\, tick" << "C:\\\\";
     QTest::newRow("root of a mapped drive") << "drive:D, tick" << "D:\\\\";
@@ -213,7 +213,7 @@ void TestChangeDir::okHandsOnTheDisplayedFolder_data()
     QTest::newRow("after a drive change and back") << "drive:D, tick, drive:C, dclick:C:\\, tick" << "C:\\\\";
 }
 
-void TestChangeDir::okHandsOnTheDisplayedFolder()
+void TestChangeLocationDialog::okHandsOnTheDisplayedFolder()
 {
     QFETCH(QString, steps);
     QFETCH(QString, handed);
@@ -241,7 +241,7 @@ void TestChangeDir::okHandsOnTheDisplayedFolder()
     QTRY_VERIFY(!d.form());
 }
 
-void TestChangeDir::unreadableDriveFallsBackToC_data()
+void TestChangeLocationDialog::unreadableDriveFallsBackToC_data()
 {
     QTest::addColumn<bool>("cUnreadable");  // C: stands for a folder that is gone
     QTest::addColumn<QString>("current");   // where the lists start, relative
@@ -255,7 +255,7 @@ void TestChangeDir::unreadableDriveFallsBackToC_data()
     QTest::newRow("C: itself chosen and unreadable") << true << "stick" << QChar(u'C') << "C: D:\\";
 }
 
-void TestChangeDir::unreadableDriveFallsBackToC()
+void TestChangeLocationDialog::unreadableDriveFallsBackToC()
 {
     QFETCH(bool, cUnreadable);
     QFETCH(QString, current);
@@ -288,7 +288,7 @@ void TestChangeDir::unreadableDriveFallsBackToC()
     QCOMPARE(d.panel.changed, QStringList{d.dir()->Path() + u'\\'});
 }
 
-void TestChangeDir::networkHelpAnyNumberOfTimes()
+void TestChangeLocationDialog::networkHelpAnyNumberOfTimes()
 {
     TestHost t;
     makeTree(t);
@@ -308,7 +308,7 @@ void TestChangeDir::networkHelpAnyNumberOfTimes()
     QVERIFY2(d.open() && d.panel.changed.isEmpty(), "the dialog stays open and nothing changes");
 }
 
-void TestChangeDir::closeBoxChangesNothing()
+void TestChangeLocationDialog::closeBoxChangesNothing()
 {
     TestHost t;
     makeTree(t);
@@ -319,22 +319,22 @@ void TestChangeDir::closeBoxChangesNothing()
     QVERIFY2(d.panel.changed.isEmpty() && d.box.shown.isEmpty(), "nothing handed on, nothing shown");
 }
 
-void TestChangeDir::controlPanelOpensOneInstance()
+void TestChangeLocationDialog::controlPanelOpensOneInstance()
 {
     TestHost t;
     makeTree(t);
     QDir::setCurrent(t.posix(QStringLiteral("tree")));
-    QPointer<Form1> panel(new Form1(t.host));
+    QPointer<ControlPanelWindow> panel(new ControlPanelWindow(t.host));
     panel->Load();
     panel->show();
     QPushButton *changeButton = panel->findChild<QPushButton *>(QStringLiteral("Command1"));
     QVERIFY(changeButton);
 
     QTest::mouseClick(changeButton, Qt::LeftButton);
-    QPointer<ChangeDir> first;
+    QPointer<ChangeLocationDialog> first;
     for (QWidget *w : QApplication::topLevelWidgets())
         if (w->objectName() == u"ChangeDir" && w->isVisible())
-            first = qobject_cast<ChangeDir *>(w);
+            first = qobject_cast<ChangeLocationDialog *>(w);
     QVERIFY(first);
     auto *dir = first->findChild<DirListBox *>(QStringLiteral("Dir1"));
     QVERIFY(clickEntry(dir, t.dos(QStringLiteral("tree/b")), true));
@@ -362,5 +362,5 @@ void TestChangeDir::controlPanelOpensOneInstance()
     QDir::setCurrent(QDir::tempPath());
 }
 
-QTEST_MAIN(TestChangeDir)
-#include "tst_change_dir.moc"
+QTEST_MAIN(TestChangeLocationDialog)
+#include "tst_change_location_dialog.moc"

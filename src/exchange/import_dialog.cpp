@@ -1,4 +1,4 @@
-#include "exchange/imp_directory.h"
+#include "exchange/import_dialog.h"
 
 #include "exchange/dir_list_file.h"
 #include "platform/files/file_system_object.h"
@@ -18,53 +18,53 @@ const QString kCopyFailed = QStringLiteral(
 
 } // namespace
 
-ImpDirectory::ImpDirectory(const Host &host) : m_host(host), CommonDialog1(host.fileDialogs)
+ImportDialog::ImportDialog(const Host &host) : m_host(host), m_openDialog(host.fileDialogs)
 {
     buildWindow();
 }
 
-void ImpDirectory::buildWindow()
+void ImportDialog::buildWindow()
 {
     setObjectName(QStringLiteral("ImpDirectory"));
     setWindowTitle(QStringLiteral("Import Directory List"));
     setFixedClientTwips(4680, 1770, false);
 
     // Created in tab order. No button answers Enter on its own.
-    Label1 = addControl<QLabel>(this, "Label1", QStringLiteral("Import From..."), {120, 120, 2175, 255});
-    Text1 = place(new QLineEdit(this), "Text1", {120, 360, 4455, 495}, QStringLiteral("Import From"));
-    Label1->setBuddy(Text1);
-    Command1 = addControl<QPushButton>(this, "Command1", QStringLiteral("Browse"), {3480, 960, 1095, 255}, this,
-                                       &ImpDirectory::Command1_Click);
-    Command2 = addControl<QPushButton>(this, "Command2", QStringLiteral("Import"), {3360, 1440, 1215, 255}, this,
-                                       &ImpDirectory::Command2_Click);
-    Command3 = addControl<QPushButton>(this, "Command3", QStringLiteral("Cancel"), {120, 1440, 1215, 255}, this,
-                                       &ImpDirectory::Command3_Click);
+    m_importFromLabel = addControl<QLabel>(this, "Label1", QStringLiteral("Import From..."), {120, 120, 2175, 255});
+    m_sourceEdit = place(new QLineEdit(this), "Text1", {120, 360, 4455, 495}, QStringLiteral("Import From"));
+    m_importFromLabel->setBuddy(m_sourceEdit);
+    m_browseButton = addControl<QPushButton>(this, "Command1", QStringLiteral("Browse"), {3480, 960, 1095, 255}, this,
+                                       &ImportDialog::browseClicked);
+    m_importButton = addControl<QPushButton>(this, "Command2", QStringLiteral("Import"), {3360, 1440, 1215, 255}, this,
+                                       &ImportDialog::importClicked);
+    m_cancelButton = addControl<QPushButton>(this, "Command3", QStringLiteral("Cancel"), {120, 1440, 1215, 255}, this,
+                                       &ImportDialog::cancelClicked);
     // Etched: a shadow line over a light one.
     placeLine(this, "Line1", 120, 4545, 1305, 1, QColor(128, 128, 128));
     placeLine(this, "Line1Light", 120, 4545, 1320, 1, Qt::white);
-    setTabOrder(Text1, Command1);
-    setTabOrder(Command1, Command2);
-    setTabOrder(Command2, Command3);
+    setTabOrder(m_sourceEdit, m_browseButton);
+    setTabOrder(m_browseButton, m_importButton);
+    setTabOrder(m_importButton, m_cancelButton);
 }
 
-void ImpDirectory::Form_Load()
+void ImportDialog::onLoad()
 {
-    CommonDialog1.Filter = kDirListFilter;
-    CommonDialog1.FileName.clear();
-    Text1->setText(QStringLiteral("C:\\"));
-    Text1->setFocus();
+    m_openDialog.Filter = kDirListFilter;
+    m_openDialog.FileName.clear();
+    m_sourceEdit->setText(QStringLiteral("C:\\"));
+    m_sourceEdit->setFocus();
 }
 
-void ImpDirectory::Command1_Click()
+void ImportDialog::browseClicked()
 {
-    CommonDialog1.ShowOpen();
-    Text1->setText(CommonDialog1.FileName);
+    m_openDialog.ShowOpen();
+    m_sourceEdit->setText(m_openDialog.FileName);
 }
 
-void ImpDirectory::Command2_Click()
+void ImportDialog::importClicked()
 {
     // Taken exactly as typed: blanks around it are part of the name.
-    const QString source = Text1->text();
+    const QString source = m_sourceEdit->text();
     if (source.isEmpty()) {
         Unload();
         return;
@@ -89,7 +89,7 @@ void ImpDirectory::Command2_Click()
     m_host.end.End();
 }
 
-void ImpDirectory::Command3_Click()
+void ImportDialog::cancelClicked()
 {
     Unload();
 }

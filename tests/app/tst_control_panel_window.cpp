@@ -1,4 +1,4 @@
-#include "app/form1.h"
+#include "app/control_panel_window.h"
 #include "store/settings_file.h"
 #include "support/accessibility.h"
 #include "support/fault_fs.h"
@@ -22,7 +22,7 @@ SettingsModel numbered(int entries, int storedCount)
 {
     SettingsModel m;
     for (int i = 0; i < entries; ++i)
-        m.DirList[i] = QStringLiteral("C:\\d%1").arg(i);
+        m.directories[i] = QStringLiteral("C:\\d%1").arg(i);
     m.setCount(storedCount);
     return m;
 }
@@ -50,7 +50,7 @@ const QStringList kEveryWindow{QStringLiteral("AddDir"),       QStringLiteral("A
 
 } // namespace
 
-class TestForm1 : public QObject
+class TestControlPanelWindow : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -72,7 +72,7 @@ private Q_SLOTS:
     void failedSaveOnCloseShowsMessageAndStillCloses();
 };
 
-void TestForm1::firstStartShowsTheFreeSlotAndDefaultLocation()
+void TestControlPanelWindow::firstStartShowsTheFreeSlotAndDefaultLocation()
 {
     TestHost t;
     Panel p(t);
@@ -82,7 +82,7 @@ void TestForm1::firstStartShowsTheFreeSlotAndDefaultLocation()
     QVERIFY(t.msgBox.shown.isEmpty());
 }
 
-void TestForm1::windowAsDesigned()
+void TestControlPanelWindow::windowAsDesigned()
 {
     TestHost t;
     QVERIFY(writeFile(settingsPath(t), encoded(listOf({QStringLiteral("C:\\Docs"), QStringLiteral("D:\\Work")}))));
@@ -130,7 +130,7 @@ void TestForm1::windowAsDesigned()
     saveScreenshot(p.form, QStringLiteral("form1"));
 }
 
-void TestForm1::waysOut_data()
+void TestControlPanelWindow::waysOut_data()
 {
     QTest::addColumn<QString>("way");
     QTest::addColumn<bool>("saved");
@@ -139,7 +139,7 @@ void TestForm1::waysOut_data()
     QTest::newRow("Export saves") << "export" << true;
 }
 
-void TestForm1::waysOut()
+void TestControlPanelWindow::waysOut()
 {
     QFETCH(QString, way);
     QFETCH(bool, saved);
@@ -148,8 +148,8 @@ void TestForm1::waysOut()
     const QByteArray before = readFile(settingsPath(t));
     {
         Panel p(t);
-        p->AddDirectory(QStringLiteral("C:\\New"));
-        p->ChangeDirectory(QStringLiteral("D:\\Elsewhere\\"));
+        p->addDirectory(QStringLiteral("C:\\New"));
+        p->changeLocation(QStringLiteral("D:\\Elsewhere\\"));
         if (way == u"close") {
             p->close();
             QTRY_VERIFY2(!p.form, "the window is gone");
@@ -171,45 +171,45 @@ void TestForm1::waysOut()
     }
 }
 
-void TestForm1::storedCountAboveTheLimitShows1001Lines()
+void TestControlPanelWindow::storedCountAboveTheLimitShows1001Lines()
 {
     TestHost t;
     QVERIFY(writeFile(settingsPath(t), encoded(numbered(1001, 1200))));
     Panel p(t);
     QCOMPARE(p.files()->count(), 1001);
     QCOMPARE(p.files()->item(1000)->text(), QStringLiteral("C:\\d1000"));
-    p->AddDirectory(QStringLiteral("C:\\more"));
+    p->addDirectory(QStringLiteral("C:\\more"));
     QCOMPARE(t.msgBox.shown.size(), 1);
     QCOMPARE(p.files()->count(), 1001);
 }
 
-void TestForm1::addDirectory()
+void TestControlPanelWindow::addDirectory()
 {
     TestHost t;
     Panel p(t);
-    p->AddDirectory(QStringLiteral("C:\\Data"));
+    p->addDirectory(QStringLiteral("C:\\Data"));
     QCOMPARE(shownLines(*p.form), (QStringList{QStringLiteral("C:\\Data"), QString()}));
-    p->AddDirectory(QStringLiteral("C:\\Data"));
-    p->AddDirectory(QString());
-    p->AddDirectory(QStringLiteral("C:\\"));
+    p->addDirectory(QStringLiteral("C:\\Data"));
+    p->addDirectory(QString());
+    p->addDirectory(QStringLiteral("C:\\"));
     QCOMPARE(shownLines(*p.form), (QStringList{QStringLiteral("C:\\Data"), QStringLiteral("C:\\Data"), QString(),
                                           QStringLiteral("C:\\"), QString()}));
     QVERIFY(t.msgBox.shown.isEmpty());
     p->close();
     const SettingsModel saved = settings_file::decode(readFile(settingsPath(t)));
-    QCOMPARE(saved.Settings[1], Variant::fromInteger(4));
-    QCOMPARE(saved.DirList[3], QStringLiteral("C:\\"));
+    QCOMPARE(saved.settingSlots[1], Variant::fromInteger(4));
+    QCOMPARE(saved.directories[3], QStringLiteral("C:\\"));
 }
 
-void TestForm1::addRefusesWhatCannotBeStored()
+void TestControlPanelWindow::addRefusesWhatCannotBeStored()
 {
     TestHost t;
     Panel p(t);
     const QString fits = QStringLiteral("C:\\") + QString(123, u'x');          // 126 bytes
     const QString tooLong = QStringLiteral("C:\\") + QString(62, u'ö') + u'x'; // 66 characters, 128 bytes
-    p->AddDirectory(fits);
+    p->addDirectory(fits);
     QVERIFY(t.msgBox.shown.isEmpty());
-    p->AddDirectory(tooLong);
+    p->addDirectory(tooLong);
     QCOMPARE(t.msgBox.shown.size(), 1);
     QCOMPARE(t.msgBox.shown[0].style, 48);
     QCOMPARE(shownLines(*p.form), (QStringList{fits, QString()}));
@@ -218,13 +218,13 @@ void TestForm1::addRefusesWhatCannotBeStored()
     TestHost full;
     SettingsModel m;
     for (int i = 0; i < 999; ++i)
-        m.DirList[i] = QStringLiteral("C:\\d%1").arg(i);
-    m.Settings[1] = Variant::fromInteger(999);
+        m.directories[i] = QStringLiteral("C:\\d%1").arg(i);
+    m.settingSlots[1] = Variant::fromInteger(999);
     QVERIFY(writeFile(settingsPath(full), encoded(m)));
     Panel q(full);
-    q->AddDirectory(QStringLiteral("C:\\last"));
+    q->addDirectory(QStringLiteral("C:\\last"));
     QVERIFY2(full.msgBox.shown.isEmpty(), "the 1000th directory fits");
-    q->AddDirectory(QStringLiteral("C:\\one too many"));
+    q->addDirectory(QStringLiteral("C:\\one too many"));
     QCOMPARE(full.msgBox.shown.size(), 1);
     QCOMPARE(full.msgBox.shown[0].style, 48);
     QCOMPARE(q.files()->count(), 1001);
@@ -232,11 +232,11 @@ void TestForm1::addRefusesWhatCannotBeStored()
     QVERIFY(q.files()->item(1000)->text().isEmpty());
     q->close();
     const SettingsModel saved = settings_file::decode(readFile(settingsPath(full)));
-    QCOMPARE(saved.Settings[1], Variant::fromInteger(1000));
+    QCOMPARE(saved.settingSlots[1], Variant::fromInteger(1000));
     QVERIFY(full.msgBox.shown.size() == 1);
 }
 
-void TestForm1::deleteDirectory_data()
+void TestControlPanelWindow::deleteDirectory_data()
 {
     QTest::addColumn<int>("selected");
     QTest::addColumn<QStringList>("after");
@@ -245,7 +245,7 @@ void TestForm1::deleteDirectory_data()
     QTest::newRow("last directory") << 2 << QStringList{QStringLiteral("A"), QStringLiteral("B"), QString()};
 }
 
-void TestForm1::deleteDirectory()
+void TestControlPanelWindow::deleteDirectory()
 {
     QFETCH(int, selected);
     QFETCH(QStringList, after);
@@ -263,11 +263,11 @@ void TestForm1::deleteDirectory()
     QVERIFY(p.files()->selectedItems().isEmpty());
     p->close();
     const SettingsModel saved = settings_file::decode(readFile(settingsPath(t)));
-    QCOMPARE(saved.Settings[1], Variant::fromInteger(2));
-    QVERIFY2(saved.DirList[2].isEmpty() && saved.DirList[3].isEmpty(), "the free slot moved up, empty");
+    QCOMPARE(saved.settingSlots[1], Variant::fromInteger(2));
+    QVERIFY2(saved.directories[2].isEmpty() && saved.directories[3].isEmpty(), "the free slot moved up, empty");
 }
 
-void TestForm1::deleteCancelledOrWithoutADirectory_data()
+void TestControlPanelWindow::deleteCancelledOrWithoutADirectory_data()
 {
     QTest::addColumn<int>("selected");
     QTest::addColumn<int>("answer");
@@ -277,7 +277,7 @@ void TestForm1::deleteCancelledOrWithoutADirectory_data()
     QTest::newRow("the free slot selected") << 3 << int(MsgBox::OK) << false;
 }
 
-void TestForm1::deleteCancelledOrWithoutADirectory()
+void TestControlPanelWindow::deleteCancelledOrWithoutADirectory()
 {
     QFETCH(int, selected);
     QFETCH(int, answer);
@@ -292,11 +292,11 @@ void TestForm1::deleteCancelledOrWithoutADirectory()
     QCOMPARE(t.msgBox.shown.size(), asked ? 1 : 0);
     QCOMPARE(shownLines(*p.form), (QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QString()}));
     QVERIFY2(p.files()->selectedItems().isEmpty(), "the list is rebuilt without a selection");
-    p->AddDirectory(QStringLiteral("D"));
+    p->addDirectory(QStringLiteral("D"));
     QCOMPARE(p.files()->item(3)->text(), QStringLiteral("D"));
 }
 
-void TestForm1::deleteAtTheFullList()
+void TestControlPanelWindow::deleteAtTheFullList()
 {
     TestHost t;
     QVERIFY(writeFile(settingsPath(t), encoded(numbered(1000, 1000))));
@@ -310,28 +310,28 @@ void TestForm1::deleteAtTheFullList()
     QVERIFY(p.files()->item(999)->text().isEmpty());
     p->close();
     const SettingsModel saved = settings_file::decode(readFile(settingsPath(t)));
-    QCOMPARE(saved.Settings[1], Variant::fromInteger(999));
-    QVERIFY(saved.DirList[1000].isEmpty());
+    QCOMPARE(saved.settingSlots[1], Variant::fromInteger(999));
+    QVERIFY(saved.directories[1000].isEmpty());
 }
 
-void TestForm1::changeDirectory()
+void TestControlPanelWindow::changeDirectory()
 {
     TestHost t;
     QVERIFY(writeFile(settingsPath(t), encoded(listOf({QStringLiteral("A")}))));
     Panel p(t);
     p.files()->setCurrentRow(0);
-    p->ChangeDirectory(QStringLiteral("D:\\Backups\\"));
+    p->changeLocation(QStringLiteral("D:\\Backups\\"));
     QCOMPARE(shownLocation(*p.form), QStringLiteral("D:\\Backups\\"));
     QVERIFY2(!p.files()->selectedItems().isEmpty(), "the list is not rebuilt");
-    p->ChangeDirectory(QStringLiteral("C:\\") + QString(122, u'l')); // 125 bytes
+    p->changeLocation(QStringLiteral("C:\\") + QString(122, u'l')); // 125 bytes
     QCOMPARE(t.msgBox.shown.size(), 1);
     QCOMPARE(t.msgBox.shown[0].style, 48);
     QCOMPARE(shownLocation(*p.form), QStringLiteral("D:\\Backups\\"));
-    p->ChangeDirectory(QStringLiteral("C:\\A&B\\"));
+    p->changeLocation(QStringLiteral("C:\\A&B\\"));
     QCOMPARE(shownLocation(*p.form), QStringLiteral("C:\\A&B\\"));
 }
 
-void TestForm1::failedSaveOnCloseShowsMessageAndStillCloses()
+void TestControlPanelWindow::failedSaveOnCloseShowsMessageAndStillCloses()
 {
     SmallTmpfs fs(QStringLiteral("size=1m"));
     if (!fs.mounted())
@@ -343,7 +343,7 @@ void TestForm1::failedSaveOnCloseShowsMessageAndStillCloses()
     const QByteArray before = readFile(path);
     QVERIFY(fs.remountReadOnly());
     Panel p(t);
-    p->AddDirectory(QStringLiteral("C:\\Lost"));
+    p->addDirectory(QStringLiteral("C:\\Lost"));
     p->close();
     QTRY_VERIFY2(!p.form, "the window closes all the same");
     QCOMPARE(t.msgBox.shown.size(), 1);
@@ -352,7 +352,7 @@ void TestForm1::failedSaveOnCloseShowsMessageAndStillCloses()
     QVERIFY(readFile(path) == before);
 }
 
-void TestForm1::everyControlCanBeNamedByAScreenReader()
+void TestControlPanelWindow::everyControlCanBeNamedByAScreenReader()
 {
     TestHost t;
     Panel p(t);
@@ -373,7 +373,7 @@ void TestForm1::everyControlCanBeNamedByAScreenReader()
     }
 }
 
-void TestForm1::dialogsOpenOverTheControlPanel()
+void TestControlPanelWindow::dialogsOpenOverTheControlPanel()
 {
     TestHost t;
     Panel p(t);
@@ -394,5 +394,5 @@ void TestForm1::dialogsOpenOverTheControlPanel()
     }
 }
 
-QTEST_MAIN(TestForm1)
-#include "tst_form1.moc"
+QTEST_MAIN(TestControlPanelWindow)
+#include "tst_control_panel_window.moc"

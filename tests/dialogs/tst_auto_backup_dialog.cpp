@@ -1,5 +1,5 @@
-#include "app/form1.h"
-#include "dialogs/auto_sync.h"
+#include "app/control_panel_window.h"
+#include "dialogs/auto_backup_dialog.h"
 #include "platform/files/io_faults.h"
 #include "support/fault_fs.h"
 #include "support/scripted_host.h"
@@ -47,10 +47,10 @@ QStringList entries(const QString &folder)
 }
 
 // The dialog on a test host, opened as the control panel opens it.
-struct Dialog : OpenDialog<AutoSync>
+struct Dialog : OpenDialog<AutoBackupDialog>
 {
     explicit Dialog(TestHost &t, IoFaults *faults = nullptr)
-        : OpenDialog([&t, faults] { return new AutoSync(t.host, faults); })
+        : OpenDialog([&t, faults] { return new AutoBackupDialog(t.host, faults); })
     {
         show();
     }
@@ -102,7 +102,7 @@ QString datPath(const TestHost &t)
 
 } // namespace
 
-class TestAutoSync : public QObject
+class TestAutoBackupDialog : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -124,11 +124,11 @@ private Q_SLOTS:
     void folderWithoutWriteAccess();
 };
 
-void TestAutoSync::windowAsDesigned()
+void TestAutoBackupDialog::windowAsDesigned()
 {
     TestHost t;
     Dialog d(t);
-    AutoSync *w = d.form();
+    AutoBackupDialog *w = d.form();
     QCOMPARE(w->windowTitle(), QStringLiteral("Auto Sync Settings"));
     QCOMPARE(w->size(), QSize(twips(4680), twips(2610)));
     QCOMPARE(w->minimumSize(), w->maximumSize());
@@ -175,7 +175,7 @@ void TestAutoSync::windowAsDesigned()
     QVERIFY2(QFileInfo(png).size() > 0, qPrintable(png));
 }
 
-void TestAutoSync::clickAnywhereInTheDesignedRectangle_data()
+void TestAutoBackupDialog::clickAnywhereInTheDesignedRectangle_data()
 {
     QTest::addColumn<QString>("before"); // steps taken first, clicking on the box or circle
     QTest::addColumn<QString>("control");
@@ -188,7 +188,7 @@ void TestAutoSync::clickAnywhereInTheDesignedRectangle_data()
     QTest::newRow("right of another option's caption selects it") << "" << "Option3" << "right" << "checked two enabled";
 }
 
-void TestAutoSync::clickAnywhereInTheDesignedRectangle()
+void TestAutoBackupDialog::clickAnywhereInTheDesignedRectangle()
 {
     QFETCH(QString, before);
     QFETCH(QString, control);
@@ -205,7 +205,7 @@ void TestAutoSync::clickAnywhereInTheDesignedRectangle()
     QCOMPARE(d.state(), state);
 }
 
-void TestAutoSync::firstOpening_data()
+void TestAutoBackupDialog::firstOpening_data()
 {
     QTest::addColumn<QString>("script");
     QTest::addColumn<QByteArray>("after");
@@ -215,7 +215,7 @@ void TestAutoSync::firstOpening_data()
     QTest::newRow("Ok writes one record of Once a day") << "ok" << QByteArray(128, '\0');
 }
 
-void TestAutoSync::firstOpening()
+void TestAutoBackupDialog::firstOpening()
 {
     QFETCH(QString, script);
     QFETCH(QByteArray, after);
@@ -231,7 +231,7 @@ void TestAutoSync::firstOpening()
     QVERIFY(t.msgBox.shown.isEmpty());
 }
 
-void TestAutoSync::storedChoices_data()
+void TestAutoBackupDialog::storedChoices_data()
 {
     QTest::addColumn<QByteArray>("stored");
     QTest::addColumn<QString>("shown");
@@ -265,7 +265,7 @@ void TestAutoSync::storedChoices_data()
                                                        << "two box cancel" << codeBytes(4) << "checked four enabled";
 }
 
-void TestAutoSync::storedChoices()
+void TestAutoBackupDialog::storedChoices()
 {
     QFETCH(QByteArray, stored);
     QFETCH(QString, shown);
@@ -294,7 +294,7 @@ void TestAutoSync::storedChoices()
     QVERIFY(t.msgBox.shown.isEmpty());
 }
 
-void TestAutoSync::firstRecordOnlyIsRewritten_data()
+void TestAutoBackupDialog::firstRecordOnlyIsRewritten_data()
 {
     QTest::addColumn<int>("size");
     QTest::newRow("50 bytes grow to one record") << 50;
@@ -302,7 +302,7 @@ void TestAutoSync::firstRecordOnlyIsRewritten_data()
     QTest::newRow("300 bytes keep their length") << 300;
 }
 
-void TestAutoSync::firstRecordOnlyIsRewritten()
+void TestAutoBackupDialog::firstRecordOnlyIsRewritten()
 {
     QFETCH(int, size);
     TestHost t;
@@ -317,11 +317,11 @@ void TestAutoSync::firstRecordOnlyIsRewritten()
     QVERIFY2(now.mid(128) == old.mid(128), "every byte after the first record is kept");
 }
 
-void TestAutoSync::controlPanelShowsOneInstance()
+void TestAutoBackupDialog::controlPanelShowsOneInstance()
 {
     TestHost t;
     QVERIFY(writeFile(datPath(t), codeBytes(4)));
-    auto *panel = new Form1(t.host);
+    auto *panel = new ControlPanelWindow(t.host);
     panel->Load();
     panel->show();
     auto dialogs = [] {
@@ -352,7 +352,7 @@ void TestAutoSync::controlPanelShowsOneInstance()
     QCOMPARE(readFile(datPath(t)), codeBytes(1111));
 }
 
-void TestAutoSync::unreadableFileOpensAsDesigned_data()
+void TestAutoBackupDialog::unreadableFileOpensAsDesigned_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::newRow("a folder in its place") << "folder";
@@ -360,7 +360,7 @@ void TestAutoSync::unreadableFileOpensAsDesigned_data()
     QTest::newRow("a drive that is gone") << "drive";
 }
 
-void TestAutoSync::unreadableFileOpensAsDesigned()
+void TestAutoBackupDialog::unreadableFileOpensAsDesigned()
 {
     QFETCH(QString, kind);
     TestHost t;
@@ -385,7 +385,7 @@ void TestAutoSync::unreadableFileOpensAsDesigned()
         QCOMPARE(entries(t.posix(QStringLiteral("app"))), QStringList{QStringLiteral("AutoBackup.dat")});
 }
 
-void TestAutoSync::failedWriteKeepsFileAndDialog_data()
+void TestAutoBackupDialog::failedWriteKeepsFileAndDialog_data()
 {
     QTest::addColumn<int>("failAt");
     QTest::addColumn<bool>("shortFirst");
@@ -395,7 +395,7 @@ void TestAutoSync::failedWriteKeepsFileAndDialog_data()
     QTest::newRow("rename fails") << 2 << false;
 }
 
-void TestAutoSync::failedWriteKeepsFileAndDialog()
+void TestAutoBackupDialog::failedWriteKeepsFileAndDialog()
 {
     QFETCH(int, failAt);
     QFETCH(bool, shortFirst);
@@ -422,7 +422,7 @@ void TestAutoSync::failedWriteKeepsFileAndDialog()
     QCOMPARE(t.msgBox.shown.size(), 1);
 }
 
-void TestAutoSync::readOnlyFolder()
+void TestAutoBackupDialog::readOnlyFolder()
 {
     SmallTmpfs fs(QStringLiteral("size=1m"));
     if (!fs.mounted())
@@ -445,7 +445,7 @@ void TestAutoSync::readOnlyFolder()
     QCOMPARE(d.state(), QStringLiteral("unchecked four disabled"));
 }
 
-void TestAutoSync::folderWithoutWriteAccess()
+void TestAutoBackupDialog::folderWithoutWriteAccess()
 {
     TestHost t;
     // nobody may enter the folders but not write in app/.
@@ -478,5 +478,5 @@ void TestAutoSync::folderWithoutWriteAccess()
     QCOMPARE(entries(app), QStringList{QStringLiteral("AutoBackup.dat")});
 }
 
-QTEST_MAIN(TestAutoSync)
-#include "tst_auto_sync.moc"
+QTEST_MAIN(TestAutoBackupDialog)
+#include "tst_auto_backup_dialog.moc"

@@ -1,4 +1,4 @@
-#include "about/frm_about.h"
+#include "about/about_box.h"
 
 #include "platform/paths/code_page.h"
 #include "platform/windows/msg_box.h"
@@ -31,57 +31,57 @@ struct KeyCloser
 
 } // namespace
 
-frmAbout::frmAbout(const Host &host) : m_host(host)
+AboutBox::AboutBox(const Host &host) : m_host(host)
 {
     buildWindow();
 }
 
-void frmAbout::buildWindow()
+void AboutBox::buildWindow()
 {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About Quillstow"));
     setFixedClientTwips(4800, 3495, false);
 
-    cmdOK = addControl<QPushButton>(this, "cmdOK", QStringLiteral("OK"), {3480, 2640, 1260, 345}, this,
-                                    &frmAbout::cmdOK_Click);
-    cmdSysInfo = addControl<QPushButton>(this, "cmdSysInfo", QStringLiteral("&System Info..."), {3480, 3075, 1245, 345},
-                                         this, &frmAbout::cmdSysInfo_Click);
+    m_okButton = addControl<QPushButton>(this, "cmdOK", QStringLiteral("OK"), {3480, 2640, 1260, 345}, this,
+                                    &AboutBox::okClicked);
+    m_systemInfoButton = addControl<QPushButton>(this, "cmdSysInfo", QStringLiteral("&System Info..."), {3480, 3075, 1245, 345},
+                                         this, &AboutBox::systemInfoClicked);
     // Enter presses the button that has the focus; "OK" when no button has it.
-    cmdOK->setDefault(true);
-    cmdOK->setAutoDefault(true);
-    cmdSysInfo->setAutoDefault(true);
+    m_okButton->setDefault(true);
+    m_okButton->setAutoDefault(true);
+    m_systemInfoButton->setAutoDefault(true);
 
-    lblDescription = addControl<QLabel>(
+    m_descriptionLabel = addControl<QLabel>(
         this, "lblDescription",
         QStringLiteral("This program allows the user to automatically backup important documents and files. It also has the "
                        "ability to backup files to remote locations, such as network attached storeage."),
         {120, 1125, 3885, 1170});
-    lblDisclaimer = addControl<QLabel>(
+    m_disclaimerLabel = addControl<QLabel>(
         this, "lblDisclaimer",
         QStringLiteral("Warning: this program is protected by copyright. It may be copied or passed on only as its "
                        "copyright holders allow."),
         {135, 2625, 3270, 825});
-    lblTitle = addControl<QLabel>(this, "lblTitle", QStringLiteral("Auto Sync Quillstow"), {120, 120, 3885, 480});
-    QFont titleFont = lblTitle->font();
+    m_titleLabel = addControl<QLabel>(this, "lblTitle", QStringLiteral("Auto Sync Quillstow"), {120, 120, 3885, 480});
+    QFont titleFont = m_titleLabel->font();
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.6);
     titleFont.setBold(true);
-    lblTitle->setFont(titleFont);
-    lblVersion = addControl<QLabel>(this, "lblVersion", QStringLiteral("Version: 2.0.2"), {120, 780, 3885, 225});
+    m_titleLabel->setFont(titleFont);
+    m_versionLabel = addControl<QLabel>(this, "lblVersion", QStringLiteral("Version: 2.0.2"), {120, 780, 3885, 225});
 
-    for (QLabel *label : {lblDescription, lblDisclaimer, lblTitle, lblVersion}) {
+    for (QLabel *label : {m_descriptionLabel, m_disclaimerLabel, m_titleLabel, m_versionLabel}) {
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        label->setWordWrap(label == lblDescription || label == lblDisclaimer);
+        label->setWordWrap(label == m_descriptionLabel || label == m_disclaimerLabel);
     }
 
     // The etched rule: a white line 2 wide with a grey one over its top edge.
-    Line1[0] = placeLine(this, "Line1(0)", 105, 4680, 2460, 2, Qt::white);
-    Line1[1] = placeLine(this, "Line1(1)", 90, 4680, 2445, 1, QColor(128, 128, 128));
+    m_ruleLines[0] = placeLine(this, "Line1(0)", 105, 4680, 2460, 2, Qt::white);
+    m_ruleLines[1] = placeLine(this, "Line1(1)", 90, 4680, 2445, 1, QColor(128, 128, 128));
 
-    setTabOrder(cmdOK, cmdSysInfo);
-    cmdOK->setFocus();
+    setTabOrder(m_okButton, m_systemInfoButton);
+    m_okButton->setFocus();
 }
 
-void frmAbout::keyPressEvent(QKeyEvent *event)
+void AboutBox::keyPressEvent(QKeyEvent *event)
 {
     // Esc stands for "OK", the cancel button; so does Enter where no button took it.
     switch (event->key()) {
@@ -89,7 +89,7 @@ void frmAbout::keyPressEvent(QKeyEvent *event)
     case Qt::Key_Return:
     case Qt::Key_Enter:
         if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
-            cmdOK->click();
+            m_okButton->click();
             return;
         }
         break;
@@ -99,24 +99,24 @@ void frmAbout::keyPressEvent(QKeyEvent *event)
     Form::keyPressEvent(event);
 }
 
-void frmAbout::cmdOK_Click()
+void AboutBox::okClicked()
 {
     Unload();
 }
 
-void frmAbout::cmdSysInfo_Click()
+void AboutBox::systemInfoClicked()
 {
-    StartSysInfo();
+    startSystemInfo();
 }
 
-void frmAbout::StartSysInfo()
+void AboutBox::startSystemInfo()
 {
     try {
         QString path;
-        if (!GetKeyValue(Registry::HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO"),
+        if (!readKeyValue(Registry::HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO"),
                          QStringLiteral("PATH"), path)) {
             // The other key names a folder, which must hold the viewer.
-            if (!GetKeyValue(Registry::HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools Location"),
+            if (!readKeyValue(Registry::HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools Location"),
                              QStringLiteral("MSINFO"), path))
                 throw SysInfoError{QStringLiteral("neither key names the viewer")};
             if (!m_host.programStart || m_host.programStart->Dir(path + QStringLiteral("\\MSINFO32.EXE")).isEmpty())
@@ -133,28 +133,28 @@ void frmAbout::StartSysInfo()
     }
 }
 
-bool frmAbout::GetKeyValue(const std::int32_t &KeyRoot, const QString &KeyName, const QString &SubKeyRef,
-                           QString &KeyVal)
+bool AboutBox::readKeyValue(const std::int32_t &root, const QString &keyName, const QString &valueName,
+                           QString &value)
 {
     if (!m_host.registry) {
-        KeyVal.clear();
+        value.clear();
         return false;
     }
     Registry &registry = *m_host.registry;
-    Registry::HKEY hKey = 0;
-    const KeyCloser closer{registry, hKey};
+    Registry::HKEY key = 0;
+    const KeyCloser closer{registry, key};
 
-    if (registry.RegOpenKeyExA(KeyRoot, codepage::encode(KeyName), 0, kReadOnlyAccess, hKey) != Registry::ERROR_SUCCESS) {
-        KeyVal.clear();
+    if (registry.RegOpenKeyExA(root, codepage::encode(keyName), 0, kReadOnlyAccess, key) != Registry::ERROR_SUCCESS) {
+        value.clear();
         return false;
     }
 
     std::array<char, kBufferSize> buffer{};
     std::uint32_t size = kBufferSize;
     std::uint32_t type = 0;
-    if (registry.RegQueryValueExA(hKey, codepage::encode(SubKeyRef), nullptr, &type, buffer.data(), &size)
+    if (registry.RegQueryValueExA(key, codepage::encode(valueName), nullptr, &type, buffer.data(), &size)
         != Registry::ERROR_SUCCESS) {
-        KeyVal.clear();
+        value.clear();
         return false;
     }
 
@@ -169,14 +169,14 @@ bool frmAbout::GetKeyValue(const std::int32_t &KeyRoot, const QString &KeyName, 
         const auto text = codepage::decode(bytes);
         if (!text)
             throw SysInfoError{QStringLiteral("a text that is not in the code page")};
-        KeyVal = *text;
+        value = *text;
     } else if (type == 4) {
         // A number's bytes, from the most significant down; each byte one code.
         QString hex = QStringLiteral("&h");
         for (qsizetype i = bytes.size() - 1; i >= 0; --i)
             hex += QStringLiteral("%1").arg(uint(uchar(bytes[i])), 2, 16, QLatin1Char('0')).toUpper();
-        KeyVal = hex;
+        value = hex;
     }
-    // Any other type leaves KeyVal as it was.
+    // Any other type leaves `value` as it was.
     return true;
 }

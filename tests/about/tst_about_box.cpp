@@ -1,5 +1,5 @@
-#include "about/frm_about.h"
-#include "app/form1.h"
+#include "about/about_box.h"
+#include "app/control_panel_window.h"
 #include "platform/system/registry.h"
 #include "support/scripted_host.h"
 #include "support/scripted_program_start.h"
@@ -44,9 +44,9 @@ QByteArray escaped(const QString &path)
 
 // The About box on a test host with a store written by the test and a
 // program start that records.
-struct About : OpenDialog<frmAbout>
+struct About : OpenDialog<AboutBox>
 {
-    explicit About(TestHost &t) : OpenDialog([&t] { return new frmAbout(t.host); }), start(t.drives)
+    explicit About(TestHost &t) : OpenDialog([&t] { return new AboutBox(t.host); }), start(t.drives)
     {
         t.host.registry = &registry;
         t.host.programStart = &start;
@@ -86,7 +86,7 @@ QPushButton *button(QWidget *form, const char *name)
 
 } // namespace
 
-class TestFrmAbout : public QObject
+class TestAboutBox : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -102,16 +102,16 @@ private Q_SLOTS:
     void helpAboutOpensOneModelessBox();
 };
 
-void TestFrmAbout::initTestCase()
+void TestAboutBox::initTestCase()
 {
     applyToolkitLook();
 }
 
-void TestFrmAbout::windowAsDesigned()
+void TestAboutBox::windowAsDesigned()
 {
     TestHost t;
     About a(t);
-    frmAbout &form = a.show();
+    AboutBox &form = a.show();
     QCOMPARE(form.objectName(), QStringLiteral("frmAbout"));
     QCOMPARE(form.windowTitle(), QStringLiteral("About Quillstow"));
     QCOMPARE(form.size(), QSize(twips(4800), twips(3495)));
@@ -151,7 +151,7 @@ void TestFrmAbout::windowAsDesigned()
     saveScreenshot(&form, QStringLiteral("frmAbout"));
 }
 
-void TestFrmAbout::closes_data()
+void TestAboutBox::closes_data()
 {
     QTest::addColumn<QString>("how");
     QTest::newRow("OK pressed") << QStringLiteral("click");
@@ -162,12 +162,12 @@ void TestFrmAbout::closes_data()
     QTest::newRow("close box") << QStringLiteral("close");
 }
 
-void TestFrmAbout::closes()
+void TestAboutBox::closes()
 {
     QFETCH(QString, how);
     TestHost t;
     About a(t);
-    QPointer<frmAbout> form = &a.show();
+    QPointer<AboutBox> form = &a.show();
     QVERIFY(QTest::qWaitForWindowExposed(form));
     QWidget *target = button(form, "cmdOK");
     if (how == u"click")
@@ -187,7 +187,7 @@ void TestFrmAbout::closes()
     QVERIFY2(t.msgBox.shown.isEmpty() && a.start.requests.isEmpty(), "closing starts nothing");
 }
 
-void TestFrmAbout::sysInfo_data()
+void TestAboutBox::sysInfo_data()
 {
     QTest::addColumn<QByteArray>("store");
     QTest::addColumn<QStringList>("started"); // relative to the test root; "" for the empty path
@@ -224,7 +224,7 @@ void TestFrmAbout::sysInfo_data()
     QTest::newRow("MSINFO of another type: message") << key2 + "\"MSINFO\"=hex(2):41,00\r\n" << QStringList{} << true;
 }
 
-void TestFrmAbout::sysInfo()
+void TestAboutBox::sysInfo()
 {
     QFETCH(QByteArray, store);
     QFETCH(QStringList, started);
@@ -232,7 +232,7 @@ void TestFrmAbout::sysInfo()
     TestHost t;
     About a(t);
     a.useStore(t, store);
-    frmAbout &form = a.show();
+    AboutBox &form = a.show();
     QStringList expected;
     for (const QString &rel : started)
         expected.append(t.dos(rel.section(u'/', 0, 0)) + u'\\' + rel.section(u'/', 1));
@@ -263,7 +263,7 @@ void TestFrmAbout::sysInfo()
             QVERIFY2(!r.path.endsWith(QStringLiteral("MSINFO32.EXE")), qPrintable(r.path));
 }
 
-void TestFrmAbout::valueAsText_data()
+void TestAboutBox::valueAsText_data()
 {
     QTest::addColumn<QByteArray>("value");
     QTest::addColumn<bool>("found");
@@ -287,7 +287,7 @@ void TestFrmAbout::valueAsText_data()
     QTest::newRow("1025 bytes not read") << QByteArray("\"" + QByteArray(1024, 'x') + "\"") << false << QString();
 }
 
-void TestFrmAbout::valueAsText()
+void TestAboutBox::valueAsText()
 {
     QFETCH(QByteArray, value);
     QFETCH(bool, found);
@@ -295,13 +295,13 @@ void TestFrmAbout::valueAsText()
     TestHost t;
     About a(t);
     a.useStore(t, "[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\r\n\"V\"=" + value + "\r\n");
-    frmAbout form(t.host);
+    AboutBox form(t.host);
     const std::int32_t root = Registry::HKEY_LOCAL_MACHINE;
     const QString key = QStringLiteral("SOFTWARE\\T"), name = QStringLiteral("v");
     QString out = QStringLiteral("as it was");
     bool raised = false, result = false;
     try {
-        result = form.GetKeyValue(root, key, name, out);
+        result = form.readKeyValue(root, key, name, out);
     } catch (const SysInfoError &) {
         raised = true;
     }
@@ -313,16 +313,16 @@ void TestFrmAbout::valueAsText()
 
     // A missing key or value empties it.
     out = QStringLiteral("x");
-    QVERIFY(!form.GetKeyValue(root, QStringLiteral("SOFTWARE\\None"), name, out));
+    QVERIFY(!form.readKeyValue(root, QStringLiteral("SOFTWARE\\None"), name, out));
     QVERIFY2(out.isEmpty(), "a key that is not there empties the value");
     out = QStringLiteral("x");
-    QVERIFY(!form.GetKeyValue(root, key, QStringLiteral("none"), out));
+    QVERIFY(!form.readKeyValue(root, key, QStringLiteral("none"), out));
     QVERIFY2(out.isEmpty(), "a value that is not there empties it");
 }
 
 // A key that may only be read still gives its value: the store refuses write
 // rights, and the viewer is found all the same.
-void TestFrmAbout::readRightsAreEnough()
+void TestAboutBox::readRightsAreEnough()
 {
     TestHost t;
     About a(t);
@@ -330,16 +330,16 @@ void TestFrmAbout::readRightsAreEnough()
     Registry::HKEY h = 0;
     QCOMPARE(a.registry.RegOpenKeyExA(Registry::HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO", 0, 0x2003F, h),
              long(Registry::ERROR_ACCESS_DENIED));
-    a.show().StartSysInfo();
+    a.show().startSystemInfo();
     QCOMPARE(a.start.started(), QStringList{t.dos(QStringLiteral("tools")) + QStringLiteral("\\hardinfo")});
     QVERIFY2(t.msgBox.shown.isEmpty(), "no message when the viewer starts");
 }
 
-void TestFrmAbout::helpAboutOpensOneModelessBox()
+void TestAboutBox::helpAboutOpensOneModelessBox()
 {
     TestHost t;
     About a(t);
-    QPointer<Form1> panel = new Form1(t.host);
+    QPointer<ControlPanelWindow> panel = new ControlPanelWindow(t.host);
     panel->Load();
     panel->show();
     panel->findChild<QAction *>(QStringLiteral("About"))->trigger();
@@ -362,5 +362,5 @@ void TestFrmAbout::helpAboutOpensOneModelessBox()
     QVERIFY2(box.isNull(), "the About box closes with the control panel");
 }
 
-QTEST_MAIN(TestFrmAbout)
-#include "tst_frm_about.moc"
+QTEST_MAIN(TestAboutBox)
+#include "tst_about_box.moc"
