@@ -46,6 +46,32 @@ SmallExt4::SmallExt4(int kibibytes)
     QDir(m_dir.path()).rmdir(QStringLiteral("lost+found"));
 }
 
+SmallFat::SmallFat()
+{
+    const QString image = m_imageDir.path() + QStringLiteral("/fat.img");
+    QFile file(image);
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(8 << 20)) {
+        m_reason = QStringLiteral("cannot make an image file");
+        return;
+    }
+    file.close();
+    QProcess mkfs;
+    mkfs.start(QStringLiteral("mkfs.vfat"), {image});
+    if (!mkfs.waitForFinished(30000) || mkfs.exitStatus() != QProcess::NormalExit || mkfs.exitCode() != 0) {
+        m_reason = QStringLiteral("cannot make a FAT image here (mkfs.vfat from dosfstools)");
+        return;
+    }
+    QProcess mount;
+    mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("vfat"), QStringLiteral("-o"),
+                                          QStringLiteral("loop,utf8"), image, m_dir.path()});
+    if (!mount.waitForFinished(30000) || mount.exitStatus() != QProcess::NormalExit || mount.exitCode() != 0) {
+        m_reason = QStringLiteral("cannot loop-mount a FAT image here (no vfat in this kernel, or no rights): %1")
+                       .arg(QString::fromLocal8Bit(mount.readAllStandardError()).trimmed());
+        return;
+    }
+    m_mounted = true;
+}
+
 MountedFs::~MountedFs()
 {
     if (m_mounted)

@@ -48,6 +48,16 @@ private:
     QTemporaryDir m_imageDir;
 };
 
+// A loop-mounted FAT image, where the kernel has vfat and mounting is allowed.
+class SmallFat final : public MountedFs
+{
+public:
+    SmallFat();
+
+private:
+    QTemporaryDir m_imageDir;
+};
+
 // Runs fn in a child process with the rights of the user nobody, so a test run
 // as root still meets "permission denied"; returns fn's result, or -1 when the
 // child could not drop its rights.

@@ -44,40 +44,6 @@ bool isTemporaryPattern(const QString &name)
     return re.match(name).hasMatch();
 }
 
-// A loop-mounted FAT image, where the kernel has vfat and mounting is allowed.
-class SmallFat final : public MountedFs
-{
-public:
-    SmallFat()
-    {
-        const QString image = m_imageDir.path() + QStringLiteral("/fat.img");
-        QFile file(image);
-        if (!file.open(QIODevice::WriteOnly) || !file.resize(8 << 20)) {
-            m_reason = QStringLiteral("cannot make an image file");
-            return;
-        }
-        file.close();
-        QProcess mkfs;
-        mkfs.start(QStringLiteral("mkfs.vfat"), {image});
-        if (!mkfs.waitForFinished(30000) || mkfs.exitStatus() != QProcess::NormalExit || mkfs.exitCode() != 0) {
-            m_reason = QStringLiteral("cannot make a FAT image here (mkfs.vfat from dosfstools)");
-            return;
-        }
-        QProcess mount;
-        mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("vfat"), QStringLiteral("-o"),
-                                              QStringLiteral("loop,utf8"), image, m_dir.path()});
-        if (!mount.waitForFinished(30000) || mount.exitStatus() != QProcess::NormalExit || mount.exitCode() != 0) {
-            m_reason = QStringLiteral("cannot loop-mount a FAT image here (no vfat in this kernel, or no rights): %1")
-                           .arg(QString::fromLocal8Bit(mount.readAllStandardError()).trimmed());
-            return;
-        }
-        m_mounted = true;
-    }
-
-private:
-    QTemporaryDir m_imageDir;
-};
-
 } // namespace
 
 // The copy component and the file listing on real folders.

@@ -1,16 +1,13 @@
-#include "app/control_panel_window.h"
 #include "platform/windows/msg_box.h"
 #include "platform/windows/program_end.h"
 #include "platform/windows/session_end.h"
-#include "store/settings_file.h"
+#include "support/saving_window.h"
 #include "support/scripted_host.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QListWidget>
 #include <QProcess>
-#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -19,35 +16,33 @@
 
 namespace {
 
-SettingsModel savedModel(const QString &appFolder)
+// The file the window of a test saves its change in.
+QString savedFile(const QString &root)
 {
-    QFile f(appFolder + QStringLiteral("/BackupSettings.dat"));
-    return f.open(QIODevice::ReadOnly) ? settings_file::decode(f.readAll()) : SettingsModel();
+    return root + QStringLiteral("/saved.txt");
 }
 
-// The child's side of displayGoesAway: a panel with one change, then the
+// The child's side of displayGoesAway: a window with one change, then the
 // process exits as Qt's xcb plugin does when the X connection breaks.
 int exitingChild(const QString &how, const QString &root)
 {
-    const DriveMap drives(root + QStringLiteral("/drives"), root + QStringLiteral("/users"));
     ScriptedMsgBox msgBox;
     SessionEnd sessionEnd;
     QtProgramEnd end(&sessionEnd);
-    const Host host{drives, msgBox, end, *drives.toDos(root + QStringLiteral("/app"))};
-    auto *panel = new ControlPanelWindow(host);
+    auto *panel = new SavingWindow(msgBox, savedFile(root));
     panel->Load();
     panel->show();
-    sessionEnd.watch(panel, [panel = QPointer<ControlPanelWindow>(panel)] {
-        if (panel && panel->saveWithoutWindows())
+    sessionEnd.watch(panel, [panel = QPointer<SavingWindow>(panel)] {
+        if (panel && !panel->saveWithoutWindows())
             std::_Exit(3);
     });
-    panel->addDirectory(QStringLiteral("C:\\Docs"));
+    panel->change(QStringLiteral("C:\\Docs"));
     if (how == u"ended") {
         end.End();
     } else if (how == u"closed") {
         panel->close(); // saves; anything written after this would be a second save
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QFile::remove(root + QStringLiteral("/app/BackupSettings.dat"));
+        QFile::remove(savedFile(root));
     }
     std::exit(1);
 }
@@ -79,17 +74,16 @@ void TestSessionEnd::signalClosesThePanel()
     QFETCH(int, signal);
     TestHost t;
     SessionEnd sessionEnd;
-    QPointer<ControlPanelWindow> panel = new ControlPanelWindow(t.host);
+    QPointer<SavingWindow> panel = new SavingWindow(t.msgBox, savedFile(t.root()));
     panel->Load();
     panel->show();
     sessionEnd.watch(panel, [] {});
-    panel->addDirectory(QStringLiteral("C:\\Docs"));
+    panel->change(QStringLiteral("C:\\Docs"));
 
     QCOMPARE(::raise(signal), 0);
     QTRY_VERIFY2(panel.isNull(), "the panel was not closed");
-    const SettingsModel saved = savedModel(t.posix(QStringLiteral("app")));
-    QVERIFY2(saved.directories[0] == QStringLiteral("C:\\Docs"), "the unload handler did not save the change");
-    QCOMPARE(saved.count(), 1);
+    QVERIFY2(SavingWindow::saved(savedFile(t.root())) == QStringLiteral("C:\\Docs"),
+             "the unload handler did not save the change");
 }
 
 void TestSessionEnd::signalDuringAQuestion_data()
@@ -99,22 +93,19 @@ void TestSessionEnd::signalDuringAQuestion_data()
     QTest::newRow("the session's end (Quit event)") << 0;
 }
 
-// "Confirm Removal" is open when the session ends: it is answered as by its
-// close box (Cancel, nothing removed) and the panel closes after its handler.
+// A question is open when the session ends: it is answered as by its close
+// box (Cancel, the change kept) and the window closes after its handler.
 void TestSessionEnd::signalDuringAQuestion()
 {
     QFETCH(int, signal);
     TestHost t;
     QtMsgBox realBoxes;
-    Host host = t.host;
-    Host withBoxes{host.drives, realBoxes, host.end, host.appPath};
     SessionEnd sessionEnd;
-    QPointer<ControlPanelWindow> panel = new ControlPanelWindow(withBoxes);
+    QPointer<SavingWindow> panel = new SavingWindow(realBoxes, savedFile(t.root()));
     panel->Load();
     panel->show();
     sessionEnd.watch(panel, [] {});
-    panel->addDirectory(QStringLiteral("C:\\Docs"));
-    panel->findChild<QListWidget *>(QStringLiteral("Files"))->setCurrentRow(0);
+    panel->change(QStringLiteral("C:\\Docs"));
 
     bool questionOpen = false;
     QTimer::singleShot(50, [&] {
@@ -133,31 +124,31 @@ void TestSessionEnd::signalDuringAQuestion()
     });
     QElapsedTimer clock;
     clock.start();
-    panel->findChild<QPushButton *>(QStringLiteral("Command6"))->click(); // returns once the question is gone
+    panel->askToDropTheChange(); // returns once the question is gone
     QVERIFY2(questionOpen, "the signal came before the question was shown");
     QVERIFY2(clock.elapsed() < 2500, "the signal left the question open");
     QVERIFY2(!panel.isNull(), "the panel went while its handler was still running");
     QTRY_VERIFY2(panel.isNull(), "the panel was not closed after the question");
-    const SettingsModel saved = savedModel(t.posix(QStringLiteral("app")));
-    QVERIFY2(saved.directories[0] == QStringLiteral("C:\\Docs"), "the question was answered Yes, or nothing was saved");
+    QVERIFY2(SavingWindow::saved(savedFile(t.root())) == QStringLiteral("C:\\Docs"),
+             "the question was answered OK, or nothing was saved");
 }
 
 void TestSessionEnd::endStopsTheSignals()
 {
     TestHost t;
     SessionEnd sessionEnd;
-    QPointer<ControlPanelWindow> panel = new ControlPanelWindow(t.host);
+    QPointer<SavingWindow> panel = new SavingWindow(t.msgBox, savedFile(t.root()));
     panel->Load();
     panel->show();
     sessionEnd.watch(panel, [] {});
-    panel->addDirectory(QStringLiteral("C:\\Docs"));
+    panel->change(QStringLiteral("C:\\Docs"));
     QtProgramEnd(&sessionEnd).End();
     QCoreApplication::processEvents(); // the exit request has nothing to leave here
 
     QCOMPARE(::raise(SIGTERM), 0);
     QTest::qWait(100);
     QVERIFY2(!panel.isNull() && !panel->isVisible(), "End() should hide the panel, and the signal close nothing");
-    QVERIFY2(savedModel(t.posix(QStringLiteral("app"))).directories[0].isEmpty(), "something saved after End()");
+    QVERIFY2(!QFile::exists(savedFile(t.root())), "something saved after End()");
     panel->Discard();
 }
 
@@ -189,8 +180,8 @@ void TestSessionEnd::displayGoesAway()
     QVERIFY2(child.waitForFinished(60000), "the child did not exit");
     QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() != 3, "the child crashed or its save failed");
 
-    const QString file = t.posix(QStringLiteral("app/BackupSettings.dat"));
-    const bool written = savedModel(t.posix(QStringLiteral("app"))).directories[0] == QStringLiteral("C:\\Docs");
+    const QString file = savedFile(t.root());
+    const bool written = SavingWindow::saved(file) == QStringLiteral("C:\\Docs");
     QVERIFY2(written == saved, qPrintable(QStringLiteral("%1: the change is %2in %3")
                                               .arg(how, written ? QString() : QStringLiteral("not "), file)));
 }

@@ -1,0 +1,38 @@
+#include "support/saving_window.h"
+
+#include "platform/windows/msg_box.h"
+
+#include <QFile>
+
+SavingWindow::SavingWindow(MsgBox &msgBox, const QString &file) : m_msgBox(msgBox), m_file(file)
+{
+    setObjectName(QStringLiteral("SavingWindow"));
+    setWindowTitle(QStringLiteral("Saving window"));
+    resize(200, 100);
+}
+
+bool SavingWindow::saveWithoutWindows() const
+{
+    QFile file(m_file);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const QByteArray bytes = m_text.toUtf8();
+    return file.write(bytes) == bytes.size() && file.flush();
+}
+
+void SavingWindow::askToDropTheChange()
+{
+    if (m_msgBox.show(QStringLiteral("Drop the change?"), MsgBox::OkCancel, QStringLiteral("Confirm")) == MsgBox::OK)
+        m_text.clear();
+}
+
+QString SavingWindow::saved(const QString &file)
+{
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+void SavingWindow::onUnload()
+{
+    saveWithoutWindows();
+}
