@@ -1,7 +1,7 @@
 #include "dialogs/control_panel.h"
 #include "app/control_panel_window.h"
 #include "dialogs/add_directory_dialog.h"
-#include "dialogs/folder_clicks.h"
+#include "support/folder_clicks.h"
 #include "support/scripted_host.h"
 #include "support/control_panel_fixture.h"
 #include "support/layout_check.h"
@@ -49,6 +49,8 @@ class TestAddDirectoryDialog : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void controlsAsDesigned_data();
+    void controlsAsDesigned();
     void windowAsDesigned();
     void addsTheHighlightedFolder_data();
     void addsTheHighlightedFolder();
@@ -57,6 +59,28 @@ private Q_SLOTS:
     void shortcutThatCannotOpenLeavesTheList();
     void controlPanelOpensOneInstance();
 };
+
+void TestAddDirectoryDialog::controlsAsDesigned_data()
+{
+    addDesignedRows({
+        {"Label1", QStringLiteral("Directory To Add:"), {120, 120, 2535, 255}},
+        {"Dir1", QString(), {120, 360, 4455, 2115}},
+        {"Command1", QStringLiteral("Add Directory"), {3360, 2520, 1215, 375}},
+        {"Command2", QStringLiteral("Cancel"), {120, 2520, 1215, 375}},
+        {"Label2", QStringLiteral("Note: You must manually add subfolders to backup"), {1440, 2520, 1815, 375}},
+        {"Command3", QStringLiteral("C:\\"), {4680, 120, 1215, 375}},
+        {"Command4", QStringLiteral("My Documents"), {4680, 600, 1215, 375}},
+    });
+}
+
+void TestAddDirectoryDialog::controlsAsDesigned()
+{
+    TestHost t;
+    RecordingPanel panel;
+    Dialog d(t, panel);
+    AddDirectoryDialog *w = d.form();
+    checkDesignedControl(w);
+}
 
 void TestAddDirectoryDialog::windowAsDesigned()
 {
@@ -70,17 +94,6 @@ void TestAddDirectoryDialog::windowAsDesigned()
     QVERIFY2(!(w->windowFlags() & (Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint)),
              "neither a maximise nor a minimise button");
 
-    checkLayout(w, {
-        {"Label1", QStringLiteral("Directory To Add:"), {120, 120, 2535, 255}},
-        {"Dir1", QString(), {120, 360, 4455, 2115}},
-        {"Command1", QStringLiteral("Add Directory"), {3360, 2520, 1215, 375}},
-        {"Command2", QStringLiteral("Cancel"), {120, 2520, 1215, 375}},
-        {"Label2", QStringLiteral("Note: You must manually add subfolders to backup"), {1440, 2520, 1815, 375}},
-        {"Command3", QStringLiteral("C:\\"), {4680, 120, 1215, 375}},
-        {"Command4", QStringLiteral("My Documents"), {4680, 600, 1215, 375}},
-    });
-    if (QTest::currentTestFailed())
-        return;
     for (const char *name : {"Command1", "Command2", "Command3", "Command4"}) {
         auto *b = d.control<QPushButton>(name);
         QVERIFY2(!b->isDefault() && !b->autoDefault(), name);
@@ -101,7 +114,7 @@ void TestAddDirectoryDialog::windowAsDesigned()
     QCOMPARE(order, focusable);
 
     QVERIFY(QTest::qWaitForWindowExposed(w));
-    QVERIFY(!saveScreenshot(w, QStringLiteral("AddDir")).isEmpty());
+    QVERIFY(!saveScreenshot(w, QStringLiteral("add_directory_dialog")).isEmpty());
 }
 
 void TestAddDirectoryDialog::addsTheHighlightedFolder_data()

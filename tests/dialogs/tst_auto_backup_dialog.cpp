@@ -106,6 +106,8 @@ class TestAutoBackupDialog : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void controlsAsDesigned_data();
+    void controlsAsDesigned();
     void windowAsDesigned();
     void clickAnywhereInTheDesignedRectangle_data();
     void clickAnywhereInTheDesignedRectangle();
@@ -124,17 +126,9 @@ private Q_SLOTS:
     void folderWithoutWriteAccess();
 };
 
-void TestAutoBackupDialog::windowAsDesigned()
+void TestAutoBackupDialog::controlsAsDesigned_data()
 {
-    TestHost t;
-    Dialog d(t);
-    AutoBackupDialog *w = d.form();
-    QCOMPARE(w->windowTitle(), QStringLiteral("Auto Sync Settings"));
-    QCOMPARE(w->size(), QSize(twips(4680), twips(2610)));
-    QCOMPARE(w->minimumSize(), w->maximumSize());
-    QVERIFY2(!(w->windowFlags() & Qt::WindowMaximizeButtonHint), "fixed dialog border");
-
-    checkLayout(w, {
+    addDesignedRows({
         {"Frame1", QStringLiteral("Auto Backup Settings"), {120, 120, 4455, 2055}, "AutoSync"},
         {"Check1", QStringLiteral("Enable Auto Backup"), {120, 240, 4215, 375}, "Frame1"},
         {"Command1", QStringLiteral("Ok"), {3480, 2280, 1095, 255}, "AutoSync"},
@@ -145,8 +139,26 @@ void TestAutoBackupDialog::windowAsDesigned()
         {"Option3", QStringLiteral("Every 2 hours"), {120, 960, 2055, 255}, "Frame2"},
         {"Label1", QStringLiteral("*Requires System Restart"), {1320, 2280, 2055, 255}, "AutoSync"},
     });
-    if (QTest::currentTestFailed())
-        return;
+}
+
+void TestAutoBackupDialog::controlsAsDesigned()
+{
+    TestHost t;
+    Dialog d(t);
+    AutoBackupDialog *w = d.form();
+    checkDesignedControl(w);
+}
+
+void TestAutoBackupDialog::windowAsDesigned()
+{
+    TestHost t;
+    Dialog d(t);
+    AutoBackupDialog *w = d.form();
+    QCOMPARE(w->windowTitle(), QStringLiteral("Auto Sync Settings"));
+    QCOMPARE(w->size(), QSize(twips(4680), twips(2610)));
+    QCOMPARE(w->minimumSize(), w->maximumSize());
+    QVERIFY2(!(w->windowFlags() & Qt::WindowMaximizeButtonHint), "fixed dialog border");
+
     for (QWidget *c : w->findChildren<QWidget *>())
         QVERIFY2(c->isEnabled(), qPrintable(c->objectName()));
     const QColor note = d.control<QLabel>("Label1")->palette().color(QPalette::WindowText);
@@ -171,7 +183,7 @@ void TestAutoBackupDialog::windowAsDesigned()
                                  QStringLiteral("Option1")}));
 
     QCOMPARE(d.state(), QStringLiteral("checked once enabled"));
-    const QString png = saveScreenshot(w, QStringLiteral("auto_sync"));
+    const QString png = saveScreenshot(w, QStringLiteral("auto_backup_dialog"));
     QVERIFY2(QFileInfo(png).size() > 0, qPrintable(png));
 }
 

@@ -16,20 +16,27 @@ QString captionOf(const QWidget *control)
     return QString();
 }
 
-void checkLayout(const QWidget *window, const std::vector<Designed> &table)
+void addDesignedRows(const std::vector<Designed> &table)
 {
-    for (const Designed &d : table) {
-        const auto *control = window->findChild<const QWidget *>(QString::fromLatin1(d.name));
-        QVERIFY2(control, d.name);
-        const QRect designed(twips(d.at.left), twips(d.at.top), twips(d.at.width), twips(d.at.height));
-        QVERIFY2(control->geometry() == designed,
-                 qPrintable(QStringLiteral("%1 lies at %2,%3 %4x%5, designed %6,%7 %8x%9")
-                                .arg(QLatin1String(d.name))
-                                .arg(control->x()).arg(control->y()).arg(control->width()).arg(control->height())
-                                .arg(designed.x()).arg(designed.y()).arg(designed.width()).arg(designed.height())));
-        if (!d.caption.isNull())
-            QCOMPARE(captionOf(control), d.caption);
-        if (d.parent)
-            QCOMPARE(control->parentWidget()->objectName(), QString::fromLatin1(d.parent));
-    }
+    QTest::addColumn<Designed>("control");
+    for (const Designed &d : table)
+        QTest::newRow(d.name) << d;
+}
+
+void checkDesignedControl(const QWidget *window)
+{
+    QFETCH(Designed, control);
+    const Designed &d = control;
+    const auto *found = window->findChild<const QWidget *>(QString::fromLatin1(d.name));
+    QVERIFY2(found, d.name);
+    const QRect designed(twips(d.at.left), twips(d.at.top), twips(d.at.width), twips(d.at.height));
+    QVERIFY2(found->geometry() == designed,
+             qPrintable(QStringLiteral("%1 lies at %2,%3 %4x%5, designed %6,%7 %8x%9")
+                            .arg(QLatin1String(d.name))
+                            .arg(found->x()).arg(found->y()).arg(found->width()).arg(found->height())
+                            .arg(designed.x()).arg(designed.y()).arg(designed.width()).arg(designed.height())));
+    if (!d.caption.isNull())
+        QCOMPARE(captionOf(found), d.caption);
+    if (d.parent)
+        QCOMPARE(found->parentWidget()->objectName(), QString::fromLatin1(d.parent));
 }

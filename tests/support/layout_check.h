@@ -1,6 +1,7 @@
 #pragma once
 #include "platform/windows/form.h"
 
+#include <QMetaType>
 #include <QString>
 #include <vector>
 
@@ -11,15 +12,20 @@ class QWidget;
 // within its parent, and that parent's name where it matters.
 struct Designed
 {
-    const char *name;
+    const char *name = nullptr;
     QString caption;
-    Twips at;
+    Twips at{};
     const char *parent = nullptr;
 };
+Q_DECLARE_METATYPE(Designed)
 
-// Checks every control of the table against the window. A mismatch fails the
-// running test; the caller returns when QTest::currentTestFailed().
-void checkLayout(const QWidget *window, const std::vector<Designed> &table);
+// The rows of a window's table-driven layout test: one row per control,
+// named after it, in the column "control".
+void addDesignedRows(const std::vector<Designed> &table);
+
+// Checks the control of the current row against the window; a mismatch
+// fails the running test.
+void checkDesignedControl(const QWidget *window);
 
 // What a control shows as its caption: a button's or label's text, a frame's title.
 QString captionOf(const QWidget *control);

@@ -1,4 +1,4 @@
-#include "dialogs/folder_clicks.h"
+#include "support/folder_clicks.h"
 #include "platform/windows/dir_list_box.h"
 #include "support/fault_fs.h"
 #include "support/scripted_host.h"
