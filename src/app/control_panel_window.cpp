@@ -212,7 +212,6 @@ void ControlPanelWindow::closeEvent(QCloseEvent *event)
     Form::closeEvent(event);
 }
 
-// Delete Directory
 void ControlPanelWindow::deleteDirectoryClicked()
 {
     const QList<QListWidgetItem *> selected = m_backupList->selectedItems();

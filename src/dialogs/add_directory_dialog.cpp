@@ -59,7 +59,6 @@ void AddDirectoryDialog::addClicked()
     Unload();
 }
 
-// Cancel
 void AddDirectoryDialog::cancelClicked()
 {
     Unload();

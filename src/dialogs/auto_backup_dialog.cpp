@@ -127,7 +127,6 @@ void AutoBackupDialog::every2HoursChosen()
     m_intervalCode = Every2Hours;
 }
 
-// Ok
 void AutoBackupDialog::okClicked()
 {
     if (!m_enableCheck->isChecked())
@@ -140,7 +139,6 @@ void AutoBackupDialog::okClicked()
     Unload();
 }
 
-// Cancel
 void AutoBackupDialog::cancelClicked()
 {
     Unload();

@@ -82,7 +82,6 @@ void ChangeLocationDialog::refreshTick()
     m_openFolderLabel->setText(m_folderList->Path());
 }
 
-// Network Help
 void ChangeLocationDialog::networkHelpClicked()
 {
     m_host.msgBox.show(kNetworkHelp, MsgBox::Information);
