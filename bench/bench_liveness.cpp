@@ -133,8 +133,8 @@ int main(int argc, char **argv)
         model.directories[i] = tree.dosFolders[i];
     model.settingSlots[0] = Variant::fromString(destDos);
     model.settingSlots[1] = Variant::fromInteger(qint16(tree.dosFolders.size()));
-    if (auto error = SettingsFile(drives, appDos).SaveSettings(model)) {
-        std::fprintf(stderr, "cannot write the settings file: %s\n", qPrintable(*error));
+    if (const Status saved = SettingsFile(drives, appDos).SaveSettings(model); !saved) {
+        std::fprintf(stderr, "cannot write the settings file: %s\n", qPrintable(saved.error()));
         return 1;
     }
 

@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             return fromBytes;
         }()))
         std::abort(); // loading reads the records, nothing else
-    if (file.SaveSettings(model))
+    if (!file.SaveSettings(model))
         std::abort(); // what loads must be storable
 
     const QByteArray saved = readAll(path);

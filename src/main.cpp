@@ -49,8 +49,8 @@ int main(int argc, char *argv[])
     sessionEnd.watch(panel, [panel = QPointer<ControlPanelWindow>(panel)] {
         if (!panel)
             return;
-        if (auto error = panel->saveWithoutWindows())
-            qWarning().noquote() << "The backup list could not be saved:" << *error;
+        if (const Status saved = panel->saveWithoutWindows(); !saved)
+            qWarning().noquote() << "The backup list could not be saved:" << saved.error();
     });
     const int status = app.exec();
     sessionEnd.disarm();

@@ -111,29 +111,38 @@ void AboutBox::systemInfoClicked()
 
 void AboutBox::startSystemInfo()
 {
-    try {
-        QString path;
-        if (!readKeyValue(Registry::HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO"),
-                         QStringLiteral("PATH"), path)) {
-            // The other key names a folder, which must hold the viewer.
-            if (!readKeyValue(Registry::HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools Location"),
-                             QStringLiteral("MSINFO"), path))
-                throw SysInfoError{QStringLiteral("neither key names the viewer")};
-            if (!m_host.programStart || m_host.programStart->Dir(path + QStringLiteral("\\MSINFO32.EXE")).isEmpty())
-                throw SysInfoError{QStringLiteral("the folder has no viewer")};
-            path += QStringLiteral("\\MSINFO32.EXE");
-        }
-        // The first key names the viewer itself; it is started without a test.
-        if (!m_host.programStart)
-            throw SysInfoError{QStringLiteral("programs cannot be started here")};
-        if (const auto error = m_host.programStart->Shell(path, ProgramStart::NormalFocus))
-            throw SysInfoError{*error};
-    } catch (const SysInfoError &) {
+    if (!startViewer())
         m_host.msgBox.show(kUnavailable, MsgBox::OkOnly);
-    }
 }
 
-bool AboutBox::readKeyValue(const std::int32_t &root, const QString &keyName, const QString &valueName,
+Status AboutBox::startViewer()
+{
+    QString path;
+    const Result<bool> named = readKeyValue(Registry::HKEY_LOCAL_MACHINE,
+                                            QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO"),
+                                            QStringLiteral("PATH"), path);
+    if (!named)
+        return failure(named.error());
+    if (!*named) {
+        // The other key names a folder, which must hold the viewer.
+        const Result<bool> folder = readKeyValue(Registry::HKEY_LOCAL_MACHINE,
+                                                 QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools Location"),
+                                                 QStringLiteral("MSINFO"), path);
+        if (!folder)
+            return failure(folder.error());
+        if (!*folder)
+            return failure(QStringLiteral("neither key names the viewer"));
+        if (!m_host.programStart || m_host.programStart->Dir(path + QStringLiteral("\\MSINFO32.EXE")).isEmpty())
+            return failure(QStringLiteral("the folder has no viewer"));
+        path += QStringLiteral("\\MSINFO32.EXE");
+    }
+    // The first key names the viewer itself; it is started without a test.
+    if (!m_host.programStart)
+        return failure(QStringLiteral("programs cannot be started here"));
+    return m_host.programStart->Shell(path, ProgramStart::NormalFocus);
+}
+
+Result<bool> AboutBox::readKeyValue(const std::int32_t &root, const QString &keyName, const QString &valueName,
                            QString &value)
 {
     if (!m_host.registry) {
@@ -160,7 +169,7 @@ bool AboutBox::readKeyValue(const std::int32_t &root, const QString &keyName, co
 
     // The size counts the terminating NUL of a text; only that one is dropped.
     if (size == 0)
-        throw SysInfoError{QStringLiteral("a value of size 0")};
+        return failure(QStringLiteral("a value of size 0"));
     QByteArray bytes(buffer.data(), qsizetype(size));
     if (bytes.endsWith('\0'))
         bytes.chop(1);
@@ -168,7 +177,7 @@ bool AboutBox::readKeyValue(const std::int32_t &root, const QString &keyName, co
     if (type == 1) {
         const auto text = codepage::decode(bytes);
         if (!text)
-            throw SysInfoError{QStringLiteral("a text that is not in the code page")};
+            return failure(QStringLiteral("a text that is not in the code page"));
         value = *text;
     } else if (type == 4) {
         // A number's bytes, from the most significant down; each byte one code.

@@ -1,6 +1,7 @@
 #pragma once
 #include "platform/windows/form.h"
 #include "platform/host.h"
+#include "platform/result.h"
 
 #include <cstdint>
 
@@ -19,9 +20,10 @@ public:
     // Starts the viewer that the registry names, or tells the user it cannot.
     void startSystemInfo();
 
-    // Reads one value as text into `value`; true when it was read. A value of
-    // size 0 cannot be read as text: that raises an error (SysInfoError).
-    bool readKeyValue(const std::int32_t &root, const QString &keyName, const QString &valueName, QString &value);
+    // Reads one value as text into `value`: true when it was read, false when
+    // the key or value is not there. A value of size 0, or a text that is not
+    // in the code page, cannot be read as text at all: a failure.
+    Result<bool> readKeyValue(const std::int32_t &root, const QString &keyName, const QString &valueName, QString &value);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -30,6 +32,7 @@ private:
     void buildWindow();
     void okClicked();
     void systemInfoClicked();
+    Status startViewer();
 
     Host m_host;
 
@@ -40,10 +43,4 @@ private:
     QLabel *m_titleLabel = nullptr;
     QLabel *m_versionLabel = nullptr;
     QWidget *m_ruleLines[2] = {nullptr, nullptr};
-};
-
-// An error raised inside the viewer's lookup; the lookup's caller handles it.
-struct SysInfoError
-{
-    QString reason;
 };

@@ -123,8 +123,8 @@ void ControlPanelWindow::loadSettings()
 
 bool ControlPanelWindow::saveSettings()
 {
-    if (auto error = m_settingsFile.SaveSettings(m_model)) {
-        m_host.msgBox.show(kSaveFailed.arg(*error), MsgBox::Critical);
+    if (const Status saved = m_settingsFile.SaveSettings(m_model); !saved) {
+        m_host.msgBox.show(kSaveFailed.arg(saved.error()), MsgBox::Critical);
         return false;
     }
     return true;

@@ -33,8 +33,8 @@ public:
     void backupAll() override;
 
     // The unload's save without any window, for a process that exits without
-    // closing it (the display went away): the error text, if any.
-    std::optional<QString> saveWithoutWindows() const { return m_settingsFile.SaveSettings(m_model); }
+    // closing it (the display went away).
+    Status saveWithoutWindows() const { return m_settingsFile.SaveSettings(m_model); }
 
 protected:
     void onLoad() override;

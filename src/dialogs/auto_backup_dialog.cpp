@@ -131,9 +131,9 @@ void AutoBackupDialog::okClicked()
 {
     if (!m_enableCheck->isChecked())
         m_intervalCode = Off;
-    if (auto error = m_file.Save(m_intervalCode)) {
+    if (const Status saved = m_file.Save(m_intervalCode); !saved) {
         // The file is as it was; the dialog stays open so the choice is not lost.
-        m_host.msgBox.show(kSaveFailed.arg(*error), MsgBox::Critical);
+        m_host.msgBox.show(kSaveFailed.arg(saved.error()), MsgBox::Critical);
         return;
     }
     Unload();

@@ -73,6 +73,8 @@ public:
         assert(m_failed);
         return m_reason;
     }
+    // For a log line or a test's message: the reason, or that it was done.
+    QString describe() const { return m_failed ? m_reason : QStringLiteral("done"); }
 
 private:
     bool m_failed = false;

@@ -32,7 +32,7 @@ qint16 AutoBackupFile::Load() const
     return auto_backup_file::decode(m_file.load());
 }
 
-std::optional<QString> AutoBackupFile::Save(qint16 code) const
+Status AutoBackupFile::Save(qint16 code) const
 {
     return m_file.save(auto_backup_file::encode(code));
 }

@@ -3,7 +3,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <optional>
 
 class DriveMap;
 struct IoFaults;
@@ -29,13 +28,11 @@ class AutoBackupFile
 public:
     AutoBackupFile(const DriveMap &drives, const QString &appPath, IoFaults *faults = nullptr);
 
-    QString dosPath() const { return m_file.dosPath(); }
-
     // Creates a missing file empty. Never fails: what cannot be opened or read reads as 0.
     qint16 Load() const;
     // Rewrites the first record, or leaves the file exactly as it was and
     // returns the reason.
-    std::optional<QString> Save(qint16 code) const;
+    Status Save(qint16 code) const;
 
 private:
     RecordFile m_file;

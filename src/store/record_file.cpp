@@ -18,13 +18,13 @@ QByteArray RecordFile::load() const
     return bytes;
 }
 
-std::optional<QString> RecordFile::save(QByteArrayView records) const
+Status RecordFile::save(QByteArrayView records) const
 {
     Q_ASSERT(records.size() == m_recordBytes);
     const auto posix = m_drives.toPosix(m_dosPath);
     if (!posix)
-        return QStringLiteral("%1: no such drive").arg(m_dosPath);
+        return failure(QStringLiteral("%1: no such drive").arg(m_dosPath));
     if (auto failure = replaceRecords(*posix, records, m_faults))
-        return QStringLiteral("%1: %2").arg(m_dosPath, *failure);
-    return std::nullopt;
+        return ::failure(QStringLiteral("%1: %2").arg(m_dosPath, *failure));
+    return done();
 }

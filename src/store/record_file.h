@@ -1,7 +1,8 @@
 #pragma once
 #include <QByteArray>
 #include <QString>
-#include <optional>
+
+#include "platform/result.h"
 
 class DriveMap;
 struct IoFaults;
@@ -23,7 +24,7 @@ public:
     QByteArray load() const;
     // Writes records (recordBytes long) over the file's first bytes, or
     // leaves the file exactly as it was and returns the reason.
-    std::optional<QString> save(QByteArrayView records) const;
+    Status save(QByteArrayView records) const;
 
 private:
     const DriveMap &m_drives;

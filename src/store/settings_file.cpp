@@ -134,11 +134,11 @@ SettingsModel SettingsFile::LoadSettings() const
     return model;
 }
 
-std::optional<QString> SettingsFile::SaveSettings(const SettingsModel &model) const
+Status SettingsFile::SaveSettings(const SettingsModel &model) const
 {
     QString error;
     const auto records = settings_file::encode(model, &error);
     if (!records)
-        return QStringLiteral("%1: %2").arg(dosPath(), error);
+        return failure(QStringLiteral("%1: %2").arg(dosPath(), error));
     return m_file.save(*records);
 }

@@ -43,8 +43,8 @@ public:
     // Never fails: a missing file is created empty, an unreadable one reads as empty.
     SettingsModel LoadSettings() const;
     // Rewrites every record, keeping the bytes after them, or leaves the file
-    // exactly as it was; nullopt on success.
-    std::optional<QString> SaveSettings(const SettingsModel &model) const;
+    // exactly as it was and says why.
+    Status SaveSettings(const SettingsModel &model) const;
 
 private:
     RecordFile m_file;

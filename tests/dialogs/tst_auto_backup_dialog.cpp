@@ -475,11 +475,11 @@ void TestAutoBackupDialog::folderWithoutWriteAccess()
         AutoBackupFile file(t.drives, t.host.appPath);
         if (file.Load() == 2)
             result |= 1;
-        const auto error = file.Save(1111);
-        if (error && error->contains(u"Permission denied"))
+        const Status saved = file.Save(1111);
+        if (!saved && saved.error().contains(u"Permission denied"))
             result |= 2;
         AutoBackupFile elsewhere(t.drives, t.dos(QStringLiteral("app/none")));
-        if (elsewhere.Load() == 0 && elsewhere.Save(4))
+        if (elsewhere.Load() == 0 && !elsewhere.Save(4))
             result |= 4;
         return result;
     });

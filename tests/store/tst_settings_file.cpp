@@ -99,7 +99,7 @@ void TestSettingsFile::firstStartCreatesEmptyFileThenSavesFullFile()
     QVERIFY2(model.settingSlots[1].isEmpty(), "the count stays Empty until it is changed");
     QVERIFY2(!QFileInfo::exists(t.posix(QStringLiteral("app/Backup Data"))), "the default location is not created");
 
-    QVERIFY(!file.SaveSettings(model));
+    QVERIFY(file.SaveSettings(model));
     const QByteArray saved = readFile(path);
     QCOMPARE(saved.size(), 129536);
     for (int i = 0; i < 1001; ++i)
@@ -130,7 +130,7 @@ void TestSettingsFile::loadThenSaveKeepsEveryValue()
     SettingsFile file(t.drives, t.host.appPath);
     const SettingsModel loaded = file.LoadSettings();
     QVERIFY(loaded == original);
-    QVERIFY(!file.SaveSettings(loaded));
+    QVERIFY(file.SaveSettings(loaded));
     QVERIFY(settings_file::decode(readFile(path)) == original);
 }
 
@@ -149,7 +149,7 @@ void TestSettingsFile::bytesAfterLastRecordAreKept()
     SettingsModel model = file.LoadSettings();
     QVERIFY2(model == workedExample(), "the tail is not read");
     model.directories[2] = QStringLiteral("C:\\More");
-    QVERIFY(!file.SaveSettings(model));
+    QVERIFY(file.SaveSettings(model));
     const QByteArray saved = readFile(path);
     QCOMPARE(saved.size(), 130000);
     QVERIFY2(saved.mid(129536) == tail, "the bytes after the last record are untouched");
@@ -295,9 +295,9 @@ void TestSettingsFile::failedSaveLeavesOldFileWhole()
     SettingsFile file(t.drives, t.host.appPath, &faults);
     SettingsModel changed = workedExample();
     changed.directories[0] = QStringLiteral("C:\\Changed");
-    const auto failure = file.SaveSettings(changed);
-    QVERIFY2(failure, "a save that did not complete is reported");
-    QVERIFY2(failure->contains(u"BackupSettings.dat"), qPrintable(*failure));
+    const auto result = file.SaveSettings(changed);
+    QVERIFY2(!result, "a save that did not complete is reported");
+    QVERIFY2(result.error().contains(u"BackupSettings.dat"), qPrintable(result.error()));
     QVERIFY2(readFile(path) == old, "the old file is whole");
     QCOMPARE(QDir(t.posix(QStringLiteral("app"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("BackupSettings.dat")});
@@ -316,8 +316,8 @@ void TestSettingsFile::saveOntoFullTmpfsReportsFailure()
     QVERIFY(QFile::exists(path));
     model.directories[0] = QStringLiteral("C:\\Docs");
     // 129,536 bytes cannot fit into 100 KiB: the write comes back short.
-    const auto failure = file.SaveSettings(model);
-    QVERIFY2(failure, "a short write is a failure, never success");
+    const auto result = file.SaveSettings(model);
+    QVERIFY2(!result, "a short write is a result, never success");
     QCOMPARE(QFileInfo(path).size(), 0);
     QCOMPARE(QDir(fs.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("BackupSettings.dat")});
@@ -338,7 +338,7 @@ void TestSettingsFile::saveOntoFullExt4LeavesOldFile()
     SettingsFile file(t.drives, app);
     SettingsModel model = file.LoadSettings();
     model.directories[7] = QStringLiteral("C:\\Seven");
-    QVERIFY2(file.SaveSettings(model), "no room for the new file: reported");
+    QVERIFY2(!file.SaveSettings(model), "no room for the new file: reported");
     QVERIFY2(readFile(path) == old, "the old file is whole");
     QCOMPARE(QDir(fs.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              (QStringList{QStringLiteral("BackupSettings.dat"), QStringLiteral("filler")}));
@@ -360,9 +360,9 @@ void TestSettingsFile::saveIntoReadOnlyFolderReportsFailure()
     SettingsModel model = file.LoadSettings();
     QVERIFY2(model == workedExample(), "a read-only folder still loads");
     model.directories[0].clear();
-    const auto failure = file.SaveSettings(model);
-    QVERIFY(failure);
-    QVERIFY2(failure->contains(u"Read-only"), qPrintable(*failure));
+    const auto result = file.SaveSettings(model);
+    QVERIFY(!result);
+    QVERIFY2(result.error().contains(u"Read-only"), qPrintable(result.error()));
     QVERIFY(readFile(path) == old);
 }
 
@@ -393,10 +393,10 @@ void TestSettingsFile::hugeSparseFileLoadsFastAndKeepsItsTail()
 
     model.directories[5] = QStringLiteral("C:\\Five");
     timer.restart();
-    const auto failure = file.SaveSettings(model);
+    const auto result = file.SaveSettings(model);
     const qint64 saveMs = timer.elapsed();
     qInfo("4 GiB sparse settings file: load %lld ms, save %lld ms", loadMs, saveMs);
-    QVERIFY2(!failure, qPrintable(failure.value_or(QString())));
+    QVERIFY2(result.ok(), qPrintable(result.describe()));
     struct stat st;
     QVERIFY(::stat(encoded.constData(), &st) == 0);
     QCOMPARE(qint64(st.st_size), size);
@@ -441,8 +441,8 @@ void TestSettingsFile::savedThroughSymbolicLinks()
     SettingsModel model = file.LoadSettings();
     QVERIFY2(model == workedExample(), "loaded through the link");
     model.directories[0] = QStringLiteral("C:\\Through");
-    const auto failure = file.SaveSettings(model);
-    QVERIFY2(!failure, qPrintable(failure.value_or(QString())));
+    const auto result = file.SaveSettings(model);
+    QVERIFY2(result.ok(), qPrintable(result.describe()));
     QVERIFY2(QFileInfo(path).isSymLink(), "the link stays a link");
     const QByteArray saved = readFile(real);
     QCOMPARE(settings_file::decode(saved).directories[0], QStringLiteral("C:\\Through"));
@@ -466,8 +466,8 @@ void TestSettingsFile::linkToNothingLoadsEmptyThenSaveMakesItsTarget()
              QStringList{QStringLiteral("BackupSettings.dat")});
 
     model.directories[0] = QStringLiteral("C:\\First");
-    const auto failure = file.SaveSettings(model);
-    QVERIFY2(!failure, qPrintable(failure.value_or(QString())));
+    const auto result = file.SaveSettings(model);
+    QVERIFY2(result.ok(), qPrintable(result.describe()));
     QVERIFY2(QFileInfo(path).isSymLink(), "the link stays a link");
     QCOMPARE(settings_file::decode(readFile(target)).directories[0], QStringLiteral("C:\\First"));
 }
@@ -485,8 +485,8 @@ void TestSettingsFile::unreadableFileIsNotReplaced()
     QVERIFY(::chmod(QFile::encodeName(path).constData(), 0200) == 0);
     const int rc = runAsNobody([&] {
         SettingsFile file(t.drives, t.host.appPath);
-        const auto failure = file.SaveSettings(workedExample());
-        return failure && failure->contains(u"Permission denied") ? 1 : 0;
+        const auto result = file.SaveSettings(workedExample());
+        return !result && result.error().contains(u"Permission denied") ? 1 : 0;
     });
     if (rc < 0)
         QSKIP("cannot drop rights to the user nobody here");

@@ -1,12 +1,12 @@
 #include "support/scripted_program_start.h"
 
-std::optional<QString> ScriptedProgramStart::Shell(const QString &path, int windowStyle)
+Status ScriptedProgramStart::Shell(const QString &path, int windowStyle)
 {
     const bool ok = !refuse && !Dir(path).isEmpty();
     requests.append({path, windowStyle, ok});
     if (!ok)
-        return QStringLiteral("cannot start \"%1\"").arg(path);
-    return std::nullopt;
+        return failure(QStringLiteral("cannot start \"%1\"").arg(path));
+    return done();
 }
 
 QStringList ScriptedProgramStart::started() const

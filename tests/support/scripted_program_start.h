@@ -18,7 +18,7 @@ public:
     };
 
     using ProgramStart::ProgramStart;
-    std::optional<QString> Shell(const QString &path, int windowStyle) override;
+    Status Shell(const QString &path, int windowStyle) override;
 
     bool refuse = false;
     QList<Started> requests; // every call, in order

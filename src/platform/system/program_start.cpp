@@ -25,24 +25,24 @@ QString ProgramStart::Dir(const QString &path) const
     return name;
 }
 
-std::optional<QString> QtProgramStart::Shell(const QString &path, int windowStyle)
+Status QtProgramStart::Shell(const QString &path, int windowStyle)
 {
     Q_UNUSED(windowStyle);
     const auto posix = m_drives.toPosix(path);
     if (path.isEmpty() || !posix)
-        return QStringLiteral("\"%1\" names no program on a known drive").arg(path);
+        return failure(QStringLiteral("\"%1\" names no program on a known drive").arg(path));
     const QByteArray native = posixname::encode(*posix);
     struct stat st;
     if (::stat(native.constData(), &st) != 0)
-        return systemReason(errno);
+        return failure(systemReason(errno));
     if (!S_ISREG(st.st_mode))
-        return QStringLiteral("\"%1\" is not a program file").arg(path);
+        return failure(QStringLiteral("\"%1\" is not a program file").arg(path));
     if (::access(native.constData(), X_OK) != 0)
-        return systemReason(errno);
+        return failure(systemReason(errno));
     QProcess process;
     process.setProgram(*posix);
     process.setStandardInputFile(QProcess::nullDevice());
     if (!process.startDetached())
-        return process.errorString();
-    return std::nullopt;
+        return failure(process.errorString());
+    return done();
 }

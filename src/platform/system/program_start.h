@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
-#include <optional>
+
+#include "platform/result.h"
 
 class DriveMap;
 
@@ -15,9 +16,8 @@ public:
     virtual ~ProgramStart() = default;
 
     // `Shell`: starts the program at a drive-letter path and returns at once,
-    // without waiting for it. A start that fails is an error: its reason is
-    // returned; nullopt means it started.
-    virtual std::optional<QString> Shell(const QString &path, int windowStyle) = 0;
+    // without waiting for it. A start that fails is a failure with its reason.
+    virtual Status Shell(const QString &path, int windowStyle) = 0;
 
     // `Dir(path, 0)`: the name of the normal file at the path (not hidden, not
     // a device, FIFO, socket or dangling link, not a folder), or "" when there is none.
@@ -33,5 +33,5 @@ class QtProgramStart final : public ProgramStart
 {
 public:
     using ProgramStart::ProgramStart;
-    std::optional<QString> Shell(const QString &path, int windowStyle) override;
+    Status Shell(const QString &path, int windowStyle) override;
 };

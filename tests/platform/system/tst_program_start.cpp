@@ -73,8 +73,8 @@ void TestProgramStart::startsDetached()
     QDir().mkpath(t.posix(QStringLiteral("My Tools")));
     write(t.posix(QStringLiteral("My Tools/viewer")), "#!/bin/sh\necho ran > '" + marker.toUtf8() + "'\n", true);
     QtProgramStart start(t.drives);
-    const auto error = start.Shell(t.dos(QStringLiteral("My Tools")) + QStringLiteral("\\viewer"), ProgramStart::NormalFocus);
-    QVERIFY2(!error, qPrintable(error.value_or(QString())));
+    const Status started = start.Shell(t.dos(QStringLiteral("My Tools")) + QStringLiteral("\\viewer"), ProgramStart::NormalFocus);
+    QVERIFY2(started, qPrintable(started.describe()));
     QTRY_VERIFY2_WITH_TIMEOUT(QFile::exists(marker), "the started program ran", 20000);
 }
 
@@ -98,8 +98,8 @@ void TestProgramStart::failedStarts()
     QVERIFY(::mkfifo(qPrintable(t.posix(QStringLiteral("fifo"))), 0755) == 0);
     path.replace(QStringLiteral("<root>"), t.dos(QString()));
     QtProgramStart start(t.drives);
-    const auto error = start.Shell(path, ProgramStart::NormalFocus);
-    QVERIFY2(error && !error->isEmpty(), "a start that fails is an error, with a reason");
+    const Status started = start.Shell(path, ProgramStart::NormalFocus);
+    QVERIFY2(!started && !started.error().isEmpty(), "a start that fails is an error, with a reason");
 }
 
 QTEST_GUILESS_MAIN(TestProgramStart)
