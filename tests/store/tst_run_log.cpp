@@ -1,11 +1,13 @@
 #include "store/run_log.h"
 #include "support/test_files.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,6 +39,8 @@ private Q_SLOTS:
     void staysWithinItsBound();
     void appendsFromTwoProcessesAllLand();
     void lastCompletedRunOfEitherKind();
+    void logThatIsNoFileFailsWithoutWaiting_data();
+    void logThatIsNoFileFailsWithoutWaiting();
     void livesInTheStateFolder_data();
     void livesInTheStateFolder();
 };
@@ -197,6 +201,28 @@ void TestRunLog::lastCompletedRunOfEitherKind()
     runs.append(run(T::Automatic, O::Completed, 400));
     QCOMPARE(run_log::lastCompletedStart(runs), std::optional(kStart.addSecs(400 * 60)));
     QCOMPARE(run_log::lastCompletedStart(runs.mid(2, 4)), std::nullopt);
+}
+
+void TestRunLog::logThatIsNoFileFailsWithoutWaiting_data()
+{
+    QTest::addColumn<bool>("fifo");
+    QTest::newRow("a folder") << false;
+    QTest::newRow("a FIFO: never waits for a writer") << true;
+}
+
+// The check treats a log it cannot read as holding no runs (so a run is due);
+// it must get an answer, not hang.
+void TestRunLog::logThatIsNoFileFailsWithoutWaiting()
+{
+    QFETCH(bool, fifo);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("runs.log"));
+    QVERIFY(fifo ? ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0 : QDir().mkdir(path));
+    const RunLog log(path);
+    const auto runs = log.runs();
+    QVERIFY2(!runs && runs.error().contains(path), qPrintable(runs ? QStringLiteral("read") : runs.error()));
+    const auto added = log.append(run(RunRecord::Trigger::Manual, RunRecord::Outcome::Completed, 0));
+    QVERIFY2(!added && added.error().contains(path), "nothing is written into it");
 }
 
 void TestRunLog::livesInTheStateFolder_data()
