@@ -79,6 +79,35 @@ install(FILES "${quillstow_data}/quillstow.svg"
 install(FILES "${quillstow_data}/io.github.quillstow.Quillstow.metainfo.xml"
     DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
+# The automatic backup: a systemd user timer and service, enabled for every
+# user by the link in timers.target.wants (a user turns it off in Auto Sync
+# Settings, or with systemctl --user mask). systemd looks for user units in
+# <prefix>/lib/systemd/user for the prefixes /usr and /usr/local. The
+# service names the program by its installed path, known only at install time
+# (cpack installs to /usr whatever the configured prefix), so it is written then.
+set(QUILLSTOW_USER_UNIT_DIR "lib/systemd/user" CACHE STRING
+    "Where the systemd user units go, relative to the install prefix or absolute")
+install(FILES "${quillstow_data}/quillstow-backup.timer" DESTINATION ${QUILLSTOW_USER_UNIT_DIR})
+install(CODE "
+    set(unit_dir \"${QUILLSTOW_USER_UNIT_DIR}\")
+    if(NOT IS_ABSOLUTE \"\${unit_dir}\")
+        set(unit_dir \"\${CMAKE_INSTALL_PREFIX}/\${unit_dir}\")
+    endif()
+    set(bin_dir \"${CMAKE_INSTALL_BINDIR}\")
+    if(NOT IS_ABSOLUTE \"\${bin_dir}\")
+        set(bin_dir \"\${CMAKE_INSTALL_PREFIX}/\${bin_dir}\")
+    endif()
+    file(READ \"${quillstow_data}/quillstow-backup.service.in\" unit)
+    string(REPLACE \"@QUILLSTOW_BINDIR@\" \"\${bin_dir}\" unit \"\${unit}\")
+    set(unit_path \"\$ENV{DESTDIR}\${unit_dir}/quillstow-backup.service\")
+    message(STATUS \"Installing: \${unit_path}\")
+    file(WRITE \"\${unit_path}\" \"\${unit}\")
+    file(CHMOD \"\${unit_path}\" FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+    file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${unit_dir}/timers.target.wants\")
+    file(CREATE_LINK ../quillstow-backup.timer
+        \"\$ENV{DESTDIR}\${unit_dir}/timers.target.wants/quillstow-backup.timer\" SYMBOLIC)
+    message(STATUS \"Installing: \$ENV{DESTDIR}\${unit_dir}/timers.target.wants/quillstow-backup.timer\")")
+
 # Debian wants the manual page and the changelog compressed with -9n (no
 # name, no time stamp), so that rebuilding gives the same bytes.
 set(quillstow_gz_dir "${PROJECT_BINARY_DIR}/package")

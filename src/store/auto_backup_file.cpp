@@ -32,6 +32,11 @@ qint16 AutoBackupFile::Load() const
     return auto_backup_file::decode(m_file.load());
 }
 
+qint16 AutoBackupFile::code() const
+{
+    return auto_backup_file::decode(m_file.read());
+}
+
 Status AutoBackupFile::Save(qint16 code) const
 {
     return m_file.save(auto_backup_file::encode(code));

@@ -30,6 +30,9 @@ public:
 
     // Creates a missing file empty. Never fails: what cannot be opened or read reads as 0.
     qint16 Load() const;
+    // The code as Load() reads it, but a missing file is not created: for the
+    // schedule's check, which must write nothing.
+    qint16 code() const;
     // Rewrites the first record, or leaves the file exactly as it was and
     // returns the reason.
     Status Save(qint16 code) const;

@@ -18,6 +18,14 @@ QByteArray RecordFile::load() const
     return bytes;
 }
 
+QByteArray RecordFile::read() const
+{
+    QByteArray bytes;
+    if (const auto posix = m_drives.toPosix(m_dosPath))
+        readPrefix(*posix, m_recordBytes, bytes); // what cannot be read reads as empty
+    return bytes;
+}
+
 Status RecordFile::save(QByteArrayView records) const
 {
     Q_ASSERT(records.size() == m_recordBytes);

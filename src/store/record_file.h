@@ -22,6 +22,9 @@ public:
     // is created empty (a symbolic link to nothing creates nothing); what
     // cannot be read reads as empty.
     QByteArray load() const;
+    // The same records, but a missing file stays missing: for a reader that
+    // is not the file's owner and must leave the folder as it found it.
+    QByteArray read() const;
     // Writes records (recordBytes long) over the file's first bytes, or
     // leaves the file exactly as it was and returns the reason.
     Status save(QByteArrayView records) const;

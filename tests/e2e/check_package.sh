@@ -2,8 +2,10 @@
 # Checks the .deb that the README's package command left in the build folder:
 # lintian (no error or warning, no hardening or unneeded-section note), the
 # hardening of the packaged binary, desktop-file-validate and appstreamcli;
-# then installs it with apt-get, starts the program from its launcher's Exec
-# line under Xvfb as an ordinary user, and removes it again. It builds
+# then installs it with apt-get, checks the automatic backup's systemd user
+# units (installed, enabled for every user, accepted by systemd-analyze),
+# starts the program from its launcher's Exec line under Xvfb as an ordinary
+# user, and removes it again, leaving nothing. It builds
 # nothing. It changes the machine (installs and purges the package), so it is
 # not part of the test command. Run as root on a Debian 12 machine:
 #   cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build && (cd build && cpack -G DEB)
@@ -112,6 +114,31 @@ for f in /usr/bin/quillstow /usr/share/quillstow/registry.reg "$LAUNCHER" /usr/s
     [ -f "$f" ] || xs_fail "the package did not install $f"
 done
 
+# The automatic backup's units, enabled for every user by the package's own
+# link (nothing written under /etc, so a purge leaves nothing behind).
+USER_UNITS=/usr/lib/systemd/user
+for f in "$USER_UNITS/quillstow-backup.timer" "$USER_UNITS/quillstow-backup.service"; do
+    [ -f "$f" ] || xs_fail "the package did not install $f"
+done
+[ "$(readlink "$USER_UNITS/timers.target.wants/quillstow-backup.timer")" = ../quillstow-backup.timer ] ||
+    xs_fail "the timer is not enabled for users"
+dpkg-query -L quillstow | grep -qx "$USER_UNITS/timers.target.wants/quillstow-backup.timer" ||
+    xs_fail "the timer's link does not belong to the package"
+grep -qx 'ExecStart=/usr/bin/quillstow --backup --if-due' "$USER_UNITS/quillstow-backup.service" ||
+    xs_fail "the service does not start the installed program"
+if command -v systemd-analyze >/dev/null; then
+    mkdir -p "$T/verify-run"
+    chmod 700 "$T/verify-run"
+    man_check=--man=yes
+    command -v man >/dev/null || { man_check=--man=no; echo "man not installed: the units' Documentation= is not checked"; }
+    XDG_RUNTIME_DIR="$T/verify-run" systemd-analyze --user verify "$man_check" \
+        "$USER_UNITS/quillstow-backup.timer" "$USER_UNITS/quillstow-backup.service" >"$T/verify.log" 2>&1 ||
+        { cat "$T/verify.log"; xs_fail "systemd-analyze verify rejects the installed units"; }
+    [ ! -s "$T/verify.log" ] || { cat "$T/verify.log"; xs_fail "systemd-analyze verify has remarks on the installed units"; }
+else
+    echo "systemd-analyze not installed (package systemd): the installed units are not verified"
+fi
+
 rc=0
 xs_start "$T" || rc=$?
 [ "$rc" -eq 0 ] || exit "$rc"
@@ -158,7 +185,9 @@ DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq quillstow 2>&1 | tail -n 2
 installed=0
 [ "$(status)" != "install ok installed" ] || xs_fail "still installed after the purge"
 for f in /usr/bin/quillstow /usr/share/quillstow "$LAUNCHER" \
-    /usr/share/icons/hicolor/scalable/apps/quillstow.svg /usr/share/doc/quillstow; do
+    /usr/share/icons/hicolor/scalable/apps/quillstow.svg /usr/share/doc/quillstow \
+    "$USER_UNITS/quillstow-backup.timer" "$USER_UNITS/quillstow-backup.service" \
+    "$USER_UNITS/timers.target.wants/quillstow-backup.timer" /etc/systemd/user/timers.target.wants/quillstow-backup.timer; do
     [ ! -e "$f" ] || xs_fail "$f is left after the purge"
 done
 xs_log "package check passed"

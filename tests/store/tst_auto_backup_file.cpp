@@ -1,5 +1,6 @@
 #include "platform/files/io_faults.h"
 #include "store/auto_backup_file.h"
+#include "support/fault_fs.h"
 #include "support/scripted_host.h"
 #include "support/test_files.h"
 
@@ -7,6 +8,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 // AutoBackup.dat on real folders: the one record, the bytes after it, links.
 class TestAutoBackupFile : public QObject
@@ -18,6 +22,8 @@ private Q_SLOTS:
     void savedThroughALink();
     void linkToNothingReadsAsZeroAndCreatesNothing();
     void failedTailCopyLeavesTheFileWhole();
+    void damagedFileReadsAsTheDialogShowsIt_data();
+    void damagedFileReadsAsTheDialogShowsIt();
 };
 
 void TestAutoBackupFile::saveRewritesOnlyTheRecord_data()
@@ -108,6 +114,57 @@ void TestAutoBackupFile::failedTailCopyLeavesTheFileWhole()
     const auto result = file.Save(7);
     QVERIFY2(!result && result.error().contains(u"Input/output error"), qPrintable(result.describe()));
     QVERIFY2(readFile(path) == old, "the old file is whole");
+    QCOMPARE(everythingIn(t.posix(QStringLiteral("app"))), QStringList{QStringLiteral("AutoBackup.dat")});
+}
+
+void TestAutoBackupFile::damagedFileReadsAsTheDialogShowsIt_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<qint16>("code");
+    QTest::newRow("huge sparse file, code 4 in front") << QStringLiteral("huge") << qint16(4);
+    QTest::newRow("link to nowhere") << QStringLiteral("dangling") << qint16(0);
+    QTest::newRow("a folder") << QStringLiteral("folder") << qint16(0);
+    QTest::newRow("a FIFO: never waits for a writer") << QStringLiteral("fifo") << qint16(0);
+    QTest::newRow("unreadable, code 4 inside") << QStringLiteral("unreadable") << qint16(0);
+}
+
+// What the schedule's check reads (code()) and the dialog reads (Load()) is
+// the same for a file that is not what it should be, and reading never hangs
+// nor reads more than the record.
+void TestAutoBackupFile::damagedFileReadsAsTheDialogShowsIt()
+{
+    QFETCH(QString, kind);
+    QFETCH(qint16, code);
+    TestHost t;
+    const QString path = t.posix(QStringLiteral("app/AutoBackup.dat"));
+    const QByteArray encoded = QFile::encodeName(path);
+    if (kind == u"huge") {
+        QVERIFY(writeFile(path, auto_backup_file::encode(4)));
+        QVERIFY(::truncate(encoded.constData(), off_t(1) << 40) == 0);
+    } else if (kind == u"dangling") {
+        QVERIFY(QFile::link(t.posix(QStringLiteral("nowhere/AutoBackup.dat")), path));
+    } else if (kind == u"folder") {
+        QVERIFY(QDir().mkpath(path));
+    } else if (kind == u"fifo") {
+        QVERIFY(::mkfifo(encoded.constData(), 0600) == 0);
+    } else if (kind == u"unreadable") {
+        QVERIFY(writeFile(path, auto_backup_file::encode(4)));
+        QVERIFY(::chmod(encoded.constData(), 0) == 0);
+        QVERIFY(::chmod(QFile::encodeName(t.root()).constData(), 0755) == 0);
+        QVERIFY(::chmod(QFile::encodeName(t.posix(QStringLiteral("app"))).constData(), 0777) == 0);
+    }
+    const AutoBackupFile file(t.drives, t.host.appPath);
+    if (kind == u"unreadable") {
+        // Root reads any file: the reads run as the user nobody.
+        const int both = runAsNobody([&] { return (file.code() + 1) * 16 + file.Load() + 1; });
+        if (both < 0)
+            QSKIP("cannot drop to the user nobody here");
+        QVERIFY2(both == (code + 1) * 17, qPrintable(QStringLiteral("read %1").arg(both)));
+    } else {
+        QCOMPARE(file.code(), code);
+        QCOMPARE(file.Load(), code);
+    }
+    QVERIFY2(!QFileInfo::exists(t.posix(QStringLiteral("nowhere"))), "nothing made through a link to nowhere");
     QCOMPARE(everythingIn(t.posix(QStringLiteral("app"))), QStringList{QStringLiteral("AutoBackup.dat")});
 }
 

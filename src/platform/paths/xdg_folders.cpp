@@ -41,4 +41,14 @@ QString dataHome()
     return absoluteOr("XDG_DATA_HOME", homeFolder() + QStringLiteral("/.local/share"));
 }
 
+QString stateHome()
+{
+    return absoluteOr("XDG_STATE_HOME", homeFolder() + QStringLiteral("/.local/state"));
+}
+
+QString runtimeDir()
+{
+    return absoluteOr("XDG_RUNTIME_DIR", QString());
+}
+
 } // namespace xdg
