@@ -70,14 +70,13 @@ SettingsModel decode(QByteArrayView bytes)
     return model;
 }
 
-std::optional<QByteArray> encode(const SettingsModel &model, QString *error)
+Result<QByteArray> encode(const SettingsModel &model)
 {
     QByteArray out(kFileSize, '\0');
     for (int i = 0; i < SettingsModel::kDirSlots; ++i) {
         const QByteArray text = codepage::encode(model.directories[i]);
         if (text.size() > kMaxEntryBytes) {
-            *error = QStringLiteral("the entry \"%1\" is longer than %2 bytes").arg(model.directories[i]).arg(kMaxEntryBytes);
-            return std::nullopt;
+            return failure(QStringLiteral("the entry \"%1\" is longer than %2 bytes").arg(model.directories[i]).arg(kMaxEntryBytes));
         }
         char *rec = out.data() + qsizetype(i) * kRecordSize;
         writeU16(rec, quint16(text.size()));
@@ -97,8 +96,7 @@ std::optional<QByteArray> encode(const SettingsModel &model, QString *error)
         case Variant::Kind::String: {
             const QByteArray text = codepage::encode(value.text);
             if (text.size() > kMaxLocationBytes) {
-                *error = QStringLiteral("the setting \"%1\" is longer than %2 bytes").arg(value.text).arg(kMaxLocationBytes);
-                return std::nullopt;
+                return failure(QStringLiteral("the setting \"%1\" is longer than %2 bytes").arg(value.text).arg(kMaxLocationBytes));
             }
             writeU16(rec, TagString);
             writeU16(rec + 2, quint16(text.size()));
@@ -136,9 +134,8 @@ SettingsModel SettingsFile::LoadSettings() const
 
 Status SettingsFile::SaveSettings(const SettingsModel &model) const
 {
-    QString error;
-    const auto records = settings_file::encode(model, &error);
+    const Result<QByteArray> records = settings_file::encode(model);
     if (!records)
-        return failure(QStringLiteral("%1: %2").arg(dosPath(), error));
+        return failure(QStringLiteral("%1: %2").arg(dosPath(), records.error()));
     return m_file.save(*records);
 }

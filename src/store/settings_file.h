@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/result.h"
 #include "store/record_file.h"
 #include "store/settings_model.h"
 
@@ -23,9 +24,8 @@ constexpr int kMaxLocationBytes = 124;
 // that cannot be decoded reads as the empty value.
 SettingsModel decode(QByteArrayView bytes);
 
-// The records, kFileSize bytes. nullopt, with the reason in *error, when a
-// value cannot be stored.
-std::optional<QByteArray> encode(const SettingsModel &model, QString *error);
+// The records, kFileSize bytes, or why a value cannot be stored.
+Result<QByteArray> encode(const SettingsModel &model);
 
 // The default location and the clamp of a negative count.
 void applyDefaults(SettingsModel &model, const QString &appPath);

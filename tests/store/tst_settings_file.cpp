@@ -68,9 +68,8 @@ private Q_SLOTS:
 
 void TestSettingsFile::workedExampleBothWays()
 {
-    QString error;
-    const auto bytes = settings_file::encode(workedExample(), &error);
-    QVERIFY2(bytes, qPrintable(error));
+    const auto bytes = settings_file::encode(workedExample());
+    QVERIFY2(bytes, qPrintable(bytes.ok() ? QString() : bytes.error()));
     QCOMPARE(bytes->size(), 129536);
     QCOMPARE(recordAt(*bytes, 0, 9), hex("07 00 43 3A 5C 44 6F 63 73"));
     QCOMPARE(recordAt(*bytes, 128, 9), hex("07 00 44 3A 5C 57 6F 72 6B"));
@@ -120,8 +119,7 @@ void TestSettingsFile::loadThenSaveKeepsEveryValue()
     original.directories[2] = QStringLiteral("C:\\with space\\and ünïcode");
     original.settingSlots[5] = Variant::fromInteger(-7);
     original.settingSlots[10] = Variant::fromString(QStringLiteral("kept"));
-    QString error;
-    QByteArray bytes = *settings_file::encode(original, &error);
+    QByteArray bytes = *settings_file::encode(original);
     // Padding nobody reads: a save may change it, but nothing else.
     for (int i = 0; i < bytes.size(); i += 128)
         bytes[i + 127] = char(0xAB);
@@ -138,8 +136,7 @@ void TestSettingsFile::bytesAfterLastRecordAreKept()
 {
     TestHost t;
     const QString path = t.posix(QStringLiteral("app/BackupSettings.dat"));
-    QString error;
-    QByteArray bytes = *settings_file::encode(workedExample(), &error);
+    QByteArray bytes = *settings_file::encode(workedExample());
     QByteArray tail(130000 - bytes.size(), 'T');
     for (int i = 0; i < tail.size(); ++i)
         tail[i] = char(i * 7);
@@ -198,8 +195,7 @@ void TestSettingsFile::damagedRecordsReadAsEmpty_data()
     QTest::addColumn<int>("emptyEntry");   // DirList index that must read empty, or -1
     QTest::addColumn<int>("emptySetting"); // Settings index that must read Empty, or -1
 
-    QString error;
-    const QByteArray good = *settings_file::encode(workedExample(), &error);
+    const QByteArray good = *settings_file::encode(workedExample());
     QTest::newRow("zero bytes") << QByteArray() << 0 << 1;
     QByteArray b = good;
     b.replace(128128, 2, hex("07 00"));
@@ -246,8 +242,7 @@ void TestSettingsFile::nonAsciiCountsBytes()
     SettingsModel m;
     m.directories[0] = QStringLiteral("C:\\Müller\\Fotos");   // 15 characters, 16 bytes
     m.settingSlots[0] = Variant::fromString(QStringLiteral("C:\\Sicherung\\Ä\\")); // 15 characters, 16 bytes
-    QString error;
-    const QByteArray bytes = *settings_file::encode(m, &error);
+    const QByteArray bytes = *settings_file::encode(m);
     QCOMPARE(recordAt(bytes, 0, 2), hex("10 00"));
     QCOMPARE(recordAt(bytes, 2, 16), QStringLiteral("C:\\Müller\\Fotos").toUtf8());
     QCOMPARE(recordAt(bytes, 128130, 2), hex("10 00"));
@@ -259,14 +254,14 @@ void TestSettingsFile::valuesTooLongAreRefusedNotTruncated()
     SettingsModel m;
     m.directories[3] = QString(126, u'a');
     m.settingSlots[0] = Variant::fromString(QString(124, u'b'));
-    QString error;
-    QVERIFY2(settings_file::encode(m, &error), "126 and 124 bytes fit");
+    QVERIFY2(settings_file::encode(m), "126 and 124 bytes fit");
     m.directories[3] = QString(63, u'é') + u'x'; // 127 bytes
-    QVERIFY(!settings_file::encode(m, &error));
-    QVERIFY2(error.contains(u"126"), qPrintable(error));
+    const auto entry = settings_file::encode(m);
+    QVERIFY(!entry);
+    QVERIFY2(entry.error().contains(u"126"), qPrintable(entry.error()));
     m.directories[3].clear();
     m.settingSlots[0] = Variant::fromString(QString(125, u'b'));
-    QVERIFY(!settings_file::encode(m, &error));
+    QVERIFY(!settings_file::encode(m));
 }
 
 void TestSettingsFile::failedSaveLeavesOldFileWhole_data()
@@ -285,8 +280,7 @@ void TestSettingsFile::failedSaveLeavesOldFileWhole()
     QFETCH(bool, shortFirst);
     TestHost t;
     const QString path = t.posix(QStringLiteral("app/BackupSettings.dat"));
-    QString error;
-    const QByteArray old = *settings_file::encode(workedExample(), &error);
+    const QByteArray old = *settings_file::encode(workedExample());
     QVERIFY(writeFile(path, old));
 
     IoFaults faults;
@@ -331,8 +325,7 @@ void TestSettingsFile::saveOntoFullExt4LeavesOldFile()
     TestHost t;
     const QString app = t.drives.toDos(fs.path()).value();
     const QString path = fs.path() + QStringLiteral("/BackupSettings.dat");
-    QString error;
-    const QByteArray old = *settings_file::encode(workedExample(), &error);
+    const QByteArray old = *settings_file::encode(workedExample());
     QVERIFY(writeFile(path, old));
     fs.fill();
     SettingsFile file(t.drives, app);
@@ -352,8 +345,7 @@ void TestSettingsFile::saveIntoReadOnlyFolderReportsFailure()
     TestHost t;
     const QString app = t.drives.toDos(fs.path()).value();
     const QString path = fs.path() + QStringLiteral("/BackupSettings.dat");
-    QString error;
-    const QByteArray old = *settings_file::encode(workedExample(), &error);
+    const QByteArray old = *settings_file::encode(workedExample());
     QVERIFY(writeFile(path, old));
     QVERIFY(fs.remountReadOnly());
     SettingsFile file(t.drives, app);
@@ -373,8 +365,7 @@ void TestSettingsFile::hugeSparseFileLoadsFastAndKeepsItsTail()
     TestHost t;
     const QString path = t.posix(QStringLiteral("app/BackupSettings.dat"));
     const QByteArray encoded = QFile::encodeName(path);
-    QString error;
-    const QByteArray records = *settings_file::encode(workedExample(), &error);
+    const QByteArray records = *settings_file::encode(workedExample());
     {
         const int fd = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0640);
         QVERIFY(fd >= 0);
@@ -429,8 +420,7 @@ void TestSettingsFile::savedThroughSymbolicLinks()
     TestHost t;
     QDir(t.root()).mkpath(QStringLiteral("real"));
     const QString real = t.posix(QStringLiteral("real/settings.dat"));
-    QString error;
-    QVERIFY(writeFile(real, *settings_file::encode(workedExample(), &error) + QByteArray("TAIL")));
+    QVERIFY(writeFile(real, *settings_file::encode(workedExample()) + QByteArray("TAIL")));
     const QString path = t.posix(QStringLiteral("app/BackupSettings.dat"));
     QCOMPARE(::symlink(QFile::encodeName(link.replace(QStringLiteral("<root>"), t.root())).constData(),
                        QFile::encodeName(path).constData()), 0);
@@ -479,8 +469,7 @@ void TestSettingsFile::unreadableFileIsNotReplaced()
     const QString app = t.posix(QStringLiteral("app"));
     QVERIFY(::chmod(QFile::encodeName(app).constData(), 0777) == 0);
     const QString path = t.posix(QStringLiteral("app/BackupSettings.dat"));
-    QString error;
-    const QByteArray old = *settings_file::encode(workedExample(), &error) + QByteArray("precious tail");
+    const QByteArray old = *settings_file::encode(workedExample()) + QByteArray("precious tail");
     QVERIFY(writeFile(path, old));
     QVERIFY(::chmod(QFile::encodeName(path).constData(), 0200) == 0);
     const int rc = runAsNobody([&] {

@@ -16,9 +16,7 @@
 
 inline QByteArray encoded(const SettingsModel &model)
 {
-    QString error;
-    const auto bytes = settings_file::encode(model, &error);
-    return bytes.value_or(QByteArray());
+    return settings_file::encode(model).valueOr(QByteArray());
 }
 
 inline SettingsModel listOf(const QStringList &dirs, const QString &location = QStringLiteral("C:\\Backup\\"))
