@@ -81,6 +81,7 @@ void Form1::buildWindow()
     BackupDir->setTextFormat(Qt::PlainText);
     BackupDir->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     BackupDir->setWordWrap(true);
+    BackupDir->setAccessibleDescription(QStringLiteral("Backup location")); // its name is the path it shows
     Command1 = addControl<QPushButton>(Frame2, "Command1", QStringLiteral("Change Backup Location"),
                                        {120, 840, 2055, 255}, this, &Form1::Command1_Click);
     Command2 = addControl<QPushButton>(Frame2, "Command2", QStringLiteral("Auto Backup Interval"),
@@ -166,6 +167,8 @@ void Form1::RefreshDir()
     const int last = qMin(m_model.count(), SettingsModel::kDirSlots - 1);
     for (int i = 0; i <= last; ++i)
         Files->addItem(m_model.DirList[i]);
+    if (QListWidgetItem *freeSlot = Files->item(last); freeSlot && freeSlot->text().isEmpty())
+        freeSlot->setData(Qt::AccessibleTextRole, QStringLiteral("empty: next folder goes here"));
 }
 
 void Form1::ChangeDirectory(const QString &NewDir)

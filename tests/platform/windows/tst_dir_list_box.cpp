@@ -11,8 +11,9 @@
 
 namespace {
 
-// tree/ holds folders in mixed case, a hidden one, one whose name drive-letter
-// form cannot write, a link to a folder, a dangling link, a file and a FIFO: only A, b, "c d" and linkdir are folders to show.
+// tree/ holds folders in mixed case, a hidden one, one whose name holds "\",
+// a link to a folder, a dangling link, a file and a FIFO: all but the hidden
+// folder, the file, the FIFO and the dangling link are folders to show.
 void makeTree(const TestHost &t)
 {
     for (const char *folder : {"tree/b/deep", "tree/A", "tree/c d", "tree/.hidden", "tree/back\\slash"})
@@ -54,7 +55,7 @@ void TestDirListBox::entriesAreAncestorsOpenFolderAndSubFolders()
 {
     TestHost t;
     makeTree(t);
-    // Not UTF-8: no path can name it. Removed by hand, as QDir cannot name it either.
+    // Not UTF-8: listed all the same, its byte escaped. Removed by hand, as QDir cannot name it.
     const QByteArray badName = QFile::encodeName(t.posix(QStringLiteral("tree"))) + "/bad\xff";
     QVERIFY(::mkdir(badName.constData(), 0755) == 0);
     DirListBox list(t.drives);
@@ -66,8 +67,9 @@ void TestDirListBox::entriesAreAncestorsOpenFolderAndSubFolders()
     QStringList expected = ancestorsOf(tree);
     QCOMPARE(expected.first(), QStringLiteral("C:\\"));
     const int openRow = int(expected.size()) - 1;
-    for (const char *name : {"A", "b", "c d", "linkdir"})
-        expected << tree + u'\\' + QString::fromLatin1(name);
+    for (const QString &name : {QStringLiteral("A"), QStringLiteral("b"), QStringLiteral("back\uF05Cslash"),
+                                QStringLiteral("bad") + QChar(0xDCFF), QStringLiteral("c d"), QStringLiteral("linkdir")})
+        expected << tree + u'\\' + name;
     QCOMPARE(entries(&list), expected);
     QCOMPARE(list.Path(), tree);
     QVERIFY2(list.ListIndex() == openRow, "the open folder is highlighted after an open");
