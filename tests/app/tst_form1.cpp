@@ -371,6 +371,8 @@ void TestForm1::everyControlCanBeNamedByAScreenReader()
         QVERIFY2(window, b.window);
         QCOMPARE(control<QLabel>(window, b.label)->buddy(), control(window, b.control));
     }
+    // The location is heard as its path, then what it is.
+    QCOMPARE(spoken(control<QLabel>(p.form, "BackupDir"), QAccessible::Description), QStringLiteral("Backup location"));
 }
 
 void TestForm1::dialogsOpenOverTheControlPanel()
