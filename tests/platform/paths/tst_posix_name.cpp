@@ -37,10 +37,6 @@ class TestPosixName : public QObject
 private Q_SLOTS:
     void roundTrip_data();
     void roundTrip();
-    void shownAsAPersonReadsIt_data();
-    void shownAsAPersonReadsIt();
-    void hostPathKeepsARealStandInCharacter_data();
-    void hostPathKeepsARealStandInCharacter();
 };
 
 void TestPosixName::roundTrip_data()
@@ -70,44 +66,6 @@ void TestPosixName::roundTrip()
     QVERIFY2(decoded == text, qPrintable(QStringLiteral("decoded as %1, expected %2").arg(unitsOf(decoded), unitsOf(text))));
     QVERIFY2(posixname::encode(decoded) == bytes, "the name did not come back to its bytes");
     QCOMPARE(posixname::decode(posixname::encode(text)), text);
-}
-
-void TestPosixName::shownAsAPersonReadsIt_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("plain name") << QByteArray("Docs") << QStringLiteral("Docs");
-    QTest::newRow("backslash drawn as itself") << QByteArray("x\\y") << QStringLiteral("x\\y");
-    QTest::newRow("real U+F05C stays itself") << QByteArray("x\xef\x81\x9cy") << QStringLiteral("x\uF05Cy");
-    QTest::newRow("U+F05C cut short") << QByteArray("x\xef\x81y") << QStringLiteral("x\uFFFD\uFFFDy");
-    QTest::newRow("one mark per byte that is not UTF-8") << QByteArray("caf\xe9\xff") << QStringLiteral("caf\uFFFD\uFFFD");
-}
-
-void TestPosixName::shownAsAPersonReadsIt()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, shown);
-    const QString got = posixname::displayed(posixname::decode(bytes));
-    QVERIFY2(got == shown, qPrintable(QStringLiteral("shown as %1, expected %2").arg(unitsOf(got), unitsOf(shown))));
-}
-
-// A path from the host holds real characters; one that went through the codec
-// holds its escapes. Both must come to the same bytes.
-void TestPosixName::hostPathKeepsARealStandInCharacter_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("real U+F05C from the host") << QStringLiteral("/tmp/x\uF05Cy") << QByteArray("/tmp/x\xef\x81\x9cy");
-    QTest::newRow("the same, escaped") << QStringLiteral("/tmp/x<EF><81><9C>y") << QByteArray("/tmp/x\xef\x81\x9cy");
-    QTest::newRow("backslash") << QStringLiteral("/tmp/x\\y") << QByteArray("/tmp/x\\y");
-    QTest::newRow("byte that is not UTF-8") << QStringLiteral("/tmp/caf<E9>") << QByteArray("/tmp/caf\xe9");
-}
-
-void TestPosixName::hostPathKeepsARealStandInCharacter()
-{
-    QFETCH(QString, path);
-    QFETCH(QByteArray, bytes);
-    QCOMPARE(posixname::pathBytes(withEscapes(path)), bytes);
 }
 
 QTEST_GUILESS_MAIN(TestPosixName)

@@ -297,6 +297,7 @@ void TestDirListBox::folderOfAnyNameOpensAsItselfAndIsCopied_data()
     QTest::newRow("real U+F05C beside a backslash") << QList<QByteArray>{"x\xef\x81\x9cy", "x\\y"} << QStringLiteral("x\uF05Cy");
     QTest::newRow("backslash beside a real U+F05C") << QList<QByteArray>{"x\\y", "x\xef\x81\x9cy"} << QStringLiteral("x\\y");
     QTest::newRow("not UTF-8") << QList<QByteArray>{"caf\xe9", "caf\xc3\xa9"} << QStringLiteral("caf\uFFFD");
+    QTest::newRow("U+F05C cut short") << QList<QByteArray>{"x\xef\x81"} << QStringLiteral("x\uFFFD\uFFFD");
     QTest::newRow("an escape's own UTF-8") << QList<QByteArray>{"\xed\xb3\xa9"} << QStringLiteral("\uFFFD\uFFFD\uFFFD");
     QTest::newRow("a path in one name") << QList<QByteArray>{"x\\..\\..\\etc", "etc"} << QStringLiteral("x\\..\\..\\etc");
 }
