@@ -143,6 +143,8 @@ QString displayed(QStringView name)
             i += 2;
         } else if (c.unicode() >= kEscapeBase + 0x80 && c.unicode() <= kEscapeBase + 0xFF) {
             out.append(QChar(QChar::ReplacementCharacter));
+        } else if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
+            out.append(QChar(char16_t(c.unicode() == 0x7F ? 0x2421 : 0x2400 + c.unicode()))); // a line break stays on its row
         } else {
             out.append(c);
         }

@@ -24,8 +24,9 @@ QByteArray encode(QStringView text);
 QByteArray pathBytes(QStringView path);
 
 // A name of this codec as a person reads it: the stand-in drawn as "\", a
-// real U+F05C as itself, and each byte that is not UTF-8 as U+FFFD. For
-// showing only: it does not come back to the name's bytes.
+// real U+F05C as itself, each byte that is not UTF-8 as U+FFFD and a control
+// character as its picture (U+2400 on). For showing only: it does not come
+// back to the name's bytes.
 QString displayed(QStringView name);
 
 } // namespace posixname
