@@ -9,8 +9,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 build_packages=(qt6-base-dev cmake g++ make)
-# libqt6svg6: the SVG icon engine that draws the window icon.
-run_packages=(hardinfo libqt6svg6)
+# libqt6svg6: the SVG icon engine that draws the window icon; qt6-wayland: a
+# Wayland session (QT_QPA_PLATFORM=wayland aborts without it).
+run_packages=(hardinfo libqt6svg6 qt6-wayland)
 # e2fsprogs: full-disk tests on ext4; dosfstools: long names on FAT; rsync: benchmark reference; Xvfb, openbox, xdotool, wmctrl, x11-apps,
 # imagemagick: the end-to-end test in a real X server. dbus-daemon: the
 # private bus of the notification test; systemd: systemd-analyze verify of the units.

@@ -144,10 +144,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
-# The Qt 6 libraries come from dpkg-shlibdeps; the system information viewer
-# and the SVG icon engine (for the window icon) are wanted but not needed.
+# The Qt 6 libraries come from dpkg-shlibdeps; the system information viewer,
+# the SVG icon engine (for the window icon) and Qt's Wayland platform (for a
+# Wayland session without XWayland) are wanted but not needed.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "hardinfo, libqt6svg6")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "hardinfo, libqt6svg6, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 "Quillstow keeps a list of up to 1000 folders. Its Backup NOW button
 copies every file that lies directly in each of them into one backup

@@ -81,6 +81,7 @@ void ControlPanelWindow::buildWindow()
     m_locationLabel->setTextFormat(Qt::PlainText);
     m_locationLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_locationLabel->setWordWrap(true);
+    m_locationLabel->setAccessibleDescription(QStringLiteral("Backup location")); // its name is the path it shows
     m_changeLocationButton = addControl<QPushButton>(m_locationFrame, "Command1", QStringLiteral("Change Backup Location"),
                                        {120, 840, 2055, 255}, this, &ControlPanelWindow::changeLocationClicked);
     m_autoBackupButton = addControl<QPushButton>(m_locationFrame, "Command2", QStringLiteral("Auto Backup Interval"),
@@ -166,6 +167,8 @@ void ControlPanelWindow::refreshList()
     const int last = qMin(m_model.count(), SettingsModel::kDirSlots - 1);
     for (int i = 0; i <= last; ++i)
         m_backupList->addItem(m_model.directories[i]);
+    if (QListWidgetItem *freeSlot = m_backupList->item(last); freeSlot && freeSlot->text().isEmpty())
+        freeSlot->setData(Qt::AccessibleTextRole, QStringLiteral("empty: next folder goes here"));
 }
 
 void ControlPanelWindow::changeLocation(const QString &location)

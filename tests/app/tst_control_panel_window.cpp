@@ -382,6 +382,8 @@ void TestControlPanelWindow::everyControlCanBeNamedByAScreenReader()
         QVERIFY2(window, b.window);
         QCOMPARE(control<QLabel>(window, b.label)->buddy(), control(window, b.control));
     }
+    // The location is heard as its path, then what it is.
+    QCOMPARE(spoken(control<QLabel>(p.form, "BackupDir"), QAccessible::Description), QStringLiteral("Backup location"));
 }
 
 void TestControlPanelWindow::dialogsOpenOverTheControlPanel()

@@ -3,10 +3,6 @@
 #include "platform/paths/drive_map.h"
 #include "platform/files/folder_listing.h"
 
-#include "platform/system/system_reason.h"
-
-#include <cerrno>
-
 FileListBox::FileListBox(const DriveMap &drives) : m_drives(drives) {}
 
 std::optional<QString> FileListBox::setPath(const QString &dosPath)
@@ -23,7 +19,7 @@ std::optional<QString> FileListBox::setPath(const QString &dosPath)
 
     auto names = listFolder(*posix, EntryKind::File);
     if (!names)
-        return QStringLiteral("%1: %2").arg(dosPath, systemReason(errno));
+        return QStringLiteral("%1: %2").arg(dosPath, names.error());
     m_path = *normal;
     m_names = std::move(*names);
     return std::nullopt;

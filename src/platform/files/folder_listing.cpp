@@ -1,13 +1,10 @@
 #include "platform/files/folder_listing.h"
+
 #include "platform/paths/posix_name.h"
-
-#include "platform/paths/code_page.h"
-
-#include <QFile>
+#include "platform/system/system_reason.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -29,11 +26,11 @@ bool isKind(int folderFd, const dirent *entry, EntryKind kind)
 
 } // namespace
 
-std::optional<QStringList> listFolder(const QString &posixFolder, EntryKind kind)
+Result<QStringList> listFolder(const QString &posixFolder, EntryKind kind)
 {
-    DIR *folder = ::opendir(posixname::encode(posixFolder).constData());
+    DIR *folder = ::opendir(posixname::pathBytes(posixFolder).constData());
     if (!folder)
-        return std::nullopt;
+        return failure(systemReason(errno));
     QStringList names;
     const int folderFd = ::dirfd(folder);
     for (;;) {
@@ -45,22 +42,12 @@ std::optional<QStringList> listFolder(const QString &posixFolder, EntryKind kind
             continue;
         if (!isKind(folderFd, entry, kind))
             continue;
-        const QByteArrayView bytes(entry->d_name);
-        if (kind == EntryKind::File) {
-            // Every file is listed, whatever bytes its name holds: it must be backed up.
-            names.append(posixname::decode(bytes));
-        } else if (!std::strchr(entry->d_name, '\\')) {
-            // A folder list shows names as they read; one it cannot show is left out.
-            if (auto name = codepage::decode(bytes))
-                names.append(*name);
-        }
+        names.append(posixname::decode(QByteArrayView(entry->d_name)));
     }
     const int readError = errno;
     ::closedir(folder);
-    if (readError != 0) {
-        errno = readError;
-        return std::nullopt;
-    }
+    if (readError != 0)
+        return failure(systemReason(readError));
     std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
         const int c = a.compare(b, Qt::CaseInsensitive);
         return c != 0 ? c < 0 : a < b;

@@ -1,12 +1,14 @@
 #pragma once
+#include "platform/result.h"
+
 #include <QString>
 #include <QStringList>
-#include <optional>
 
 // The names in one POSIX folder that are not hidden (a leading ".") and are of
 // the wanted kind once symbolic links are followed, sorted as a person reads
-// them. Files come with every name, carried without loss (posix_name.h);
-// folders only with the names a folder list can show: valid in the code page
-// and without "\". nullopt, with errno set, when the folder cannot be read.
+// them. Every name comes, whatever bytes it holds, carried without loss
+// (posix_name.h): a folder list can open each folder it shows, and a file
+// listing leaves no file out for its name. A failure when the folder cannot
+// be read, with the host's reason.
 enum class EntryKind { File, Folder };
-std::optional<QStringList> listFolder(const QString &posixFolder, EntryKind kind);
+Result<QStringList> listFolder(const QString &posixFolder, EntryKind kind);

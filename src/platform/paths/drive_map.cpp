@@ -7,6 +7,10 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <climits>
+#include <cstring>
+#include <unistd.h>
+
 namespace {
 
 const QString kJunction = QStringLiteral("Documents and Settings");
@@ -36,10 +40,11 @@ void appendComponents(QStringList &out, QStringView rest)
     }
 }
 
-// A name's stand-in for "\" is a "\" again on the POSIX side.
+// A name's stand-in for "\" is a "\" again on the POSIX side. The base comes
+// from the host: a real U+F05C in it is escaped first, so that it stays itself.
 QString joinPosix(const QString &base, const QStringList &parts)
 {
-    QString path = base;
+    QString path = posixname::decode(posixname::pathBytes(base));
     for (const QString &part : parts) {
         if (!path.endsWith(u'/'))
             path += u'/';
@@ -49,11 +54,11 @@ QString joinPosix(const QString &base, const QStringList &parts)
     return path;
 }
 
-bool hasPrefix(const QString &path, const QString &prefix)
+bool hasPrefix(const QByteArray &path, const QByteArray &prefix)
 {
-    if (prefix == u"/")
-        return path.startsWith(u'/');
-    return path == prefix || path.startsWith(prefix + u'/');
+    if (prefix == "/")
+        return path.startsWith('/');
+    return path == prefix || path.startsWith(prefix + '/');
 }
 
 } // namespace
@@ -139,31 +144,47 @@ std::optional<QString> DriveMap::toPosix(const QString &dosPath) const
 std::optional<QString> DriveMap::toDos(const QString &posixPath) const
 {
     const QString path = QDir::cleanPath(QDir(QStringLiteral("/")).absoluteFilePath(posixPath));
+    return dosOf(posixname::pathBytes(path));
+}
+
+// Matching and splitting run on the bytes, so that each name comes out in the
+// codec's form: "\" as the stand-in, a real U+F05C and bytes that are not
+// UTF-8 escaped. Every name, whatever it holds, is one component.
+std::optional<QString> DriveMap::dosOf(const QByteArray &path) const
+{
     QChar best;
-    QString bestTarget;
+    QByteArray bestTarget;
     for (const Drive &drive : drives()) {
         QStringList candidates{drive.target};
         const QString canonical = QFileInfo(drive.target).canonicalFilePath();
         if (!canonical.isEmpty() && canonical != drive.target)
             candidates.append(canonical);
         for (const QString &target : candidates) {
-            if (hasPrefix(path, target) && (best.isNull() || target.size() > bestTarget.size())) {
+            const QByteArray bytes = posixname::pathBytes(target);
+            if (hasPrefix(path, bytes) && (best.isNull() || bytes.size() > bestTarget.size())) {
                 best = drive.letter;
-                bestTarget = target;
+                bestTarget = bytes;
             }
         }
     }
     if (best.isNull())
         return std::nullopt;
-    const QString rest = bestTarget == u"/" ? path.mid(1) : path.mid(bestTarget.size() + 1);
-    QStringList parts = rest.split(u'/', Qt::SkipEmptyParts);
-    // A "\" inside a name would read as a separator: it travels as the stand-in.
-    for (QString &part : parts)
-        part.replace(u'\\', QChar(posixname::kBackslash));
+    const QByteArray rest = bestTarget == "/" ? path.mid(1) : path.mid(bestTarget.size() + 1);
+    QStringList parts;
+    for (const QByteArray &part : rest.split('/')) {
+        if (!part.isEmpty())
+            parts.append(posixname::decode(part));
+    }
     return QString(best) + QStringLiteral(":\\") + parts.join(u'\\');
 }
 
 QString DriveMap::currentFolder() const
 {
-    return toDos(QDir::currentPath()).value_or(QStringLiteral("C:\\"));
+    // The bytes of the folder, not Qt's reading of them, which would lose a
+    // name that is not UTF-8.
+    QByteArray folder(PATH_MAX, '\0');
+    if (!::getcwd(folder.data(), size_t(folder.size())))
+        return QStringLiteral("C:\\");
+    folder.truncate(qsizetype(std::strlen(folder.constData())));
+    return dosOf(folder).value_or(QStringLiteral("C:\\"));
 }

@@ -38,8 +38,10 @@ public:
     std::optional<QString> toPosix(const QString &dosPath) const;
 
     // A path from the host in drive-letter form: the drive whose target is
-    // the longest prefix; a "\" inside a name becomes the stand-in of
-    // posix_name.h. nullopt when no drive holds it.
+    // the longest prefix; each name in the form of posix_name.h, so a "\"
+    // inside it becomes the stand-in and a real U+F05C stays itself. The path
+    // may be Qt's or hold the codec's escapes (posixname::pathBytes()).
+    // nullopt when no drive holds it.
     std::optional<QString> toDos(const QString &posixPath) const;
 
     // The process's current folder in drive-letter form ("C:\" if it has none).
@@ -47,6 +49,7 @@ public:
 
 private:
     std::optional<QString> targetOf(QChar letter) const;
+    std::optional<QString> dosOf(const QByteArray &posixPath) const;
 
     QString m_drivesFolder;
     QString m_usersFolder;

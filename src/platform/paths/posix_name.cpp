@@ -86,7 +86,11 @@ QString decode(QByteArrayView bytes)
     return out;
 }
 
-QByteArray encode(QStringView text)
+namespace {
+
+// The bytes of text in which the escapes stand for bytes; backslashStandIn
+// says whether U+F05C is this codec's stand-in for "\\" or a character of its own.
+QByteArray toBytes(QStringView text, bool backslashStandIn)
 {
     QByteArray out;
     out.reserve(text.size());
@@ -97,12 +101,52 @@ QByteArray encode(QStringView text)
             ++i;
         } else if (c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF) {
             out.append(char(c - kEscapeBase));
-        } else if (c == kBackslash) {
+        } else if (c == kBackslash && backslashStandIn) {
             out.append('\\');
         } else if (QChar::isSurrogate(c)) {
             appendUtf8(out, 0xFFFD); // a stray half of a pair: no name holds one
         } else {
             appendUtf8(out, c);
+        }
+    }
+    return out;
+}
+
+bool isEscape(QChar c, unsigned char byte)
+{
+    return c.unicode() == kEscapeBase + byte;
+}
+
+} // namespace
+
+QByteArray encode(QStringView text)
+{
+    return toBytes(text, true);
+}
+
+QByteArray pathBytes(QStringView path)
+{
+    return toBytes(path, false);
+}
+
+QString displayed(QStringView name)
+{
+    QString out;
+    out.reserve(name.size());
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const QChar c = name[i];
+        if (c == QChar(kBackslash)) {
+            out.append(u'\\');
+        } else if (isEscape(c, 0xEF) && i + 2 < name.size() && isEscape(name[i + 1], 0x81)
+                   && isEscape(name[i + 2], 0x9C)) {
+            out.append(QChar(kBackslash)); // what the name really holds
+            i += 2;
+        } else if (c.unicode() >= kEscapeBase + 0x80 && c.unicode() <= kEscapeBase + 0xFF) {
+            out.append(QChar(QChar::ReplacementCharacter));
+        } else if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
+            out.append(QChar(char16_t(c.unicode() == 0x7F ? 0x2421 : 0x2400 + c.unicode()))); // a line break stays on its row
+        } else {
+            out.append(c);
         }
     }
     return out;

@@ -18,4 +18,15 @@ constexpr char16_t kBackslash = u'\uF05C';
 QString decode(QByteArrayView bytes);
 QByteArray encode(QStringView text);
 
+// The bytes of a POSIX path held as text, as Qt's file functions give it or
+// with this codec's escapes in it. Unlike encode(), U+F05C is a character of
+// its own here: a POSIX path's backslashes are already real ones.
+QByteArray pathBytes(QStringView path);
+
+// A name of this codec as a person reads it: the stand-in drawn as "\", a
+// real U+F05C as itself, each byte that is not UTF-8 as U+FFFD and a control
+// character as its picture (U+2400 on). For showing only: it does not come
+// back to the name's bytes.
+QString displayed(QStringView name);
+
 } // namespace posixname

@@ -1,18 +1,14 @@
 #include "platform/windows/dir_list_box.h"
 
-#include "platform/paths/code_page.h"
 #include "platform/paths/drive_map.h"
+#include "platform/paths/posix_name.h"
 #include "platform/files/folder_listing.h"
-#include "platform/system/system_reason.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStyle>
 #include <QStyledItemDelegate>
-
-#include <cerrno>
 
 namespace {
 
@@ -71,18 +67,19 @@ std::optional<QString> DirListBox::setPath(const QString &dosPath)
     if (!normal || !posix)
         return QStringLiteral("%1: no such drive").arg(dosPath);
     const auto names = listFolder(*posix, EntryKind::Folder);
-    if (!names) {
-        const int err = errno;
-        return QStringLiteral("%1: %2").arg(dosPath, systemReason(err));
-    }
+    if (!names)
+        return QStringLiteral("%1: %2").arg(dosPath, names.error());
 
     const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
     const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
-    auto addEntry = [this](const QIcon &icon, const QString &caption, const QString &path, int level) {
-        auto *entry = new QListWidgetItem(icon, caption, this);
+    // A name is drawn as a person reads it; the entry keeps the exact path.
+    // A screen reader hears the depth that the indent shows.
+    auto addEntry = [this](const QIcon &icon, const QString &name, const QString &path, int level) {
+        auto *entry = new QListWidgetItem(icon, posixname::displayed(name), this);
         entry->setData(kPathRole, path);
         entry->setData(kLevelRole, level);
-        entry->setToolTip(path);
+        entry->setData(Qt::AccessibleDescriptionRole, QStringLiteral("level %1").arg(level + 1));
+        entry->setToolTip(posixname::displayed(path));
     };
 
     clear();

@@ -7,9 +7,12 @@ class DriveMap;
 
 // The folder list: the open folder's ancestors from the drive root, the open
 // folder itself, then its sub-folders, each entry holding its full path in
-// drive-letter form. A single click only highlights an entry; a double click
-// or Enter opens it. Entries are indexed from 0 (the drive root) to
-// ListCount() - 1. It starts on the process's current folder.
+// drive-letter form. Every sub-folder is listed, whatever bytes its name
+// holds: the path keeps the name without loss (posix_name.h), the row draws
+// it as a person reads it and tells a screen reader its level in the tree.
+// A single click only highlights an entry; a double click or Enter opens it.
+// Entries are indexed from 0 (the drive root) to ListCount() - 1. It starts
+// on the process's current folder.
 class DirListBox final : public QListWidget
 {
     Q_OBJECT

@@ -2,11 +2,68 @@
 
 #include "platform/paths/drive_map.h"
 
+#include <QAbstractItemView>
+#include <QAccessibleWidget>
 #include <QStyle>
+
+namespace {
+
+// Qt's own drop-down list is named, on this host, by its current value, so a
+// screen reader would say "C: [/]" where the control is the drive list. This
+// one is named by its accessible name or label, and its value is the drive.
+class AccessibleDriveList final : public QAccessibleWidget
+{
+public:
+    explicit AccessibleDriveList(DriveListBox *box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Value)
+            return box()->currentText();
+        return QAccessibleWidget::text(t);
+    }
+
+    // The drop-down list, as Qt's own offers it.
+    int childCount() const override { return 1; }
+    QAccessibleInterface *child(int index) const override
+    {
+        return index == 0 ? QAccessible::queryAccessibleInterface(box()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        return child && child->object() == box()->view() ? 0 : -1;
+    }
+
+    QStringList actionNames() const override { return QStringList{showMenuAction()} + QAccessibleWidget::actionNames(); }
+    void doAction(const QString &name) override
+    {
+        if (name == showMenuAction())
+            box()->showPopup();
+        else
+            QAccessibleWidget::doAction(name);
+    }
+
+private:
+    QComboBox *box() const { return static_cast<QComboBox *>(widget()); }
+};
+
+QAccessibleInterface *accessibleDriveList(const QString &className, QObject *object)
+{
+    if (className == u"DriveListBox" && object && object->isWidgetType())
+        return new AccessibleDriveList(static_cast<DriveListBox *>(object));
+    return nullptr;
+}
+
+} // namespace
 
 DriveListBox::DriveListBox(const DriveMap &drives, QWidget *parent)
     : QComboBox(parent), m_drives(drives), m_drive(drives.currentFolder().at(0))
 {
+    static const bool installed = [] {
+        QAccessible::installFactory(accessibleDriveList);
+        return true;
+    }();
+    Q_UNUSED(installed);
     refill();
     connect(this, &QComboBox::currentIndexChanged, this, &DriveListBox::chosen);
 }

@@ -8,7 +8,8 @@ class DriveMap;
 // The drive list: every drive of the drive map, shown with its letter and the
 // folder it stands for. It starts on the process's current drive. Change is
 // emitted whenever the chosen drive becomes a different one, whether a person
-// or the program chose it.
+// or the program chose it. A screen reader hears it by its accessible name or
+// label, with the chosen drive as its value.
 class DriveListBox final : public QComboBox
 {
     Q_OBJECT

@@ -1,9 +1,20 @@
 #include "platform/paths/drive_map.h"
+#include "platform/paths/posix_name.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The codec's form of a real U+F05C: its three UTF-8 bytes, escaped.
+const QString kRealStandIn = QString(QChar(0xDCEF)) + QChar(0xDC81) + QChar(0xDC9C);
+
+} // namespace
 
 // Paths in drive-letter form in, POSIX paths out, and back.
 class TestDriveMap : public QObject
@@ -17,6 +28,8 @@ private Q_SLOTS:
     void toDos();
     void driveListFollowsTheLinksFolder();
     void relativePathsUseTheCurrentFolder();
+    void currentFolderOfAnyNameComesBack_data();
+    void currentFolderOfAnyNameComesBack();
     void cLinkReplacesTheRoot();
 
 private:
@@ -87,6 +100,10 @@ void TestDriveMap::toDos_data()
     QTest::newRow("prefix only on a whole name") << "<root>/stickers" << "C:\\<rootdos>\\stickers";
     QTest::newRow("the junction is never produced") << "<root>/users/ann" << "C:\\<rootdos>\\users\\ann";
     QTest::newRow("name with a backslash stays one name") << "/tmp/a\\b" << QStringLiteral("C:\\tmp\\a\uF05Cb");
+    QTest::newRow("a real U+F05C is escaped, never read as a backslash")
+        << QStringLiteral("/tmp/a\uF05Cb") << QStringLiteral("C:\\tmp\\a") + kRealStandIn + u'b';
+    QTest::newRow("an escaped path comes back as it went")
+        << QStringLiteral("/tmp/a") + kRealStandIn + QChar(0xDCE9) << QStringLiteral("C:\\tmp\\a") + kRealStandIn + QChar(0xDCE9);
 }
 
 void TestDriveMap::toDos()
@@ -126,6 +143,31 @@ void TestDriveMap::relativePathsUseTheCurrentFolder()
     QCOMPARE(m_map->toPosix(QStringLiteral("2024\\jan")).value_or(QString()), m_root + QStringLiteral("/stick/photos/2024/jan"));
     QCOMPARE(m_map->normalize(QStringLiteral("\\x")).value_or(QString()), QStringLiteral("P:\\x"));
     QDir::setCurrent(before);
+}
+
+void TestDriveMap::currentFolderOfAnyNameComesBack_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::newRow("backslash") << QByteArray("x\\y");
+    QTest::newRow("real U+F05C") << QByteArray("x\xef\x81\x9cy");
+    QTest::newRow("not UTF-8") << QByteArray("caf\xe9");
+}
+
+// The current folder is read as bytes: Qt's reading of it would lose a name
+// that is not UTF-8, and the translation back must reach the same folder.
+void TestDriveMap::currentFolderOfAnyNameComesBack()
+{
+    QFETCH(QByteArray, name);
+    const QByteArray folder = QFile::encodeName(m_root) + "/stick/" + name;
+    QVERIFY(::mkdir(folder.constData(), 0755) == 0);
+    const QByteArray before = QFile::encodeName(QDir::currentPath());
+    QVERIFY(::chdir(folder.constData()) == 0);
+    const QString current = m_map->currentFolder();
+    const auto back = m_map->toPosix(current);
+    QVERIFY(::chdir(before.constData()) == 0);
+    ::rmdir(folder.constData());
+    QCOMPARE(current, QStringLiteral("D:\\") + posixname::decode(name));
+    QVERIFY2(back && posixname::encode(*back) == folder, qPrintable(back.value_or(QStringLiteral("<none>"))));
 }
 
 void TestDriveMap::cLinkReplacesTheRoot()

@@ -1,18 +1,26 @@
 #include "support/folder_clicks.h"
+#include "platform/files/file_list_box.h"
+#include "platform/files/file_system_object.h"
+#include "platform/paths/posix_name.h"
 #include "platform/windows/dir_list_box.h"
+#include "support/accessibility.h"
 #include "support/fault_fs.h"
 #include "support/scripted_host.h"
+#include "support/test_files.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-// tree/ holds folders in mixed case, a hidden one, one whose name drive-letter
-// form cannot write, a link to a folder, a dangling link, a file and a FIFO: only A, b, "c d" and linkdir are folders to show.
+// tree/ holds folders in mixed case, a hidden one, one whose name holds "\",
+// a link to a folder, a dangling link, a file and a FIFO: all but the hidden
+// folder, the file, the FIFO and the dangling link are folders to show.
 void makeTree(const TestHost &t)
 {
     for (const char *folder : {"tree/b/deep", "tree/A", "tree/c d", "tree/.hidden", "tree/back\\slash"})
@@ -33,6 +41,44 @@ QStringList ancestorsOf(const QString &dosPath)
     return out;
 }
 
+// Folders named by their bytes, side by side in one parent, each holding one
+// file in-<index>.txt whose content is the folder's name. Removed by their
+// bytes too, as Qt cannot name every one of them.
+class ByteFolders
+{
+public:
+    ByteFolders(QByteArray parent, QList<QByteArray> names) : m_parent(std::move(parent)), m_names(std::move(names)) {}
+    ~ByteFolders()
+    {
+        for (qsizetype i = 0; i < m_names.size(); ++i) {
+            ::unlink((folder(i) + "/" + fileName(i).toLatin1()).constData());
+            ::rmdir(folder(i).constData());
+        }
+    }
+
+    bool create() const
+    {
+        for (qsizetype i = 0; i < m_names.size(); ++i) {
+            if (::mkdir(folder(i).constData(), 0755) != 0)
+                return false;
+            const int fd = ::open((folder(i) + "/" + fileName(i).toLatin1()).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            if (fd < 0)
+                return false;
+            const bool written = ::write(fd, m_names[i].constData(), size_t(m_names[i].size())) == m_names[i].size();
+            if (::close(fd) != 0 || !written)
+                return false;
+        }
+        return true;
+    }
+
+    QByteArray folder(qsizetype index) const { return m_parent + '/' + m_names[index]; }
+    static QString fileName(qsizetype index) { return QStringLiteral("in-%1.txt").arg(index); }
+
+private:
+    QByteArray m_parent;
+    QList<QByteArray> m_names;
+};
+
 } // namespace
 
 class TestDirListBox : public QObject
@@ -48,13 +94,16 @@ private Q_SLOTS:
     void folderNobodyMayReadIsRefused();
     void mouseAndKeys_data();
     void mouseAndKeys();
+    void folderOfAnyNameOpensAsItselfAndIsCopied_data();
+    void folderOfAnyNameOpensAsItselfAndIsCopied();
+    void screenReaderHearsEachRowsLevel();
 };
 
 void TestDirListBox::entriesAreAncestorsOpenFolderAndSubFolders()
 {
     TestHost t;
     makeTree(t);
-    // Not UTF-8: no path can name it. Removed by hand, as QDir cannot name it either.
+    // Not UTF-8: listed all the same, its byte escaped. Removed by hand, as QDir cannot name it.
     const QByteArray badName = QFile::encodeName(t.posix(QStringLiteral("tree"))) + "/bad\xff";
     QVERIFY(::mkdir(badName.constData(), 0755) == 0);
     DirListBox list(t.drives);
@@ -66,8 +115,9 @@ void TestDirListBox::entriesAreAncestorsOpenFolderAndSubFolders()
     QStringList expected = ancestorsOf(tree);
     QCOMPARE(expected.first(), QStringLiteral("C:\\"));
     const int openRow = int(expected.size()) - 1;
-    for (const char *name : {"A", "b", "c d", "linkdir"})
-        expected << tree + u'\\' + QString::fromLatin1(name);
+    for (const QString &name : {QStringLiteral("A"), QStringLiteral("b"), QStringLiteral("back\uF05Cslash"),
+                                QStringLiteral("bad") + QChar(0xDCFF), QStringLiteral("c d"), QStringLiteral("linkdir")})
+        expected << tree + u'\\' + name;
     QCOMPARE(entries(&list), expected);
     QCOMPARE(list.Path(), tree);
     QVERIFY2(list.ListIndex() == openRow, "the open folder is highlighted after an open");
@@ -225,6 +275,101 @@ void TestDirListBox::mouseAndKeys()
     QCOMPARE(list.List(list.ListIndex()), t.dos(highlight));
     QVERIFY2(list.selectedItems().size() == 1 && list.selectedItems().first() == list.currentItem(),
              "what ListIndex names is what is drawn highlighted");
+}
+
+void TestDirListBox::folderOfAnyNameOpensAsItselfAndIsCopied_data()
+{
+    QTest::addColumn<QList<QByteArray>>("folders"); // side by side; the first is the one clicked
+    QTest::addColumn<QString>("shown");             // how the first is drawn; empty: not checked
+
+    QByteArray everyByte;
+    QList<QByteArray> oneByteEach;
+    for (int b = 1; b < 256; ++b) {
+        if (b == '/')
+            continue;
+        everyByte.append(char(b));
+        oneByteEach.append(QByteArray("n") + char(b) + 'n');
+    }
+    QTest::newRow("every allowed byte in one name") << QList<QByteArray>{everyByte} << QString();
+    QTest::newRow("every allowed byte, a folder each") << oneByteEach << QStringLiteral("n\u2401n");
+    QTest::newRow("line break") << QList<QByteArray>{"a\nb\x7f"} << QStringLiteral("a\u240Ab\u2421");
+    QTest::newRow("backslash") << QList<QByteArray>{"x\\y"} << QStringLiteral("x\\y");
+    QTest::newRow("real U+F05C") << QList<QByteArray>{"x\xef\x81\x9cy"} << QStringLiteral("x\uF05Cy");
+    QTest::newRow("real U+F05C beside a backslash") << QList<QByteArray>{"x\xef\x81\x9cy", "x\\y"} << QStringLiteral("x\uF05Cy");
+    QTest::newRow("backslash beside a real U+F05C") << QList<QByteArray>{"x\\y", "x\xef\x81\x9cy"} << QStringLiteral("x\\y");
+    QTest::newRow("not UTF-8") << QList<QByteArray>{"caf\xe9", "caf\xc3\xa9"} << QStringLiteral("caf\uFFFD");
+    QTest::newRow("U+F05C cut short") << QList<QByteArray>{"x\xef\x81"} << QStringLiteral("x\uFFFD\uFFFD");
+    QTest::newRow("an escape's own UTF-8") << QList<QByteArray>{"\xed\xb3\xa9"} << QStringLiteral("\uFFFD\uFFFD\uFFFD");
+    QTest::newRow("a path in one name") << QList<QByteArray>{"x\\..\\..\\etc", "etc"} << QStringLiteral("x\\..\\..\\etc");
+}
+
+// Each listed folder opens as itself in a folder list, and in a run: the file
+// listing reads it and the copy takes its file, never a sibling's.
+void TestDirListBox::folderOfAnyNameOpensAsItselfAndIsCopied()
+{
+    QFETCH(QList<QByteArray>, folders);
+    QFETCH(QString, shown);
+    TestHost t;
+    QVERIFY(QDir().mkpath(t.posix(QStringLiteral("tree"))) && QDir().mkpath(t.posix(QStringLiteral("dest"))));
+    const ByteFolders made(QFile::encodeName(t.posix(QStringLiteral("tree"))), folders);
+    QVERIFY2(made.create(), "cannot make the folders");
+
+    DirListBox list(t.drives);
+    list.resize(300, 400);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    const QString tree = t.dos(QStringLiteral("tree"));
+    QVERIFY(!list.setPath(tree));
+    const QStringList listed = entries(&list).mid(ancestorsOf(tree).size());
+    QVERIFY2(listed.size() == folders.size(), qPrintable(QStringLiteral("%1 of %2 folders listed").arg(listed.size()).arg(folders.size())));
+
+    DirListBox opened(t.drives);
+    FileListBox files(t.drives);
+    FileSystemObject copier(t.drives);
+    for (const QString &folder : listed) {
+        const QString shownPath = posixname::displayed(folder);
+        QVERIFY2(!opened.setPath(folder) && opened.Path() == folder, qPrintable(shownPath + QStringLiteral(" did not open")));
+        const auto error = files.setPath(folder);
+        QVERIFY2(!error, qPrintable(error.value_or(QString())));
+        QVERIFY2(files.ListCount() == 1, qPrintable(shownPath + QStringLiteral(": not one file")));
+        const QString file = files.List(0);
+        const int index = file.mid(3).chopped(4).toInt();
+        QVERIFY2(file == ByteFolders::fileName(index) && folder == tree + u'\\' + posixname::decode(folders[index]),
+                 qPrintable(shownPath + QStringLiteral(" opened the folder of ") + file));
+        const auto copyError = copier.CopyFile(folder + u'\\' + file, t.dos(QStringLiteral("dest")) + u'\\');
+        QVERIFY2(!copyError, qPrintable(copyError.value_or(QString())));
+        QVERIFY2(readFile(t.posix(QStringLiteral("dest/")) + file) == folders[index], qPrintable(shownPath + QStringLiteral(": wrong copy")));
+    }
+
+    // As a person opens it: drawn as it reads, double-clicked, open.
+    const QString first = tree + u'\\' + posixname::decode(folders.first());
+    const int row = int(entries(&list).indexOf(first));
+    QVERIFY2(row >= 0, "the first folder is listed under its exact path");
+    if (!shown.isEmpty())
+        QCOMPARE(list.item(row)->text(), shown);
+    QVERIFY(clickEntry(&list, first, true));
+    QCOMPARE(list.Path(), first);
+}
+
+// The indent shows how deep a folder lies; a screen reader says it as a level.
+void TestDirListBox::screenReaderHearsEachRowsLevel()
+{
+    TestHost t;
+    makeTree(t);
+    QVERIFY(QDir().mkpath(t.posix(QStringLiteral("tree/b/back\\slash"))));
+    DirListBox list(t.drives);
+    list.show();
+    QVERIFY(!list.setPath(t.dos(QStringLiteral("tree/b"))));
+    const QStringList levels = spokenRows(&list, QAccessible::Description);
+    const QStringList names = spokenRows(&list, QAccessible::Name);
+    QCOMPARE(levels.size(), list.ListCount());
+    for (int i = 0; i < list.ListCount(); ++i) {
+        // "C:\" is level 1, each name below it one more.
+        const qsizetype depth = list.List(i).split(u'\\', Qt::SkipEmptyParts).size();
+        QCOMPARE(levels[i], QStringLiteral("level %1").arg(depth));
+        QCOMPARE(names[i], list.item(i)->text());
+    }
+    QVERIFY2(names.contains(u"back\\slash"), "a backslash in a name is heard as one");
 }
 
 QTEST_MAIN(TestDirListBox)

@@ -1,7 +1,10 @@
 #include "platform/windows/drive_list_box.h"
+#include "support/accessibility.h"
 #include "support/scripted_host.h"
 
 #include <QDir>
+#include <QAbstractItemView>
+#include <QLabel>
 #include <QTest>
 
 namespace {
@@ -26,6 +29,8 @@ private Q_SLOTS:
     void personsChoiceFiresChange();
     void choosingAgainInsideTheHandlerSettles();
     void driveMappedLaterCanBeChosen();
+    void screenReaderHearsTheLabelThenTheDrive_data();
+    void screenReaderHearsTheLabelThenTheDrive();
 };
 
 void TestDriveListBox::listsEveryDriveWithWhatItStandsFor()
@@ -122,6 +127,41 @@ void TestDriveListBox::driveMappedLaterCanBeChosen()
     t.mapDrive(u'P', t.posix(QStringLiteral("share")));
     QVERIFY2(!box.setDrive(QStringLiteral("p:")), "a drive mapped meanwhile can be set from code");
     QCOMPARE(box.Drive(), QStringLiteral("P:"));
+}
+
+void TestDriveListBox::screenReaderHearsTheLabelThenTheDrive_data()
+{
+    QTest::addColumn<QString>("accessibleName");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("heard");
+    QTest::newRow("its accessible name") << "Drive" << "" << "Drive";
+    QTest::newRow("its label's words") << "" << "&Drives:" << "Drives:";
+}
+
+// Qt's drop-down list is named by its current entry on this host, which
+// would say "C: [/]" where the control is the drive list.
+void TestDriveListBox::screenReaderHearsTheLabelThenTheDrive()
+{
+    QFETCH(QString, accessibleName);
+    QFETCH(QString, label);
+    QFETCH(QString, heard);
+    TestHost t;
+    QVERIFY(QDir().mkpath(t.posix(QStringLiteral("stick"))));
+    t.mapDrive(u'D', t.posix(QStringLiteral("stick")));
+    QWidget window;
+    auto *box = new DriveListBox(t.drives, &window);
+    box->setAccessibleName(accessibleName);
+    if (!label.isEmpty())
+        (new QLabel(label, &window))->setBuddy(box);
+    window.show();
+
+    QCOMPARE(spoken(box, QAccessible::Name), heard);
+    QCOMPARE(spoken(box, QAccessible::Value), QStringLiteral("C: [/]"));
+    QVERIFY(!box->setDrive(QStringLiteral("D:")));
+    QCOMPARE(spoken(box, QAccessible::Name), heard);
+    QCOMPARE(spoken(box, QAccessible::Value), QStringLiteral("D: [%1]").arg(t.posix(QStringLiteral("stick"))));
+    const QStringList drives = spokenRows(box->view(), QAccessible::Name);
+    QVERIFY2(drives.size() == 2 && drives.first() == u"C: [/]", qPrintable(drives.join(u',')));
 }
 
 QTEST_MAIN(TestDriveListBox)
