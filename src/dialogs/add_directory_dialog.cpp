@@ -49,7 +49,7 @@ void AddDirectoryDialog::buildWindow()
 // A folder that cannot be opened leaves the list where it was.
 void AddDirectoryDialog::onLoad()
 {
-    m_folderList->setPath(QStringLiteral("C:\\"));
+    static_cast<void>(m_folderList->setPath(QStringLiteral("C:\\")));
 }
 
 // Add Directory: the highlighted entry, exactly as the list gives it.
@@ -64,14 +64,15 @@ void AddDirectoryDialog::cancelClicked()
     Unload();
 }
 
-// The "C:\" button
+// The "C:\" button; like every folder change here, one that cannot be opened
+// leaves the list where it was.
 void AddDirectoryDialog::driveRootClicked()
 {
-    m_folderList->setPath(QStringLiteral("C:\\"));
+    static_cast<void>(m_folderList->setPath(QStringLiteral("C:\\")));
 }
 
 // My Documents: the fixed folder of the users' folders, not the user's own.
 void AddDirectoryDialog::documentsClicked()
 {
-    m_folderList->setPath(QStringLiteral("C:\\Documents and Settings"));
+    static_cast<void>(m_folderList->setPath(QStringLiteral("C:\\Documents and Settings")));
 }

@@ -64,14 +64,14 @@ void ChangeLocationDialog::buildWindow()
 
 void ChangeLocationDialog::driveChanged()
 {
-    if (!m_folderList->setPath(m_driveList->Drive()))
+    if (m_folderList->setPath(m_driveList->Drive()))
         return;
     // Choosing C: below runs this handler again; a C: that cannot be read
     // either is left to the outer run, so the warning comes once.
     if (m_fallingBack)
         return;
     m_fallingBack = true;
-    m_driveList->setDrive(QStringLiteral("C:\\"));
+    static_cast<void>(m_driveList->setDrive(QStringLiteral("C:\\"))); // C: is always listed
     m_fallingBack = false;
     m_host.msgBox.show(kUnavailable, MsgBox::Exclamation);
 }

@@ -5,22 +5,22 @@
 
 FileListBox::FileListBox(const DriveMap &drives) : m_drives(drives) {}
 
-std::optional<QString> FileListBox::setPath(const QString &dosPath)
+Status FileListBox::setPath(const QString &dosPath)
 {
     if (dosPath.isEmpty()) {
         m_path.clear();
         m_names.clear();
-        return std::nullopt;
+        return done();
     }
     const auto normal = m_drives.normalize(dosPath);
     const auto posix = m_drives.toPosix(dosPath);
     if (!normal || !posix)
-        return QStringLiteral("%1: no such drive").arg(dosPath);
+        return failure(QStringLiteral("%1: no such drive").arg(dosPath));
 
     auto names = listFolder(*posix, EntryKind::File);
     if (!names)
-        return QStringLiteral("%1: %2").arg(dosPath, names.error());
+        return failure(QStringLiteral("%1: %2").arg(dosPath, names.error()));
     m_path = *normal;
     m_names = std::move(*names);
-    return std::nullopt;
+    return done();
 }

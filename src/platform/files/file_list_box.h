@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/result.h"
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -17,7 +18,7 @@ public:
 
     // Opens a folder. On failure the listing keeps its folder and names and
     // the reason comes back. The empty path gives the empty listing.
-    std::optional<QString> setPath(const QString &dosPath);
+    Status setPath(const QString &dosPath);
 
     // The folder listed now: no trailing "\" except on a drive root ("C:\").
     const QString &Path() const { return m_path; }

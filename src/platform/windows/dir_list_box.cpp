@@ -51,7 +51,8 @@ DirListBox::DirListBox(const DriveMap &drives, QWidget *parent) : QListWidget(pa
     setUniformItemSizes(true);
     setIconSize(QSize(16, 16));
     setItemDelegate(new IndentDelegate(this));
-    setPath(m_drives.currentFolder());
+    // A current folder that cannot be read leaves the list empty.
+    static_cast<void>(setPath(m_drives.currentFolder()));
 }
 
 QString DirListBox::List(int index) const
@@ -60,15 +61,15 @@ QString DirListBox::List(int index) const
     return entry ? entry->data(kPathRole).toString() : QString();
 }
 
-std::optional<QString> DirListBox::setPath(const QString &dosPath)
+Status DirListBox::setPath(const QString &dosPath)
 {
     const auto normal = m_drives.normalize(dosPath);
     const auto posix = m_drives.toPosix(dosPath);
     if (!normal || !posix)
-        return QStringLiteral("%1: no such drive").arg(dosPath);
+        return failure(QStringLiteral("%1: no such drive").arg(dosPath));
     const auto names = listFolder(*posix, EntryKind::Folder);
     if (!names)
-        return QStringLiteral("%1: %2").arg(dosPath, names.error());
+        return failure(QStringLiteral("%1: %2").arg(dosPath, names.error()));
 
     const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
     const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
@@ -99,14 +100,14 @@ std::optional<QString> DirListBox::setPath(const QString &dosPath)
     m_path = *normal;
     setCurrentRow(openRow);
     scrollToItem(item(openRow), QAbstractItemView::EnsureVisible);
-    return std::nullopt;
+    return done();
 }
 
 void DirListBox::openEntry(int index)
 {
     if (index < 0 || index >= count())
         return;
-    if (setPath(List(index)))
+    if (!setPath(List(index)))
         QApplication::beep();
 }
 

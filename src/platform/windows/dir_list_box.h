@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/result.h"
 #include <QListWidget>
 #include <QString>
 #include <optional>
@@ -21,7 +22,7 @@ public:
 
     // Opens a folder; the highlight goes to it. On failure the list keeps
     // its folder, entries and highlight, and the reason comes back.
-    std::optional<QString> setPath(const QString &dosPath);
+    Status setPath(const QString &dosPath);
 
     // The open folder: no trailing "\" except on a drive root ("C:\"); empty
     // while no folder could be opened at all.

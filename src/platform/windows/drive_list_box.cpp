@@ -88,7 +88,7 @@ void DriveListBox::refill()
     m_refilling = false;
 }
 
-std::optional<QString> DriveListBox::setDrive(const QString &drive)
+Status DriveListBox::setDrive(const QString &drive)
 {
     const QChar letter = drive.isEmpty() ? QChar() : drive.at(0).toUpper();
     int index = findData(QVariant(letter));
@@ -97,9 +97,9 @@ std::optional<QString> DriveListBox::setDrive(const QString &drive)
         index = findData(QVariant(letter));
     }
     if (index < 0)
-        return QStringLiteral("%1: no such drive").arg(drive);
+        return failure(QStringLiteral("%1: no such drive").arg(drive));
     setCurrentIndex(index); // emits Change through chosen() when the drive differs
-    return std::nullopt;
+    return done();
 }
 
 void DriveListBox::showPopup()

@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/result.h"
 #include <QComboBox>
 #include <QString>
 #include <optional>
@@ -20,7 +21,7 @@ public:
     QString Drive() const { return QString(m_drive) + u':'; }
     // Chooses the drive whose letter the text starts with ("d:", "D:\"); an
     // error, and nothing changes, when no such drive is mapped.
-    std::optional<QString> setDrive(const QString &drive);
+    Status setDrive(const QString &drive);
 
     // The drive map is read again each time the list drops down, so a drive
     // mapped while the window is open can be chosen.

@@ -339,14 +339,14 @@ void TestFileSystemObject::listingShowsOnlyPlainFiles()
     FileListBox list(t.drives);
     QCOMPARE(list.ListCount(), 0);
     QVERIFY(list.Path().isEmpty());
-    QVERIFY(!list.setPath(t.dos(QStringLiteral("listed")) + QStringLiteral("\\")));
+    QVERIFY(list.setPath(t.dos(QStringLiteral("listed")) + QStringLiteral("\\")));
     QStringList names;
     for (int i = 0; i < list.ListCount(); ++i)
         names << list.List(i);
     QCOMPARE(names, (QStringList{QStringLiteral("A.txt"),
                                  QStringLiteral("b.txt"), QStringLiteral("bad") + QChar(0xDCFF), QStringLiteral("link-to-b")}));
     QCOMPARE(list.Path(), t.dos(QStringLiteral("listed")));
-    QVERIFY(!list.setPath(QStringLiteral("C:\\")));
+    QVERIFY(list.setPath(QStringLiteral("C:\\")));
     QCOMPARE(list.Path(), QStringLiteral("C:\\"));
     ::unlink(badName.constData()); // QTemporaryDir cannot remove a name it cannot decode
 }
@@ -357,14 +357,14 @@ void TestFileSystemObject::listingKeepsItsFolderWhenOneCannotBeOpened()
     QDir(t.root()).mkpath(QStringLiteral("one"));
     QVERIFY(writeFile(t.posix(QStringLiteral("one/x")), "x"));
     FileListBox list(t.drives);
-    QVERIFY(!list.setPath(t.dos(QStringLiteral("one"))));
+    QVERIFY(list.setPath(t.dos(QStringLiteral("one"))));
     const auto error = list.setPath(t.dos(QStringLiteral("missing")));
-    QVERIFY2(error && error->contains(u"No such file"), qPrintable(error.value_or(QString())));
+    QVERIFY2(!error && error.error().contains(u"No such file"), qPrintable(error.describe()));
     QCOMPARE(list.Path(), t.dos(QStringLiteral("one")));
     QCOMPARE(list.ListCount(), 1);
-    QVERIFY(list.setPath(QStringLiteral("Q:\\")));
+    QVERIFY(!list.setPath(QStringLiteral("Q:\\")));
     QCOMPARE(list.List(0), QStringLiteral("x"));
-    QVERIFY2(!list.setPath(QString()), "the empty entry is no failure");
+    QVERIFY2(list.setPath(QString()), "the empty entry is no failure");
     QCOMPARE(list.ListCount(), 0);
 }
 

@@ -71,7 +71,7 @@ void TestDriveListBox::settingFromCodeFiresChangeOnlyOnAChange()
     int fired = 0;
     connect(&box, &DriveListBox::Change, &box, [&] { ++fired; });
 
-    QCOMPARE(bool(box.setDrive(drive)), refused);
+    QCOMPARE(!box.setDrive(drive), refused);
     QCOMPARE(box.Drive(), after);
     QVERIFY2(box.currentText().startsWith(after), "the list shows the chosen drive");
     QCOMPARE(fired, changes);
@@ -104,7 +104,7 @@ void TestDriveListBox::choosingAgainInsideTheHandlerSettles()
     connect(&box, &DriveListBox::Change, &box, [&] {
         seen << box.Drive();
         if (box.Drive() == u"E:")
-            box.setDrive(QStringLiteral("C:\\"));
+            QVERIFY(box.setDrive(QStringLiteral("C:\\")));
     });
     QTest::keyClick(&box, Qt::Key_Down);
     QCOMPARE(seen, (QStringList{QStringLiteral("E:"), QStringLiteral("C:")}));
@@ -125,7 +125,7 @@ void TestDriveListBox::driveMappedLaterCanBeChosen()
     QCOMPARE(box.count(), 2);
     QCOMPARE(box.Drive(), QStringLiteral("C:"));
     t.mapDrive(u'P', t.posix(QStringLiteral("share")));
-    QVERIFY2(!box.setDrive(QStringLiteral("p:")), "a drive mapped meanwhile can be set from code");
+    QVERIFY2(box.setDrive(QStringLiteral("p:")), "a drive mapped meanwhile can be set from code");
     QCOMPARE(box.Drive(), QStringLiteral("P:"));
 }
 
@@ -157,7 +157,7 @@ void TestDriveListBox::screenReaderHearsTheLabelThenTheDrive()
 
     QCOMPARE(spoken(box, QAccessible::Name), heard);
     QCOMPARE(spoken(box, QAccessible::Value), QStringLiteral("C: [/]"));
-    QVERIFY(!box->setDrive(QStringLiteral("D:")));
+    QVERIFY(box->setDrive(QStringLiteral("D:")));
     QCOMPARE(spoken(box, QAccessible::Name), heard);
     QCOMPARE(spoken(box, QAccessible::Value), QStringLiteral("D: [%1]").arg(t.posix(QStringLiteral("stick"))));
     const QStringList drives = spokenRows(box->view(), QAccessible::Name);
