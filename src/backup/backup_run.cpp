@@ -68,9 +68,9 @@ BackupOutcome BackupRun::run(const DirArray &directories, int count, const QStri
             foldersLeft = last - i + 1;
             break;
         }
-        const auto error = m_fileListing.setPath(directories[i]);
-        if (error)
-            m_tally.folderNotOpened(*error);
+        const Status opened = m_fileListing.setPath(directories[i]);
+        if (!opened)
+            m_tally.folderNotOpened(opened.error());
         else
             recurringKey = recurring[size_t(i)];
         // The source comes from the folder the listing is really on.
@@ -78,7 +78,7 @@ BackupOutcome BackupRun::run(const DirArray &directories, int count, const QStri
         const int n = m_fileListing.ListCount();
         for (int j = 0; j < n; ++j) {
             const QString name = m_fileListing.List(j);
-            if (!schedule.push({folder + name, name, bool(error), recurringKey, i}))
+            if (!schedule.push({folder + name, name, !opened, recurringKey, i}))
                 break;
         }
     }
