@@ -41,4 +41,9 @@ QString dataHome()
     return absoluteOr("XDG_DATA_HOME", homeFolder() + QStringLiteral("/.local/share"));
 }
 
+QString stateHome()
+{
+    return absoluteOr("XDG_STATE_HOME", homeFolder() + QStringLiteral("/.local/state"));
+}
+
 } // namespace xdg

@@ -9,6 +9,7 @@ namespace xdg {
 
 QString configHome(); // $XDG_CONFIG_HOME, else ~/.config
 QString dataHome();   // $XDG_DATA_HOME, else ~/.local/share
+QString stateHome();  // $XDG_STATE_HOME, else ~/.local/state
 QString homeFolder(); // $HOME, else the account's home folder
 
 } // namespace xdg
