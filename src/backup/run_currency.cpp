@@ -75,6 +75,8 @@ int RunCurrency::folderOf(const QString &listingFolder)
 
 void RunCurrency::folderVisited(int index, bool opened, const QString &listingFolder)
 {
+    if (listingFolder.isEmpty())
+        return; // an empty entry lists nothing
     std::lock_guard lock(m_mutex);
     const int folder = folderOf(listingFolder);
     m_folderOfEntry.insert(index, folder);
