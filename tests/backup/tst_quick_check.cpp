@@ -1,6 +1,7 @@
 #include "backup/backup_run.h"
 #include "platform/files/file_list_box.h"
 #include "platform/files/file_system_object.h"
+#include "platform/paths/posix_name.h"
 #include "store/pass_record.h"
 #include "support/scripted_host.h"
 #include "support/test_files.h"
@@ -107,6 +108,7 @@ private Q_SLOTS:
     void incompleteRunKeepsTheFolderRecord();
     void wholeSecondLocation();
     void clashStillEndsWithTheHigherIndex();
+    void namesOfAnyBytesStayCurrent();
 };
 
 void TestQuickCheck::oneConditionBrokenCopiesAgain_data()
@@ -274,6 +276,31 @@ void TestQuickCheck::clashStillEndsWithTheHigherIndex()
         QVERIFY(!tree.run(both).failed());
         QCOMPARE(readFile(tree.dst(QStringLiteral("a.txt"))), QByteArray(100, 'z'));
     }
+}
+
+// The record is keyed by the real paths' bytes: a folder and files whose
+// names are not UTF-8, or hold a "\\", are found current like any other.
+void TestQuickCheck::namesOfAnyBytesStayCurrent()
+{
+    Tree tree;
+    const QByteArray folder = QFile::encodeName(tree.t.root()) + "/d\xe9";
+    const QList<QByteArray> names{"caf\xe9.doc", "a\\b.txt"};
+    QVERIFY(::mkdir(folder.constData(), 0755) == 0);
+    for (const QByteArray &name : names) {
+        const int fd = ::open((folder + '/' + name).constData(), O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0 && ::write(fd, "bytes", 5) == 5 && ::close(fd) == 0);
+    }
+    QTest::qSleep(1100);
+    const QStringList listed = {posixname::decode("d\xe9")};
+    QCOMPARE(tree.run(listed).filesCopied, 2);
+    const BackupOutcome again = tree.run(listed);
+    QCOMPARE(again.filesCurrent, 2);
+    QCOMPARE(again.filesCopied, 0);
+    for (const QByteArray &name : names) {
+        ::unlink((folder + '/' + name).constData());
+        ::unlink((QFile::encodeName(tree.dst(QString())) + name).constData());
+    }
+    ::rmdir(folder.constData());
 }
 
 QTEST_MAIN(TestQuickCheck)
