@@ -193,7 +193,8 @@ bool measureEveryday(const DriveMap &drives, const Tree &tree, const QString &ro
 }
 
 // Prints the everyday table; returns quillstow / rsync for nothing and 1 % changed.
-std::pair<double, double> reportEveryday(const Tree &tree, const std::vector<Tool> &tools, const std::vector<Everyday> &e)
+std::pair<double, double> reportEveryday(const Tree &tree, const std::vector<Tool> &tools,
+                                         const std::vector<Everyday> &e)
 {
     std::printf("\neveryday runs over earlier copies, %d files; seconds, median, flushed\n", tree.fileCount);
     std::printf("  %-28s %10s %10s %12s %14s\n", "tool", "unchanged", "1 % new", "1 % in place", "stale copies");
