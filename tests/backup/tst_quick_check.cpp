@@ -230,6 +230,8 @@ void TestQuickCheck::incompleteRunKeepsTheFolderRecord()
         QVERIFY(QDir().mkpath(tree.dst(QStringLiteral("b.txt")))); // a folder in the copy's way
         outcome = tree.run(both);
         QCOMPARE(outcome.filesNotCopied, 1);
+        const QString message = backupFailureMessage(outcome);
+        QVERIFY2(message.contains(u"2 files were copied, 1 was already current."), qPrintable(message));
         QVERIFY2(tree.lastPass(QStringLiteral("other")) > first, "a folder seen whole advances");
         QVERIFY(QDir(tree.dst(QStringLiteral("b.txt"))).removeRecursively());
     }
