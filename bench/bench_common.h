@@ -223,7 +223,7 @@ inline RunTime backupRun(const DriveMap &drives, const Tree &tree, const QString
     t.total = now() - start;
     if (outcome.failed() || flushError)
         std::fprintf(stderr, "backup run failed: %s\n", qPrintable(flushError.value_or(outcome.firstFailure)));
-    t.ok = !flushError && !outcome.failed() && outcome.filesCopied == tree.fileCount;
+    t.ok = !flushError && !outcome.failed() && outcome.filesCopied + outcome.filesCurrent == tree.fileCount;
     return t;
 }
 

@@ -20,6 +20,9 @@ QString backupFailureMessage(const BackupOutcome &outcome)
                         "%1 listed directories could not be opened.\n");
     if (outcome.filesNotCopied > 0)
         text += counted(outcome.filesNotCopied, "1 file was not copied.\n", "%1 files were not copied.\n");
+    if (outcome.filesCurrent > 0)
+        text += counted(outcome.filesCopied, "1 file was copied, ", "%1 files were copied, ")
+                + counted(outcome.filesCurrent, "1 was already current.\n", "%1 were already current.\n");
     if (outcome.flushFailure)
         text += QStringLiteral("The copies could not be written through to the backup location's disk.\n");
     if (outcome.stopped) {
@@ -78,6 +81,15 @@ void BackupTally::copied(const CopyTask &task, qint64 bytes)
         m_copiedFrom[task.recurringKey].insert(task.name);
 }
 
+void BackupTally::current(const CopyTask &task)
+{
+    std::lock_guard lock(m_mutex);
+    ++m_outcome.filesCurrent;
+    m_notCopied.remove(task.source);
+    if (task.recurringKey >= 0)
+        m_copiedFrom[task.recurringKey].insert(task.name);
+}
+
 void BackupTally::notCopied(const CopyTask &task, const QString &reason)
 {
     std::lock_guard lock(m_mutex);
@@ -105,6 +117,12 @@ int BackupTally::filesCopied() const
 {
     std::lock_guard lock(m_mutex);
     return m_outcome.filesCopied;
+}
+
+int BackupTally::filesCurrent() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_outcome.filesCurrent;
 }
 
 qint64 BackupTally::bytesCopied() const

@@ -15,6 +15,7 @@ struct BackupOutcome
 {
     int filesCopied = 0;        // copies made, a file copied twice counts twice
     qint64 bytesCopied = 0;
+    int filesCurrent = 0;       // copies found current and left alone
     int foldersNotOpened = 0;   // listed folders the listing could not open
     int filesNotCopied = 0;     // files of which no copy completed in this run
     QString firstFailure;       // the first failure with the host's reason
@@ -43,12 +44,14 @@ class BackupTally
 public:
     void folderNotOpened(const QString &reason);
     void copied(const CopyTask &task, qint64 bytes);
+    void current(const CopyTask &task); // its copy is current: as good as copied
     void notCopied(const CopyTask &task, const QString &reason);
     void flushFailed(const QString &reason);
     // Remember the names copied from the folders that are listed twice.
     void watchRecurring(int key);
 
     int filesCopied() const;
+    int filesCurrent() const;
     qint64 bytesCopied() const;
     BackupOutcome take();
 

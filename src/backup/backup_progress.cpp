@@ -50,7 +50,8 @@ BackupProgress::BackupProgress(std::function<void()> stop, QWidget *anchor)
     }
 }
 
-void BackupProgress::showProgress(const QString &folder, int foldersDone, int folders, int files, qint64 bytes)
+void BackupProgress::showProgress(const QString &folder, int foldersDone, int folders, int files, qint64 bytes,
+                                  int current)
 {
     if (m_stopButton->isEnabled())
         m_folder->setText(m_folder->fontMetrics().elidedText(
@@ -58,8 +59,11 @@ void BackupProgress::showProgress(const QString &folder, int foldersDone, int fo
             m_folder->width()));
     m_folders->setText(QStringLiteral("%1 of %2 listed directories done").arg(foldersDone).arg(folders));
     const QLocale locale;
-    m_files->setText(QStringLiteral("%1 files copied (%2)")
-                         .arg(locale.toString(files), locale.formattedDataSize(bytes)));
+    QString counts =
+        QStringLiteral("%1 files copied (%2)").arg(locale.toString(files), locale.formattedDataSize(bytes));
+    if (current > 0)
+        counts += QStringLiteral(", %1 already current").arg(locale.toString(current));
+    m_files->setText(counts);
     m_bar->setRange(0, qMax(1, folders));
     m_bar->setValue(foldersDone);
 }

@@ -16,7 +16,7 @@ class BackupProgress final : public QWidget
 public:
     explicit BackupProgress(std::function<void()> stop, QWidget *anchor = nullptr);
 
-    void showProgress(const QString &folder, int foldersDone, int folders, int files, qint64 bytes);
+    void showProgress(const QString &folder, int foldersDone, int folders, int files, qint64 bytes, int current = 0);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -9,7 +9,8 @@
 #include <thread>
 
 BackupRun::BackupRun(const DriveMap &drives, FileListBox &listing, FileSystemObject &fso, Options options)
-    : m_drives(drives), m_fileListing(listing), m_fso(fso), m_options(std::move(options))
+    : m_drives(drives), m_fileListing(listing), m_fso(fso), m_options(std::move(options)),
+      m_currency(drives, {m_options.copyEverything, m_options.locationTimes, {}})
 {
 }
 
@@ -49,6 +50,7 @@ BackupOutcome BackupRun::run(const DirArray &directories, int count, const QStri
     // What an interrupted run left is cleared first; if the location cannot
     // be read, every copy into it fails and says why.
     m_fso.RemoveLeftovers(location);
+    m_currency.begin(location);
     const int workers = m_options.parallelCopies > 0 ? m_options.parallelCopies : m_fso.ParallelCopies(location);
     CopySchedule schedule(workers * 8 + 64);
     {
@@ -73,6 +75,7 @@ BackupOutcome BackupRun::run(const DirArray &directories, int count, const QStri
             m_tally.folderNotOpened(opened.error());
         else
             recurringKey = recurring[size_t(i)];
+        m_currency.folderVisited(i, opened.ok(), m_fileListing.Path());
         // The source comes from the folder the listing is really on.
         const QString folder = m_fileListing.Path() + u'\\';
         const int n = m_fileListing.ListCount();
@@ -97,6 +100,7 @@ BackupOutcome BackupRun::run(const DirArray &directories, int count, const QStri
             m_tally.flushFailed(*error);
     }
     BackupOutcome outcome = m_tally.take();
+    m_currency.finish(!m_stop && !outcome.flushFailure);
     std::lock_guard lock(m_mutex);
     outcome.stopped = m_stop;
     outcome.filesLeft = m_dropped;
@@ -116,10 +120,14 @@ void BackupRun::copyWorker(CopySchedule &schedule, const QString &location)
         if (m_options.beforeCopy)
             m_options.beforeCopy(task->source);
         qint64 bytes = 0;
-        if (auto error = m_fso.CopyFile(task->source, location + task->name, &bytes))
+        if (m_currency.isCurrent(*task, location + task->name)) {
+            m_tally.current(*task);
+        } else if (auto error = m_fso.CopyFile(task->source, location + task->name, &bytes)) {
             m_tally.notCopied(*task, *error);
-        else
+            m_currency.copyFailed(*task);
+        } else {
             m_tally.copied(*task, bytes);
+        }
         schedule.done(*task);
     }
 }
@@ -137,6 +145,7 @@ BackupRun::Progress BackupRun::progress() const
     Progress p;
     p.filesCopied = m_tally.filesCopied();
     p.bytesCopied = m_tally.bytesCopied();
+    p.filesCurrent = m_tally.filesCurrent();
     std::lock_guard lock(m_mutex);
     p.folders = m_folders;
     p.foldersDone = m_foldersDone;

@@ -1,6 +1,7 @@
 #pragma once
 #include "backup/backup_outcome.h"
 #include "backup/copy_schedule.h"
+#include "backup/run_currency.h"
 #include "store/settings_model.h"
 
 #include <QString>
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 class DriveMap;
@@ -19,6 +21,8 @@ struct BackupRunOptions
 {
     int parallelCopies = 0; // 0: what suits the location
     bool flush = true;      // false only to measure what the final flush costs
+    bool copyEverything = false; // true: no copy is taken for current, every file is copied
+    std::optional<LocationTimes> locationTimes; // tests: as if the location's probe found this
     // Called on a worker before each copy; tests hold copies here.
     std::function<void(const QString &source)> beforeCopy;
 };
@@ -45,6 +49,7 @@ public:
         QString folder;      // the folder being listed or copied now
         int filesCopied = 0;
         qint64 bytesCopied = 0;
+        int filesCurrent = 0; // found current, so not copied again
     };
 
     BackupRun(const DriveMap &drives, FileListBox &listing, FileSystemObject &fso, Options options = {});
@@ -65,6 +70,7 @@ private:
     FileSystemObject &m_fso;
     Options m_options;
     BackupTally m_tally;
+    RunCurrency m_currency;
     std::atomic<bool> m_stop{false};
 
     mutable std::mutex m_mutex; // guards what follows
