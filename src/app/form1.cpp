@@ -195,7 +195,7 @@ void Form1::BackupAll()
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
         return;
     }
-    if (outcome.failed())
+    if (outcome.hasSomethingToSay())
         m_host.msgBox.show(backupFailureMessage(outcome), MsgBox::Exclamation, QString(), backupFailureDetails(outcome));
 }
 
