@@ -1,3 +1,4 @@
+#include "platform/files/atomic_file.h"
 #include "platform/files/file_list_box.h"
 #include "platform/files/file_system_object.h"
 #include "platform/files/io_faults.h"
@@ -95,6 +96,8 @@ private Q_SLOTS:
     void longNamesCopyAndReplace();
     void replacementWritesUnderAShortTemporaryName();
     void leftoversOfThePatternAreRemovedAndNothingElse();
+    void cleanUpSparesWhatALiveCopyWrites_data();
+    void cleanUpSparesWhatALiveCopyWrites();
     void sparseSourceGivesSparseCopy_data();
     void sparseSourceGivesSparseCopy();
     void copiesFromManyThreadsAtOnce();
@@ -488,6 +491,63 @@ void TestFileSystemObject::leftoversOfThePatternAreRemovedAndNothingElse()
 
     const auto missing = fso.RemoveLeftovers(t.dos(QStringLiteral("nowhere")));
     QVERIFY2(!missing && missing.error().contains(u"No such file"), qPrintable(reasonOf(missing)));
+}
+
+void TestFileSystemObject::cleanUpSparesWhatALiveCopyWrites_data()
+{
+    QTest::addColumn<bool>("live");        // a copy under way writes it, or a killed run left it
+    QTest::addColumn<bool>("timeSetBack"); // its modification time is years old, as a copy sets it
+    QTest::addColumn<int>("quietFor");     // seconds unchanged before it counts as left over; -1: the default
+    QTest::addColumn<bool>("removed");
+
+    QTest::newRow("live copy, only its lock protects it") << true << true << 0 << false;
+    QTest::newRow("killed run's leftover") << false << false << 0 << true;
+    QTest::newRow("killed run's leftover with an old time") << false << true << 0 << true;
+    // From another machine no lock is seen: what changed lately stays, whatever its time says.
+    QTest::newRow("unlocked, changed lately, old time") << false << true << -1 << false;
+    QTest::newRow("unlocked, changed lately") << false << false << -1 << false;
+}
+
+// The clean-up at a run's start removes what a killed run left, never what a
+// copy still writes, in this process or another (a lock), here or on another
+// machine (a recent change).
+void TestFileSystemObject::cleanUpSparesWhatALiveCopyWrites()
+{
+    QFETCH(bool, live);
+    QFETCH(bool, timeSetBack);
+    QFETCH(int, quietFor);
+    QFETCH(bool, removed);
+    TestHost t;
+    const QString d = t.posix(QStringLiteral("backup"));
+    QVERIFY(writeFile(d + QStringLiteral("/target.txt"), "earlier"));
+    std::optional<AtomicFile> writer;
+    if (live) {
+        writer.emplace(bytesOf(d + QStringLiteral("/target.txt")));
+        AtomicFile::Plan plan;
+        plan.replacing = true;
+        QVERIFY(writer->open(plan));
+    } else {
+        QVERIFY(writeFile(d + QStringLiteral("/.quillstow-Ab3dE6gH"), "half a copy"));
+    }
+    QStringList temporaries = everythingIn(d).filter(QRegularExpression(QStringLiteral("^\\.quillstow-")));
+    QCOMPARE(temporaries.size(), 1);
+    const QString temporary = d + u'/' + temporaries[0];
+    if (timeSetBack) {
+        const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+        QVERIFY(::utimensat(AT_FDCWD, bytesOf(temporary).constData(), old, 0) == 0);
+    }
+
+    FileSystemObject fso(t.drives);
+    const auto cleaned = quietFor < 0 ? fso.RemoveLeftovers(t.dos(QStringLiteral("backup")))
+                                      : fso.RemoveLeftovers(t.dos(QStringLiteral("backup")), std::chrono::seconds(quietFor));
+    QVERIFY2(cleaned, qPrintable(reasonOf(cleaned)));
+    QCOMPARE(!QFileInfo::exists(temporary), removed);
+    if (live) {
+        QVERIFY(writer->write("new"));
+        const auto committed = writer->commit(AtomicFile::Durability::Normal);
+        QVERIFY2(committed, qPrintable(reasonOf(committed)));
+        QCOMPARE(readFile(d + QStringLiteral("/target.txt")), QByteArray("new"));
+    }
 }
 
 void TestFileSystemObject::sparseSourceGivesSparseCopy_data()
