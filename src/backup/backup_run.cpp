@@ -36,8 +36,8 @@ std::vector<int> BackupRun::recurringKeys(const DirArray &DirList, int last) con
     std::vector<int> keys(size_t(last) + 1, -1);
     QHash<QString, int> first;
     for (int i = 0; i <= last; ++i) {
-        const auto normal = m_drives.normalize(DirList[i]);
-        if (!normal || DirList[i].isEmpty())
+        const auto normal = m_drives.normalize(DirList[size_t(i)]);
+        if (!normal || DirList[size_t(i)].isEmpty())
             continue;
         const auto seen = first.constFind(*normal);
         if (seen == first.cend())
@@ -92,7 +92,7 @@ BackupOutcome BackupRun::run(const DirArray &DirList, int count, const QString &
 
     int recurringKey = -1;
     for (int i = 0; i <= last && !m_stop; ++i) {
-        const auto error = File1.setPath(DirList[i]);
+        const auto error = File1.setPath(DirList[size_t(i)]);
         if (error)
             m_tally.folderNotOpened(*error);
         else
