@@ -93,9 +93,9 @@ unsigned processUmask()
 // A named temporary file is locked while it is written, so a clean-up of
 // leftovers leaves it alone. A file system without locks gets none: the
 // clean-up also spares every recently changed file.
-void lockTemporary(int fd)
+bool lockTemporary(int fd)
 {
-    ::flock(fd, LOCK_EX | LOCK_NB);
+    return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
 }
 
 // Closes a descriptor however the call ends.
@@ -199,7 +199,14 @@ Status AtomicFile::openNamed(unsigned mode)
         QByteArray name = temporaryName(folder);
         m_fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (m_fd >= 0) {
-            lockTemporary(m_fd);
+            // A clean-up that took the file before the lock did has removed
+            // its name: then it is no longer ours to rename.
+            struct stat st;
+            if (lockTemporary(m_fd) && ::fstat(m_fd, &st) == 0 && st.st_nlink == 0) {
+                ::close(m_fd);
+                m_fd = -1;
+                continue;
+            }
             m_anonymous = false;
             m_tempName = name;
             return done();
@@ -380,6 +387,7 @@ Status AtomicFile::commit(Durability durability)
         }
         if (errno != EEXIST)
             return fail("cannot give the new file a name", errno);
+        // Locked before it has a name, so no clean-up ever finds it unlocked.
         lockTemporary(m_fd);
         for (int attempt = 0;; ++attempt) {
             const QByteArray name = temporaryName(folder);
