@@ -18,6 +18,8 @@ NotCopied splitReason(const QString &source, const QString &destination, const Q
 {
     NotCopied failed{source, destination, reason, false};
     for (const QString *path : {&source, &destination}) {
+        if (path->isEmpty())
+            continue;
         const QString prefix = *path + QStringLiteral(": ");
         if (reason.startsWith(prefix)) {
             failed.reason = reason.mid(prefix.size());
@@ -30,13 +32,14 @@ NotCopied splitReason(const QString &source, const QString &destination, const Q
 
 // One heading per reason, with how many files it stopped and the first few
 // of them, source and copy.
-QStringList groupedByReason(const QList<NotCopied> &failures)
+QStringList groupedByReason(const QList<NotCopied> &failures, const char *oneItem, const char *manyItems)
 {
     QStringList reasons;
     QHash<QString, QList<const NotCopied *>> byReason;
     for (const NotCopied &failed : failures) {
-        const QString heading = failed.atSource ? QStringLiteral("Reading the file: %1").arg(failed.reason)
-                                                : QStringLiteral("Writing the copy: %1").arg(failed.reason);
+        const QString heading = failed.destination.isEmpty() ? failed.reason
+                                : failed.atSource ? QStringLiteral("Reading the file: %1").arg(failed.reason)
+                                                  : QStringLiteral("Writing the copy: %1").arg(failed.reason);
         auto &group = byReason[heading];
         if (group.isEmpty())
             reasons.append(heading);
@@ -45,9 +48,13 @@ QStringList groupedByReason(const QList<NotCopied> &failures)
     QStringList lines;
     for (const QString &heading : std::as_const(reasons)) {
         const auto &group = byReason[heading];
-        lines << QStringLiteral("%1 (%2)").arg(displayedPath(heading), counted(int(group.size()), "1 file", "%1 files"));
-        for (qsizetype k = 0; k < group.size() && k < kNamesPerReason; ++k)
-            lines << QStringLiteral("    %1  ->  %2").arg(displayedPath(group[k]->source), displayedPath(group[k]->destination));
+        lines << QStringLiteral("%1 (%2)").arg(displayedPath(heading), counted(int(group.size()), oneItem, manyItems));
+        for (qsizetype k = 0; k < group.size() && k < kNamesPerReason; ++k) {
+            const NotCopied &failed = *group[k];
+            lines << (failed.destination.isEmpty()
+                          ? QStringLiteral("    %1").arg(displayedPath(failed.source))
+                          : QStringLiteral("    %1  ->  %2").arg(displayedPath(failed.source), displayedPath(failed.destination)));
+        }
         if (group.size() > kNamesPerReason)
             lines << QStringLiteral("    and %1 more").arg(group.size() - kNamesPerReason);
     }
@@ -128,14 +135,12 @@ QString backupFailureDetails(const BackupOutcome &outcome)
     QStringList lines;
     if (outcome.locationMissing)
         lines << QStringLiteral("The backup location does not exist:") << displayedPath(outcome.location) << QString();
-    if (!outcome.folderFailures.isEmpty()) {
-        lines << QStringLiteral("Directories that could not be opened:");
-        for (const QString &failure : outcome.folderFailures)
-            lines << displayedPath(failure);
-        lines << QString();
-    }
+    if (!outcome.folderFailures.isEmpty())
+        lines << QStringLiteral("Directories that could not be opened:")
+              << groupedByReason(outcome.folderFailures, "1 directory", "%1 directories") << QString();
     if (!outcome.fileFailures.isEmpty())
-        lines << QStringLiteral("Files that were not copied:") << groupedByReason(outcome.fileFailures) << QString();
+        lines << QStringLiteral("Files that were not copied:")
+              << groupedByReason(outcome.fileFailures, "1 file", "%1 files") << QString();
     if (!outcome.replaced.isEmpty()) {
         lines << QStringLiteral("Files replaced by a file of the same name from a directory further down the list:");
         for (const Replaced &pair : outcome.replaced)
@@ -154,11 +159,11 @@ void BackupTally::noteFirst(const QString &reason)
         m_outcome.firstFailure = reason;
 }
 
-void BackupTally::folderNotOpened(const QString &reason)
+void BackupTally::folderNotOpened(const QString &folder, const QString &reason)
 {
     std::lock_guard lock(m_mutex);
     ++m_outcome.foldersNotOpened;
-    m_outcome.folderFailures.append(reason);
+    m_outcome.folderFailures.append(splitReason(folder, QString(), reason));
     noteFirst(reason);
 }
 

@@ -12,7 +12,8 @@
 
 struct CopyTask;
 
-// A file of which no copy completed in the run.
+// A file of which no copy completed in the run, or a listed folder that
+// could not be opened (no destination then).
 struct NotCopied
 {
     QString source;
@@ -38,7 +39,7 @@ struct BackupOutcome
     int foldersNotOpened = 0;   // listed folders the listing could not open
     int filesNotCopied = 0;     // files of which no copy completed in this run
     QString firstFailure;       // the first failure with the host's reason
-    QStringList folderFailures; // every folder not opened, with its reason
+    QList<NotCopied> folderFailures; // every folder not opened, with its reason
     QList<NotCopied> fileFailures; // every file not copied, in the order they failed
     std::optional<QString> flushFailure; // the copies may not have reached the device
     bool locationMissing = false; // the backup location's folder does not exist: nothing was tried
@@ -78,7 +79,7 @@ public:
     BackupTally() = default;
     explicit BackupTally(SameFile sameFile) : m_sameFile(std::move(sameFile)) {}
 
-    void folderNotOpened(const QString &reason);
+    void folderNotOpened(const QString &folder, const QString &reason);
     // Copies to names with one CopySchedule::nameKey() must be reported in
     // the order they were planned, as the schedule runs them.
     void copied(const CopyTask &task, const QString &destination, qint64 bytes);

@@ -75,11 +75,10 @@ BackupOutcome BackupRun::run(const DirArray &DirList, int count, const QString &
         outcome.location = location;
         return outcome;
     }
-    // What an interrupted run left is cleared first; if the location cannot
-    // be read, every copy into it fails and says why.
-    if (const Status cleaned = m_fso.RemoveLeftovers(folder, m_options.leftoverQuiet); !cleaned) {
-        // Not a failure of the run: a leftover only takes room.
-    }
+    // What an interrupted run left is cleared first. A clean-up that fails
+    // is no failure of the run: a leftover only takes room, and a folder
+    // that cannot be written makes every copy say why.
+    [[maybe_unused]] const Status cleaned = m_fso.RemoveLeftovers(folder, m_options.leftoverQuiet);
     const int workers = m_options.parallelCopies > 0 ? m_options.parallelCopies : m_fso.ParallelCopies(folder);
     CopySchedule schedule(workers * 8 + 64);
     {
@@ -94,7 +93,7 @@ BackupOutcome BackupRun::run(const DirArray &DirList, int count, const QString &
     for (int i = 0; i <= last && !m_stop; ++i) {
         const auto error = File1.setPath(DirList[size_t(i)]);
         if (error)
-            m_tally.folderNotOpened(*error);
+            m_tally.folderNotOpened(DirList[size_t(i)], *error);
         else
             recurringKey = recurring[size_t(i)];
         // The source comes from the folder the listing is really on.

@@ -754,13 +754,17 @@ void TestBackupRun::notCopiedFilesAreGroupedByReason()
             QFile::remove(t.posix(u"docs/"_qs) + source.section(u'\\', -1).replace(QChar(posixname::kBackslash), u'\\'));
     };
     const QString location = t.dos(u"backup"_qs) + u'\\';
-    const BackupOutcome outcome = run({t.dos(u"docs"_qs)}, location);
+    // Two folders on a drive whose share went away: one line for both.
+    t.mapDrive(u'N', t.posix(u"unplugged"_qs));
+    const BackupOutcome outcome = run({t.dos(u"docs"_qs), u"N:\\a"_qs, u"N:\\b"_qs}, location);
     QCOMPARE(outcome.filesNotCopied, 13);
+    QCOMPARE(outcome.foldersNotOpened, 2);
     const QString details = backupFailureDetails(outcome);
     const QString message = backupFailureMessage(outcome);
     QVERIFY2(details.contains(u"Reading the file: No such file or directory (12 files)")
                  && details.contains(u"and 7 more") && details.contains(u"Writing the copy: is a folder (1 file)"),
              qPrintable(details));
+    QVERIFY2(details.contains(u"No such file or directory (2 directories)\n    N:\\a\n    N:\\b"), qPrintable(details));
     QVERIFY2(details.count(u"  ->  "_qs) == 6, qPrintable(details));
     QVERIFY2(details.contains(t.dos(u"docs"_qs) + u"\\part\\"_qs) && details.contains(location + u"part\\"_qs),
              qPrintable(details));
