@@ -173,41 +173,58 @@ void BackupTally::watchRecurring(int key)
     m_copiedFrom.insert(key, {});
 }
 
+int BackupTally::sourceFolderId(const QString &folder)
+{
+    std::lock_guard lock(m_mutex);
+    const auto known = m_sourceFolderIds.constFind(folder);
+    if (known != m_sourceFolderIds.cend())
+        return *known;
+    m_sourceFolders.append(folder);
+    m_sourceFolderIds.insert(folder, int(m_sourceFolders.size() - 1));
+    return int(m_sourceFolders.size() - 1);
+}
+
 // Which earlier copies of this run the new one replaced. Copies to one key
 // arrive in the order they were planned, so the last one is in the location.
 void BackupTally::notePlaced(const CopyTask &task, const QString &destination)
 {
-    const QString key = CopySchedule::nameKey(task.name);
+    if (task.sourceFolder < 0 || task.sourceFolder >= m_sourceFolders.size())
+        return;
+    const QString key = task.key.isNull() ? CopySchedule::nameKey(task.name) : task.key;
+    if (m_destinationFolder.isNull())
+        m_destinationFolder = destination.chopped(task.name.size());
     std::vector<Placed> &here = m_placed[qHash(key)];
     // This source's copy is in the location again.
     if (m_replacedBy.remove(task.source) > 0)
         m_replacedOrder.removeOne(task.source);
     bool placed = false;
     for (auto it = here.begin(); it != here.end();) {
-        if (it->source == task.source) {
+        if (it->sourceFolder == task.sourceFolder && it->name == task.name) {
             placed = true;
             ++it;
             continue;
         }
         // Another name whose key only shares the hash, or a name that this
         // file system keeps apart from this one.
-        const bool sameName = it->destination == destination
-                              || (CopySchedule::nameKey(it->destination) == CopySchedule::nameKey(destination)
-                                  && m_sameFile && m_sameFile(it->destination, destination));
+        const QString earlier = m_destinationFolder + it->name;
+        const bool sameName = it->name == task.name
+                              || (CopySchedule::nameKey(it->name) == key && m_sameFile
+                                  && m_sameFile(earlier, destination));
         if (!sameName) {
             ++it;
             continue;
         }
         // One file reached through two folders (a link) replaced nothing.
-        if (!(m_sameFile && m_sameFile(it->source, task.source))) {
-            if (!m_replacedBy.contains(it->source))
-                m_replacedOrder.append(it->source);
-            m_replacedBy.insert(it->source, task.source);
+        const QString replaced = m_sourceFolders[it->sourceFolder] + it->name;
+        if (!(m_sameFile && m_sameFile(replaced, task.source))) {
+            if (!m_replacedBy.contains(replaced))
+                m_replacedOrder.append(replaced);
+            m_replacedBy.insert(replaced, task.source);
         }
         it = here.erase(it);
     }
     if (!placed)
-        here.push_back({task.source, destination});
+        here.push_back({task.name, task.sourceFolder});
 }
 
 void BackupTally::copied(const CopyTask &task, const QString &destination, qint64 bytes)

@@ -80,6 +80,8 @@ public:
     explicit BackupTally(SameFile sameFile) : m_sameFile(std::move(sameFile)) {}
 
     void folderNotOpened(const QString &folder, const QString &reason);
+    // The number that stands for a source folder in CopyTask::sourceFolder.
+    int sourceFolderId(const QString &folder);
     // Copies to names with one CopySchedule::nameKey() must be reported in
     // the order they were planned, as the schedule runs them.
     void copied(const CopyTask &task, const QString &destination, qint64 bytes);
@@ -94,10 +96,12 @@ public:
 
 private:
     // A copy in the backup location and where it came from.
+    // Kept for every copy of the run, so it is small: the name is the
+    // listing's own string, the folder a number.
     struct Placed
     {
-        QString source;
-        QString destination;
+        QString name;
+        int sourceFolder;
     };
 
     void noteFirst(const QString &reason);
@@ -111,6 +115,9 @@ private:
     QHash<int, QSet<QString>> m_copiedFrom; // recurring folder -> names copied
     // By a hash of the name's key: the copies of this run still in the location.
     QHash<size_t, std::vector<Placed>> m_placed;
+    QStringList m_sourceFolders; // by number, each with its closing "\\"
+    QHash<QString, int> m_sourceFolderIds;
+    QString m_destinationFolder;  // the location, as each destination begins
     QHash<QString, QString> m_replacedBy; // replaced source -> the source that replaced it
     QStringList m_replacedOrder;
 };

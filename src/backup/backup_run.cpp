@@ -98,6 +98,7 @@ BackupOutcome BackupRun::run(const DirArray &DirList, int count, const QString &
             recurringKey = recurring[size_t(i)];
         // The source comes from the folder the listing is really on.
         const QString source = File1.Path() + u'\\';
+        const int sourceFolder = m_tally.sourceFolderId(source);
         const bool repass = bool(error);
         const int n = File1.ListCount();
         {
@@ -106,7 +107,7 @@ BackupOutcome BackupRun::run(const DirArray &DirList, int count, const QString &
         }
         for (int j = 0; j < n; ++j) {
             const QString name = File1.List(j);
-            if (!schedule.push({source + name, name, repass, recurringKey, i})) {
+            if (!schedule.push({source + name, name, repass, recurringKey, i, sourceFolder, {}})) {
                 // Stopped: the names not handed over are left too.
                 std::lock_guard lock(m_mutex);
                 if (!repass)

@@ -1,5 +1,6 @@
 #include "backup/copy_schedule.h"
 
+#include <algorithm>
 #include <iterator>
 
 CopySchedule::CopySchedule(int window) : m_window(qMax(1, window)) {}
@@ -9,6 +10,9 @@ CopySchedule::CopySchedule(int window) : m_window(qMax(1, window)) {}
 // the case mapping took apart.
 QString CopySchedule::nameKey(const QString &name)
 {
+    // Plain ASCII, most names: all of that comes down to lower case.
+    if (std::all_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x80; }))
+        return name.toLower();
     return name.normalized(QString::NormalizationForm_KC)
         .toUpper()
         .toCaseFolded()
@@ -22,7 +26,8 @@ bool CopySchedule::push(CopyTask task)
     if (m_cancelled)
         return false;
     ++m_held;
-    const QString key = nameKey(task.name);
+    task.key = nameKey(task.name);
+    const QString key = task.key;
     auto waiting = m_waiting.find(key);
     if (waiting != m_waiting.end()) {
         waiting->push_back(std::move(task));
@@ -71,7 +76,7 @@ void CopySchedule::done(const CopyTask &task)
 {
     std::lock_guard lock(m_mutex);
     --m_held;
-    auto waiting = m_waiting.find(nameKey(task.name));
+    auto waiting = m_waiting.find(task.key.isNull() ? nameKey(task.name) : task.key);
     if (waiting != m_waiting.end()) {
         if (waiting->empty()) {
             m_waiting.erase(waiting);

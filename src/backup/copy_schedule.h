@@ -16,6 +16,8 @@ struct CopyTask
     bool repass = false;    // the listing's earlier names again: its folder could not be opened
     int recurringKey = -1;  // >= 0: the folder is listed again later, remember what was copied
     int folderIndex = 0;    // the list entry whose visit planned it
+    int sourceFolder = -1;  // the folder the source lies in, one number per folder of the run
+    QString key;            // nameKey(name), set by the schedule
 };
 
 // Hands copies to the workers so that running several at once leaves what

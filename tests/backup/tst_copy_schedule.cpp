@@ -41,8 +41,8 @@ void TestCopySchedule::namesOneFileSystemJoinsRunOneAfterTheOther()
     QFETCH(bool, oneFile);
 
     CopySchedule schedule(8);
-    QVERIFY(schedule.push({u"C:\\one\\"_qs + first, first, false, -1, 0}));
-    QVERIFY(schedule.push({u"C:\\two\\"_qs + second, second, false, -1, 1}));
+    QVERIFY(schedule.push({u"C:\\one\\"_qs + first, first, false, -1, 0, -1, {}}));
+    QVERIFY(schedule.push({u"C:\\two\\"_qs + second, second, false, -1, 1, -1, {}}));
     schedule.finish();
     const auto taken = schedule.take();
     QVERIFY(taken);
