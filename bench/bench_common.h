@@ -219,11 +219,11 @@ inline RunTime backupRun(const DriveMap &drives, const Tree &tree, const QString
     const double start = now();
     const BackupOutcome outcome = run.run(model.directories, int(tree.dosFolders.size()), location);
     t.unflushed = now() - start;
-    const auto flushError = fso.Flush(location);
+    const Status flushed = fso.Flush(location);
     t.total = now() - start;
-    if (outcome.failed() || flushError)
-        std::fprintf(stderr, "backup run failed: %s\n", qPrintable(flushError.value_or(outcome.firstFailure)));
-    t.ok = !flushError && !outcome.failed() && outcome.filesCopied + outcome.filesCurrent == tree.fileCount;
+    if (outcome.failed() || !flushed)
+        std::fprintf(stderr, "backup run failed: %s\n", qPrintable(flushed ? outcome.firstFailure : flushed.error()));
+    t.ok = flushed && !outcome.failed() && outcome.filesCopied + outcome.filesCurrent == tree.fileCount;
     return t;
 }
 

@@ -198,7 +198,7 @@ void ControlPanelWindow::backupAll()
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
         return;
     }
-    if (outcome.failed())
+    if (outcome.hasSomethingToSay())
         m_host.msgBox.show(backupFailureMessage(outcome), MsgBox::Exclamation, QString(), backupFailureDetails(outcome));
 }
 

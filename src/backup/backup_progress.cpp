@@ -1,5 +1,7 @@
 #include "backup/backup_progress.h"
 
+#include "backup/backup_outcome.h"
+
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -51,11 +53,11 @@ BackupProgress::BackupProgress(std::function<void()> stop, QWidget *anchor)
 }
 
 void BackupProgress::showProgress(const QString &folder, int foldersDone, int folders, int files, qint64 bytes,
-                                  int current)
+                                  int current, int shareDone)
 {
     if (m_stopButton->isEnabled())
         m_folder->setText(m_folder->fontMetrics().elidedText(
-            folder.isEmpty() ? QString() : QStringLiteral("Copying from %1").arg(folder), Qt::ElideMiddle,
+            folder.isEmpty() ? QString() : QStringLiteral("Copying from %1").arg(displayedPath(folder)), Qt::ElideMiddle,
             m_folder->width()));
     m_folders->setText(QStringLiteral("%1 of %2 listed directories done").arg(foldersDone).arg(folders));
     const QLocale locale;
@@ -64,8 +66,9 @@ void BackupProgress::showProgress(const QString &folder, int foldersDone, int fo
     if (current > 0)
         counts += QStringLiteral(", %1 already current").arg(locale.toString(current));
     m_files->setText(counts);
-    m_bar->setRange(0, qMax(1, folders));
-    m_bar->setValue(foldersDone);
+    // A run of one large folder moves the bar too: it counts the copies ended.
+    m_bar->setRange(0, 1000);
+    m_bar->setValue(qBound(0, shareDone, 1000));
 }
 
 void BackupProgress::stopClicked()

@@ -16,7 +16,9 @@ class BackupProgress final : public QWidget
 public:
     explicit BackupProgress(std::function<void()> stop, QWidget *anchor = nullptr);
 
-    void showProgress(const QString &folder, int foldersDone, int folders, int files, qint64 bytes, int current = 0);
+    // shareDone: how far the run has come, in thousandths.
+    void showProgress(const QString &folder, int foldersDone, int folders, int files, qint64 bytes, int current,
+                      int shareDone);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

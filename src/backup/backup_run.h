@@ -2,6 +2,7 @@
 #include "backup/backup_outcome.h"
 #include "backup/copy_schedule.h"
 #include "backup/run_currency.h"
+#include "platform/files/file_system_object.h"
 #include "store/settings_model.h"
 
 #include <QString>
@@ -15,7 +16,6 @@
 
 class DriveMap;
 class FileListBox;
-class FileSystemObject;
 
 struct BackupRunOptions
 {
@@ -25,6 +25,11 @@ struct BackupRunOptions
     std::optional<LocationTimes> locationTimes; // tests: as if the location's probe found this
     // Called on a worker before each copy; tests hold copies here.
     std::function<void(const QString &source)> beforeCopy;
+    // Whether two paths lead to one file; empty: ask the file system.
+    // Tests stand in a file system that folds names.
+    BackupTally::SameFile sameFile;
+    // How long a temporary file must lie unchanged before it counts as left over.
+    std::chrono::seconds leftoverQuiet = FileSystemObject::kLeftoverQuiet;
 };
 
 // The backup run: every file that lies directly in directories[0] to
@@ -34,7 +39,9 @@ struct BackupRunOptions
 // be copied is skipped. Several copies run at once on worker threads, but
 // what the location holds at the end is what copying one file after the
 // other in list order leaves. It starts by removing what an interrupted run
-// left in the location and ends with the location's disk flushed.
+// left in the location and ends with the location's disk flushed. The
+// location is a plain prefix of each copy's name: its folder is the part up
+// to its last "\". A location whose folder does not exist is not tried.
 class BackupRun
 {
 public:
@@ -44,8 +51,9 @@ public:
     // What a progress display shows; safe to read from any thread.
     struct Progress
     {
-        int folders = 0;     // folders the run visits
-        int foldersDone = 0;
+        int folders = 0;     // listed folders
+        int foldersDone = 0; // listed folders whose every copy has ended
+        int shareDone = 0;   // how far the run has come, in thousandths
         QString folder;      // the folder being listed or copied now
         int filesCopied = 0;
         qint64 bytesCopied = 0;
@@ -61,6 +69,9 @@ public:
     void stop();
     Progress progress() const;
 
+    // The folder that receives the copies: the location up to its last "\".
+    static QString locationFolder(const QString &location);
+
 private:
     void copyWorker(CopySchedule &schedule, const QString &location);
     std::vector<int> recurringKeys(const DirArray &directories, int last) const;
@@ -75,8 +86,11 @@ private:
 
     mutable std::mutex m_mutex; // guards what follows
     CopySchedule *m_schedule = nullptr;
-    int m_dropped = 0;
     int m_folders = 0;
-    int m_foldersDone = 0;
+    // By list index: the files planned (-1: not listed yet), the copies that
+    // ended, and the planned copies a stop left.
+    std::vector<int> m_planned;
+    std::vector<int> m_ended;
+    std::vector<int> m_left;
     QString m_folder;
 };

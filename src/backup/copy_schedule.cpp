@@ -1,12 +1,22 @@
 #include "backup/copy_schedule.h"
 
+#include <algorithm>
+#include <iterator>
+
 CopySchedule::CopySchedule(int window) : m_window(qMax(1, window)) {}
 
-// A folded key: on a file system that ignores case, "A.txt" and "a.txt" are
-// one name, and ordering them as one is never wrong elsewhere.
-QString CopySchedule::keyOf(const QString &name)
+// Qt folds case one character to one, so "ß" stays; upper case first maps
+// it to "SS" as full folding does. Normalizing again puts back together what
+// the case mapping took apart.
+QString CopySchedule::nameKey(const QString &name)
 {
-    return name.toCaseFolded();
+    // Plain ASCII, most names: all of that comes down to lower case.
+    if (std::all_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x80; }))
+        return name.toLower();
+    return name.normalized(QString::NormalizationForm_KC)
+        .toUpper()
+        .toCaseFolded()
+        .normalized(QString::NormalizationForm_KC);
 }
 
 bool CopySchedule::push(CopyTask task)
@@ -16,7 +26,8 @@ bool CopySchedule::push(CopyTask task)
     if (m_cancelled)
         return false;
     ++m_held;
-    const QString key = keyOf(task.name);
+    task.key = nameKey(task.name);
+    const QString key = task.key;
     auto waiting = m_waiting.find(key);
     if (waiting != m_waiting.end()) {
         waiting->push_back(std::move(task));
@@ -35,16 +46,16 @@ void CopySchedule::finish()
     m_changed.notify_all();
 }
 
-int CopySchedule::cancel()
+std::vector<CopyTask> CopySchedule::cancel()
 {
     std::lock_guard lock(m_mutex);
-    int dropped = int(m_ready.size());
-    for (const auto &later : std::as_const(m_waiting))
-        dropped += int(later.size());
-    m_held -= dropped;
-    m_ready.clear();
-    for (auto &later : m_waiting)
+    std::vector<CopyTask> dropped(std::make_move_iterator(m_ready.begin()), std::make_move_iterator(m_ready.end()));
+    for (auto &later : m_waiting) {
+        dropped.insert(dropped.end(), std::make_move_iterator(later.begin()), std::make_move_iterator(later.end()));
         later.clear();
+    }
+    m_held -= int(dropped.size());
+    m_ready.clear();
     m_cancelled = true;
     m_changed.notify_all();
     return dropped;
@@ -65,7 +76,7 @@ void CopySchedule::done(const CopyTask &task)
 {
     std::lock_guard lock(m_mutex);
     --m_held;
-    auto waiting = m_waiting.find(keyOf(task.name));
+    auto waiting = m_waiting.find(task.key.isNull() ? nameKey(task.name) : task.key);
     if (waiting != m_waiting.end()) {
         if (waiting->empty()) {
             m_waiting.erase(waiting);

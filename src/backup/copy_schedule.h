@@ -6,6 +6,7 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 // One copy of the run, numbered in the order a one-at-a-time run makes it.
 struct CopyTask
@@ -15,6 +16,8 @@ struct CopyTask
     bool repass = false;    // the listing's earlier names again: its folder could not be opened
     int recurringKey = -1;  // >= 0: the folder is listed again later, remember what was copied
     int folderIndex = 0;    // the list entry whose visit planned it
+    int sourceFolder = -1;  // the folder the source lies in, one number per folder of the run
+    QString key;            // nameKey(name), set by the schedule
 };
 
 // Hands copies to the workers so that running several at once leaves what
@@ -32,18 +35,22 @@ public:
     bool push(CopyTask task);
     // No more pushes: take() returns nullopt once everything is handed out.
     void finish();
-    // Drops every copy not handed out yet and returns how many; the ones in
+    // Drops every copy not handed out yet and returns them; the ones in
     // flight finish.
-    int cancel();
+    std::vector<CopyTask> cancel();
 
     // Waits for a copy that may start now; nullopt when there is no more work.
     std::optional<CopyTask> take();
     // The copy handed out by take() has ended: the next one to its name may start.
     void done(const CopyTask &task);
 
-private:
-    static QString keyOf(const QString &name);
+    // One key for all the names that some file system may take for one
+    // file: compatibility forms, composed and decomposed accents and full
+    // case folding ("straße", "STRASSE") meet. It is wider than any one file
+    // system's rule, which only orders a few more copies.
+    static QString nameKey(const QString &name);
 
+private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     const int m_window;

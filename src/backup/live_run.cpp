@@ -28,7 +28,8 @@ BackupOutcome runKeepingWindowsAlive(BackupRun &run, const BackupRun::DirArray &
         if (!window)
             return;
         const BackupRun::Progress p = run.progress();
-        window->showProgress(p.folder, p.foldersDone, p.folders, p.filesCopied, p.bytesCopied, p.filesCurrent);
+        window->showProgress(p.folder, p.foldersDone, p.folders, p.filesCopied, p.bytesCopied, p.filesCurrent,
+                             p.shareDone);
     };
     QTimer showTimer;
     showTimer.setSingleShot(true);

@@ -75,8 +75,8 @@ void ExportDialog::exportClicked()
         return;
     }
     FileSystemObject fso(m_host.drives);
-    if (const auto error = fso.CopyFile(data_file_names::settingsPath(m_host.appPath), target)) {
-        m_host.msgBox.show(kCopyFailed.arg(*error), MsgBox::Critical);
+    if (const auto copied = fso.CopyFile(data_file_names::settingsPath(m_host.appPath), target); !copied) {
+        m_host.msgBox.show(kCopyFailed.arg(copied.error()), MsgBox::Critical);
         return;
     }
     m_host.msgBox.show(QStringLiteral("Directory File Created Successfully!"), MsgBox::Information);

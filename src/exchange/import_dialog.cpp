@@ -79,8 +79,8 @@ void ImportDialog::importClicked()
     // The copy replaces the settings file only once it is complete, so a
     // failure leaves the current list in place and the program running.
     FileSystemObject fso(m_host.drives);
-    if (const auto error = fso.CopyFile(source, data_file_names::settingsPath(m_host.appPath))) {
-        m_host.msgBox.show(kCopyFailed.arg(*error), MsgBox::Critical);
+    if (const auto copied = fso.CopyFile(source, data_file_names::settingsPath(m_host.appPath)); !copied) {
+        m_host.msgBox.show(kCopyFailed.arg(copied.error()), MsgBox::Critical);
         return;
     }
     m_host.msgBox.show(QStringLiteral("Directories imported successfully, please restart the program."),

@@ -2,6 +2,7 @@
 #include "backup/backup_run.h"
 #include "platform/files/file_list_box.h"
 #include "platform/files/file_system_object.h"
+#include "platform/paths/posix_name.h"
 #include "store/settings_file.h"
 #include "support/fault_fs.h"
 #include "support/scripted_host.h"
@@ -13,7 +14,9 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -40,7 +43,7 @@ struct Run
     {
         std::array<QString, SettingsModel::kDirSlots> dirs;
         for (int i = 0; i < entries.size(); ++i)
-            dirs[i] = entries[i];
+            dirs[size_t(i)] = entries[i];
         BackupRun run(host.drives, listing, fso, options);
         return run.run(dirs, int(entries.size()), location);
     }
@@ -63,7 +66,8 @@ private Q_SLOTS:
     void readOnlyFileCopiedAndReplacedNextRun();
     void driveRootEntryWithDoubledSeparator();
     void emptyListCopiesNothingFromTheCurrentFolder();
-    void missingLocationCopiesNothingAndSaysWhy();
+    void locationIsAPlainPrefix_data();
+    void locationIsAPlainPrefix();
     void unavailableFolderBetweenTwoGoodOnes();
     void oneFileThatCannotBeCopiedIsSkipped();
     void fullDiskLeavesEarlierCopiesIntact();
@@ -72,6 +76,12 @@ private Q_SLOTS:
     void failingLastCopyLeavesTheOneBefore();
     void secondPassFailureDoesNotCountACopiedFile();
     void stopLeavesOnlyCompleteCopies();
+    void stopCountsWhatWasLeft_data();
+    void stopCountsWhatWasLeft();
+    void twoRunsIntoOneLocationAtOnce();
+    void replacedFilesAreCountedAndNamed_data();
+    void replacedFilesAreCountedAndNamed();
+    void notCopiedFilesAreGroupedByReason();
     void failedFlushIsReported();
     void leftoversOfAnInterruptedRunGo();
     void namesOfAnyBytesAreCopiedExactly();
@@ -157,21 +167,46 @@ void TestBackupRun::emptyListCopiesNothingFromTheCurrentFolder()
     QVERIFY(everythingIn(t.posix(QStringLiteral("backup"))).isEmpty());
 }
 
-void TestBackupRun::missingLocationCopiesNothingAndSaysWhy()
+void TestBackupRun::locationIsAPlainPrefix_data()
 {
+    QTest::addColumn<QString>("location"); // below the test's root, in drive-letter form
+    QTest::addColumn<QString>("copyOfA");  // where a.txt lands, empty when the folder is missing
+
+    QTest::newRow("folder with a closing separator") << u"backup\\"_qs << u"backup/a.txt"_qs;
+    QTest::newRow("plain prefix") << u"backup\\pre_"_qs << u"backup/pre_a.txt"_qs;
+    QTest::newRow("missing folder") << u"nowhere\\"_qs << QString();
+    QTest::newRow("plain prefix in a missing folder") << u"nowhere\\pre_"_qs << QString();
+}
+
+// The location is a prefix of each copy's name: the clean-up, the number of
+// copies at once and the flush use its folder, the part up to its last "\".
+// A location whose folder is missing is said once, and nothing is tried.
+void TestBackupRun::locationIsAPlainPrefix()
+{
+    QFETCH(QString, location);
+    QFETCH(QString, copyOfA);
     TestHost t;
-    QVERIFY(writeFile(t.posix(QStringLiteral("docs/a.txt")), "a"));
-    QVERIFY(writeFile(t.posix(QStringLiteral("docs/b.txt")), "b"));
+    QVERIFY(writeFile(t.posix(u"docs/a.txt"_qs), "a"));
+    QVERIFY(writeFile(t.posix(u"docs/b.txt"_qs), "b"));
+    QVERIFY(writeFile(t.posix(u"backup/.quillstow-Ab3dE6gH"_qs), "left by a killed run"));
     Run run(t);
-    const BackupOutcome outcome = run({t.dos(QStringLiteral("docs"))}, t.dos(QStringLiteral("nowhere")) + u'\\');
-    QVERIFY(outcome.failed());
-    QCOMPARE(outcome.filesCopied, 0);
-    QCOMPARE(outcome.filesNotCopied, 2);
-    QCOMPARE(outcome.foldersNotOpened, 0);
-    QVERIFY2(outcome.firstFailure.contains(u"No such file"), qPrintable(outcome.firstFailure));
-    QVERIFY2(!QFileInfo::exists(t.posix(QStringLiteral("nowhere"))), "the location is never created");
+    run.options.leftoverQuiet = std::chrono::seconds(0);
+    const BackupOutcome outcome = run({t.dos(u"docs"_qs)}, t.dos(QString()) + u'\\' + location);
     const QString message = backupFailureMessage(outcome);
-    QVERIFY2(message.contains(u"2 files were not copied") && message.contains(outcome.firstFailure), qPrintable(message));
+    if (!copyOfA.isEmpty()) {
+        QVERIFY2(!outcome.hasSomethingToSay(), qPrintable(message + backupFailureDetails(outcome)));
+        QCOMPARE(outcome.filesCopied, 2);
+        QCOMPARE(readFile(t.posix(copyOfA)), QByteArray("a"));
+        QVERIFY2(!QFileInfo::exists(t.posix(u"backup/.quillstow-Ab3dE6gH"_qs)), "the leftover in the folder went");
+        return;
+    }
+    QVERIFY(outcome.failed() && outcome.locationMissing);
+    QCOMPARE(outcome.filesCopied, 0);
+    QCOMPARE(outcome.filesNotCopied, 0);
+    QVERIFY2(message.contains(u"The backup location does not exist") && message.contains(location),
+             qPrintable(message));
+    QVERIFY2(!message.contains(u"No such file") && !message.contains(u"not copied"), qPrintable(message));
+    QVERIFY2(!QFileInfo::exists(t.posix(u"nowhere"_qs)), "the location is never created");
 }
 
 void TestBackupRun::unavailableFolderBetweenTwoGoodOnes()
@@ -250,12 +285,20 @@ void TestBackupRun::backupNowReportsOnlyARunThatFailed()
     QVERIFY2(t.msgBox.shown.isEmpty(), "a clean run is silent");
     QCOMPARE(readFile(t.posix(QStringLiteral("backup/a.txt"))), QByteArray("a"));
 
+    // A file that another of the same name replaced is not in the backup: the run says so.
+    QVERIFY(writeFile(t.posix(QStringLiteral("more/a.txt")), "a again"));
+    form->addDirectory(t.dos(QStringLiteral("more")));
+    form->findChild<QPushButton *>(QStringLiteral("Command3"))->click();
+    QCOMPARE(t.msgBox.shown.size(), 1);
+    QVERIFY2(t.msgBox.shown[0].prompt.contains(u"1 file was replaced by a file of the same name"),
+             qPrintable(t.msgBox.shown[0].prompt));
+
     form->changeLocation(t.dos(QStringLiteral("gone")) + u'\\');
     form->findChild<QAction *>(QStringLiteral("BackupNow"))->trigger();
-    QCOMPARE(t.msgBox.shown.size(), 1);
-    QCOMPARE(t.msgBox.shown[0].style, 48);
-    QVERIFY(t.msgBox.shown[0].title.isEmpty());
-    QVERIFY2(t.msgBox.shown[0].prompt.contains(u"1 file was not copied"), qPrintable(t.msgBox.shown[0].prompt));
+    QCOMPARE(t.msgBox.shown.size(), 2);
+    QCOMPARE(t.msgBox.shown[1].style, 48);
+    QVERIFY(t.msgBox.shown[1].title.isEmpty());
+    QVERIFY2(t.msgBox.shown[1].prompt.contains(u"The backup location does not exist"), qPrintable(t.msgBox.shown[1].prompt));
     form->Discard();
 }
 
@@ -304,7 +347,7 @@ void TestBackupRun::failingLastCopyLeavesTheOneBefore()
     const BackupOutcome outcome = run(list, t.dos(QStringLiteral("backup")) + u'\\');
     QCOMPARE(outcome.filesNotCopied, 1);
     QCOMPARE(readFile(t.posix(QStringLiteral("backup/report.doc"))), QByteArray("4"));
-    QVERIFY2(outcome.fileFailures.value(0).contains(u"f5"), qPrintable(outcome.fileFailures.join(u'\n')));
+    QVERIFY2(outcome.fileFailures.value(0).source.endsWith(u"f5\\report.doc"), qPrintable(backupFailureDetails(outcome)));
 }
 
 // An unavailable folder makes the run copy the folder before it again; when
@@ -359,7 +402,7 @@ void TestBackupRun::stopLeavesOnlyCompleteCopies()
     };
     std::array<QString, SettingsModel::kDirSlots> dirs;
     for (int i = 0; i < list.size(); ++i)
-        dirs[i] = list[i];
+        dirs[size_t(i)] = list[i];
     BackupRun backup(t.drives, run.listing, run.fso, run.options);
     current = &backup;
     const BackupOutcome outcome = backup.run(dirs, int(list.size()), t.dos(QStringLiteral("backup")) + u'\\');
@@ -423,6 +466,7 @@ void TestBackupRun::leftoversOfAnInterruptedRunGo()
     QVERIFY(writeFile(t.posix(QStringLiteral("backup/.quillstowrc")), "the user's own"));
     QVERIFY(writeFile(t.posix(QStringLiteral("backup/.quillstow-notes.txt")), "the user's own too"));
     Run run(t);
+    run.options.leftoverQuiet = std::chrono::seconds(0); // it was written a moment ago
     QVERIFY(!run({t.dos(QStringLiteral("docs"))}, t.dos(QStringLiteral("backup")) + u'\\').failed());
     QCOMPARE(everythingIn(t.posix(QStringLiteral("backup"))),
              (QStringList{QStringLiteral(".quillstow-notes.txt"), QStringLiteral(".quillstowrc"), QStringLiteral("a.txt")}));
@@ -482,6 +526,252 @@ void TestBackupRun::namesOfAnyBytesAreCopiedExactly()
         ::unlink((docs + '/' + name).constData()); // the temporary folder cannot remove names it cannot decode
     for (const QByteArray &name : names)
         ::unlink((QFile::encodeName(backup) + '/' + name).constData());
+}
+
+void TestBackupRun::stopCountsWhatWasLeft_data()
+{
+    QTest::addColumn<int>("folders");
+    QTest::addColumn<int>("filesEach");
+    QTest::addColumn<int>("atOnce");
+    QTest::addColumn<int>("stopAt");     // the copy whose start stops the run
+    QTest::addColumn<int>("reached");    // folders listed before the stop
+    QTest::addColumn<QString>("saysOfFiles");
+
+    QTest::newRow("one folder") << 1 << 300 << 2 << 40 << 1 << u"files were left uncopied by the stop"_qs;
+    QTest::newRow("one folder, many copies at once") << 1 << 300 << 8 << 40 << 1
+                                                     << u"files were left uncopied by the stop"_qs;
+    // The listing runs at most 80 copies ahead: the stop falls in the second folder.
+    QTest::newRow("four folders, stopped in the second") << 4 << 150 << 2 << 200 << 2
+                                                         << u"files of the directories reached were left"_qs;
+}
+
+// A stop counts the files of the folders reached that were never started,
+// queued or not, and tells a folder done in part from one not begun. The
+// progress counts the listed folders only, and its bar moves within one.
+void TestBackupRun::stopCountsWhatWasLeft()
+{
+    QFETCH(int, folders);
+    QFETCH(int, filesEach);
+    QFETCH(int, atOnce);
+    QFETCH(int, stopAt);
+    QFETCH(int, reached);
+    QFETCH(QString, saysOfFiles);
+    TestHost t;
+    QStringList list;
+    for (int i = 0; i < folders; ++i) {
+        for (int k = 0; k < filesEach; ++k)
+            QVERIFY(writeFile(t.posix(u"f%1/%1-%2.txt"_qs.arg(i).arg(k)), QByteArray::number(k)));
+        list << t.dos(u"f%1"_qs.arg(i));
+    }
+    QDir(t.root()).mkpath(u"backup"_qs);
+    BackupRun::DirArray dirs;
+    for (int i = 0; i < folders; ++i)
+        dirs[size_t(i)] = list[i];
+    FileListBox listing(t.drives);
+    FileSystemObject fso(t.drives);
+    BackupRun *current = nullptr;
+    QAtomicInt started;
+    BackupRun::Progress atStop;
+    BackupRunOptions options = copies(atOnce);
+    options.beforeCopy = [&](const QString &) {
+        if (started.fetchAndAddOrdered(1) + 1 == stopAt) {
+            atStop = current->progress();
+            current->stop();
+        }
+    };
+    BackupRun run(t.drives, listing, fso, options);
+    current = &run;
+    const BackupOutcome outcome = run.run(dirs, folders, t.dos(u"backup"_qs) + u'\\');
+
+    QVERIFY(outcome.stopped);
+    // Every copy started is complete; every file of the folders reached that
+    // was not started is counted.
+    const int copied = int(everythingIn(t.posix(u"backup"_qs)).size());
+    QCOMPARE(copied, started.loadAcquire());
+    QCOMPARE(outcome.filesLeft, reached * filesEach - started.loadAcquire());
+    QCOMPARE(outcome.foldersPartly, 1);
+    QCOMPARE(outcome.foldersLeft, folders - reached);
+    QCOMPARE(outcome.foldersUnreached, folders - reached);
+    const QString message = backupFailureMessage(outcome);
+    QVERIFY2(message.contains(u"%1 %2"_qs.arg(outcome.filesLeft).arg(saysOfFiles))
+                 && message.contains(u"1 listed directory was backed up only in part"),
+             qPrintable(message));
+    QVERIFY2(message.contains(u"not backed up at all") == (folders > reached), qPrintable(message));
+
+    QCOMPARE(atStop.folders, folders);
+    QVERIFY2(atStop.foldersDone == reached - 1, "the folders before the one under way are done");
+    QVERIFY2(atStop.shareDone > 1000 * (reached - 1) / folders && atStop.shareDone < 1000 * reached / folders,
+             qPrintable(u"%1 thousandths done"_qs.arg(atStop.shareDone)));
+}
+
+// Two runs into one location at once, as two programs would: neither removes
+// the temporary files the other still writes, and every copy ends whole.
+void TestBackupRun::twoRunsIntoOneLocationAtOnce()
+{
+    TestHost t;
+    constexpr int kFiles = 12;
+    for (int k = 0; k < kFiles; ++k) {
+        QVERIFY(writeFile(t.posix(u"big/%1.bin"_qs.arg(k)), QByteArray(2 << 20, char('a' + k))));
+        QVERIFY(writeFile(t.posix(u"small/s%1.txt"_qs.arg(k)), QByteArray::number(k)));
+        // Earlier copies: the new ones are written under temporary names.
+        QVERIFY(writeFile(t.posix(u"backup/%1.bin"_qs.arg(k)), "earlier"));
+    }
+    const QString location = t.dos(u"backup"_qs) + u'\\';
+    std::atomic<bool> bigDone{false};
+    BackupOutcome big;
+    std::thread first([&] {
+        Run run(t);
+        run.options = copies(2);
+        run.options.leftoverQuiet = std::chrono::seconds(0); // only the lock spares a live copy
+        for (int round = 0; round < 3; ++round) {
+            big = run({t.dos(u"big"_qs)}, location);
+            if (big.failed())
+                break;
+        }
+        bigDone = true;
+    });
+    int smallRuns = 0;
+    QStringList smallFailures;
+    while (!bigDone) {
+        Run run(t);
+        run.options.leftoverQuiet = std::chrono::seconds(0);
+        const BackupOutcome small = run({t.dos(u"small"_qs)}, location);
+        ++smallRuns;
+        if (small.failed())
+            smallFailures << backupFailureDetails(small);
+    }
+    first.join();
+    QVERIFY2(!big.failed(), qPrintable(backupFailureDetails(big)));
+    QVERIFY2(smallFailures.isEmpty(), qPrintable(smallFailures.join(u'\n')));
+    QVERIFY2(smallRuns > 1, "the runs overlapped");
+    QStringList names = everythingIn(t.posix(u"backup"_qs));
+    QCOMPARE(names.size(), 2 * kFiles); // no temporary file left
+    for (int k = 0; k < kFiles; ++k)
+        QVERIFY2(readFile(t.posix(u"backup/%1.bin"_qs.arg(k))) == QByteArray(2 << 20, char('a' + k)),
+                 qPrintable(u"%1.bin is whole"_qs.arg(k)));
+}
+
+void TestBackupRun::replacedFilesAreCountedAndNamed_data()
+{
+    QTest::addColumn<QStringList>("folders"); // one entry a listed folder: "folder/name", "" for a missing one
+    QTest::addColumn<bool>("folding");        // a stand-in for a location that joins such names
+    QTest::addColumn<int>("replaced");
+
+    QStringList tenLetters;
+    for (int i = 0; i < 10; ++i)
+        tenLetters << u"f%1/Letter to Ann.txt"_qs.arg(i);
+    QTest::newRow("one name in ten folders") << tenLetters << false << 9;
+    QTest::newRow("one folder listed twice") << QStringList{u"f0/a.txt"_qs, u"f0/a.txt"_qs} << false << 0;
+    QTest::newRow("the folder before a missing one, copied again")
+        << QStringList{u"f0/a.txt"_qs, QString()} << false << 0;
+    QTest::newRow("replaced, then listed again last")
+        << QStringList{u"f0/a.txt"_qs, u"f1/a.txt"_qs, u"f0/a.txt"_qs} << false << 1;
+    QTest::newRow("case variants the location keeps apart")
+        << QStringList{u"f0/README.txt"_qs, u"f1/Readme.txt"_qs} << false << 0;
+    QTest::newRow("case variants, folding location")
+        << QStringList{u"f0/README.txt"_qs, u"f1/Readme.txt"_qs} << true << 1;
+    QTest::newRow("sharp s, folding location")
+        << QStringList{u"f0/stra\u00dfe.txt"_qs, u"f1/STRASSE.TXT"_qs, u"f2/Strasse.txt"_qs} << true << 2;
+    QTest::newRow("accent composed and not, folding location")
+        << QStringList{u"f0/caf\u00e9.doc"_qs, u"f1/cafe\u0301.doc"_qs} << true << 1;
+}
+
+// A copy that a later copy to the same name replaced is not in the backup:
+// the run counts and names each, under many copies at once. The same file
+// copied again (a folder listed twice, the second pass over the folder
+// before one that cannot be opened) replaces nothing.
+void TestBackupRun::replacedFilesAreCountedAndNamed()
+{
+    QFETCH(QStringList, folders);
+    QFETCH(bool, folding);
+    QFETCH(int, replaced);
+    TestHost t;
+    QStringList list;
+    QHash<QString, QString> lastOf; // name key -> source of the last listed copy
+    for (const QString &entry : folders) {
+        if (entry.isEmpty()) {
+            list << t.dos(u"missing"_qs);
+            continue;
+        }
+        const QString folder = entry.section(u'/', 0, 0);
+        const QString name = entry.section(u'/', 1);
+        QVERIFY(writeFile(t.posix(entry), folder.toUtf8()));
+        // Names of its own in every folder, so that many copies run at once.
+        for (int k = 0; k < 20; ++k)
+            QVERIFY(writeFile(t.posix(u"%1/own-%1-%2.txt"_qs.arg(folder).arg(k)), "x"));
+        list << t.dos(folder);
+        lastOf.insert(CopySchedule::nameKey(name), t.dos(folder) + u'\\' + name);
+    }
+    QDir(t.root()).mkpath(u"backup"_qs);
+    Run run(t);
+    if (folding) {
+        run.options.sameFile = [](const QString &one, const QString &other) {
+            return one.section(u'\\', 0, -2) == other.section(u'\\', 0, -2)
+                   && CopySchedule::nameKey(one.section(u'\\', -1)) == CopySchedule::nameKey(other.section(u'\\', -1));
+        };
+    }
+    const BackupOutcome outcome = run(list, t.dos(u"backup"_qs) + u'\\');
+    const QString details = backupFailureDetails(outcome);
+    QCOMPARE(outcome.replaced.size(), replaced);
+    QVERIFY2(outcome.failed() == folders.contains(QString()), qPrintable(details));
+    QCOMPARE(outcome.hasSomethingToSay(), replaced > 0 || folders.contains(QString()));
+    QSet<QString> named;
+    for (const Replaced &pair : outcome.replaced) {
+        const QString name = pair.replaced.section(u'\\', -1);
+        QCOMPARE(pair.kept, lastOf.value(CopySchedule::nameKey(name)));
+        QVERIFY2(pair.kept != pair.replaced, qPrintable(pair.kept));
+        QVERIFY2(details.contains(pair.kept + u"  replaced  "_qs + pair.replaced), qPrintable(details));
+        named.insert(pair.replaced);
+    }
+    QCOMPARE(named.size(), replaced); // each replaced file named once
+    if (replaced > 0) {
+        const QString message = backupFailureMessage(outcome);
+        QVERIFY2(message.contains(replaced == 1 ? u"1 file was replaced by a file of the same name"_qs
+                                                : u"%1 files were replaced by files of the same name"_qs.arg(replaced)),
+                 qPrintable(message));
+    }
+}
+
+// Many files that fail for one reason make one line with their count and
+// the first few, each with its source and its copy; a "\" in a name is shown
+// as itself.
+void TestBackupRun::notCopiedFilesAreGroupedByReason()
+{
+    TestHost t;
+    const QByteArray docs = QFile::encodeName(t.posix(u"docs"_qs));
+    QVERIFY(QDir().mkpath(t.posix(u"docs"_qs)));
+    for (int k = 0; k < 12; ++k) {
+        const int fd = ::open((docs + "/part\\" + QByteArray::number(k) + ".txt").constData(), O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+    }
+    QVERIFY(writeFile(t.posix(u"docs/in the way.txt"_qs), "x"));
+    QDir(t.root()).mkpath(u"backup/in the way.txt"_qs);
+    Run run(t);
+    // The sources with a "\" vanish after the listing.
+    run.options.beforeCopy = [&](const QString &source) {
+        if (source.contains(QChar(posixname::kBackslash)))
+            QFile::remove(t.posix(u"docs/"_qs) + source.section(u'\\', -1).replace(QChar(posixname::kBackslash), u'\\'));
+    };
+    const QString location = t.dos(u"backup"_qs) + u'\\';
+    // Two folders on a drive whose share went away: one line for both.
+    t.mapDrive(u'N', t.posix(u"unplugged"_qs));
+    const BackupOutcome outcome = run({t.dos(u"docs"_qs), u"N:\\a"_qs, u"N:\\b"_qs}, location);
+    QCOMPARE(outcome.filesNotCopied, 13);
+    QCOMPARE(outcome.foldersNotOpened, 2);
+    const QString details = backupFailureDetails(outcome);
+    const QString message = backupFailureMessage(outcome);
+    QVERIFY2(details.contains(u"Reading the file: No such file or directory (12 files)")
+                 && details.contains(u"and 7 more") && details.contains(u"Writing the copy: is a folder (1 file)"),
+             qPrintable(details));
+    QVERIFY2(details.contains(u"No such file or directory (2 directories)\n    N:\\a\n    N:\\b"), qPrintable(details));
+    QVERIFY2(details.count(u"  ->  "_qs) == 6, qPrintable(details));
+    QVERIFY2(details.contains(t.dos(u"docs"_qs) + u"\\part\\"_qs) && details.contains(location + u"part\\"_qs),
+             qPrintable(details));
+    QVERIFY2(!details.contains(QChar(posixname::kBackslash)) && !message.contains(QChar(posixname::kBackslash)),
+             "the stand-in for a \"\\\" is never shown");
+    for (int k = 0; k < 12; ++k)
+        ::unlink((docs + "/part\\" + QByteArray::number(k) + ".txt").constData());
 }
 
 QTEST_MAIN(TestBackupRun)

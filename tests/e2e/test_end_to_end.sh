@@ -225,6 +225,11 @@ for absent in a.txt b.txt x.txt c.txt .profile .secret old sub; do
     [ ! -e "$NAS/$absent" ] || xs_fail "Backup NOW copied $absent, which is not a listed directory's visible file"
 done
 [ -z "$(ls -A "$T/backup")" ] || xs_fail "Backup NOW wrote into the old location"
+# The earlier directory's report.txt is not in the backup: the run says so.
+box=$(xs_wait_window "Quillstow") || xs_fail "Backup NOW did not tell of the report.txt that a later one replaced"
+xs_screenshot "$box" "$SHOTS/backup-replaced.png"
+xs_key "$box" Return
+xs_wait_gone "Quillstow" || xs_fail "the box about the replaced file stayed open"
 xs_screenshot "$PANEL" "$SHOTS/control-panel-after-backup.png"
 
 xs_close "$PANEL"

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,6 +90,25 @@ unsigned processUmask()
     return mask;
 }
 
+// A named temporary file is locked while it is written, so a clean-up of
+// leftovers leaves it alone. A file system without locks gets none: the
+// clean-up also spares every recently changed file.
+bool lockTemporary(int fd)
+{
+    return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+// Closes a descriptor however the call ends.
+struct FdGuard
+{
+    int fd;
+    ~FdGuard()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
 bool kernelCopyUnsupported(int err)
 {
     return err == EXDEV || err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
@@ -138,21 +158,22 @@ AtomicFile::~AtomicFile()
 
 void AtomicFile::abandon()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    // Removed while still held, so no clean-up ever meets it unlocked.
     if (!m_tempName.isEmpty())
         ::unlink(m_tempName.constData());
     m_tempName.clear();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
 }
 
-std::optional<QString> AtomicFile::fail(const char *what, int err)
+Failure AtomicFile::fail(const char *what, int err)
 {
     abandon();
-    return reason(what, err);
+    return failure(reason(what, err));
 }
 
-std::optional<QString> AtomicFile::open(const Plan &plan)
+Status AtomicFile::open(const Plan &plan)
 {
     m_mode = plan.mode;
     const unsigned mask = processUmask();
@@ -162,7 +183,7 @@ std::optional<QString> AtomicFile::open(const Plan &plan)
         m_fd = ::open(folderOf(m_target).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, plan.mode);
         if (m_fd >= 0) {
             m_anonymous = true;
-            return std::nullopt;
+            return done();
         }
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
             return fail("cannot create a file in the folder", errno);
@@ -171,23 +192,31 @@ std::optional<QString> AtomicFile::open(const Plan &plan)
     return openNamed(plan.mode);
 }
 
-std::optional<QString> AtomicFile::openNamed(unsigned mode)
+Status AtomicFile::openNamed(unsigned mode)
 {
     const QByteArray folder = folderOf(m_target);
     for (int attempt = 0;; ++attempt) {
         QByteArray name = temporaryName(folder);
         m_fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (m_fd >= 0) {
+            // A clean-up that took the file before the lock did has removed
+            // its name: then it is no longer ours to rename.
+            struct stat st;
+            if (lockTemporary(m_fd) && ::fstat(m_fd, &st) == 0 && st.st_nlink == 0) {
+                ::close(m_fd);
+                m_fd = -1;
+                continue;
+            }
             m_anonymous = false;
             m_tempName = name;
-            return std::nullopt;
+            return done();
         }
         if (errno != EEXIST || attempt > 100)
             return fail("cannot create a file in the folder", errno);
     }
 }
 
-std::optional<QString> AtomicFile::writeAt(const char *p, qsizetype left, off_t at)
+Status AtomicFile::writeAt(const char *p, qsizetype left, off_t at)
 {
     while (left > 0) {
         ssize_t n;
@@ -213,15 +242,15 @@ std::optional<QString> AtomicFile::writeAt(const char *p, qsizetype left, off_t 
         at += n;
     }
     m_end = std::max(m_end, at);
-    return std::nullopt;
+    return done();
 }
 
-std::optional<QString> AtomicFile::write(QByteArrayView bytes)
+Status AtomicFile::write(QByteArrayView bytes)
 {
     return writeAt(bytes.data(), bytes.size(), m_end);
 }
 
-std::optional<QString> AtomicFile::copyByReadWrite(int sourceFd, off_t at, off_t length)
+Status AtomicFile::copyByReadWrite(int sourceFd, off_t at, off_t length)
 {
     // A buffer of a size the compiler sees, so the fortified read checks it.
     char buffer[128 * 1024];
@@ -232,16 +261,16 @@ std::optional<QString> AtomicFile::copyByReadWrite(int sourceFd, off_t at, off_t
         if (got < 0)
             return fail("cannot read the source file", errno);
         if (got == 0)
-            return std::nullopt; // the source shrank
-        if (auto error = writeAt(buffer, got, at))
-            return error;
+            return done(); // the source shrank
+        if (Status status = writeAt(buffer, got, at); !status)
+            return status;
         at += got;
         length -= got;
     }
-    return std::nullopt;
+    return done();
 }
 
-std::optional<QString> AtomicFile::copySpan(int sourceFd, off_t at, off_t length, bool &tryKernel, bool &anyCopied)
+Status AtomicFile::copySpan(int sourceFd, off_t at, off_t length, bool &tryKernel, bool &anyCopied)
 {
     while (length > 0 && tryKernel) {
         loff_t in = at, out = at;
@@ -264,7 +293,7 @@ std::optional<QString> AtomicFile::copySpan(int sourceFd, off_t at, off_t length
             break;
         }
         if (n == 0)
-            return std::nullopt; // the source shrank
+            return done(); // the source shrank
         anyCopied = true;
         at += n;
         length -= n;
@@ -274,10 +303,10 @@ std::optional<QString> AtomicFile::copySpan(int sourceFd, off_t at, off_t length
         anyCopied = true;
         return copyByReadWrite(sourceFd, at, length);
     }
-    return std::nullopt;
+    return done();
 }
 
-std::optional<QString> AtomicFile::copyRange(int sourceFd, off_t from, const struct stat &source, bool tryKernel)
+Status AtomicFile::copyRange(int sourceFd, off_t from, const struct stat &source, bool tryKernel)
 {
     const off_t size = source.st_size;
     bool anyCopied = false;
@@ -286,7 +315,7 @@ std::optional<QString> AtomicFile::copyRange(int sourceFd, off_t from, const str
     if (off_t(source.st_blocks) * 512 >= size) {
         if (from < size)
             return copySpan(sourceFd, from, size - from, tryKernel, anyCopied);
-        return std::nullopt;
+        return done();
     }
     for (off_t at = from; at < size;) {
         const off_t data = ::lseek(sourceFd, at, SEEK_DATA);
@@ -296,8 +325,8 @@ std::optional<QString> AtomicFile::copyRange(int sourceFd, off_t from, const str
             if (errno != EINVAL)
                 return fail("cannot read the source file", errno);
             // No hole search here: copy the rest as it reads.
-            if (auto error = copySpan(sourceFd, at, size - at, tryKernel, anyCopied))
-                return error;
+            if (Status status = copySpan(sourceFd, at, size - at, tryKernel, anyCopied); !status)
+                return status;
             break;
         }
         if (data >= size)
@@ -306,8 +335,8 @@ std::optional<QString> AtomicFile::copyRange(int sourceFd, off_t from, const str
         if (hole < 0)
             return fail("cannot read the source file", errno);
         hole = std::min(hole, size);
-        if (auto error = copySpan(sourceFd, data, hole - data, tryKernel, anyCopied))
-            return error;
+        if (Status status = copySpan(sourceFd, data, hole - data, tryKernel, anyCopied); !status)
+            return status;
         at = hole;
     }
     // A hole at the end is no data to copy, yet it belongs to the size.
@@ -316,18 +345,18 @@ std::optional<QString> AtomicFile::copyRange(int sourceFd, off_t from, const str
             return fail("cannot write the new file", errno);
         m_end = size;
     }
-    return std::nullopt;
+    return done();
 }
 
-std::optional<QString> AtomicFile::setTimes(const struct stat &source)
+Status AtomicFile::setTimes(const struct stat &source)
 {
     const struct timespec times[2] = {source.st_atim, source.st_mtim};
     if (::futimens(m_fd, times) != 0)
         return fail("cannot set the new file's times", errno);
-    return std::nullopt;
+    return done();
 }
 
-std::optional<QString> AtomicFile::commit(Durability durability)
+Status AtomicFile::commit(Durability durability)
 {
     const QByteArray folder = folderOf(m_target);
     // EPERM on a file of our own: a file system (FAT) that cannot hold these bits.
@@ -354,10 +383,12 @@ std::optional<QString> AtomicFile::commit(Durability durability)
                 return fail("cannot finish writing the new file", err);
             }
             syncFolder(folder, durability);
-            return std::nullopt;
+            return done();
         }
         if (errno != EEXIST)
             return fail("cannot give the new file a name", errno);
+        // Locked before it has a name, so no clean-up ever finds it unlocked.
+        lockTemporary(m_fd);
         for (int attempt = 0;; ++attempt) {
             const QByteArray name = temporaryName(folder);
             if (::linkat(AT_FDCWD, procPath, AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0) {
@@ -368,6 +399,10 @@ std::optional<QString> AtomicFile::commit(Durability durability)
                 return fail("cannot give the new file a name", errno);
         }
     }
+    // The lock belongs to the open file, not the descriptor: a second
+    // descriptor keeps it held up to the rename, while closing the first
+    // still reports a write that failed late (NFS reports them there).
+    const FdGuard lockHolder{::dup(m_fd)};
     const int fd = m_fd;
     m_fd = -1;
     if (::close(fd) != 0)
@@ -377,7 +412,7 @@ std::optional<QString> AtomicFile::commit(Durability durability)
         return fail("cannot put the new file in place", errno);
     m_tempName.clear();
     syncFolder(folder, durability);
-    return std::nullopt;
+    return done();
 }
 
 std::optional<QString> readPrefix(const QString &posixPath, qsizetype maxBytes, QByteArray &out)
@@ -453,14 +488,16 @@ std::optional<QString> replaceRecords(const QString &posixPath, QByteArrayView r
         plan.exactMode = true;
         plan.replacing = true;
     }
-    std::optional<QString> error = file.open(plan);
-    if (!error)
-        error = file.write(records);
-    if (!error && old >= 0 && st.st_size > records.size())
-        error = file.copyRange(old, off_t(records.size()), st);
+    Status status = file.open(plan);
+    if (status)
+        status = file.write(records);
+    if (status && old >= 0 && st.st_size > records.size())
+        status = file.copyRange(old, off_t(records.size()), st);
     if (old >= 0)
         ::close(old);
-    if (!error)
-        error = file.commit(AtomicFile::Durability::Synced);
-    return error;
+    if (status)
+        status = file.commit(AtomicFile::Durability::Synced);
+    if (!status)
+        return status.error();
+    return std::nullopt;
 }

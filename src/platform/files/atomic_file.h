@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/files/io_faults.h"
+#include "platform/result.h"
 
 #include <QByteArray>
 #include <QString>
@@ -11,8 +12,12 @@ struct stat;
 // Writes a new file beside its target and puts it in place only when it is
 // complete, so a failed write (disk full, I/O error) leaves the old file whole
 // and no temporary file behind. Every call's result is checked, short writes
-// included. Errors come back as text for the caller to show. One object is
-// one save and belongs to one thread.
+// included. Errors come back as the host's reason for the caller to show.
+// One object is one save and belongs to one thread.
+//
+// A temporary file that has a name is locked (flock) for as long as it is
+// written, up to its rename: a clean-up of leftovers, in this process or any
+// other on this machine, leaves a locked one alone.
 class AtomicFile
 {
 public:
@@ -37,28 +42,28 @@ public:
     // linked in at commit, so a crash leaves nothing behind; a replacement gets
     // a short temporary name and is renamed over the target, which costs the
     // same number of calls.
-    std::optional<QString> open(const Plan &plan);
+    Status open(const Plan &plan);
     // Appends bytes at the end of what was written so far.
-    std::optional<QString> write(QByteArrayView bytes);
+    Status write(QByteArrayView bytes);
     // Copies source bytes [from, size of `source`) to the same offsets of the
     // new file, in the kernel where it can; holes of a sparse source stay holes.
     // The size `source` gives is what is copied, so no call is spent finding
     // the end; a source that shrank meanwhile is copied as far as it goes.
-    std::optional<QString> copyRange(int sourceFd, off_t from, const struct stat &source, bool tryKernel = true);
+    Status copyRange(int sourceFd, off_t from, const struct stat &source, bool tryKernel = true);
     // Gives the new file the source's times.
-    std::optional<QString> setTimes(const struct stat &source);
-    std::optional<QString> commit(Durability durability);
+    Status setTimes(const struct stat &source);
+    Status commit(Durability durability);
 
     // What open() and copyRange() found out, for a caller that remembers it.
     bool anonymousRefused() const { return m_anonymousRefused; }
     bool kernelCopyRefused() const { return m_kernelCopyRefused; }
 
 private:
-    std::optional<QString> fail(const char *what, int err);
-    std::optional<QString> writeAt(const char *data, qsizetype size, off_t at);
-    std::optional<QString> copySpan(int sourceFd, off_t at, off_t length, bool &tryKernel, bool &anyCopied);
-    std::optional<QString> copyByReadWrite(int sourceFd, off_t at, off_t length);
-    std::optional<QString> openNamed(unsigned mode);
+    Failure fail(const char *what, int err);
+    Status writeAt(const char *data, qsizetype size, off_t at);
+    Status copySpan(int sourceFd, off_t at, off_t length, bool &tryKernel, bool &anyCopied);
+    Status copyByReadWrite(int sourceFd, off_t at, off_t length);
+    Status openNamed(unsigned mode);
     void abandon();
 
     QByteArray m_target;

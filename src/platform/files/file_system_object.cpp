@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
+#include <ctime>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/xattr.h>
@@ -116,12 +118,11 @@ void FileSystemObject::remember(const QString &dosFolder, const Folder &learned)
     }
 }
 
-std::optional<QString> FileSystemObject::CopyFile(const QString &source, const QString &destination,
-                                                  qint64 *bytesCopied)
+Result<qint64> FileSystemObject::CopyFile(const QString &source, const QString &destination)
 {
     const auto from = posixOf(source);
     if (!from)
-        return QStringLiteral("%1: no such drive").arg(source);
+        return failure(QStringLiteral("%1: no such drive").arg(source));
     QString dest = destination;
     if (dest.endsWith(u'\\') || dest.endsWith(u'/')) {
         QString name = source.mid(lastSeparator(source) + 1);
@@ -134,20 +135,20 @@ std::optional<QString> FileSystemObject::CopyFile(const QString &source, const Q
     Folder folder;
     const auto to = posixOf(dest, &folder);
     if (!to)
-        return QStringLiteral("%1: no such drive").arg(destination);
+        return failure(QStringLiteral("%1: no such drive").arg(destination));
 
     // Non-blocking open and a check on the open file: a FIFO or device swapped
     // in after the listing can never make the copy wait or read it. The flag
     // stays: it means nothing to a regular file.
     const int in = ::open(from->constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (in < 0)
-        return QStringLiteral("%1: %2").arg(source, systemReason(errno));
+        return failure(QStringLiteral("%1: %2").arg(source, systemReason(errno)));
     FdGuard guard{in};
     struct stat st;
     if (::fstat(in, &st) != 0)
-        return QStringLiteral("%1: %2").arg(source, systemReason(errno));
+        return failure(QStringLiteral("%1: %2").arg(source, systemReason(errno)));
     if (!S_ISREG(st.st_mode))
-        return QStringLiteral("%1: not a regular file").arg(source);
+        return failure(QStringLiteral("%1: not a regular file").arg(source));
 
     // One look at the destination tells a copy onto itself, a folder in the
     // way, and whether the copy replaces a file or makes a new one.
@@ -155,9 +156,9 @@ std::optional<QString> FileSystemObject::CopyFile(const QString &source, const Q
     const bool exists = ::stat(to->constData(), &existing) == 0;
     if (exists) {
         if (existing.st_dev == st.st_dev && existing.st_ino == st.st_ino)
-            return std::nullopt; // a file copied onto itself stays as it is
+            return qint64(0); // a file copied onto itself stays as it is
         if (S_ISDIR(existing.st_mode))
-            return QStringLiteral("%1: is a folder").arg(dest);
+            return failure(QStringLiteral("%1: is a folder").arg(dest));
     }
 
     const QString folderKey = dest.left(lastSeparator(dest) + 1);
@@ -178,69 +179,108 @@ std::optional<QString> FileSystemObject::CopyFile(const QString &source, const Q
     plan.folderHasDefaultAcl = folder.defaultAcl != 0;
     const bool tryKernel = std::find(folder.noKernelCopyFrom.begin(), folder.noKernelCopyFrom.end(), quint64(st.st_dev))
                            == folder.noKernelCopyFrom.end();
-    std::optional<QString> error = out.open(plan);
-    if (!error)
-        error = out.copyRange(in, 0, st, tryKernel);
-    if (!error)
-        error = out.setTimes(st);
-    if (!error)
-        error = out.commit(AtomicFile::Durability::Normal);
+    Status status = out.open(plan);
+    if (status)
+        status = out.copyRange(in, 0, st, tryKernel);
+    if (status)
+        status = out.setTimes(st);
+    if (status)
+        status = out.commit(AtomicFile::Durability::Normal);
 
     learned.noAnonymous = out.anonymousRefused();
     if (out.kernelCopyRefused())
         learned.noKernelCopyFrom.push_back(st.st_dev);
     if (!folder.posix.isEmpty() && (learned.noAnonymous || learned.defaultAcl >= 0 || !learned.noKernelCopyFrom.empty()))
         remember(folderKey, learned);
-    if (error)
-        return QStringLiteral("%1: %2").arg(dest, *error);
-    if (bytesCopied)
-        *bytesCopied = st.st_size;
-    return std::nullopt;
+    if (!status)
+        return failure(QStringLiteral("%1: %2").arg(dest, status.error()));
+    return qint64(st.st_size);
 }
 
-std::optional<QString> FileSystemObject::RemoveLeftovers(const QString &dosFolder)
+Status FileSystemObject::RemoveLeftovers(const QString &dosFolder, std::chrono::seconds quietFor)
 {
     const auto posix = folderPosix(dosFolder);
     if (!posix)
-        return QStringLiteral("%1: no such drive").arg(dosFolder);
+        return failure(QStringLiteral("%1: no such drive").arg(dosFolder));
     const int fd = ::open(posix->constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return QStringLiteral("%1: %2").arg(dosFolder, systemReason(errno));
+        return failure(QStringLiteral("%1: %2").arg(dosFolder, systemReason(errno)));
     DIR *dir = ::fdopendir(fd);
     if (!dir) {
         const int err = errno;
         ::close(fd);
-        return QStringLiteral("%1: %2").arg(dosFolder, systemReason(err));
+        return failure(QStringLiteral("%1: %2").arg(dosFolder, systemReason(err)));
     }
+    struct timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const qint64 changedBefore = qint64(now.tv_sec) - qint64(quietFor.count());
     std::optional<QString> firstFailure;
     while (const dirent *entry = ::readdir(dir)) {
-        if (!isTemporaryName(entry->d_name))
+        if (!isTemporaryName(entry->d_name) || (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN))
             continue;
-        bool regular = entry->d_type == DT_REG;
-        if (entry->d_type == DT_UNKNOWN) {
-            struct stat st;
-            regular = ::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
-        }
-        if (regular && ::unlinkat(fd, entry->d_name, 0) != 0 && errno != ENOENT && !firstFailure)
+        // Looked at through a descriptor of its own: the lock is taken on
+        // the very file that is then removed.
+        const int file = ::openat(fd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (file < 0)
+            continue;
+        FdGuard held{file};
+        struct stat st;
+        // A file changed lately may be written from another machine; the
+        // change time counts, since a copy sets its file's modification time
+        // back to the source's before the rename.
+        if (::fstat(file, &st) != 0 || !S_ISREG(st.st_mode) || qint64(st.st_ctim.tv_sec) > changedBefore)
+            continue;
+        if (::flock(file, LOCK_EX | LOCK_NB) != 0)
+            continue; // a live copy writes it, or no lock can be had: it stays
+        // The name must still lead to the locked file.
+        struct stat named;
+        if (::fstatat(fd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_ino != st.st_ino
+            || named.st_dev != st.st_dev)
+            continue;
+        if (::unlinkat(fd, entry->d_name, 0) != 0 && errno != ENOENT && !firstFailure)
             firstFailure = QStringLiteral("%1\\%2: %3").arg(dosFolder, QString::fromUtf8(entry->d_name), systemReason(errno));
     }
     ::closedir(dir);
-    return firstFailure;
+    if (firstFailure)
+        return failure(*firstFailure);
+    return done();
 }
 
-std::optional<QString> FileSystemObject::Flush(const QString &dosFolder)
+Status FileSystemObject::Flush(const QString &dosFolder)
 {
     const auto posix = folderPosix(dosFolder);
     if (!posix)
-        return QStringLiteral("%1: no such drive").arg(dosFolder);
+        return failure(QStringLiteral("%1: no such drive").arg(dosFolder));
     const int fd = ::open(posix->constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return QStringLiteral("%1: %2").arg(dosFolder, systemReason(errno));
+        return failure(QStringLiteral("%1: %2").arg(dosFolder, systemReason(errno)));
     FdGuard guard{fd};
     const int rc = m_faults && m_faults->trip() ? (errno = m_faults->error, -1) : ::syncfs(fd);
     if (rc != 0)
-        return QStringLiteral("%1: cannot write the copies to the device: %2").arg(dosFolder, systemReason(errno));
-    return std::nullopt;
+        return failure(QStringLiteral("%1: cannot write the copies to the device: %2").arg(dosFolder, systemReason(errno)));
+    return done();
+}
+
+Result<bool> FileSystemObject::FolderExists(const QString &dosFolder)
+{
+    const auto posix = folderPosix(dosFolder);
+    if (!posix)
+        return false; // no such drive
+    struct stat st;
+    if (::stat(posix->constData(), &st) == 0)
+        return bool(S_ISDIR(st.st_mode));
+    if (errno == ENOENT || errno == ENOTDIR)
+        return false;
+    return failure(QStringLiteral("%1: %2").arg(dosFolder, systemReason(errno)));
+}
+
+bool FileSystemObject::SameFile(const QString &dosPath, const QString &otherDosPath)
+{
+    const auto one = posixOf(dosPath);
+    const auto other = posixOf(otherDosPath);
+    struct stat a, b;
+    return one && other && ::stat(one->constData(), &a) == 0 && ::stat(other->constData(), &b) == 0
+           && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 int FileSystemObject::ParallelCopies(const QString &dosFolder)

@@ -1,10 +1,13 @@
 #pragma once
 #include "platform/files/io_faults.h"
+#include "platform/result.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QMutex>
 #include <QString>
+
+#include <chrono>
 #include <optional>
 #include <vector>
 
@@ -14,7 +17,7 @@ class DriveMap;
 // ends in "\" names a folder, which is never created. A copy replaces the
 // earlier file only once it is complete, and keeps the source's permission
 // bits and times. It never shows anything: failures come back as the host's
-// reason, nullopt is success.
+// reason.
 //
 // Threads: one object may serve several threads at once; every member may be
 // called concurrently. What it learns about a folder (its POSIX path, whether
@@ -27,18 +30,31 @@ class FileSystemObject
 public:
     explicit FileSystemObject(const DriveMap &drives, IoFaults *faults = nullptr);
 
-    // bytesCopied, when given, gets the size of the copy made.
-    std::optional<QString> CopyFile(const QString &source, const QString &destination,
-                                    qint64 *bytesCopied = nullptr);
+    // The size of the copy made.
+    Result<qint64> CopyFile(const QString &source, const QString &destination);
+
+    // How long a temporary file must have been left unchanged before a
+    // clean-up takes it for a leftover: a copy running on another machine
+    // holds no lock that reaches here, but it keeps changing its file.
+    static constexpr std::chrono::seconds kLeftoverQuiet{6 * 3600};
 
     // Removes the temporary files an interrupted run left in the folder: the
     // regular files with a name of this program's temporary pattern, nothing
-    // else. A backup run calls it once at its start on the backup location.
-    std::optional<QString> RemoveLeftovers(const QString &dosFolder);
+    // else, and none that a live copy still writes (it holds a lock on it, or
+    // it changed within `quietFor`). A backup run calls it once at its start.
+    Status RemoveLeftovers(const QString &dosFolder, std::chrono::seconds quietFor = kLeftoverQuiet);
 
     // Writes everything cached for the file system holding the folder to its
     // device (syncfs); a backup run ends with it.
-    std::optional<QString> Flush(const QString &dosFolder);
+    Status Flush(const QString &dosFolder);
+
+    // Whether the path names an existing folder; a failure when that cannot
+    // be told (no access on the way).
+    Result<bool> FolderExists(const QString &dosFolder);
+
+    // Whether two names lead to one file: on a file system that folds case
+    // or normalizes names, "README.txt" and "Readme.txt" do.
+    bool SameFile(const QString &dosPath, const QString &otherDosPath);
 
     // How many copies to run at once into the folder: many where each call
     // is a network round trip (FUSE, SMB, NFS), else two per processor.

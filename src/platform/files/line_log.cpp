@@ -174,13 +174,13 @@ Status appendLine(const QString &posixPath, QByteArrayView line, qsizetype maxBy
     plan.mode = 0600;
     plan.exactMode = true;
     plan.replacing = true;
-    std::optional<QString> error = file.open(plan);
-    if (!error)
-        error = file.write(kept);
-    if (!error)
-        error = file.commit(AtomicFile::Durability::Normal);
-    if (error)
-        return failure(QStringLiteral("cannot cut the log back: ") + *error);
+    Status step = file.open(plan);
+    if (step)
+        step = file.write(kept);
+    if (step)
+        step = file.commit(AtomicFile::Durability::Normal);
+    if (!step)
+        return failure(QStringLiteral("cannot cut the log back: ") + step.error());
     return done();
 }
 

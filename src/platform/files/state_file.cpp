@@ -76,12 +76,10 @@ Status writeStateFile(const QByteArray &posixPath, QByteArrayView bytes)
     plan.exactMode = true;
     plan.replacing = ::lstat(posixPath.constData(), &st) == 0;
     AtomicFile out(posixPath);
-    std::optional<QString> error = out.open(plan);
-    if (!error)
-        error = out.write(bytes);
-    if (!error)
-        error = out.commit(AtomicFile::Durability::Normal);
-    if (error)
-        return failure(*error);
-    return done();
+    Status step = out.open(plan);
+    if (step)
+        step = out.write(bytes);
+    if (step)
+        step = out.commit(AtomicFile::Durability::Normal);
+    return step;
 }
