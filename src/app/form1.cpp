@@ -185,7 +185,7 @@ void Form1::BackupAll()
     if (m_backupRun)
         return;
     FileSystemObject fso(m_host.drives);
-    BackupRun run(m_host.drives, File1, fso);
+    BackupRun run(m_host.drives, File1, fso, m_runOptions);
     m_backupRun = &run;
     const BackupOutcome outcome =
         runKeepingWindowsAlive(run, m_model.DirList, m_model.count(), m_model.location(), this);

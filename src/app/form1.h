@@ -35,6 +35,8 @@ public:
     // The unload's save without any window, for a process that exits without
     // closing it (the display went away): the error text, if any.
     std::optional<QString> saveWithoutWindows() const { return m_settingsFile.SaveSettings(m_model); }
+    // How BackupAll's runs copy; tests hold the copies here.
+    void setBackupRunOptions(BackupRunOptions options) { m_runOptions = std::move(options); }
 
 protected:
     void Form_Load() override;
@@ -63,6 +65,7 @@ private:
     SettingsFile m_settingsFile;
     SettingsModel m_model;
     FileListBox File1;
+    BackupRunOptions m_runOptions;
     BackupRun *m_backupRun = nullptr; // the run going on, if any
     bool m_closeAfterRun = false;
     FormSlot<ExpDir> m_expDir{[this] { return new ExpDir(m_host); }, this};

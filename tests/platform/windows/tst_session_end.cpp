@@ -4,8 +4,10 @@
 #include "platform/windows/session_end.h"
 #include "store/settings_file.h"
 #include "support/scripted_host.h"
+#include "support/test_files.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QListWidget>
@@ -14,8 +16,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 
 namespace {
 
@@ -62,6 +66,8 @@ private Q_SLOTS:
     void signalClosesThePanel();
     void signalDuringAQuestion_data();
     void signalDuringAQuestion();
+    void signalDuringARun_data();
+    void signalDuringARun();
     void endStopsTheSignals();
     void displayGoesAway_data();
     void displayGoesAway();
@@ -140,6 +146,97 @@ void TestSessionEnd::signalDuringAQuestion()
     QTRY_VERIFY2(panel.isNull(), "the panel was not closed after the question");
     const SettingsModel saved = savedModel(t.posix(QStringLiteral("app")));
     QVERIFY2(saved.DirList[0] == QStringLiteral("C:\\Docs"), "the question was answered Yes, or nothing was saved");
+    // With every window closed the Quit event ended the application, which
+    // ends every event loop started after it too (a run's among them) until
+    // the application's own loop has run again.
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+}
+
+void TestSessionEnd::signalDuringARun_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("progressShown");
+    QTest::addColumn<bool>("twice");
+    QTest::newRow("SIGTERM before the progress window") << int(SIGTERM) << false << false;
+    QTest::newRow("SIGHUP before the progress window") << int(SIGHUP) << false << false;
+    QTest::newRow("SIGTERM twice before the progress window") << int(SIGTERM) << false << true;
+    QTest::newRow("SIGTERM with the progress window") << int(SIGTERM) << true << false;
+    QTest::newRow("SIGHUP with the progress window") << int(SIGHUP) << true << false;
+    QTest::newRow("SIGHUP twice with the progress window") << int(SIGHUP) << true << true;
+}
+
+// The session ends while Backup NOW runs: the run stops (the copies under way
+// finish, and are held here for a while to see that the wait costs nothing),
+// then the panel closes and saves. A second signal changes nothing of that.
+void TestSessionEnd::signalDuringARun()
+{
+    QFETCH(int, signal);
+    QFETCH(bool, progressShown);
+    QFETCH(bool, twice);
+    const int files = 40;
+    const int parallel = 2;
+    TestHost t;
+    for (int i = 0; i < files; ++i)
+        QVERIFY(writeFile(t.posix(QStringLiteral("docs/%1.txt").arg(i)), "data"));
+    QVERIFY(QDir(t.root()).mkpath(QStringLiteral("backup")));
+    SessionEnd sessionEnd;
+    QPointer<Form1> panel = new Form1(t.host);
+    std::atomic<bool> release{false};
+    BackupRunOptions options;
+    options.parallelCopies = parallel;
+    options.beforeCopy = [&release](const QString &) {
+        while (!release)
+            QThread::msleep(5);
+    };
+    panel->setBackupRunOptions(options);
+    panel->Load();
+    panel->show();
+    sessionEnd.watch(panel, [] {});
+    panel->AddDirectory(t.dos(QStringLiteral("docs")));
+    panel->ChangeDirectory(t.dos(QStringLiteral("backup")) + u'\\');
+
+    auto progressVisible = [] {
+        const QWidget *modal = QApplication::activeModalWidget();
+        return modal && modal->objectName() == u"BackupProgress";
+    };
+    bool signalled = false;
+    std::clock_t cpuWhileHeld = 0;
+    QElapsedTimer sinceRelease;
+    QTimer probe;
+    connect(&probe, &QTimer::timeout, [&] {
+        const bool running = QApplication::overrideCursor() != nullptr;
+        if (signalled || !running || progressVisible() != progressShown)
+            return;
+        signalled = true;
+        ::raise(signal);
+        const std::clock_t cpuAtSignal = std::clock();
+        QTimer::singleShot(500, [&, cpuAtSignal] {
+            cpuWhileHeld = std::clock() - cpuAtSignal;
+            if (twice)
+                ::raise(signal);
+            QTimer::singleShot(100, [&] {
+                release = true;
+                sinceRelease.start();
+            });
+        });
+    });
+    probe.start(20);
+    QTimer::singleShot(20000, [&release] { release = true; }); // should the signal never arrive
+    panel->findChild<QPushButton *>(QStringLiteral("Command3"))->click(); // returns when the run is over
+    const qint64 ms = sinceRelease.isValid() ? sinceRelease.elapsed() : -1;
+    QVERIFY2(signalled, "the run ended before the signal was sent");
+    qInfo("the run ended %lld ms after the copies under way were let finish; %ld ms CPU while held", ms, long(cpuWhileHeld * 1000 / CLOCKS_PER_SEC));
+    QVERIFY2(ms >= 0 && ms < 1000, qPrintable(QStringLiteral("the run took %1 ms to end").arg(ms)));
+    QVERIFY2(cpuWhileHeld < CLOCKS_PER_SEC / 10,
+             qPrintable(QStringLiteral("%1 ms of CPU while the run was stopping")
+                            .arg(cpuWhileHeld * 1000 / CLOCKS_PER_SEC)));
+    const qsizetype copies = QDir(t.posix(QStringLiteral("backup"))).entryList(QDir::Files | QDir::Hidden).size();
+    QVERIFY2(copies <= parallel, qPrintable(QStringLiteral("%1 files copied: the run was not stopped").arg(copies)));
+    QTRY_VERIFY2(panel.isNull(), "the panel was not closed after the run");
+    QVERIFY2(t.msgBox.shown.isEmpty(), "the stopped run asked or told something while the session ended");
+    const SettingsModel saved = savedModel(t.posix(QStringLiteral("app")));
+    QVERIFY2(saved.DirList[0] == t.dos(QStringLiteral("docs")), "the list was not saved");
 }
 
 void TestSessionEnd::endStopsTheSignals()
