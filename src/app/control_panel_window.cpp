@@ -188,7 +188,7 @@ void ControlPanelWindow::backupAll()
     if (m_backupRun)
         return;
     FileSystemObject fso(m_host.drives);
-    BackupRun run(m_host.drives, m_fileListing, fso);
+    BackupRun run(m_host.drives, m_fileListing, fso, m_runOptions);
     m_backupRun = &run;
     const BackupOutcome outcome =
         runKeepingWindowsAlive(run, m_model.directories, m_model.count(), m_model.location(), this);

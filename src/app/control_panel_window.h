@@ -35,6 +35,8 @@ public:
     // The unload's save without any window, for a process that exits without
     // closing it (the display went away).
     Status saveWithoutWindows() const { return m_settingsFile.SaveSettings(m_model); }
+    // How backupAll's runs copy; tests hold the copies here.
+    void setBackupRunOptions(BackupRunOptions options) { m_runOptions = std::move(options); }
 
 protected:
     void onLoad() override;
@@ -63,6 +65,7 @@ private:
     SettingsFile m_settingsFile;
     SettingsModel m_model;
     FileListBox m_fileListing;
+    BackupRunOptions m_runOptions;
     BackupRun *m_backupRun = nullptr; // the run going on, if any
     bool m_closeAfterRun = false;
     FormSlot<ExportDialog> m_exportDialog{[this] { return new ExportDialog(m_host); }, this};

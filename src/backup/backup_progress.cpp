@@ -90,13 +90,10 @@ void BackupProgress::keyPressEvent(QKeyEvent *event)
     QWidget::keyPressEvent(event);
 }
 
-// The close box stops the run; the window goes when the run has ended.
+// The close box stops the run, and so does a close the program asks for (the
+// session ending); the window goes when the run has ended.
 void BackupProgress::closeEvent(QCloseEvent *event)
 {
-    if (event->spontaneous()) {
-        event->ignore();
-        stopClicked();
-        return;
-    }
-    QWidget::closeEvent(event);
+    event->ignore();
+    stopClicked();
 }

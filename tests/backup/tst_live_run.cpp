@@ -6,12 +6,15 @@
 #include "support/scripted_host.h"
 #include "support/test_files.h"
 
+#include <QCloseEvent>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QtTest/qtestspontaneevent.h>
 
 #include <atomic>
 
@@ -27,11 +30,26 @@ QWidget *visibleProgress()
     return nullptr;
 }
 
+// The close box as the window system sends it: a spontaneous close to the QWindow.
+void closeBox(QWidget *window)
+{
+    QCloseEvent close;
+    QSpontaneKeyEvent::setSpontaneous(&close);
+    QCoreApplication::instance()->notify(window->windowHandle(), &close); // sendEvent() would clear the mark
+}
+
+// A click at the centre of a control, sent to its window's QWindow.
+void clickThroughWindow(QWidget *control)
+{
+    QWidget *window = control->window();
+    QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, control->mapTo(window, control->rect().center()));
+}
+
 // A control panel with one listed folder of `files` files, and a run over it
 // whose copies wait until `release` is set.
 struct Fixture
 {
-    explicit Fixture(int files)
+    explicit Fixture(int files) : total(files)
     {
         for (int i = 0; i < files; ++i)
             QVERIFY(writeFile(t.posix(QStringLiteral("docs/%1.txt").arg(i)), "data"));
@@ -46,13 +64,28 @@ struct Fixture
                 QThread::msleep(5);
         };
     }
-    ~Fixture() { panel->Discard(); }
+    // A failed check in the constructor can leave no panel.
+    ~Fixture()
+    {
+        if (panel)
+            panel->Discard();
+    }
 
-    BackupOutcome run()
+    BackupOutcome run(int showAfterMs = 1000)
     {
         BackupRun backup(t.drives, listing, fso, options);
         current = &backup;
-        return runKeepingWindowsAlive(backup, dirs, 1, t.dos(QStringLiteral("backup")) + u'\\', panel);
+        return runKeepingWindowsAlive(backup, dirs, 1, t.dos(QStringLiteral("backup")) + u'\\', panel, showAfterMs);
+    }
+
+    // Every file in the backup is a whole copy, and they are as many as the run says.
+    void expectWholeCopies(const BackupOutcome &outcome) const
+    {
+        const QStringList copies = QDir(t.posix(QStringLiteral("backup"))).entryList(QDir::Files | QDir::Hidden);
+        QVERIFY2(copies.size() == outcome.filesCopied,
+                 qPrintable(QStringLiteral("%1 files in the backup, %2 copies made").arg(copies.size()).arg(outcome.filesCopied)));
+        for (const QString &name : copies)
+            QVERIFY2(readFile(t.posix(QStringLiteral("backup/") + name)) == "data", qPrintable(name + QStringLiteral(" is not whole")));
     }
 
     TestHost t;
@@ -63,18 +96,21 @@ struct Fixture
     BackupRunOptions options;
     BackupRun *current = nullptr;
     std::atomic<bool> release{false};
+    int total;
 };
 
 } // namespace
 
 // The run seen from the desktop: windows alive, no input, progress only when long.
+// Input goes through each window's QWindow, the road real input takes.
 class TestLiveRun : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
     void shortRunShowsNothing();
     void longRunShowsProgressAndTakesNoInput();
-    void escapeStopsTheRun();
+    void stopReachesTheRun_data();
+    void stopReachesTheRun();
 };
 
 void TestLiveRun::shortRunShowsNothing()
@@ -91,24 +127,33 @@ void TestLiveRun::shortRunShowsNothing()
     QVERIFY2(!shown, "a run of a moment shows no progress window");
 }
 
-// While the copies wait, the progress window comes up after a second; clicks
-// and shortcuts meant for the control panel do nothing, so its list stays.
+// While the copies wait, the progress window comes up after a second. Before
+// and while it shows, clicks, shortcuts and the close box meant for the
+// control panel do nothing, so its list stays and it stays open.
 void TestLiveRun::longRunShowsProgressAndTakesNoInput()
 {
     Fixture f(20);
     auto *files = f.panel->findChild<QListWidget *>(QStringLiteral("Files"));
     files->setCurrentRow(0);
+    auto pokePanel = [&] {
+        clickThroughWindow(f.panel->findChild<QPushButton *>(QStringLiteral("Command6")));
+        QTest::keyClick(f.panel->windowHandle(), Qt::Key_N, Qt::ControlModifier);
+        QTest::keyClick(f.panel->windowHandle(), Qt::Key_X, Qt::ControlModifier);
+        closeBox(f.panel);
+    };
+    bool pokedEarly = false;
     bool sawProgress = false;
     int ticks = 0;
     QTimer probe;
     connect(&probe, &QTimer::timeout, [&] {
         ++ticks;
-        if (QWidget *window = sawProgress ? nullptr : visibleProgress()) {
+        if (!pokedEarly) {
+            pokedEarly = true; // before the progress window: nothing else keeps the panel from input
+            pokePanel();
+        } else if (QWidget *window = sawProgress ? nullptr : visibleProgress()) {
             sawProgress = true;
             saveScreenshot(window, QStringLiteral("backup_progress"));
-            QTest::mouseClick(f.panel->findChild<QPushButton *>(QStringLiteral("Command6")), Qt::LeftButton);
-            QTest::keyClick(f.panel, Qt::Key_N, Qt::ControlModifier);
-            QTest::keyClick(f.panel, Qt::Key_X, Qt::ControlModifier);
+            pokePanel();
             f.release = true;
         }
     });
@@ -118,29 +163,57 @@ void TestLiveRun::longRunShowsProgressAndTakesNoInput()
     QVERIFY2(ticks > 40, "the user-interface thread kept running during the run");
     QVERIFY2(!outcome.failed(), qPrintable(outcome.firstFailure));
     QCOMPARE(outcome.filesCopied, 20);
-    QVERIFY2(f.t.msgBox.shown.isEmpty(), "no handler of the control panel ran");
+    QVERIFY2(f.t.msgBox.shown.isEmpty(), "a click or shortcut reached a handler of the control panel");
     QCOMPARE(f.t.end.calls, 0);
     QCOMPARE(files->count(), 2);
+    QVERIFY2(f.panel->isVisible(), "the close box closed the control panel during the run");
     QVERIFY2(!visibleProgress(), "the progress window goes with the run");
 }
 
-void TestLiveRun::escapeStopsTheRun()
+void TestLiveRun::stopReachesTheRun_data()
 {
-    Fixture f(50);
-    f.options.parallelCopies = 2;
+    QTest::addColumn<QString>("how");
+    QTest::newRow("Esc") << "escape";
+    QTest::newRow("a click on Stop") << "click";
+    QTest::newRow("the close box") << "close";
+}
+
+// Stop, Esc and the close box reach the run through the progress window's
+// QWindow: the copies under way finish, nothing more is copied, and the
+// outcome counts what the stop left.
+void TestLiveRun::stopReachesTheRun()
+{
+    QFETCH(QString, how);
+    const int parallel = 2;
+    Fixture f(40);
+    f.options.parallelCopies = parallel;
+    QElapsedTimer sinceStop;
     QTimer probe;
     connect(&probe, &QTimer::timeout, [&] {
-        if (QWidget *window = visibleProgress()) {
-            QTest::keyClick(window, Qt::Key_Escape);
-            f.release = true;
-        }
+        QWidget *window = visibleProgress();
+        if (!window || sinceStop.isValid())
+            return;
+        if (how == u"escape")
+            QTest::keyClick(window->windowHandle(), Qt::Key_Escape);
+        else if (how == u"click")
+            clickThroughWindow(window->findChild<QPushButton *>(QStringLiteral("Stop")));
+        else
+            closeBox(window);
+        sinceStop.start();
+        f.release = true;
     });
     probe.start(20);
-    const BackupOutcome outcome = f.run();
-    QVERIFY(outcome.stopped);
-    QVERIFY2(outcome.filesCopied <= 2, "only the copies in flight finished");
-    QVERIFY2(outcome.filesLeft >= 48, qPrintable(QString::number(outcome.filesLeft)));
-    QVERIFY(QDir(f.t.posix(QStringLiteral("backup"))).entryList(QDir::Files | QDir::Hidden).size() == outcome.filesCopied);
+    const BackupOutcome outcome = f.run(300);
+    QVERIFY2(sinceStop.isValid(), "the progress window never showed");
+    const qint64 ms = sinceStop.elapsed();
+    qInfo("%s: the run ended %lld ms after it was stopped", qPrintable(how), ms);
+    QVERIFY2(outcome.stopped, "the run was not stopped");
+    QVERIFY2(outcome.filesCopied <= parallel,
+             qPrintable(QStringLiteral("%1 copies: only those under way may finish").arg(outcome.filesCopied)));
+    QCOMPARE(outcome.filesCopied + outcome.filesLeft, f.total);
+    QVERIFY2(ms < 1000, qPrintable(QStringLiteral("the run took %1 ms to end after the stop").arg(ms)));
+    f.expectWholeCopies(outcome);
+    QVERIFY2(!visibleProgress(), "the progress window goes with the run");
 }
 
 QTEST_MAIN(TestLiveRun)

@@ -20,5 +20,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    bool isAllowed(const QObject *target) const;
+
     QPointer<QWidget> m_allowed;
 };

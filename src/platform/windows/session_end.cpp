@@ -119,15 +119,20 @@ void SessionEnd::closePanel()
     // A message box or file dialog open runs a nested event loop, and the
     // handler that opened it goes on once it returns: it is answered as its
     // close box would, and the panel closes only after that handler is done.
-    if (QWidget *modal = QApplication::activeModalWidget()) {
+    if (QPointer<QWidget> modal = QApplication::activeModalWidget()) {
         modal->close();
-        if (auto *dialog = qobject_cast<QDialog *>(modal); dialog && dialog->isVisible())
+        if (auto *dialog = qobject_cast<QDialog *>(modal.data()); dialog && dialog->isVisible())
             dialog->reject(); // a box without a "no" answer ignores its close box
-        QTimer::singleShot(0, this, &SessionEnd::closePanel);
-        return;
+        if (!modal || !modal->isVisible()) {
+            QTimer::singleShot(0, this, &SessionEnd::closePanel);
+            return;
+        }
+        // A window that stays shows work that its close only stops (a backup
+        // run): the panel is asked now, and closes once that work is over.
     }
+    // A panel that puts its close off until its work is over is asked again
+    // by a later signal.
     if (!m_panel || m_closed)
         return;
-    m_closed = true;
-    m_panel->close();
+    m_closed = m_panel->close();
 }

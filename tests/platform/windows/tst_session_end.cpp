@@ -13,6 +13,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 
 namespace {
 
@@ -131,6 +132,11 @@ void TestSessionEnd::signalDuringAQuestion()
     QTRY_VERIFY2(panel.isNull(), "the panel was not closed after the question");
     QVERIFY2(SavingWindow::saved(savedFile(t.root())) == QStringLiteral("C:\\Docs"),
              "the question was answered OK, or nothing was saved");
+    // With every window closed the Quit event ended the application, which
+    // ends every event loop started after it too until the application's own
+    // loop has run again.
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
 }
 
 void TestSessionEnd::endStopsTheSignals()
