@@ -154,7 +154,7 @@ void Form1::AddDirectory(const QString &Directory)
         m_host.msgBox.show(kListFull, MsgBox::Exclamation);
         return;
     }
-    m_model.DirList[count] = Directory;
+    m_model.DirList[size_t(count)] = Directory;
     m_model.setCount(count + 1);
     RefreshDir();
 }
@@ -165,7 +165,7 @@ void Form1::RefreshDir()
     Files->clear();
     const int last = qMin(m_model.count(), SettingsModel::kDirSlots - 1);
     for (int i = 0; i <= last; ++i)
-        Files->addItem(m_model.DirList[i]);
+        Files->addItem(m_model.DirList[size_t(i)]);
 }
 
 void Form1::ChangeDirectory(const QString &NewDir)
@@ -226,7 +226,7 @@ void Form1::Command6_Click()
         m_model.setCount(count - 1);
         const int last = count;
         for (int i = index; i <= last && i < SettingsModel::kDirSlots; ++i)
-            m_model.DirList[i] = i + 1 < SettingsModel::kDirSlots ? m_model.DirList[i + 1] : QString();
+            m_model.DirList[size_t(i)] = i + 1 < SettingsModel::kDirSlots ? m_model.DirList[size_t(i + 1)] : QString();
     }
     RefreshDir();
 }

@@ -20,8 +20,8 @@ std::vector<int> BackupRun::recurringKeys(const DirArray &DirList, int last) con
     std::vector<int> keys(size_t(last) + 1, -1);
     QHash<QString, int> first;
     for (int i = 0; i <= last; ++i) {
-        const auto normal = m_drives.normalize(DirList[i]);
-        if (!normal || DirList[i].isEmpty())
+        const auto normal = m_drives.normalize(DirList[size_t(i)]);
+        if (!normal || DirList[size_t(i)].isEmpty())
             continue;
         const auto seen = first.constFind(*normal);
         if (seen == first.cend())
@@ -68,7 +68,7 @@ BackupOutcome BackupRun::run(const DirArray &DirList, int count, const QString &
             foldersLeft = last - i + 1;
             break;
         }
-        const auto error = File1.setPath(DirList[i]);
+        const auto error = File1.setPath(DirList[size_t(i)]);
         if (error)
             m_tally.folderNotOpened(*error);
         else

@@ -64,9 +64,9 @@ SettingsModel decode(QByteArrayView bytes)
 {
     SettingsModel model;
     for (int i = 0; i < SettingsModel::kDirSlots; ++i)
-        model.DirList[i] = decodeString(record(bytes, i));
+        model.DirList[size_t(i)] = decodeString(record(bytes, i));
     for (int j = 0; j < SettingsModel::kSettingSlots; ++j)
-        model.Settings[j] = decodeVariant(record(bytes, SettingsModel::kDirSlots + j));
+        model.Settings[size_t(j)] = decodeVariant(record(bytes, SettingsModel::kDirSlots + j));
     return model;
 }
 
@@ -74,9 +74,9 @@ std::optional<QByteArray> encode(const SettingsModel &model, QString *error)
 {
     QByteArray out(kFileSize, '\0');
     for (int i = 0; i < SettingsModel::kDirSlots; ++i) {
-        const QByteArray text = codepage::encode(model.DirList[i]);
+        const QByteArray text = codepage::encode(model.DirList[size_t(i)]);
         if (text.size() > kMaxEntryBytes) {
-            *error = QStringLiteral("the entry \"%1\" is longer than %2 bytes").arg(model.DirList[i]).arg(kMaxEntryBytes);
+            *error = QStringLiteral("the entry \"%1\" is longer than %2 bytes").arg(model.DirList[size_t(i)]).arg(kMaxEntryBytes);
             return std::nullopt;
         }
         char *rec = out.data() + qsizetype(i) * kRecordSize;
@@ -84,7 +84,7 @@ std::optional<QByteArray> encode(const SettingsModel &model, QString *error)
         std::copy(text.begin(), text.end(), rec + 2);
     }
     for (int j = 0; j < SettingsModel::kSettingSlots; ++j) {
-        const Variant &value = model.Settings[j];
+        const Variant &value = model.Settings[size_t(j)];
         char *rec = out.data() + qsizetype(SettingsModel::kDirSlots + j) * kRecordSize;
         switch (value.kind) {
         case Variant::Kind::Empty:

@@ -22,7 +22,7 @@ SettingsModel numbered(int entries, int storedCount)
 {
     SettingsModel m;
     for (int i = 0; i < entries; ++i)
-        m.DirList[i] = QStringLiteral("C:\\d%1").arg(i);
+        m.DirList[size_t(i)] = QStringLiteral("C:\\d%1").arg(i);
     m.setCount(storedCount);
     return m;
 }
@@ -218,7 +218,7 @@ void TestForm1::addRefusesWhatCannotBeStored()
     TestHost full;
     SettingsModel m;
     for (int i = 0; i < 999; ++i)
-        m.DirList[i] = QStringLiteral("C:\\d%1").arg(i);
+        m.DirList[size_t(i)] = QStringLiteral("C:\\d%1").arg(i);
     m.Settings[1] = Variant::fromInteger(999);
     QVERIFY(writeFile(settingsPath(full), encoded(m)));
     Panel q(full);

@@ -40,7 +40,7 @@ struct Run
     {
         std::array<QString, SettingsModel::kDirSlots> dirs;
         for (int i = 0; i < entries.size(); ++i)
-            dirs[i] = entries[i];
+            dirs[size_t(i)] = entries[i];
         BackupRun run(host.drives, listing, fso, options);
         return run.run(dirs, int(entries.size()), location);
     }
@@ -359,7 +359,7 @@ void TestBackupRun::stopLeavesOnlyCompleteCopies()
     };
     std::array<QString, SettingsModel::kDirSlots> dirs;
     for (int i = 0; i < list.size(); ++i)
-        dirs[i] = list[i];
+        dirs[size_t(i)] = list[i];
     BackupRun backup(t.drives, run.listing, run.fso, run.options);
     current = &backup;
     const BackupOutcome outcome = backup.run(dirs, int(list.size()), t.dos(QStringLiteral("backup")) + u'\\');

@@ -25,7 +25,7 @@ inline SettingsModel listOf(const QStringList &dirs, const QString &location = Q
 {
     SettingsModel m;
     for (int i = 0; i < dirs.size(); ++i)
-        m.DirList[i] = dirs[i];
+        m.DirList[size_t(i)] = dirs[size_t(i)];
     m.setLocation(location);
     m.setCount(int(dirs.size()));
     return m;
