@@ -66,7 +66,7 @@ test)
         dir=build-tsan
         configure "$dir" -DQUILLSTOW_SANITIZE=thread -DQUILLSTOW_WERROR=ON -DQUILLSTOW_BENCH=OFF
         cmake --build "$dir" -j"$(nproc)" --target "${threaded_tests[@]}"
-        export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp"
+        export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1:suppressions=$PWD/tests/tsan.supp"
         ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" \
             -R "^($(IFS='|'; echo "${threaded_tests[*]}"))\$"
         ;;
