@@ -57,7 +57,7 @@ test)
     case "${QUILLSTOW_SANITIZE:-0}" in
     1)
         dir=build-sanitize
-        build "$dir" -DQUILLSTOW_SANITIZE=ON
+        build "$dir" -DQUILLSTOW_SANITIZE=ON -DQUILLSTOW_WERROR=ON
         export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
         export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
         ctest --test-dir "$dir" --output-on-failure -j"$(nproc)"
