@@ -4,7 +4,9 @@
 #   ./dev.sh test   installs what is missing, builds, runs every test headless
 #   ./dev.sh bench  installs what is missing, builds, runs every benchmark
 # QUILLSTOW_SANITIZE=1 ./dev.sh test builds with AddressSanitizer and
-# UndefinedBehaviorSanitizer in a folder of its own.
+# UndefinedBehaviorSanitizer in a folder of its own; QUILLSTOW_SANITIZE=thread
+# ./dev.sh test builds only the tests that run threads, with ThreadSanitizer,
+# and runs them. The test builds treat every compiler warning as an error.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -32,10 +34,18 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-build() {
+# The tests whose code runs on more than one thread: the copy workers of a
+# backup run and the run beside a live event loop.
+threaded_tests=(tst_backup_run tst_live_run tst_file_system_object tst_control_panel_window tst_copy_schedule tst_quick_check tst_shutdown_during_run)
+
+configure() {
     local dir=$1; shift
     cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-    cmake --build "$dir" -j"$(nproc)"
+}
+
+build() {
+    configure "$@"
+    cmake --build "$1" -j"$(nproc)"
 }
 
 case "${1:-}" in
@@ -46,16 +56,28 @@ run)
     ;;
 test)
     install_missing "${build_packages[@]}" "${test_packages[@]}"
-    if [ "${QUILLSTOW_SANITIZE:-0}" = 1 ]; then
+    case "${QUILLSTOW_SANITIZE:-0}" in
+    1)
         dir=build-sanitize
-        build "$dir" -DQUILLSTOW_SANITIZE=ON
+        build "$dir" -DQUILLSTOW_SANITIZE=ON -DQUILLSTOW_WERROR=ON
         export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
         export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-    else
+        ctest --test-dir "$dir" --output-on-failure -j"$(nproc)"
+        ;;
+    thread)
+        dir=build-tsan
+        configure "$dir" -DQUILLSTOW_SANITIZE=thread -DQUILLSTOW_WERROR=ON -DQUILLSTOW_BENCH=OFF
+        cmake --build "$dir" -j"$(nproc)" --target "${threaded_tests[@]}"
+        export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1:suppressions=$PWD/tests/tsan.supp"
+        ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" \
+            -R "^($(IFS='|'; echo "${threaded_tests[*]}"))\$"
+        ;;
+    *)
         dir=build
-        build "$dir"
-    fi
-    ctest --test-dir "$dir" --output-on-failure -j"$(nproc)"
+        build "$dir" -DQUILLSTOW_WERROR=ON
+        ctest --test-dir "$dir" --output-on-failure -j"$(nproc)"
+        ;;
+    esac
     ;;
 bench)
     install_missing "${build_packages[@]}" "${bench_packages[@]}"

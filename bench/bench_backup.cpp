@@ -263,7 +263,7 @@ int memoryMode(const DriveMap &drives, const QString &root, Options o)
     }
     std::printf("free under %s: %.0f inodes, %.1f GiB%s\n", qPrintable(root), freeInodes, freeBytes / (1 << 30),
                 o.folders < asked ? qPrintable(QStringLiteral("; scaled down from %1 folders").arg(asked)) : "");
-    std::printf("building %d folders x %d files of %lld bytes ...\n", o.folders, o.files, (long long)o.size);
+    std::printf("building %d folders x %d files of %lld bytes ...\n", o.folders, o.files, static_cast<long long>(o.size));
     std::fflush(stdout);
     Tree tree;
     double start = now();
@@ -284,7 +284,7 @@ int memoryMode(const DriveMap &drives, const QString &root, Options o)
                 o.folders, t.total, t.unflushed.value_or(0));
     std::printf("  peak resident memory (ru_maxrss): %.1f MiB before the run, %.1f MiB after it; "
                 "the run added %.1f MiB\n",
-                before / 1024.0, after / 1024.0, (after - before) / 1024.0);
+                double(before) / 1024.0, double(after) / 1024.0, double(after - before) / 1024.0);
     return 0;
 }
 

@@ -207,7 +207,7 @@ inline RunTime backupRun(const DriveMap &drives, const Tree &tree, const QString
 {
     SettingsModel model;
     for (int i = 0; i < tree.dosFolders.size(); ++i)
-        model.directories[i] = tree.dosFolders[i];
+        model.directories[size_t(i)] = tree.dosFolders[i];
     FileListBox File1(drives);
     FileSystemObject fso(drives);
     BackupRunOptions options;

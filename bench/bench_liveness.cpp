@@ -119,7 +119,7 @@ int main(int argc, char **argv)
     const QString destDos = drives.toDos(r + QStringLiteral("/dest")).value_or(QString()) + u'\\';
 
     std::printf("nproc: %d; building %d folders x %d files of %lld bytes under %s ...\n", cores(), folders, files,
-                (long long)size, qPrintable(r));
+                static_cast<long long>(size), qPrintable(r));
     std::fflush(stdout);
     Tree tree;
     if (!buildTree(drives, r + QStringLiteral("/src"), QStringLiteral("s"), folders, files, size, tree)) {
@@ -130,7 +130,7 @@ int main(int argc, char **argv)
     // The control panel reads its list and location from BackupSettings.dat in App.Path.
     SettingsModel model;
     for (int i = 0; i < tree.dosFolders.size(); ++i)
-        model.directories[i] = tree.dosFolders[i];
+        model.directories[size_t(i)] = tree.dosFolders[i];
     model.settingSlots[0] = Variant::fromString(destDos);
     model.settingSlots[1] = Variant::fromInteger(qint16(tree.dosFolders.size()));
     if (const Status saved = SettingsFile(drives, appDos).SaveSettings(model); !saved) {

@@ -437,7 +437,7 @@ int main(int argc, char **argv)
         return skip(QStringLiteral("sshfs could not mount %1 through the relay").arg(remote));
 
     std::printf("nproc: %d; sshd on 127.0.0.1:%d, relay on :%d holding each chunk %lld ms each way; sshfs at %s\n",
-                cores(), daemon.port(), relay.port(), (long long)kDelay.count(), qPrintable(r + QStringLiteral("/mnt")));
+                cores(), daemon.port(), relay.port(), static_cast<long long>(kDelay.count()), qPrintable(r + QStringLiteral("/mnt")));
     std::printf("%s\n", dropCaches() ? "running as root: page cache dropped before every timed step"
                                      : "not root: page cache kept (only sync before every timed step)");
     Tree tree;

@@ -133,7 +133,7 @@ inline bool measure(const DriveMap &drives, const Tree &tree, const QString &roo
         order[i] = i;
     for (int round = 0; round < rounds; ++round) {
         std::vector<size_t> turn = order;
-        std::rotate(turn.begin(), turn.begin() + round % turn.size(), turn.end());
+        std::rotate(turn.begin(), turn.begin() + std::ptrdiff_t(size_t(round) % turn.size()), turn.end());
         for (size_t i : turn) {
             QDir(destOf(i)).removeRecursively();
             QDir().mkpath(destOf(i));

@@ -155,7 +155,7 @@ void ControlPanelWindow::addDirectory(const QString &directory)
         m_host.msgBox.show(kListFull, MsgBox::Exclamation);
         return;
     }
-    m_model.directories[count] = directory;
+    m_model.directories[size_t(count)] = directory;
     m_model.setCount(count + 1);
     refreshList();
 }
@@ -166,7 +166,7 @@ void ControlPanelWindow::refreshList()
     m_backupList->clear();
     const int last = qMin(m_model.count(), SettingsModel::kDirSlots - 1);
     for (int i = 0; i <= last; ++i)
-        m_backupList->addItem(m_model.directories[i]);
+        m_backupList->addItem(m_model.directories[size_t(i)]);
     if (QListWidgetItem *freeSlot = m_backupList->item(last); freeSlot && freeSlot->text().isEmpty())
         freeSlot->setData(Qt::AccessibleTextRole, QStringLiteral("empty: next folder goes here"));
 }
@@ -228,7 +228,7 @@ void ControlPanelWindow::deleteDirectoryClicked()
         m_model.setCount(count - 1);
         const int last = count;
         for (int i = index; i <= last && i < SettingsModel::kDirSlots; ++i)
-            m_model.directories[i] = i + 1 < SettingsModel::kDirSlots ? m_model.directories[i + 1] : QString();
+            m_model.directories[size_t(i)] = i + 1 < SettingsModel::kDirSlots ? m_model.directories[size_t(i + 1)] : QString();
     }
     refreshList();
 }

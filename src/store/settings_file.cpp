@@ -64,9 +64,9 @@ SettingsModel decode(QByteArrayView bytes)
 {
     SettingsModel model;
     for (int i = 0; i < SettingsModel::kDirSlots; ++i)
-        model.directories[i] = decodeString(record(bytes, i));
+        model.directories[size_t(i)] = decodeString(record(bytes, i));
     for (int j = 0; j < SettingsModel::kSettingSlots; ++j)
-        model.settingSlots[j] = decodeVariant(record(bytes, SettingsModel::kDirSlots + j));
+        model.settingSlots[size_t(j)] = decodeVariant(record(bytes, SettingsModel::kDirSlots + j));
     return model;
 }
 
@@ -74,16 +74,16 @@ Result<QByteArray> encode(const SettingsModel &model)
 {
     QByteArray out(kFileSize, '\0');
     for (int i = 0; i < SettingsModel::kDirSlots; ++i) {
-        const QByteArray text = codepage::encode(model.directories[i]);
+        const QByteArray text = codepage::encode(model.directories[size_t(i)]);
         if (text.size() > kMaxEntryBytes) {
-            return failure(QStringLiteral("the entry \"%1\" is longer than %2 bytes").arg(model.directories[i]).arg(kMaxEntryBytes));
+            return failure(QStringLiteral("the entry \"%1\" is longer than %2 bytes").arg(model.directories[size_t(i)]).arg(kMaxEntryBytes));
         }
         char *rec = out.data() + qsizetype(i) * kRecordSize;
         writeU16(rec, quint16(text.size()));
         std::copy(text.begin(), text.end(), rec + 2);
     }
     for (int j = 0; j < SettingsModel::kSettingSlots; ++j) {
-        const Variant &value = model.settingSlots[j];
+        const Variant &value = model.settingSlots[size_t(j)];
         char *rec = out.data() + qsizetype(SettingsModel::kDirSlots + j) * kRecordSize;
         switch (value.kind) {
         case Variant::Kind::Empty:

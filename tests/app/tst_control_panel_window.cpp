@@ -22,7 +22,7 @@ SettingsModel numbered(int entries, int storedCount)
 {
     SettingsModel m;
     for (int i = 0; i < entries; ++i)
-        m.directories[i] = QStringLiteral("C:\\d%1").arg(i);
+        m.directories[size_t(i)] = QStringLiteral("C:\\d%1").arg(i);
     m.setCount(storedCount);
     return m;
 }
@@ -229,7 +229,7 @@ void TestControlPanelWindow::addRefusesWhatCannotBeStored()
     TestHost full;
     SettingsModel m;
     for (int i = 0; i < 999; ++i)
-        m.directories[i] = QStringLiteral("C:\\d%1").arg(i);
+        m.directories[size_t(i)] = QStringLiteral("C:\\d%1").arg(i);
     m.settingSlots[1] = Variant::fromInteger(999);
     QVERIFY(writeFile(settingsPath(full), encoded(m)));
     Panel q(full);

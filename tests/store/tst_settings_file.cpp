@@ -106,7 +106,7 @@ void TestSettingsFile::firstStartCreatesEmptyFileThenSavesFullFile()
     const QByteArray locationBytes = location.toUtf8();
     QCOMPARE(recordAt(saved, 128128, 2), hex("08 00"));
     QCOMPARE(quint8(saved[128130]) | (quint8(saved[128131]) << 8), locationBytes.size());
-    QCOMPARE(recordAt(saved, 128132, locationBytes.size()), locationBytes);
+    QCOMPARE(recordAt(saved, 128132, int(locationBytes.size())), locationBytes);
     for (int offset = 128256; offset <= 129408; offset += 128)
         QVERIFY2(recordAt(saved, offset, 2) == hex("00 00"), "count Empty and the unused slots Empty");
 }
@@ -225,15 +225,15 @@ void TestSettingsFile::damagedRecordsReadAsEmpty()
     const SettingsModel example = workedExample();
     for (int i = 0; i < 2; ++i) {
         if (i == emptyEntry)
-            QVERIFY2(model.directories[i].isEmpty(), "the damaged record reads as the empty string");
+            QVERIFY2(model.directories[size_t(i)].isEmpty(), "the damaged record reads as the empty string");
         else if (bytes.size() >= (i + 1) * 128)
-            QCOMPARE(model.directories[i], example.directories[i]);
+            QCOMPARE(model.directories[size_t(i)], example.directories[size_t(i)]);
     }
     for (int j = 0; j < 2; ++j) {
         if (j == emptySetting)
-            QVERIFY2(model.settingSlots[j].isEmpty(), "the damaged record reads as Empty");
+            QVERIFY2(model.settingSlots[size_t(j)].isEmpty(), "the damaged record reads as Empty");
         else if (bytes.size() >= 128128 + (j + 1) * 128)
-            QCOMPARE(model.settingSlots[j], example.settingSlots[j]);
+            QCOMPARE(model.settingSlots[size_t(j)], example.settingSlots[size_t(j)]);
     }
 }
 

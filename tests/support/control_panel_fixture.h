@@ -23,7 +23,7 @@ inline SettingsModel listOf(const QStringList &dirs, const QString &location = Q
 {
     SettingsModel m;
     for (int i = 0; i < dirs.size(); ++i)
-        m.directories[i] = dirs[i];
+        m.directories[size_t(i)] = dirs[i];
     m.setLocation(location);
     m.setCount(int(dirs.size()));
     return m;
