@@ -29,7 +29,7 @@ struct BackupRunOptions
     // Tests stand in a file system that folds names.
     BackupTally::SameFile sameFile;
     // How long a temporary file must lie unchanged before it counts as left over.
-    std::chrono::seconds leftoverQuiet = FileSystemObject::kLeftoverQuiet;
+    std::optional<std::chrono::seconds> leftoverQuiet; // empty: as the location's file system calls for
 };
 
 // The backup run: every file that lies directly in directories[0] to

@@ -197,7 +197,25 @@ Result<qint64> FileSystemObject::CopyFile(const QString &source, const QString &
     return qint64(st.st_size);
 }
 
-Status FileSystemObject::RemoveLeftovers(const QString &dosFolder, std::chrono::seconds quietFor)
+// A network file system: each call is a round trip, and other machines may
+// write into it, unseen by our locks.
+static bool sharedByMachines(int folderFd)
+{
+    struct statfs fs;
+    if (::fstatfs(folderFd, &fs) != 0)
+        return false;
+    switch (static_cast<unsigned long>(fs.f_type) & 0xffffffffUL) {
+    case 0x65735546UL: // FUSE (SSHFS and others)
+    case 0xFF534D42UL: // CIFS
+    case 0xFE534D42UL: // SMB2
+    case 0x6969UL:     // NFS
+        return true;
+    default:
+        return false;
+    }
+}
+
+Status FileSystemObject::RemoveLeftovers(const QString &dosFolder, std::optional<std::chrono::seconds> quietFor)
 {
     const auto posix = folderPosix(dosFolder);
     if (!posix)
@@ -211,9 +229,12 @@ Status FileSystemObject::RemoveLeftovers(const QString &dosFolder, std::chrono::
         ::close(fd);
         return failure(QStringLiteral("%1: %2").arg(dosFolder, systemReason(err)));
     }
+    // A lock reaches only the copies of this machine. Where other machines
+    // write too, what changed lately may be one of their copies and stays.
+    const std::chrono::seconds quiet = quietFor.value_or(sharedByMachines(fd) ? kLeftoverQuiet : std::chrono::seconds(0));
     struct timespec now;
     ::clock_gettime(CLOCK_REALTIME, &now);
-    const qint64 changedBefore = qint64(now.tv_sec) - qint64(quietFor.count());
+    const qint64 changedBefore = qint64(now.tv_sec) - qint64(quiet.count());
     std::optional<QString> firstFailure;
     while (const dirent *entry = ::readdir(dir)) {
         if (!isTemporaryName(entry->d_name) || (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN))
@@ -289,16 +310,11 @@ int FileSystemObject::ParallelCopies(const QString &dosFolder)
     // (measured on a 2-core machine: 4 at once beat 2 and 8).
     const int processors = 2 * std::max(2, QThread::idealThreadCount());
     const auto posix = folderPosix(dosFolder);
-    struct statfs fs;
-    if (!posix || ::statfs(posix->constData(), &fs) != 0)
+    if (!posix)
         return processors;
-    switch (static_cast<unsigned long>(fs.f_type) & 0xffffffffUL) {
-    case 0x65735546UL: // FUSE (SSHFS and others)
-    case 0xFF534D42UL: // CIFS
-    case 0xFE534D42UL: // SMB2
-    case 0x6969UL:     // NFS
-        return 12;
-    default:
+    const int fd = ::open(posix->constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
         return processors;
-    }
+    const FdGuard folder{fd};
+    return sharedByMachines(fd) ? 12 : processors;
 }

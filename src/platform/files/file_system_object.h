@@ -40,9 +40,11 @@ public:
 
     // Removes the temporary files an interrupted run left in the folder: the
     // regular files with a name of this program's temporary pattern, nothing
-    // else, and none that a live copy still writes (it holds a lock on it, or
-    // it changed within `quietFor`). A backup run calls it once at its start.
-    Status RemoveLeftovers(const QString &dosFolder, std::chrono::seconds quietFor = kLeftoverQuiet);
+    // else, and none that a live copy still writes: it holds a lock on it or,
+    // on a network share where other machines' locks are not seen, it changed
+    // within `quietFor` (empty: kLeftoverQuiet on a share, no wait on a local
+    // disk). A backup run calls it once at its start.
+    Status RemoveLeftovers(const QString &dosFolder, std::optional<std::chrono::seconds> quietFor = std::nullopt);
 
     // Writes everything cached for the file system holding the folder to its
     // device (syncfs); a backup run ends with it.

@@ -463,15 +463,18 @@ void TestFileSystemObject::cleanUpSparesWhatALiveCopyWrites_data()
 {
     QTest::addColumn<bool>("live");        // a copy under way writes it, or a killed run left it
     QTest::addColumn<bool>("timeSetBack"); // its modification time is years old, as a copy sets it
-    QTest::addColumn<int>("quietFor");     // seconds unchanged before it counts as left over; -1: the default
+    QTest::addColumn<int>("quietFor");     // seconds unchanged before it counts as left over; -1: as the disk calls for
     QTest::addColumn<bool>("removed");
 
     QTest::newRow("live copy, only its lock protects it") << true << true << 0 << false;
     QTest::newRow("killed run's leftover") << false << false << 0 << true;
     QTest::newRow("killed run's leftover with an old time") << false << true << 0 << true;
-    // From another machine no lock is seen: what changed lately stays, whatever its time says.
-    QTest::newRow("unlocked, changed lately, old time") << false << true << -1 << false;
-    QTest::newRow("unlocked, changed lately") << false << false << -1 << false;
+    // On a local disk the lock is the whole story: the next run clears a killed run's leftover.
+    QTest::newRow("local disk, a leftover of a moment ago") << false << false << -1 << true;
+    QTest::newRow("local disk, a live copy") << true << false << -1 << false;
+    // On a share another machine's lock is not seen: what changed lately stays, whatever its time says.
+    QTest::newRow("share rule, unlocked, changed lately, old time") << false << true << 21600 << false;
+    QTest::newRow("share rule, unlocked, changed lately") << false << false << 21600 << false;
 }
 
 // The clean-up at a run's start removes what a killed run left, never what a
