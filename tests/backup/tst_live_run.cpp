@@ -17,6 +17,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QtTest/qtestspontaneevent.h>
 
@@ -272,11 +273,7 @@ void TestLiveRun::newDiskIsAskedAbout()
     const QByteArray folder = QFile::encodeName(f.t.posix(QStringLiteral("backup")));
     if (::mount("quillstow-test", folder.constData(), "tmpfs", 0, "size=1m") != 0)
         QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs here: ") + QString::fromLocal8Bit(std::strerror(errno))));
-    struct Unmount
-    {
-        QByteArray folder;
-        ~Unmount() { ::umount(folder.constData()); }
-    } unmount{folder};
+    auto unmount = qScopeGuard([&] { ::umount(folder.constData()); });
 
     f.t.msgBox.answers = {answer};
     backupNow(f.panel);
@@ -286,18 +283,12 @@ void TestLiveRun::newDiskIsAskedAbout()
     QVERIFY2((asked.style & 7) == MsgBox::YesNo && (asked.style & MsgBox::DefaultButton2),
              qPrintable(QStringLiteral("style %1: a Yes/No box whose default is No").arg(asked.style)));
 
-    const qsizetype onNewDisk = everythingIn(f.t.posix(QStringLiteral("backup"))).size();
+    const bool yes = answer == MsgBox::Yes;
+    QCOMPARE(everythingIn(f.t.posix(QStringLiteral("backup"))).size(), yes ? 3 : 0);
     const LocationDisk now = checkLocationDisk(f.t.drives, f.t.dos(QStringLiteral("backup")) + u'\\');
+    QVERIFY2(now == (yes ? LocationDisk::Same : LocationDisk::Different), "Yes, and only Yes, remembers the new disk");
     const QList<RunRecord> runs = loggedRuns();
-    if (answer == MsgBox::No) {
-        QVERIFY2(onNewDisk == 0, qPrintable(QStringLiteral("%1 files copied after No").arg(onNewDisk)));
-        QVERIFY2(now == LocationDisk::Different, "No kept the old disk as the one remembered");
-        QCOMPARE(runs.size(), 1);
-    } else {
-        QVERIFY2(onNewDisk == 3, qPrintable(QStringLiteral("%1 files copied after Yes").arg(onNewDisk)));
-        QVERIFY2(now == LocationDisk::Same, "Yes made the new disk the one remembered");
-        QCOMPARE(runs.size(), 2);
-    }
+    QCOMPARE(runs.size(), yes ? 2 : 1);
     for (const RunRecord &run : runs) {
         QVERIFY2(run.trigger == RunRecord::Trigger::Manual && run.outcome == RunRecord::Outcome::Completed
                      && run.copied == 3 && run.leftOut == 0 && run.start.isValid() && run.end >= run.start,
