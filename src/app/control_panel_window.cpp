@@ -2,10 +2,13 @@
 
 #include "backup/backup_run.h"
 #include "backup/live_run.h"
+#include "backup/location_disk.h"
 #include "platform/paths/code_page.h"
 #include "platform/files/file_system_object.h"
 #include "platform/windows/msg_box.h"
+#include "platform/system/run_lock.h"
 #include "platform/windows/program_end.h"
+#include "store/run_log.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -187,19 +190,55 @@ void ControlPanelWindow::backupAll()
 {
     if (m_backupRun)
         return;
+    const QString location = m_model.location();
+    // An unmounted share leaves its empty mount-point folder on the local
+    // disk; copying there would look like a backup and be none.
+    if (checkLocationDisk(m_host.drives, location) == LocationDisk::Different
+        && m_host.msgBox.show(differentDiskMessage() + QStringLiteral("\n\nBack up to this disk anyway?"),
+                              MsgBox::YesNo | MsgBox::Exclamation | MsgBox::DefaultButton2)
+               != MsgBox::Yes)
+        return;
     FileSystemObject fso(m_host.drives);
     BackupRun run(m_host.drives, m_fileListing, fso, m_runOptions);
+    RunLock lock;
     m_backupRun = &run;
-    const BackupOutcome outcome =
-        runKeepingWindowsAlive(run, m_model.directories, m_model.count(), m_model.location(), this);
+    const std::optional<LockedRun> ran =
+        runWhenLockFree(lock, run, m_model.directories, m_model.count(), location, this, m_closeAfterRun);
+    lock.release();
     m_backupRun = nullptr;
+    if (ran)
+        recordRun(*ran, location);
     if (m_closeAfterRun) {
         // The session is ending: close (and save) now, with no box to wait on.
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
         return;
     }
-    if (outcome.hasSomethingToSay())
-        m_host.msgBox.show(backupFailureMessage(outcome), MsgBox::Exclamation, QString(), backupFailureDetails(outcome));
+    if (ran && ran->outcome.hasSomethingToSay())
+        m_host.msgBox.show(backupFailureMessage(ran->outcome), MsgBox::Exclamation, QString(),
+                           backupFailureDetails(ran->outcome));
+}
+
+// The run log and the location's disk: neither is worth a word to the user
+// when it cannot be written, so their failures are let go.
+void ControlPanelWindow::recordRun(const LockedRun &ran, const QString &location)
+{
+    const BackupOutcome &outcome = ran.outcome;
+    if (!outcome.stopped && outcome.filesCopied + outcome.filesCurrent > 0) {
+        [[maybe_unused]] const Status remembered = rememberLocationDisk(m_host.drives, location);
+    }
+
+    RunRecord record;
+    record.trigger = RunRecord::Trigger::Manual;
+    record.outcome = outcome.stopped           ? RunRecord::Outcome::Stopped
+                     : outcome.locationMissing ? RunRecord::Outcome::Unreachable
+                                               : RunRecord::Outcome::Completed;
+    record.start = ran.start;
+    record.end = ran.end;
+    record.copied = outcome.filesCopied;
+    record.current = outcome.filesCurrent;
+    record.leftOut = outcome.filesNotCopied + outcome.foldersNotOpened;
+    record.reason = outcome.locationMissing ? backupFailureMessage(outcome) : outcome.firstFailure;
+    [[maybe_unused]] const Status logged = RunLog().append(record);
 }
 
 // A close that the program asks for during a run (the session ending) stops

@@ -13,6 +13,8 @@
 #include "store/settings_file.h"
 #include "store/settings_model.h"
 
+struct LockedRun;
+
 class QGroupBox;
 class QLabel;
 class QListWidget;
@@ -54,6 +56,7 @@ private:
     void changeLocationClicked();
     void autoBackupIntervalClicked();
     void backupNowClicked();
+    void recordRun(const LockedRun &ran, const QString &location);
     void autoBackupSettingsTriggered();
     void backupDataNowTriggered();
     void importTriggered();

@@ -71,6 +71,14 @@ void BackupProgress::showProgress(const QString &folder, int foldersDone, int fo
     m_bar->setValue(qBound(0, shareDone, 1000));
 }
 
+void BackupProgress::showWaiting(const QString &text)
+{
+    m_folder->setText(text);
+    m_folders->clear();
+    m_files->clear();
+    m_bar->setRange(0, 0); // busy, with no share to show yet
+}
+
 void BackupProgress::stopClicked()
 {
     if (!m_stopButton->isEnabled())

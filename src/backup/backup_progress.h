@@ -19,6 +19,8 @@ public:
     // shareDone: how far the run has come, in thousandths.
     void showProgress(const QString &folder, int foldersDone, int folders, int files, qint64 bytes, int current,
                       int shareDone);
+    // Before the run can start: why it waits (Stop then gives up waiting).
+    void showWaiting(const QString &text);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -1,22 +1,30 @@
 #include "app/control_panel_window.h"
 #include "backup/live_run.h"
+#include "backup/location_disk.h"
 #include "platform/files/file_list_box.h"
 #include "platform/files/file_system_object.h"
+#include "platform/system/run_lock.h"
+#include "store/run_log.h"
 #include "support/screenshot.h"
 #include "support/scripted_host.h"
 #include "support/test_files.h"
 
 #include <QCloseEvent>
+#include <QLabel>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QtTest/qtestspontaneevent.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <sys/mount.h>
 
 namespace {
 
@@ -99,6 +107,29 @@ struct Fixture
     int total;
 };
 
+// "Backup NOW" clicked through the control panel's QWindow; the run happens
+// inside the click, so it has ended when this returns.
+void backupNow(ControlPanelWindow *panel)
+{
+    clickThroughWindow(panel->findChild<QPushButton *>(QStringLiteral("Command3")));
+}
+
+// The control panel of a Fixture, backing up into <root>/backup/ with its
+// run log, location disks and run lock in the test's own folders.
+void useOwnState(const TestHost &t, ControlPanelWindow *panel)
+{
+    qputenv("XDG_STATE_HOME", QFile::encodeName(t.posix(QStringLiteral("state"))));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(t.posix(QStringLiteral("run"))));
+    QDir(t.root()).mkpath(QStringLiteral("run"));
+    panel->changeLocation(t.dos(QStringLiteral("backup")) + u'\\');
+}
+
+QList<RunRecord> loggedRuns()
+{
+    const Result<QList<RunRecord>> runs = RunLog().runs();
+    return runs.valueOr({});
+}
+
 } // namespace
 
 // The run seen from the desktop: windows alive, no input, progress only when long.
@@ -111,6 +142,10 @@ private Q_SLOTS:
     void longRunShowsProgressAndTakesNoInput();
     void stopReachesTheRun_data();
     void stopReachesTheRun();
+    void newDiskIsAskedAbout_data();
+    void newDiskIsAskedAbout();
+    void manualRunWaitsForTheLock_data();
+    void manualRunWaitsForTheLock();
 };
 
 void TestLiveRun::shortRunShowsNothing()
@@ -214,6 +249,114 @@ void TestLiveRun::stopReachesTheRun()
     QVERIFY2(ms < 1000, qPrintable(QStringLiteral("the run took %1 ms to end after the stop").arg(ms)));
     f.expectWholeCopies(outcome);
     QVERIFY2(!visibleProgress(), "the progress window goes with the run");
+}
+
+void TestLiveRun::newDiskIsAskedAbout_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::newRow("answered No") << int(MsgBox::No);
+    QTest::newRow("answered Yes") << int(MsgBox::Yes);
+}
+
+// After a run onto the location's disk, a tmpfs mounted over its folder is
+// another disk: "Backup NOW" asks first, No by default, and copies nothing
+// unless the answer is Yes, which makes the new disk the one remembered.
+void TestLiveRun::newDiskIsAskedAbout()
+{
+    QFETCH(int, answer);
+    Fixture f(3);
+    useOwnState(f.t, f.panel);
+    backupNow(f.panel);
+    QVERIFY2(f.t.msgBox.shown.isEmpty(), "the first run onto a location asks nothing");
+    QCOMPARE(everythingIn(f.t.posix(QStringLiteral("backup"))).size(), 3);
+
+    const QByteArray folder = QFile::encodeName(f.t.posix(QStringLiteral("backup")));
+    if (::mount("quillstow-test", folder.constData(), "tmpfs", 0, "size=1m") != 0)
+        QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs here: ") + QString::fromLocal8Bit(std::strerror(errno))));
+    auto unmount = qScopeGuard([&] { ::umount(folder.constData()); });
+
+    f.t.msgBox.answers = {answer};
+    backupNow(f.panel);
+    QCOMPARE(f.t.msgBox.shown.size(), 1);
+    const ScriptedMsgBox::Shown asked = f.t.msgBox.shown[0];
+    QVERIFY2(asked.prompt.startsWith(differentDiskMessage()), qPrintable(asked.prompt));
+    QVERIFY2((asked.style & 7) == MsgBox::YesNo && (asked.style & MsgBox::DefaultButton2),
+             qPrintable(QStringLiteral("style %1: a Yes/No box whose default is No").arg(asked.style)));
+
+    const bool yes = answer == MsgBox::Yes;
+    QCOMPARE(everythingIn(f.t.posix(QStringLiteral("backup"))).size(), yes ? 3 : 0);
+    const LocationDisk now = checkLocationDisk(f.t.drives, f.t.dos(QStringLiteral("backup")) + u'\\');
+    QVERIFY2(now == (yes ? LocationDisk::Same : LocationDisk::Different), "Yes, and only Yes, remembers the new disk");
+    const QList<RunRecord> runs = loggedRuns();
+    QCOMPARE(runs.size(), yes ? 2 : 1);
+    for (const RunRecord &run : runs) {
+        QVERIFY2(run.trigger == RunRecord::Trigger::Manual && run.outcome == RunRecord::Outcome::Completed
+                     && run.copied == 3 && run.leftOut == 0 && run.start.isValid() && run.end >= run.start,
+                 qPrintable(QString::fromUtf8(run_log::encode(run))));
+    }
+}
+
+void TestLiveRun::manualRunWaitsForTheLock_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("the automatic run ends") << "release";
+    QTest::newRow("Esc") << "escape";
+    QTest::newRow("a click on Stop") << "click";
+    QTest::newRow("the close box") << "close";
+}
+
+// With another run holding the lock, "Backup NOW" shows the progress window
+// at once, waiting; the run starts when the lock is freed, and Stop, Esc or
+// the close box give up waiting with nothing copied and nothing to say.
+void TestLiveRun::manualRunWaitsForTheLock()
+{
+    QFETCH(QString, how);
+    Fixture f(3);
+    f.release = true;
+    useOwnState(f.t, f.panel);
+    RunLock automatic;
+    const Result<bool> held = automatic.tryAcquire();
+    QVERIFY2(held.ok() && *held, "the test could not take the lock");
+
+    QString waitingText;
+    int ticks = 0;
+    QTimer probe;
+    connect(&probe, &QTimer::timeout, [&] {
+        ++ticks;
+        QWidget *window = visibleProgress();
+        if (!window || !waitingText.isNull())
+            return;
+        waitingText = window->findChild<QLabel *>(QStringLiteral("Folder"))->text();
+        if (ticks > 10 || !everythingIn(f.t.posix(QStringLiteral("backup"))).isEmpty())
+            waitingText += QStringLiteral(" (late, or copies made while waiting)");
+        if (how == u"release")
+            automatic.release();
+        else if (how == u"escape")
+            QTest::keyClick(window->windowHandle(), Qt::Key_Escape);
+        else if (how == u"click")
+            clickThroughWindow(window->findChild<QPushButton *>(QStringLiteral("Stop")));
+        else
+            closeBox(window);
+    });
+    probe.start(20);
+    backupNow(f.panel);
+    probe.stop();
+
+    QCOMPARE(waitingText, QStringLiteral("Waiting for the automatic backup to finish"));
+    QVERIFY2(!visibleProgress(), "the progress window goes with the wait");
+    const qsizetype copied = everythingIn(f.t.posix(QStringLiteral("backup"))).size();
+    if (how == u"release") {
+        QCOMPARE(copied, 3);
+        QCOMPARE(loggedRuns().size(), 1);
+    } else {
+        QVERIFY2(copied == 0, qPrintable(QStringLiteral("%1 files copied after giving up").arg(copied)));
+        QVERIFY2(f.t.msgBox.shown.isEmpty(), "giving up waiting has nothing to say");
+        QVERIFY2(loggedRuns().isEmpty(), "a run that never started is not logged");
+    }
+    automatic.release();
+    RunLock next;
+    const Result<bool> free = next.tryAcquire();
+    QVERIFY2(free.ok() && *free, "the control panel kept the lock after its run");
 }
 
 QTEST_MAIN(TestLiveRun)

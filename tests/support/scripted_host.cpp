@@ -10,7 +10,10 @@ int ScriptedMsgBox::show(const QString &prompt, int style, const QString &title,
     shown.append({prompt, style, title, details});
     if (!answers.isEmpty())
         return answers.takeFirst();
-    return (style & 7) == YesNo || (style & 7) == 3 ? Yes : OK;
+    const bool yesNo = (style & 7) == YesNo || (style & 7) == 3;
+    if (style & DefaultButton2)
+        return yesNo ? No : Cancel;
+    return yesNo ? Yes : OK;
 }
 
 namespace {

@@ -22,7 +22,8 @@ public:
 
     int show(const QString &prompt, int style, const QString &title, const QString &details) override;
 
-    // Answers in order; once they run out every box is answered with OK (or Yes on a Yes/No box).
+    // Answers in order; once they run out every box is answered with its
+    // default button: OK (or Yes on a Yes/No box), the second one with style 256.
     QList<int> answers;
     QList<Shown> shown;
 };

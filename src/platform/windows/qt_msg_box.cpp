@@ -29,7 +29,9 @@ int QtMsgBox::show(const QString &prompt, int style, const QString &title, const
     for (const Choice &c : choices)
         buttons |= c.button;
     box.setStandardButtons(buttons);
-    box.setDefaultButton(choices.first().button); // Yes on a Yes/No box, OK otherwise
+    // Yes on a Yes/No box, OK otherwise, unless the second button is asked for.
+    const bool second = (style & DefaultButton2) && choices.size() > 1;
+    box.setDefaultButton(choices[second ? 1 : 0].button);
     // The close box and Esc give the box's "no" answer.
     box.setEscapeButton(choices.last().button);
 
