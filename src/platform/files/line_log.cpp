@@ -2,6 +2,7 @@
 
 #include "platform/files/atomic_file.h"
 #include "platform/files/fd_guard.h"
+#include "platform/files/read_span.h"
 #include "platform/paths/posix_name.h"
 #include "platform/system/system_reason.h"
 
@@ -18,30 +19,11 @@ Failure reason(const char *what, int err)
     return failure(QString::fromUtf8(what) + QStringLiteral(": ") + systemReason(err));
 }
 
-// Reads [from, from + length) whole, or as far as the file goes.
-Result<QByteArray> readSpan(int fd, off_t from, qsizetype length)
-{
-    QByteArray bytes(length, '\0');
-    qsizetype have = 0;
-    while (have < length) {
-        const ssize_t got = ::pread(fd, bytes.data() + have, size_t(length - have), from + off_t(have));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return reason("cannot read the log", errno);
-        if (got == 0)
-            break;
-        have += got;
-    }
-    bytes.truncate(have);
-    return bytes;
-}
-
 // The whole lines of the last maxBytes of an open file.
 Result<QList<QByteArray>> tailLines(int fd, off_t size, qsizetype maxBytes)
 {
     const off_t from = size > off_t(maxBytes) ? size - off_t(maxBytes) : 0;
-    auto bytes = readSpan(fd, from, qsizetype(size - from));
+    auto bytes = readSpan(fd, from, qsizetype(size - from), "cannot read the log");
     if (!bytes)
         return failure(bytes.error());
     QList<QByteArray> lines = bytes->split('\n');
@@ -126,7 +108,7 @@ Status appendLine(const QString &posixPath, QByteArrayView line, qsizetype maxBy
     QByteArray bytes;
     if (st.st_size > 0) {
         // A last line that a crash cut short stays a damaged line of its own.
-        const auto last = readSpan(fd.get(), st.st_size - 1, 1);
+        const auto last = readSpan(fd.get(), st.st_size - 1, 1, "cannot read the log");
         if (!last)
             return failure(last.error());
         if (*last != "\n")

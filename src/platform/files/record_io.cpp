@@ -2,6 +2,7 @@
 
 #include "platform/files/atomic_file.h"
 #include "platform/files/fd_guard.h"
+#include "platform/files/read_span.h"
 #include "platform/paths/posix_name.h"
 #include "platform/system/system_reason.h"
 
@@ -84,20 +85,7 @@ Result<QByteArray> readPrefix(const QString &posixPath, qsizetype maxBytes)
         return reason("cannot read the file", errno);
     if (!S_ISREG(st.st_mode))
         return failure(QStringLiteral("not a regular file"));
-    QByteArray out(qsizetype(std::min<off_t>(st.st_size, maxBytes)), '\0');
-    qsizetype have = 0;
-    while (have < out.size()) {
-        const ssize_t got = ::pread(fd.get(), out.data() + have, size_t(out.size() - have), have);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return reason("cannot read the file", errno);
-        if (got == 0)
-            break; // the file shrank
-        have += got;
-    }
-    out.truncate(have);
-    return out;
+    return readSpan(fd.get(), 0, qsizetype(std::min<off_t>(st.st_size, maxBytes)), "cannot read the file");
 }
 
 Status createIfMissing(const QString &posixPath)
