@@ -8,6 +8,7 @@
 #include "platform/system/program_start.h"
 #include "platform/windows/qt_file_dialog.h"
 #include "platform/system/registry.h"
+#include "quillstow_version.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -18,7 +19,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillstow"));
-    QApplication::setApplicationVersion(QStringLiteral("2.00.0002"));
+    QApplication::setApplicationVersion(QStringLiteral(QUILLSTOW_FILE_VERSION));
     // The launcher's name, so that a desktop ties the windows to it (and its icon).
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.quillstow.Quillstow"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quillstow.svg")));

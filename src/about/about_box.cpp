@@ -4,6 +4,7 @@
 #include "platform/windows/msg_box.h"
 #include "platform/system/program_start.h"
 #include "platform/system/registry.h"
+#include "quillstow_version.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -66,7 +67,7 @@ void AboutBox::buildWindow()
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.6);
     titleFont.setBold(true);
     m_titleLabel->setFont(titleFont);
-    m_versionLabel = addControl<QLabel>(this, "lblVersion", QStringLiteral("Version: 2.0.2"), {120, 780, 3885, 225});
+    m_versionLabel = addControl<QLabel>(this, "lblVersion", QStringLiteral("Version: " QUILLSTOW_VERSION), {120, 780, 3885, 225});
 
     for (QLabel *label : {m_descriptionLabel, m_disclaimerLabel, m_titleLabel, m_versionLabel}) {
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);

@@ -1,6 +1,6 @@
 #include "store/record_file.h"
 
-#include "platform/files/atomic_file.h"
+#include "platform/files/record_io.h"
 #include "platform/paths/drive_map.h"
 
 RecordFile::RecordFile(const DriveMap &drives, QString dosPath, qsizetype recordBytes, IoFaults *faults)
@@ -10,20 +10,20 @@ RecordFile::RecordFile(const DriveMap &drives, QString dosPath, qsizetype record
 
 QByteArray RecordFile::load() const
 {
-    QByteArray bytes;
-    if (const auto posix = m_drives.toPosix(m_dosPath)) {
-        createIfMissing(*posix);
-        readPrefix(*posix, m_recordBytes, bytes); // what cannot be read loads as empty
-    }
-    return bytes;
+    const auto posix = m_drives.toPosix(m_dosPath);
+    if (!posix)
+        return QByteArray();
+    // A file that cannot be made is found missing by the read below.
+    (void)createIfMissing(*posix);
+    return readPrefix(*posix, m_recordBytes).valueOr(QByteArray()); // what cannot be read loads as empty
 }
 
 QByteArray RecordFile::read() const
 {
-    QByteArray bytes;
-    if (const auto posix = m_drives.toPosix(m_dosPath))
-        readPrefix(*posix, m_recordBytes, bytes); // what cannot be read reads as empty
-    return bytes;
+    const auto posix = m_drives.toPosix(m_dosPath);
+    if (!posix)
+        return QByteArray();
+    return readPrefix(*posix, m_recordBytes).valueOr(QByteArray()); // what cannot be read reads as empty
 }
 
 Status RecordFile::save(QByteArrayView records) const
@@ -32,7 +32,7 @@ Status RecordFile::save(QByteArrayView records) const
     const auto posix = m_drives.toPosix(m_dosPath);
     if (!posix)
         return failure(QStringLiteral("%1: no such drive").arg(m_dosPath));
-    if (auto failure = replaceRecords(*posix, records, m_faults))
-        return ::failure(QStringLiteral("%1: %2").arg(m_dosPath, *failure));
+    if (Status saved = replaceRecords(*posix, records, m_faults); !saved)
+        return failure(QStringLiteral("%1: %2").arg(m_dosPath, saved.error()));
     return done();
 }

@@ -399,18 +399,24 @@ void TestAutoBackupDialog::unreadableFileOpensAsDesigned()
 
 void TestAutoBackupDialog::failedWriteKeepsFileAndDialog_data()
 {
+    // The checked calls of a save, in order: the records' write, the copy of
+    // the bytes after them, the flush, the rename.
     QTest::addColumn<int>("failAt");
     QTest::addColumn<bool>("shortFirst");
-    QTest::newRow("no space at the first write") << 0 << false;
-    QTest::newRow("half written, then no space") << 0 << true;
-    QTest::newRow("flush to disk fails") << 1 << false;
-    QTest::newRow("rename fails") << 2 << false;
+    QTest::addColumn<QString>("step"); // what the message names
+    QTest::newRow("no space at the first write") << 0 << false << QStringLiteral("cannot write the new file");
+    QTest::newRow("half written, then no space") << 0 << true << QStringLiteral("cannot write the new file");
+    QTest::newRow("no space for the bytes after the records")
+        << 1 << false << QStringLiteral("cannot copy the file's contents");
+    QTest::newRow("flush to disk fails") << 2 << false << QStringLiteral("cannot flush the new file to disk");
+    QTest::newRow("rename fails") << 3 << false << QStringLiteral("cannot put the new file in place");
 }
 
 void TestAutoBackupDialog::failedWriteKeepsFileAndDialog()
 {
     QFETCH(int, failAt);
     QFETCH(bool, shortFirst);
+    QFETCH(QString, step);
     TestHost t;
     const QByteArray old = codeBytes(4) + pattern(298);
     QVERIFY(writeFile(datPath(t), old));
@@ -422,6 +428,7 @@ void TestAutoBackupDialog::failedWriteKeepsFileAndDialog()
     QCOMPARE(t.msgBox.shown.size(), 1);
     QCOMPARE(t.msgBox.shown[0].style, 16);
     QVERIFY2(t.msgBox.shown[0].prompt.contains(u"No space left"), qPrintable(t.msgBox.shown[0].prompt));
+    QVERIFY2(t.msgBox.shown[0].prompt.contains(step), qPrintable(t.msgBox.shown[0].prompt));
     QVERIFY2(d.open(), "the dialog stays open with the choice");
     QVERIFY2(readFile(datPath(t)) == old, "the file is whole");
     QCOMPARE(entries(t.posix(QStringLiteral("app"))), QStringList{QStringLiteral("AutoBackup.dat")});

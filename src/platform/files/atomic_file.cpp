@@ -1,7 +1,7 @@
 #include "platform/files/atomic_file.h"
 
+#include "platform/files/fd_guard.h"
 #include "platform/system/system_reason.h"
-#include "platform/paths/posix_name.h"
 
 #include <QRandomGenerator>
 
@@ -49,22 +49,14 @@ QByteArray temporaryName(const QByteArray &folder)
     return name;
 }
 
-// The checked form of a call: a tripped fault stands in for the real result.
-bool tripped(IoFaults *faults)
-{
-    return faults && faults->trip();
-}
-
 // The new file is already in place; a folder that cannot be synced is not a lost save.
 void syncFolder(const QByteArray &folder, AtomicFile::Durability durability)
 {
     if (durability != AtomicFile::Durability::Synced)
         return;
-    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    const FdGuard dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.valid())
+        ::fsync(dir.get());
 }
 
 // The process's umask, read once without changing it (umask(2) cannot be read
@@ -98,40 +90,9 @@ bool lockTemporary(int fd)
     return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
 }
 
-// Closes a descriptor however the call ends.
-struct FdGuard
-{
-    int fd;
-    ~FdGuard()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
 bool kernelCopyUnsupported(int err)
 {
     return err == EXDEV || err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
-}
-
-// Follows symbolic links to the file a save must replace. A link to nothing
-// names the file to be made.
-std::optional<QString> finalTarget(QByteArray &path)
-{
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st;
-        if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
-            return std::nullopt;
-        QByteArray link(qsizetype(st.st_size > 0 ? st.st_size : 4095) + 1, '\0');
-        const ssize_t n = ::readlink(path.constData(), link.data(), size_t(link.size()));
-        if (n < 0)
-            return reason("cannot read the symbolic link", errno);
-        if (n >= link.size())
-            return reason("cannot read the symbolic link", ENAMETOOLONG);
-        link.truncate(n);
-        path = link.startsWith('/') ? link : folderOf(path) + '/' + link;
-    }
-    return reason("cannot follow the symbolic link", ELOOP);
 }
 
 } // namespace
@@ -220,7 +181,7 @@ Status AtomicFile::writeAt(const char *p, qsizetype left, off_t at)
 {
     while (left > 0) {
         ssize_t n;
-        if (tripped(m_faults)) {
+        if (faultDue(m_faults)) {
             if (m_faults->shortWriteFirst.exchange(false) && left > 1) {
                 m_faults->callsBeforeFailure = 0;
                 n = ::pwrite(m_fd, p, size_t(left / 2), at);
@@ -275,7 +236,7 @@ Status AtomicFile::copySpan(int sourceFd, off_t at, off_t length, bool &tryKerne
     while (length > 0 && tryKernel) {
         loff_t in = at, out = at;
         ssize_t n;
-        if (tripped(m_faults)) {
+        if (faultDue(m_faults)) {
             errno = m_faults->error;
             n = -1;
         } else {
@@ -363,7 +324,7 @@ Status AtomicFile::commit(Durability durability)
     if (m_fixMode && ::fchmod(m_fd, m_mode) != 0 && errno != EPERM)
         return fail("cannot set the new file's permissions", errno);
     if (durability == Durability::Synced) {
-        const int rc = tripped(m_faults) ? (errno = m_faults->error, -1) : ::fdatasync(m_fd);
+        const int rc = faultableCall(m_faults, [this] { return ::fdatasync(m_fd); });
         if (rc != 0)
             return fail("cannot flush the new file to disk", errno);
     }
@@ -372,8 +333,9 @@ Status AtomicFile::commit(Durability durability)
         std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", m_fd);
         // linkat never replaces: a file that appeared since open() is kept
         // until the rename below replaces it.
-        const int rc = tripped(m_faults) ? (errno = m_faults->error, -1)
-                                         : ::linkat(AT_FDCWD, procPath, AT_FDCWD, m_target.constData(), AT_SYMLINK_FOLLOW);
+        const int rc = faultableCall(m_faults, [&] {
+            return ::linkat(AT_FDCWD, procPath, AT_FDCWD, m_target.constData(), AT_SYMLINK_FOLLOW);
+        });
         if (rc == 0) {
             const int fd = m_fd;
             m_fd = -1;
@@ -407,97 +369,10 @@ Status AtomicFile::commit(Durability durability)
     m_fd = -1;
     if (::close(fd) != 0)
         return fail("cannot finish writing the new file", errno);
-    const int rc = tripped(m_faults) ? (errno = m_faults->error, -1) : ::rename(m_tempName.constData(), m_target.constData());
+    const int rc = faultableCall(m_faults, [this] { return ::rename(m_tempName.constData(), m_target.constData()); });
     if (rc != 0)
         return fail("cannot put the new file in place", errno);
     m_tempName.clear();
     syncFolder(folder, durability);
     return done();
-}
-
-std::optional<QString> readPrefix(const QString &posixPath, qsizetype maxBytes, QByteArray &out)
-{
-    out.clear();
-    const int fd = ::open(posixname::encode(posixPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? std::nullopt : std::optional(reason("cannot open the file", errno));
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        const int err = errno;
-        ::close(fd);
-        return reason("cannot read the file", err);
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return QStringLiteral("not a regular file");
-    }
-    out.resize(qsizetype(std::min<off_t>(st.st_size, maxBytes)));
-    qsizetype have = 0;
-    while (have < out.size()) {
-        const ssize_t got = ::pread(fd, out.data() + have, size_t(out.size() - have), have);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            const int err = errno;
-            ::close(fd);
-            out.clear();
-            return reason("cannot read the file", err);
-        }
-        if (got == 0)
-            break; // the file shrank
-        have += got;
-    }
-    out.truncate(have);
-    ::close(fd);
-    return std::nullopt;
-}
-
-std::optional<QString> createIfMissing(const QString &posixPath)
-{
-    // O_EXCL never follows a symbolic link, so a link to nothing makes no file.
-    const int fd = ::open(posixname::encode(posixPath).constData(),
-                          O_RDONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return errno == EEXIST ? std::nullopt : std::optional(reason("cannot create the file", errno));
-    ::close(fd);
-    return std::nullopt;
-}
-
-std::optional<QString> replaceRecords(const QString &posixPath, QByteArrayView records, IoFaults *faults)
-{
-    QByteArray target = posixname::encode(posixPath);
-    if (auto error = finalTarget(target))
-        return error;
-    const int old = ::open(target.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (old < 0 && errno != ENOENT)
-        return reason("cannot read the file", errno);
-    struct stat st{};
-    if (old >= 0) {
-        const bool statted = ::fstat(old, &st) == 0;
-        const int err = errno;
-        if (!statted || !S_ISREG(st.st_mode)) {
-            ::close(old);
-            return statted ? QStringLiteral("not a regular file") : reason("cannot read the file", err);
-        }
-    }
-    AtomicFile file(target, faults);
-    AtomicFile::Plan plan;
-    if (old >= 0) {
-        // A rewritten file keeps the permissions it had.
-        plan.mode = st.st_mode & 07777;
-        plan.exactMode = true;
-        plan.replacing = true;
-    }
-    Status status = file.open(plan);
-    if (status)
-        status = file.write(records);
-    if (status && old >= 0 && st.st_size > records.size())
-        status = file.copyRange(old, off_t(records.size()), st);
-    if (old >= 0)
-        ::close(old);
-    if (status)
-        status = file.commit(AtomicFile::Durability::Synced);
-    if (!status)
-        return status.error();
-    return std::nullopt;
 }

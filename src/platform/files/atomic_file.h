@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <optional>
 #include <sys/types.h>
 
 struct stat;
@@ -81,19 +80,3 @@ private:
 // True for a name this program gives its temporary files (".quillstow-"
 // and eight letters or digits), and for nothing else.
 bool isTemporaryName(QByteArrayView name);
-
-// Reads at most maxBytes from the start of a regular file; an error text when
-// it cannot. A missing file, or a symbolic link to nothing, reads as empty.
-std::optional<QString> readPrefix(const QString &posixPath, qsizetype maxBytes, QByteArray &out);
-
-// Creates an empty file if the name is free; an existing file, or a symbolic
-// link even one that leads nowhere, is left untouched.
-std::optional<QString> createIfMissing(const QString &posixPath);
-
-// Replaces the first records.size() bytes of the file with records and keeps
-// every byte after them, moved in the kernel without passing through memory;
-// a save as AtomicFile makes it with Durability::Synced. A symbolic link is
-// saved through: its final target is replaced and the link stays; a link to
-// nothing gets its target made where it points. A file that exists but
-// cannot be read is not replaced, since its tail would be lost.
-std::optional<QString> replaceRecords(const QString &posixPath, QByteArrayView records, IoFaults *faults = nullptr);

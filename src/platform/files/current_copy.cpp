@@ -5,8 +5,6 @@
 #include "platform/paths/posix_name.h"
 #include "platform/system/system_reason.h"
 
-#include <QMutexLocker>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -49,7 +47,7 @@ std::optional<QByteArray> CurrentCopyCheck::posixOf(const QString &dosPath)
     const QString folder = dosPath.left(cut + 1);
     QByteArray posixFolder;
     {
-        QMutexLocker locker(&m_lock);
+        const std::lock_guard locker(m_lock);
         posixFolder = m_folders.value(folder);
     }
     if (posixFolder.isEmpty()) {
@@ -59,7 +57,7 @@ std::optional<QByteArray> CurrentCopyCheck::posixOf(const QString &dosPath)
         if (m_drives.normalize(folder).value_or(QString()).compare(u"C:\\") == 0)
             return posixname::encode(*m_drives.toPosix(dosPath));
         posixFolder = posixname::encode(*posix);
-        QMutexLocker locker(&m_lock);
+        const std::lock_guard locker(m_lock);
         m_folders.insert(folder, posixFolder);
     }
     name.replace(QChar(posixname::kBackslash), u'\\');
@@ -71,7 +69,7 @@ std::optional<QByteArray> CurrentCopyCheck::posixOf(const QString &dosPath)
 bool CurrentCopyCheck::keepsChangeTime(quint64 device, const QByteArray &posixPath)
 {
     {
-        QMutexLocker locker(&m_lock);
+        const std::lock_guard locker(m_lock);
         const auto known = m_changeTimes.constFind(device);
         if (known != m_changeTimes.cend())
             return *known;
@@ -88,7 +86,7 @@ bool CurrentCopyCheck::keepsChangeTime(quint64 device, const QByteArray &posixPa
     default:
         break;
     }
-    QMutexLocker locker(&m_lock);
+    const std::lock_guard locker(m_lock);
     m_changeTimes.insert(device, keeps);
     return keeps;
 }

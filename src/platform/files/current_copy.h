@@ -4,9 +4,9 @@
 
 #include <QByteArray>
 #include <QHash>
-#include <QMutex>
 #include <QString>
 
+#include <mutex>
 #include <optional>
 
 class DriveMap;
@@ -37,7 +37,7 @@ private:
 
     const DriveMap &m_drives;
     const LocationTimes m_location;
-    QMutex m_lock; // guards what follows
+    std::mutex m_lock; // guards what follows
     QHash<QString, QByteArray> m_folders; // drive-letter folder -> its POSIX bytes
     QHash<quint64, bool> m_changeTimes;   // source device -> keeps a change time
 };

@@ -1,11 +1,11 @@
 #include "platform/files/file_system_object.h"
 
 #include "platform/files/atomic_file.h"
+#include "platform/files/fd_guard.h"
 #include "platform/system/system_reason.h"
 #include "platform/paths/drive_map.h"
 #include "platform/paths/posix_name.h"
 
-#include <QMutexLocker>
 #include <QThread>
 
 #include <algorithm>
@@ -13,6 +13,7 @@
 #include <dirent.h>
 #include <ctime>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -20,17 +21,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Closes a descriptor however the call ends.
-struct FdGuard
-{
-    int fd;
-    ~FdGuard()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
 
 qsizetype lastSeparator(const QString &dosPath)
 {
@@ -47,6 +37,17 @@ QByteArray join(const QByteArray &folder, QString name)
 {
     name.replace(QChar(posixname::kBackslash), u'\\');
     return folder + (folder.endsWith('/') ? "" : "/") + posixname::encode(name);
+}
+
+// A folder opened for reading its entries or naming its file system.
+Result<FdGuard> openFolder(const std::optional<QByteArray> &posix, const QString &dosFolder)
+{
+    if (!posix)
+        return failure(QStringLiteral("%1: no such drive").arg(dosFolder));
+    FdGuard fd(::open(posix->constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid())
+        return failure(QStringLiteral("%1: %2").arg(dosFolder, systemReason(errno)));
+    return fd;
 }
 
 } // namespace
@@ -67,7 +68,7 @@ std::optional<QByteArray> FileSystemObject::posixOf(const QString &dosPath, Fold
         Folder known;
         bool found = false;
         {
-            QMutexLocker locker(&m_lock);
+            const std::lock_guard locker(m_lock);
             if (const auto it = m_folders.constFind(folder); it != m_folders.cend()) {
                 known = *it;
                 found = true;
@@ -80,7 +81,7 @@ std::optional<QByteArray> FileSystemObject::posixOf(const QString &dosPath, Fold
             known.posix = posixname::encode(*posix);
             // "C:\Documents and Settings" leads elsewhere: names at C:'s root are looked up whole.
             known.driveRoot = m_drives.normalize(folder).value_or(QString()).compare(u"C:\\") == 0;
-            QMutexLocker locker(&m_lock);
+            const std::lock_guard locker(m_lock);
             m_folders.insert(folder, known);
         }
         if (!known.driveRoot) {
@@ -105,7 +106,7 @@ std::optional<QByteArray> FileSystemObject::folderPosix(const QString &dosFolder
 
 void FileSystemObject::remember(const QString &dosFolder, const Folder &learned)
 {
-    QMutexLocker locker(&m_lock);
+    const std::lock_guard locker(m_lock);
     const auto it = m_folders.find(dosFolder);
     if (it == m_folders.end())
         return;
@@ -143,7 +144,7 @@ Result<qint64> FileSystemObject::CopyFile(const QString &source, const QString &
     const int in = ::open(from->constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (in < 0)
         return failure(QStringLiteral("%1: %2").arg(source, systemReason(errno)));
-    FdGuard guard{in};
+    const FdGuard guard(in);
     struct stat st;
     if (::fstat(in, &st) != 0)
         return failure(QStringLiteral("%1: %2").arg(source, systemReason(errno)));
@@ -217,25 +218,21 @@ static bool sharedByMachines(int folderFd)
 
 Status FileSystemObject::RemoveLeftovers(const QString &dosFolder, std::optional<std::chrono::seconds> quietFor)
 {
-    const auto posix = folderPosix(dosFolder);
-    if (!posix)
-        return failure(QStringLiteral("%1: no such drive").arg(dosFolder));
-    const int fd = ::open(posix->constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return failure(QStringLiteral("%1: %2").arg(dosFolder, systemReason(errno)));
+    auto folder = openFolder(folderPosix(dosFolder), dosFolder);
+    if (!folder)
+        return failure(folder.error());
+    const int fd = folder->get();
     DIR *dir = ::fdopendir(fd);
-    if (!dir) {
-        const int err = errno;
-        ::close(fd);
-        return failure(QStringLiteral("%1: %2").arg(dosFolder, systemReason(err)));
-    }
+    if (!dir)
+        return failure(QStringLiteral("%1: %2").arg(dosFolder, systemReason(errno)));
+    folder->release(); // closedir closes it
     // A lock reaches only the copies of this machine. Where other machines
     // write too, what changed lately may be one of their copies and stays.
     const std::chrono::seconds quiet = quietFor.value_or(sharedByMachines(fd) ? kLeftoverQuiet : std::chrono::seconds(0));
     struct timespec now;
     ::clock_gettime(CLOCK_REALTIME, &now);
     const qint64 changedBefore = qint64(now.tv_sec) - qint64(quiet.count());
-    std::optional<QString> firstFailure;
+    Status firstFailure = done();
     while (const dirent *entry = ::readdir(dir)) {
         if (!isTemporaryName(entry->d_name) || (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN))
             continue;
@@ -244,7 +241,7 @@ Status FileSystemObject::RemoveLeftovers(const QString &dosFolder, std::optional
         const int file = ::openat(fd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (file < 0)
             continue;
-        FdGuard held{file};
+        const FdGuard held(file);
         struct stat st;
         // A file changed lately may be written from another machine; the
         // change time counts, since a copy sets its file's modification time
@@ -258,25 +255,19 @@ Status FileSystemObject::RemoveLeftovers(const QString &dosFolder, std::optional
         if (::fstatat(fd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_ino != st.st_ino
             || named.st_dev != st.st_dev)
             continue;
-        if (::unlinkat(fd, entry->d_name, 0) != 0 && errno != ENOENT && !firstFailure)
-            firstFailure = QStringLiteral("%1\\%2: %3").arg(dosFolder, QString::fromUtf8(entry->d_name), systemReason(errno));
+        if (::unlinkat(fd, entry->d_name, 0) != 0 && errno != ENOENT && firstFailure)
+            firstFailure = failure(QStringLiteral("%1\\%2: %3").arg(dosFolder, QString::fromUtf8(entry->d_name), systemReason(errno)));
     }
     ::closedir(dir);
-    if (firstFailure)
-        return failure(*firstFailure);
-    return done();
+    return firstFailure;
 }
 
 Status FileSystemObject::Flush(const QString &dosFolder)
 {
-    const auto posix = folderPosix(dosFolder);
-    if (!posix)
-        return failure(QStringLiteral("%1: no such drive").arg(dosFolder));
-    const int fd = ::open(posix->constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return failure(QStringLiteral("%1: %2").arg(dosFolder, systemReason(errno)));
-    FdGuard guard{fd};
-    const int rc = m_faults && m_faults->trip() ? (errno = m_faults->error, -1) : ::syncfs(fd);
+    const auto folder = openFolder(folderPosix(dosFolder), dosFolder);
+    if (!folder)
+        return failure(folder.error());
+    const int rc = faultableCall(m_faults, [&] { return ::syncfs(folder->get()); });
     if (rc != 0)
         return failure(QStringLiteral("%1: cannot write the copies to the device: %2").arg(dosFolder, systemReason(errno)));
     return done();
@@ -309,12 +300,8 @@ int FileSystemObject::ParallelCopies(const QString &dosFolder)
     // Two copies a processor: while one waits for the disk, the other works
     // (measured on a 2-core machine: 4 at once beat 2 and 8).
     const int processors = 2 * std::max(2, QThread::idealThreadCount());
-    const auto posix = folderPosix(dosFolder);
-    if (!posix)
+    const auto folder = openFolder(folderPosix(dosFolder), dosFolder);
+    if (!folder)
         return processors;
-    const int fd = ::open(posix->constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return processors;
-    const FdGuard folder{fd};
-    return sharedByMachines(fd) ? 12 : processors;
+    return sharedByMachines(folder->get()) ? 12 : processors;
 }

@@ -4,10 +4,10 @@
 
 #include <QByteArray>
 #include <QHash>
-#include <QMutex>
 #include <QString>
 
 #include <chrono>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -78,6 +78,6 @@ private:
 
     const DriveMap &m_drives;
     IoFaults *m_faults;
-    QMutex m_lock; // guards m_folders
+    std::mutex m_lock; // guards m_folders
     QHash<QString, Folder> m_folders;
 };

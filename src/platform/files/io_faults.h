@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <cerrno>
 
 // A countdown seam for tests: the n-th checked I/O call from now fails with
 // the given errno (or, for writes, comes back short first). Production code
@@ -21,3 +22,21 @@ struct IoFaults
         return false;
     }
 };
+
+// Whether the checked call about to be made fails by injection; no injector never does.
+inline bool faultDue(IoFaults *faults)
+{
+    return faults && faults->trip();
+}
+
+// The checked form of a call that answers 0 or -1 with errno: a tripped
+// fault stands in for it, as -1 with the injected errno.
+template <typename Call>
+int faultableCall(IoFaults *faults, Call call)
+{
+    if (faultDue(faults)) {
+        errno = faults->error;
+        return -1;
+    }
+    return call();
+}

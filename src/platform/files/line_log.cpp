@@ -1,6 +1,8 @@
 #include "platform/files/line_log.h"
 
 #include "platform/files/atomic_file.h"
+#include "platform/files/fd_guard.h"
+#include "platform/files/read_span.h"
 #include "platform/paths/posix_name.h"
 #include "platform/system/system_reason.h"
 
@@ -17,47 +19,11 @@ Failure reason(const char *what, int err)
     return failure(QString::fromUtf8(what) + QStringLiteral(": ") + systemReason(err));
 }
 
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-// Reads [from, from + length) whole, or as far as the file goes.
-Result<QByteArray> readSpan(int fd, off_t from, qsizetype length)
-{
-    QByteArray bytes(length, '\0');
-    qsizetype have = 0;
-    while (have < length) {
-        const ssize_t got = ::pread(fd, bytes.data() + have, size_t(length - have), from + off_t(have));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return reason("cannot read the log", errno);
-        if (got == 0)
-            break;
-        have += got;
-    }
-    bytes.truncate(have);
-    return bytes;
-}
-
 // The whole lines of the last maxBytes of an open file.
 Result<QList<QByteArray>> tailLines(int fd, off_t size, qsizetype maxBytes)
 {
     const off_t from = size > off_t(maxBytes) ? size - off_t(maxBytes) : 0;
-    auto bytes = readSpan(fd, from, qsizetype(size - from));
+    auto bytes = readSpan(fd, from, qsizetype(size - from), "cannot read the log");
     if (!bytes)
         return failure(bytes.error());
     QList<QByteArray> lines = bytes->split('\n');
@@ -88,28 +54,22 @@ Status writeAll(int fd, QByteArrayView bytes)
 // The file at the path, opened for appending and locked, so that no rewrite
 // replaces it meanwhile. A rewrite that won the race leaves the lock on a
 // file that is no longer the log: then it is opened again.
-Result<int> openLocked(const QByteArray &path)
+Result<FdGuard> openLocked(const QByteArray &path)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const int fd = ::open(path.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
-        if (fd < 0)
+        FdGuard fd(::open(path.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600));
+        if (!fd.valid())
             return reason("cannot open the log", errno);
         int rc;
-        while ((rc = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+        while ((rc = ::flock(fd.get(), LOCK_EX)) != 0 && errno == EINTR) {
         }
         struct stat opened, named;
-        if (rc != 0 || ::fstat(fd, &opened) != 0) {
-            const int err = errno;
-            ::close(fd);
-            return reason("cannot lock the log", err);
-        }
-        if (!S_ISREG(opened.st_mode)) {
-            ::close(fd);
+        if (rc != 0 || ::fstat(fd.get(), &opened) != 0)
+            return reason("cannot lock the log", errno);
+        if (!S_ISREG(opened.st_mode))
             return failure(QStringLiteral("the log is not a regular file"));
-        }
         if (::stat(path.constData(), &named) == 0 && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino)
             return fd;
-        ::close(fd);
     }
     return failure(QStringLiteral("the log keeps being replaced"));
 }
@@ -120,7 +80,7 @@ namespace line_log {
 
 Result<QList<QByteArray>> readLines(const QString &posixPath, qsizetype maxBytes)
 {
-    const Descriptor fd(::open(posixname::encode(posixPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const FdGuard fd(::open(posixname::encode(posixPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) {
         if (errno == ENOENT)
             return QList<QByteArray>();
@@ -138,17 +98,17 @@ Status appendLine(const QString &posixPath, QByteArrayView line, qsizetype maxBy
 {
     Q_ASSERT(!line.contains('\n'));
     const QByteArray path = posixname::encode(posixPath);
-    const auto locked = openLocked(path);
+    auto locked = openLocked(path);
     if (!locked)
         return failure(locked.error());
-    const Descriptor fd(*locked);
+    const FdGuard fd(std::move(locked).value());
     struct stat st;
     if (::fstat(fd.get(), &st) != 0)
         return reason("cannot read the log", errno);
     QByteArray bytes;
     if (st.st_size > 0) {
         // A last line that a crash cut short stays a damaged line of its own.
-        const auto last = readSpan(fd.get(), st.st_size - 1, 1);
+        const auto last = readSpan(fd.get(), st.st_size - 1, 1, "cannot read the log");
         if (!last)
             return failure(last.error());
         if (*last != "\n")

@@ -1,6 +1,7 @@
 #include "platform/files/state_file.h"
 
 #include "platform/files/atomic_file.h"
+#include "platform/files/fd_guard.h"
 #include "platform/system/system_reason.h"
 
 #include <cerrno>
@@ -9,12 +10,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct FdGuard
-{
-    int fd;
-    ~FdGuard() { ::close(fd); }
-};
 
 // Makes every missing folder on the way down to `folder`.
 Status makeFolders(const QByteArray &folder)
@@ -39,7 +34,7 @@ Result<QByteArray> readStateFile(const QByteArray &posixPath, qsizetype maxBytes
             return QByteArray();
         return failure(systemReason(errno));
     }
-    FdGuard guard{fd};
+    const FdGuard guard(fd);
     struct stat st;
     if (::fstat(fd, &st) != 0)
         return failure(systemReason(errno));

@@ -1,5 +1,7 @@
 #include "platform/windows/session_end.h"
 
+#include "platform/system/system_reason.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QSessionManager>
@@ -35,7 +37,7 @@ SessionEnd *g_armed = nullptr;
 SessionEnd::SessionEnd()
 {
     if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        qWarning("SIGTERM and SIGHUP will end the program without saving: no pipe (%s)", strerror(errno));
+        qWarning("SIGTERM and SIGHUP will end the program without saving: no pipe (%s)", qPrintable(systemReason(errno)));
         return;
     }
     g_signalPipe = m_pipe[1];
