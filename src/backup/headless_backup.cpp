@@ -2,6 +2,7 @@
 
 #include "backup/auto_schedule.h"
 #include "backup/backup_run.h"
+#include "backup/location_disk.h"
 #include "backup/run_notice.h"
 #include "platform/files/file_list_box.h"
 #include "platform/files/file_system_object.h"
@@ -259,6 +260,19 @@ int run(const HeadlessBackupOptions &options, const HeadlessEnvironment &environ
         return couldNotStart(environment, recorder, RunRecord::Outcome::Unreachable, why);
     }
 
+    // An unmounted share leaves its empty mount-point folder on the local
+    // disk: copying there would look like a backup and be none.
+    if (!options.newDisk && checkLocationDisk(environment.drives, location) == LocationDisk::Different) {
+        const QString why = differentDiskMessage();
+        if (options.ifDue) {
+            environment.err << why << Qt::endl;
+            recorder.finish(RunRecord::Outcome::Unreachable, why);
+            return kClean;
+        }
+        return couldNotStart(environment, recorder, RunRecord::Outcome::Unreachable,
+                             why + QStringLiteral("\nTo back up onto the disk it is on now, run again with --new-disk."));
+    }
+
     BackupRunOptions runOptions;
     runOptions.copyEverything = options.full;
     FileListBox listing(environment.drives);
@@ -276,6 +290,11 @@ int run(const HeadlessBackupOptions &options, const HeadlessEnvironment &environ
             return kClean;
         }
         return couldNotStart(environment, recorder, RunRecord::Outcome::Unreachable, why);
+    }
+
+    if (!outcome.stopped) {
+        if (const Status remembered = rememberLocationDisk(environment.drives, location); !remembered)
+            environment.err << "The location's disk could not be remembered: " << remembered.error() << Qt::endl;
     }
 
     RunRecord &record = recorder.run();
