@@ -1,25 +1,86 @@
+#include "app/command_line.h"
 #include "app/control_panel_window.h"
+#include "backup/headless_backup.h"
 #include "platform/paths/app_path.h"
 #include "platform/paths/drive_map.h"
 #include "platform/windows/form.h"
 #include "platform/windows/msg_box.h"
 #include "platform/windows/program_end.h"
 #include "platform/windows/session_end.h"
+#include "platform/system/clock.h"
 #include "platform/system/program_start.h"
+#include "platform/system/run_lock.h"
+#include "platform/system/terminal.h"
 #include "platform/windows/qt_file_dialog.h"
 #include "platform/system/registry.h"
 #include "quillstow_version.h"
+#include "store/run_log.h"
 
 #include <QApplication>
 #include <QDebug>
 #include <QIcon>
 #include <QPointer>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+
+const QString kName = QStringLiteral("Quillstow");
+const QString kVersion = QStringLiteral(QUILLSTOW_FILE_VERSION);
+
+// Every form of the command line but the bare one runs with no display: a
+// QCoreApplication, so a timer's check or a run over ssh needs no desktop.
+int runWithoutWindows(int argc, char *argv[], const CommandLine &line)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(kName);
+    QCoreApplication::setApplicationVersion(kVersion);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    switch (line.mode) {
+    case CommandLine::Mode::Help:
+        out << commandLineUsage();
+        return 0;
+    case CommandLine::Mode::Version:
+        out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion() << Qt::endl;
+        return 0;
+    case CommandLine::Mode::Error:
+        err << line.error << "\n\n" << commandLineUsage();
+        return headless_backup::kNotStarted;
+    case CommandLine::Mode::ControlPanel:
+    case CommandLine::Mode::Backup:
+    case CommandLine::Mode::Status:
+        break;
+    }
+    const DriveMap drives = DriveMap::fromEnvironment();
+    const SystemClock clock;
+    const HeadlessEnvironment environment{drives,
+                                          appPath(drives, QCoreApplication::applicationDirPath()),
+                                          clock,
+                                          RunLog::defaultPath(),
+                                          RunLock::defaultPath(),
+                                          out,
+                                          err,
+                                          standardErrorIsTerminal()};
+    if (line.mode == CommandLine::Mode::Status)
+        return headless_backup::printStatus(environment);
+    return headless_backup::run({line.ifDue, line.full, line.newDisk}, environment);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (const CommandLine line = parseCommandLine(arguments); !line.opensWindows())
+        return runWithoutWindows(argc, argv, line);
+
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Quillstow"));
-    QApplication::setApplicationVersion(QStringLiteral(QUILLSTOW_FILE_VERSION));
+    QApplication::setApplicationName(kName);
+    QApplication::setApplicationVersion(kVersion);
     // The launcher's name, so that a desktop ties the windows to it (and its icon).
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.quillstow.Quillstow"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quillstow.svg")));

@@ -139,6 +139,26 @@ else
     echo "systemd-analyze not installed (package systemd): the installed units are not verified"
 fi
 
+# The service's command line as an ordinary user with nothing saved yet: a
+# check with nothing to do, silent, status 0, and no display needed.
+SERVICE_EXEC=$(sed -n 's/^ExecStart=//p' "$USER_UNITS/quillstow-backup.service")
+xs_log "running $SERVICE_EXEC as uid 65534"
+CHECK_HOME=$T/check-home
+mkdir -p "$CHECK_HOME" "$T/check-run"
+chown -R 65534:65534 "$CHECK_HOME" "$T/check-run"
+chmod 700 "$T/check-run"
+check_rc=0
+(
+    cd "$CHECK_HOME"
+    exec setpriv --reuid=65534 --regid=65534 --clear-groups \
+        env -i PATH=/usr/bin:/bin HOME="$CHECK_HOME" LANG=C.UTF-8 XDG_RUNTIME_DIR="$T/check-run" \
+        sh -c "exec $SERVICE_EXEC"
+) >"$T/check.log" 2>&1 || check_rc=$?
+cat "$T/check.log"
+[ "$check_rc" -eq 0 ] || xs_fail "the service's command line ended with status $check_rc"
+[ ! -s "$T/check.log" ] || xs_fail "the service's command line printed something with nothing to do"
+[ ! -e "$CHECK_HOME/.local/share/quillstow/BackupSettings.dat" ] || xs_fail "the timer's check created the settings file"
+
 rc=0
 xs_start "$T" || rc=$?
 [ "$rc" -eq 0 ] || exit "$rc"

@@ -1,0 +1,24 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+// What the program was asked to do on its command line. With no arguments it
+// opens the control panel; every other form runs without a display.
+struct CommandLine
+{
+    enum class Mode { ControlPanel, Backup, Status, Help, Version, Error };
+    Mode mode = Mode::ControlPanel;
+    bool ifDue = false;   // --if-due: only when an automatic backup is due
+    bool full = false;    // --full: every file copied, current or not
+    bool newDisk = false; // --new-disk: back up even onto a location's new disk
+    QString error;        // Error: what was wrong, in one line
+
+    // Whether this form needs a display (a QApplication) at all.
+    bool opensWindows() const { return mode == Mode::ControlPanel; }
+};
+
+// arguments: the program's name first, as in argv.
+CommandLine parseCommandLine(const QStringList &arguments);
+
+// The usage text that --help prints and an error follows.
+QString commandLineUsage();

@@ -1,0 +1,316 @@
+// The built program run from the command line with no display at all, as the
+// timer's service and a user in a terminal run it.
+#include "backup/auto_schedule.h"
+#include "platform/paths/drive_map.h"
+#include "platform/system/run_lock.h"
+#include "store/auto_backup_file.h"
+#include "store/run_log.h"
+#include "store/settings_file.h"
+#include "support/test_files.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Outcome
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// A copy of the program in a folder of its own, so that its data files
+// (App.Path is the program's folder when it can be written) lie there too.
+class Sandbox
+{
+public:
+    Sandbox()
+        : m_drives(m_dir.path() + QStringLiteral("/drives"), m_dir.path())
+    {
+        for (const char *sub : {"app", "src", "dest", "home", "config", "data", "state", "run"})
+            QDir(m_dir.path()).mkpath(QString::fromLatin1(sub));
+        QFile::setPermissions(path("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString built = qEnvironmentVariable("QUILLSTOW_TEST_BUILD_DIR") + QStringLiteral("/src/quillstow");
+        m_copied = QFile::copy(built, program());
+    }
+
+    bool ready() const { return m_dir.isValid() && m_copied; }
+    QString path(const char *sub) const { return m_dir.path() + u'/' + QString::fromLatin1(sub); }
+    QString program() const { return path("app") + QStringLiteral("/quillstow"); }
+    QString settingsPath() const { return path("app") + QStringLiteral("/BackupSettings.dat"); }
+    QString autoBackupPath() const { return path("app") + QStringLiteral("/AutoBackup.dat"); }
+    QString dos(const char *sub) const { return m_drives.toDos(path(sub)).value_or(QString()); }
+    RunLog log() const { return RunLog(path("state") + QStringLiteral("/quillstow/runs.log")); }
+    QString lockPath() const { return path("run") + QStringLiteral("/quillstow-run.lock"); }
+
+    // The list: the source folder and, when given, a folder that is not there.
+    bool saveSettings(const QString &location, bool withMissingFolder = false) const
+    {
+        SettingsModel model;
+        model.directories[0] = dos("src");
+        int count = 1;
+        if (withMissingFolder)
+            model.directories[size_t(count++)] = dos("src") + QStringLiteral("\\gone");
+        model.setCount(count);
+        model.setLocation(location);
+        const Result<QByteArray> bytes = settings_file::encode(model);
+        return bytes && writeFile(settingsPath(), *bytes);
+    }
+
+    Outcome run(const QStringList &arguments) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *gone : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
+            env.remove(QString::fromLatin1(gone));
+        env.insert(QStringLiteral("HOME"), path("home"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path("config"));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), path("data"));
+        env.insert(QStringLiteral("XDG_STATE_HOME"), path("state"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path("run"));
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.start(program(), arguments);
+        Outcome outcome;
+        if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+            return outcome;
+        outcome.exitCode = process.exitCode();
+        outcome.out = QString::fromUtf8(process.readAllStandardOutput());
+        outcome.err = QString::fromUtf8(process.readAllStandardError());
+        return outcome;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    DriveMap m_drives;
+    bool m_copied = false;
+};
+
+// What a data file is before and after: its bytes and its time, or that it is missing.
+QString fingerprint(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("missing");
+    return QString::fromLatin1(readFile(path).toHex()) + u'@'
+           + QString::number(info.lastModified().toMSecsSinceEpoch());
+}
+
+RunRecord completedRun(qint64 secondsAgo)
+{
+    RunRecord run;
+    run.start = QDateTime::currentDateTimeUtc().addSecs(-secondsAgo);
+    run.end = run.start.addSecs(5);
+    return run;
+}
+
+} // namespace
+
+class TestHeadlessBackup : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void backupExitStatus_data();
+    void backupExitStatus();
+    void fullCopiesCurrentFiles();
+    void ifDue_data();
+    void ifDue();
+    void commandLine_data();
+    void commandLine();
+};
+
+void TestHeadlessBackup::backupExitStatus_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("stdoutHas");
+    QTest::addColumn<QString>("stderrHas");
+    QTest::addColumn<int>("filesInBackup");
+    QTest::addColumn<int>("outcome"); // RunRecord::Outcome of the logged run
+
+    const int completed = int(RunRecord::Outcome::Completed);
+    const int notStarted = int(RunRecord::Outcome::NotStarted);
+    QTest::newRow("clean") << QStringLiteral("clean") << 0 << QStringLiteral("Backup done: 2 copied, 0 already current, 0 left out") << QStringLiteral("") << 2
+                           << completed;
+    // The listing stays on the folder before one that cannot be opened, whose files are copied again.
+    QTest::newRow("a folder left out") << QStringLiteral("missing folder") << 1 << QStringLiteral("4 copied, 0 already current, 1 left out")
+                                       << QStringLiteral("gone") << 2 << completed;
+    QTest::newRow("no settings file") << QStringLiteral("no file") << 2 << QStringLiteral("") << QStringLiteral("No backup location is saved") << 0 << notStarted;
+    QTest::newRow("no location") << QStringLiteral("no location") << 2 << QStringLiteral("") << QStringLiteral("No backup location is saved") << 0 << notStarted;
+    QTest::newRow("missing location") << QStringLiteral("missing location") << 2 << QStringLiteral("") << QStringLiteral("does not exist") << 0
+                                      << int(RunRecord::Outcome::Unreachable);
+    QTest::newRow("damaged settings file") << QStringLiteral("damaged") << 2 << QStringLiteral("") << QStringLiteral("is damaged") << 0 << notStarted;
+    QTest::newRow("a folder in its place") << QStringLiteral("folder") << 2 << QStringLiteral("") << QStringLiteral("a folder is in its place") << 0 << notStarted;
+    QTest::newRow("another run going") << QStringLiteral("locked") << 2 << QStringLiteral("") << QStringLiteral("Another backup run is going") << 0
+                                       << int(RunRecord::Outcome::Busy);
+}
+
+void TestHeadlessBackup::backupExitStatus()
+{
+    QFETCH(QString, setup);
+    QFETCH(int, exitCode);
+    QFETCH(QString, stdoutHas);
+    QFETCH(QString, stderrHas);
+    QFETCH(int, filesInBackup);
+    QFETCH(int, outcome);
+
+    Sandbox box;
+    QVERIFY2(box.ready(), "the program could not be copied into a folder of its own");
+    QVERIFY(writeFile(box.path("src") + QStringLiteral("/a.txt"), "alpha"));
+    QVERIFY(writeFile(box.path("src") + QStringLiteral("/b.txt"), "beta"));
+    const QString location = box.dos("dest") + u'\\';
+    if (setup == u"clean" || setup == u"locked")
+        QVERIFY(box.saveSettings(location));
+    else if (setup == u"missing folder")
+        QVERIFY(box.saveSettings(location, true));
+    else if (setup == u"no location")
+        QVERIFY(box.saveSettings(QString()));
+    else if (setup == u"missing location")
+        QVERIFY(box.saveSettings(box.dos("dest") + QStringLiteral("\\not here\\")));
+    else if (setup == u"damaged")
+        QVERIFY(writeFile(box.settingsPath(), QByteArray(1000, 'x')));
+    else if (setup == u"folder")
+        QVERIFY(QDir().mkpath(box.settingsPath()));
+    RunLock other(box.lockPath());
+    if (setup == u"locked")
+        QVERIFY2(other.tryAcquire().valueOr(false), "the test could not take the run lock");
+
+    const QString settingsBefore = fingerprint(box.settingsPath());
+    const Outcome result = box.run({QStringLiteral("--backup")});
+    QVERIFY2(result.exitCode == exitCode,
+             qPrintable(QStringLiteral("exit %1, stdout: %2, stderr: %3").arg(result.exitCode).arg(result.out, result.err)));
+    QVERIFY2(result.out.contains(stdoutHas), qPrintable(result.out));
+    QVERIFY2(result.err.contains(stderrHas), qPrintable(result.err));
+    if (exitCode == 0)
+        QVERIFY2(result.err.isEmpty(), qPrintable(result.err));
+    if (exitCode == 2)
+        QVERIFY2(result.out.isEmpty(), qPrintable(result.out));
+    QCOMPARE(QDir(box.path("dest")).entryList(QDir::Files).size(), filesInBackup);
+    // The run reads the saved files; it never writes or creates them.
+    QCOMPARE(fingerprint(box.settingsPath()), settingsBefore);
+    QCOMPARE(fingerprint(box.autoBackupPath()), QStringLiteral("missing"));
+
+    const QList<RunRecord> runs = box.log().runs().valueOr({});
+    QCOMPARE(runs.size(), 1);
+    QCOMPARE(int(runs[0].outcome), outcome);
+    QCOMPARE(runs[0].trigger, RunRecord::Trigger::Manual);
+    if (setup == u"missing folder")
+        QVERIFY2(runs[0].leftOut == 1 && runs[0].reason.contains(QStringLiteral("gone")), qPrintable(runs[0].reason));
+}
+
+void TestHeadlessBackup::fullCopiesCurrentFiles()
+{
+    Sandbox box;
+    QVERIFY2(box.ready(), "the program could not be copied into a folder of its own");
+    QVERIFY(writeFile(box.path("src") + QStringLiteral("/a.txt"), "alpha"));
+    QVERIFY(box.saveSettings(box.dos("dest") + u'\\'));
+    // The quick check trusts only a file unchanged since a second before the last whole pass.
+    QThread::msleep(1200);
+    QCOMPARE(box.run({QStringLiteral("--backup")}).exitCode, 0);
+    const Outcome again = box.run({QStringLiteral("--backup")});
+    QVERIFY2(again.exitCode == 0 && again.out.contains(QStringLiteral("0 copied, 1 already current")), qPrintable(again.out));
+    const Outcome full = box.run({QStringLiteral("--backup"), QStringLiteral("--full")});
+    QVERIFY2(full.exitCode == 0 && full.out.contains(QStringLiteral("1 copied, 0 already current")), qPrintable(full.out));
+}
+
+void TestHeadlessBackup::ifDue_data()
+{
+    QTest::addColumn<qint16>("code");
+    QTest::addColumn<qint64>("lastRunSecondsAgo"); // -1: no run logged
+    QTest::addColumn<bool>("locked");
+    QTest::addColumn<bool>("runs");
+    QTest::addColumn<int>("loggedOutcome"); // -1: nothing logged
+
+    QTest::newRow("every 2 hours, last run 10 minutes ago") << qint16(2) << qint64(600) << false << false << -1;
+    QTest::newRow("every 2 hours, last run 3 hours ago") << qint16(2) << qint64(3 * 3600) << false << true
+                                                          << int(RunRecord::Outcome::Completed);
+    QTest::newRow("once a day, never run") << qint16(0) << qint64(-1) << false << true
+                                           << int(RunRecord::Outcome::Completed);
+    QTest::newRow("off") << auto_schedule::kOffCode << qint64(-1) << false << false << -1;
+    QTest::newRow("due, another run going") << qint16(4) << qint64(5 * 3600) << true << false
+                                            << int(RunRecord::Outcome::Busy);
+}
+
+void TestHeadlessBackup::ifDue()
+{
+    QFETCH(qint16, code);
+    QFETCH(qint64, lastRunSecondsAgo);
+    QFETCH(bool, locked);
+    QFETCH(bool, runs);
+    QFETCH(int, loggedOutcome);
+
+    Sandbox box;
+    QVERIFY2(box.ready(), "the program could not be copied into a folder of its own");
+    QVERIFY(writeFile(box.path("src") + QStringLiteral("/a.txt"), "alpha"));
+    QVERIFY(box.saveSettings(box.dos("dest") + u'\\'));
+    QVERIFY(writeFile(box.autoBackupPath(), auto_backup_file::encode(code)));
+    QList<RunRecord> before;
+    if (lastRunSecondsAgo >= 0) {
+        before << completedRun(lastRunSecondsAgo);
+        QVERIFY(box.log().append(before.first()));
+    }
+    RunLock other(box.lockPath());
+    if (locked)
+        QVERIFY2(other.tryAcquire().valueOr(false), "the test could not take the run lock");
+    const QString settingsBefore = fingerprint(box.settingsPath());
+    const QString autoBackupBefore = fingerprint(box.autoBackupPath());
+
+    const Outcome result = box.run({QStringLiteral("--backup"), QStringLiteral("--if-due")});
+    QVERIFY2(result.exitCode == 0, qPrintable(QStringLiteral("exit %1: %2").arg(result.exitCode).arg(result.err)));
+    QCOMPARE(QDir(box.path("dest")).entryList(QDir::Files).size(), runs ? 1 : 0);
+    // A check with nothing to do is silent.
+    if (!runs)
+        QVERIFY2(result.out.isEmpty() && result.err.isEmpty(), qPrintable(result.out + result.err));
+    QCOMPARE(fingerprint(box.settingsPath()), settingsBefore);
+    QCOMPARE(fingerprint(box.autoBackupPath()), autoBackupBefore);
+
+    const QList<RunRecord> after = box.log().runs().valueOr({});
+    if (loggedOutcome < 0) {
+        QCOMPARE(after, before);
+        return;
+    }
+    QCOMPARE(after.size(), before.size() + 1);
+    QCOMPARE(int(after.last().outcome), loggedOutcome);
+    QCOMPARE(after.last().trigger, RunRecord::Trigger::Automatic);
+}
+
+void TestHeadlessBackup::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("stdoutHas");
+    QTest::addColumn<QString>("stderrHas");
+
+    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << 0 << QStringLiteral("--if-due") << QStringLiteral("");
+    QTest::newRow("-h") << QStringList{QStringLiteral("-h")} << 0 << QStringLiteral("--backup") << QStringLiteral("");
+    QTest::newRow("--version") << QStringList{QStringLiteral("--version")} << 0 << QStringLiteral("Quillstow 2.00.0002") << QStringLiteral("");
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("--backpu")} << 2 << QStringLiteral("") << QStringLiteral("Unknown option 'backpu'");
+    QTest::newRow("a stray argument") << QStringList{QStringLiteral("--backup"), QStringLiteral("now")} << 2 << QStringLiteral("") << QStringLiteral("Unexpected argument 'now'");
+    QTest::newRow("--if-due alone") << QStringList{QStringLiteral("--if-due")} << 2 << QStringLiteral("") << QStringLiteral("--if-due goes with --backup");
+    QTest::newRow("--status, nothing saved") << QStringList{QStringLiteral("--status")} << 0 << QStringLiteral("no backup location is saved") << QStringLiteral("");
+}
+
+void TestHeadlessBackup::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, stdoutHas);
+    QFETCH(QString, stderrHas);
+
+    Sandbox box;
+    QVERIFY2(box.ready(), "the program could not be copied into a folder of its own");
+    const Outcome result = box.run(arguments);
+    QVERIFY2(result.exitCode == exitCode, qPrintable(QStringLiteral("exit %1: %2").arg(result.exitCode).arg(result.err)));
+    QVERIFY2(result.out.contains(stdoutHas), qPrintable(result.out));
+    QVERIFY2(result.err.contains(stderrHas), qPrintable(result.err));
+    // An error shows the usage with it.
+    if (exitCode == 2)
+        QVERIFY2(result.err.contains(QStringLiteral("Usage:")), qPrintable(result.err));
+    QCOMPARE(fingerprint(box.settingsPath()), QStringLiteral("missing"));
+}
+
+QTEST_GUILESS_MAIN(TestHeadlessBackup)
+#include "tst_headless_backup.moc"
