@@ -108,7 +108,7 @@ QString backupFailureMessage(const BackupOutcome &outcome)
         text += counted(int(outcome.replaced.size()),
                         "1 file was replaced by a file of the same name from a directory further down the list.\n",
                         "%1 files were replaced by files of the same name from directories further down the list.\n");
-    if (outcome.flushFailure)
+    if (!outcome.flushed)
         text += QStringLiteral("The copies could not be written through to the backup location's disk.\n");
     if (outcome.stopped) {
         if (outcome.foldersPartly > 0)
@@ -150,8 +150,8 @@ QString backupFailureDetails(const BackupOutcome &outcome)
             lines << QStringLiteral("    %1  replaced  %2").arg(displayedPath(pair.kept), displayedPath(pair.replaced));
         lines << QString();
     }
-    if (outcome.flushFailure)
-        lines << QStringLiteral("Writing the copies to the disk failed:") << displayedPath(*outcome.flushFailure)
+    if (!outcome.flushed)
+        lines << QStringLiteral("Writing the copies to the disk failed:") << displayedPath(outcome.flushed.error())
               << QString();
     return lines.join(u'\n').trimmed();
 }
@@ -270,7 +270,7 @@ void BackupTally::notCopied(const CopyTask &task, const QString &destination, co
 void BackupTally::flushFailed(const QString &reason)
 {
     std::lock_guard lock(m_mutex);
-    m_outcome.flushFailure = reason;
+    m_outcome.flushed = failure(reason);
     noteFirst(reason);
 }
 

@@ -1,4 +1,6 @@
 #pragma once
+#include "platform/result.h"
+
 #include <QHash>
 #include <QList>
 #include <QSet>
@@ -42,7 +44,7 @@ struct BackupOutcome
     QString firstFailure;       // the first failure with the host's reason
     QList<NotCopied> folderFailures; // every folder not opened, with its reason
     QList<NotCopied> fileFailures; // every file not copied, in the order they failed
-    std::optional<QString> flushFailure; // the copies may not have reached the device
+    Status flushed;             // a failure: the copies may not have reached the device
     bool locationMissing = false; // the backup location's folder does not exist: nothing was tried
     QString location;             // the backup location, as the run was given it
     QList<Replaced> replaced;     // files whose copy a later one replaced
@@ -54,7 +56,7 @@ struct BackupOutcome
 
     bool failed() const
     {
-        return locationMissing || foldersNotOpened > 0 || filesNotCopied > 0 || flushFailure || stopped;
+        return locationMissing || foldersNotOpened > 0 || filesNotCopied > 0 || !flushed || stopped;
     }
     // A clean run is silent; one that failed or left files out of the backup is not.
     bool hasSomethingToSay() const { return failed() || !replaced.isEmpty(); }

@@ -133,7 +133,7 @@ BackupOutcome BackupRun::run(const DirArray &directories, int count, const QStri
             m_tally.flushFailed(flushed.error());
     }
     BackupOutcome outcome = m_tally.take();
-    m_currency.finish(!m_stop && !outcome.flushFailure);
+    m_currency.finish(!m_stop && outcome.flushed.ok());
     std::lock_guard lock(m_mutex);
     outcome.stopped = m_stop;
     if (outcome.stopped) {

@@ -448,7 +448,7 @@ void TestBackupRun::failedFlushIsReported()
     FileSystemObject fso(t.drives, &faults);
     BackupRun run(t.drives, listing, fso, copies(1));
     const BackupOutcome outcome = run.run(dirs, 1, location);
-    QVERIFY2(outcome.flushFailure, "a failed flush is not a clean run");
+    QVERIFY2(!outcome.flushed, "a failed flush is not a clean run");
     QCOMPARE(outcome.filesCopied, 1);
     QVERIFY(outcome.failed());
     const QString message = backupFailureMessage(outcome);
@@ -599,8 +599,12 @@ void TestBackupRun::stopCountsWhatWasLeft()
     QVERIFY2(message.contains(u"not backed up at all") == (folders > reached), qPrintable(message));
 
     QCOMPARE(atStop.folders, folders);
-    QVERIFY2(atStop.foldersDone == reached - 1, "the folders before the one under way are done");
-    QVERIFY2(atStop.shareDone > 1000 * (reached - 1) / folders && atStop.shareDone < 1000 * reached / folders,
+    // With copies side by side, the last copies of the folder before may
+    // still be under way when the first of the next one starts.
+    const int lastDone = reached - 1, firstDone = atOnce > 1 ? reached - 2 : reached - 1;
+    QVERIFY2(atStop.foldersDone >= firstDone && atStop.foldersDone <= lastDone,
+             "the folders before the one under way are done, or all but their last copies");
+    QVERIFY2(atStop.shareDone > 1000 * firstDone / folders && atStop.shareDone < 1000 * reached / folders,
              qPrintable(u"%1 thousandths done"_qs.arg(atStop.shareDone)));
 }
 

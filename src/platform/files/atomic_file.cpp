@@ -90,6 +90,17 @@ bool lockTemporary(int fd)
     return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
 }
 
+// The same for a file that has had its name for a moment: a clean-up may
+// hold it just then, and is waited for, so the file is never left unlocked.
+bool lockNamedTemporary(int fd)
+{
+    int rc;
+    do
+        rc = ::flock(fd, LOCK_EX);
+    while (rc != 0 && errno == EINTR);
+    return rc == 0;
+}
+
 bool kernelCopyUnsupported(int err)
 {
     return err == EXDEV || err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
@@ -163,7 +174,7 @@ Status AtomicFile::openNamed(unsigned mode)
             // A clean-up that took the file before the lock did has removed
             // its name: then it is no longer ours to rename.
             struct stat st;
-            if (lockTemporary(m_fd) && ::fstat(m_fd, &st) == 0 && st.st_nlink == 0) {
+            if (lockNamedTemporary(m_fd) && ::fstat(m_fd, &st) == 0 && st.st_nlink == 0) {
                 ::close(m_fd);
                 m_fd = -1;
                 continue;
