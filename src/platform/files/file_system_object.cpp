@@ -1,4 +1,5 @@
 #include "platform/files/file_system_object.h"
+#include "platform/files/location_probe.h"
 
 #include "platform/files/atomic_file.h"
 #include "platform/system/system_reason.h"
@@ -50,6 +51,29 @@ QByteArray join(const QByteArray &folder, QString name)
 }
 
 } // namespace
+
+// Some file systems (FAT through fusefat) give a file the time of its rename,
+// so a time set on the complete file before it went in place is lost, and the
+// quick check would copy that file again on every run. The first copy into a
+// folder looks by name; where the time was lost, every copy there sets it
+// again by name once in place. The copy is complete by then either way: a time
+// that cannot be set back costs the next run a copy, not this one its result.
+// Returns what was learned: 1 when the folder loses times, 0 when it keeps them.
+static int keepTimesInPlace(const QByteArray &placed, const struct stat &source, int timesLost)
+{
+    if (timesLost < 0) {
+        struct stat now;
+        if (::stat(placed.constData(), &now) != 0)
+            return -1;
+        const qint64 set = qint64(source.st_mtim.tv_sec) * 1000000000 + source.st_mtim.tv_nsec;
+        const qint64 stored = qint64(now.st_mtim.tv_sec) * 1000000000 + now.st_mtim.tv_nsec;
+        if (resolutionFrom(set, stored) != 0)
+            return 0;
+    }
+    const struct timespec times[2] = {source.st_atim, source.st_mtim};
+    ::utimensat(AT_FDCWD, placed.constData(), times, 0);
+    return 1;
+}
 
 FileSystemObject::FileSystemObject(const DriveMap &drives, IoFaults *faults)
     : m_drives(drives), m_faults(faults)
@@ -112,6 +136,8 @@ void FileSystemObject::remember(const QString &dosFolder, const Folder &learned)
     it->noAnonymous = it->noAnonymous || learned.noAnonymous;
     if (learned.defaultAcl >= 0)
         it->defaultAcl = learned.defaultAcl;
+    if (learned.timesLostInPlace >= 0)
+        it->timesLostInPlace = learned.timesLostInPlace;
     for (quint64 dev : learned.noKernelCopyFrom) {
         if (std::find(it->noKernelCopyFrom.begin(), it->noKernelCopyFrom.end(), dev) == it->noKernelCopyFrom.end())
             it->noKernelCopyFrom.push_back(dev);
@@ -186,11 +212,14 @@ Result<qint64> FileSystemObject::CopyFile(const QString &source, const QString &
         status = out.setTimes(st);
     if (status)
         status = out.commit(AtomicFile::Durability::Normal);
+    if (status && folder.timesLostInPlace != 0)
+        learned.timesLostInPlace = keepTimesInPlace(*to, st, folder.timesLostInPlace);
 
     learned.noAnonymous = out.anonymousRefused();
     if (out.kernelCopyRefused())
         learned.noKernelCopyFrom.push_back(st.st_dev);
-    if (!folder.posix.isEmpty() && (learned.noAnonymous || learned.defaultAcl >= 0 || !learned.noKernelCopyFrom.empty()))
+    if (!folder.posix.isEmpty()
+        && (learned.noAnonymous || learned.defaultAcl >= 0 || !learned.noKernelCopyFrom.empty() || learned.timesLostInPlace >= 0))
         remember(folderKey, learned);
     if (!status)
         return failure(QStringLiteral("%1: %2").arg(dest, status.error()));
