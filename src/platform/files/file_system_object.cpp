@@ -136,6 +136,8 @@ void FileSystemObject::remember(const QString &dosFolder, const Folder &learned)
     it->noAnonymous = it->noAnonymous || learned.noAnonymous;
     if (learned.defaultAcl >= 0)
         it->defaultAcl = learned.defaultAcl;
+    if (learned.device != 0)
+        it->device = learned.device;
     if (learned.timesLostInPlace >= 0)
         it->timesLostInPlace = learned.timesLostInPlace;
     for (quint64 dev : learned.noKernelCopyFrom) {
@@ -178,8 +180,13 @@ Result<qint64> FileSystemObject::CopyFile(const QString &source, const QString &
 
     // One look at the destination tells a copy onto itself, a folder in the
     // way, and whether the copy replaces a file or makes a new one.
+    // Where O_TMPFILE is refused (a network share), the copy writes a named
+    // temporary file either way and the look costs one more round trip per
+    // file; a source on another device cannot be the destination itself, and
+    // a folder in the way then fails the rename instead.
+    const bool look = !folder.noAnonymous || folder.device == 0 || folder.device == quint64(st.st_dev);
     struct stat existing;
-    const bool exists = ::stat(to->constData(), &existing) == 0;
+    const bool exists = look && ::stat(to->constData(), &existing) == 0;
     if (exists) {
         if (existing.st_dev == st.st_dev && existing.st_ino == st.st_ino)
             return qint64(0); // a file copied onto itself stays as it is
@@ -216,10 +223,12 @@ Result<qint64> FileSystemObject::CopyFile(const QString &source, const QString &
         learned.timesLostInPlace = keepTimesInPlace(*to, st, folder.timesLostInPlace);
 
     learned.noAnonymous = out.anonymousRefused();
+    if (struct stat at; learned.noAnonymous && ::stat(folder.posix.constData(), &at) == 0)
+        learned.device = quint64(at.st_dev);
     if (out.kernelCopyRefused())
         learned.noKernelCopyFrom.push_back(st.st_dev);
     if (!folder.posix.isEmpty()
-        && (learned.noAnonymous || learned.defaultAcl >= 0 || !learned.noKernelCopyFrom.empty() || learned.timesLostInPlace >= 0))
+        && (learned.noAnonymous || learned.device != 0 || learned.defaultAcl >= 0 || !learned.noKernelCopyFrom.empty() || learned.timesLostInPlace >= 0))
         remember(folderKey, learned);
     if (!status)
         return failure(QStringLiteral("%1: %2").arg(dest, status.error()));

@@ -72,7 +72,7 @@ private Q_SLOTS:
     void flushReportsFailure();
     void parallelCopiesOnLocalDisk();
     void longNamesOnFat();
-    void timesKeptOnFuseFat();
+    void copiesOntoFuseFat();
     void destinationForms_data();
     void destinationForms();
     void replacesReadOnlyEarlierCopy();
@@ -681,7 +681,7 @@ void TestFileSystemObject::longNamesOnFat()
 
 // fusefat gives a file the time of its rename: the copy, new or replacing,
 // must still end with its source's time, or every run copies it again.
-void TestFileSystemObject::timesKeptOnFuseFat()
+void TestFileSystemObject::copiesOntoFuseFat()
 {
     FuseFat fat;
     if (!fat.mounted())
@@ -706,6 +706,19 @@ void TestFileSystemObject::timesKeptOnFuseFat()
             QVERIFY2(readFile(fat.path() + u'/' + name) == pattern(3000 * round, round), "copied, then replaced");
         }
     }
+    // This folder refuses O_TMPFILE, so the copy skips its look at the
+    // destination when the source lies elsewhere: a folder in the way still
+    // fails with nothing left behind, and a copy onto itself still changes nothing.
+    QVERIFY(QDir(fat.path()).mkdir(QStringLiteral("c.txt")));
+    QVERIFY(writeFile(t.posix(QStringLiteral("c.txt")), pattern(100, 3)));
+    const auto blocked = fso.CopyFile(t.dos(QStringLiteral("c.txt")), dest);
+    QVERIFY2(!blocked, "a folder in the way is a failure");
+    QVERIFY2(QFileInfo(fat.path() + QStringLiteral("/c.txt")).isDir(), "the folder stays");
+    const QString onFat = t.drives.toDos(fat.path() + QStringLiteral("/a.txt")).value();
+    const auto itself = fso.CopyFile(onFat, dest);
+    QVERIFY2(itself, qPrintable(reasonOf(itself)));
+    QVERIFY2(readFile(fat.path() + QStringLiteral("/a.txt")) == pattern(6000, 2), "a copy onto itself changes nothing");
+    QCOMPARE(everythingIn(fat.path()), (QStringList{QStringLiteral("a.txt"), QStringLiteral("b.txt"), QStringLiteral("c.txt")}));
 }
 
 QTEST_GUILESS_MAIN(TestFileSystemObject)
