@@ -128,6 +128,10 @@ int timedMode(QPushButton *button, const DriveMap &drives, const Tree &tree, con
         for (size_t i : turn) {
             QDir(destOf(i)).removeRecursively();
             QDir().mkpath(destOf(i));
+            if (countFiles(destOf(i)) != 0) {
+                std::fprintf(stderr, "%s: cannot empty %s\n", names[i], qPrintable(destOf(i)));
+                return 1;
+            }
             if (!timeOne(i, first[i])) {
                 std::fprintf(stderr, "%s failed (first run)\n", names[i]);
                 return 1;
