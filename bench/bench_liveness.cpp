@@ -9,8 +9,17 @@
 // first click fills the backup location, each round then clicks once more
 // over the copies (the usual repeated backup). Runs headless unless
 // QT_QPA_PLATFORM says otherwise.
+//
+//   bench_liveness --timed [--folders N] [--files N] [--size BYTES] [--rounds N] [--dir PATH]
+//
+// Times the program's own run instead: from the click on "Backup NOW" to the
+// end of the run (its flush included), first into an empty location and then
+// again over the copies, beside the same run made in this process without a
+// window (as bench_backup times it) and one cp -p process followed by
+// `sync -f`, the three interleaved, a different one first each round, the
+// page cache dropped before each where allowed.
 #include "app/control_panel_window.h"
-#include "bench_common.h"
+#include "bench_table.h"
 #include "platform/windows/msg_box.h"
 #include "platform/windows/program_end.h"
 #include "store/settings_file.h"
@@ -85,6 +94,69 @@ int countFiles(const QString &folder)
     return int(QDir(folder).entryList(QDir::Files | QDir::Hidden).size());
 }
 
+// The window's run, the run alone, and one cp -p process, each into a folder
+// of its own: first into an empty one, then over the copies.
+int timedMode(QPushButton *button, const DriveMap &drives, const Tree &tree, const QString &r, int rounds)
+{
+    const QString panelDest = r + QStringLiteral("/dest");
+    const Tool cp = cpOneProcess(tree);
+    const char *names[3] = {"control panel, Backup NOW", "run alone (bench_backup)", cp.name};
+    auto destOf = [&](size_t i) { return i == 0 ? panelDest : r + QStringLiteral("/dest-%1").arg(i); };
+    std::vector<double> first[3], again[3];
+    auto timeOne = [&](size_t i, std::vector<double> &out) {
+        ::sync();
+        if (dropCaches())
+            warmTools({});
+        if (i == 0) {
+            const double start = now();
+            button->click();
+            out.push_back(now() - start);
+            return countFiles(panelDest) == tree.fileCount;
+        }
+        if (i == 1) {
+            const RunTime t = backupRun(drives, tree, destOf(1));
+            out.push_back(t.total);
+            return t.ok;
+        }
+        std::vector<double> bare;
+        return timeOnce(drives, tree, cp, destOf(2), bare, out);
+    };
+    for (int round = 0; round < rounds; ++round) {
+        size_t turn[3];
+        for (size_t i = 0; i < 3; ++i)
+            turn[i] = (i + size_t(round)) % 3;
+        for (size_t i : turn) {
+            QDir(destOf(i)).removeRecursively();
+            QDir().mkpath(destOf(i));
+            if (countFiles(destOf(i)) != 0) {
+                std::fprintf(stderr, "%s: cannot empty %s\n", names[i], qPrintable(destOf(i)));
+                return 1;
+            }
+            if (!timeOne(i, first[i])) {
+                std::fprintf(stderr, "%s failed (first run)\n", names[i]);
+                return 1;
+            }
+        }
+        for (size_t i : turn) {
+            if (!timeOne(i, again[i])) {
+                std::fprintf(stderr, "%s failed (repeated run)\n", names[i]);
+                return 1;
+            }
+        }
+        std::printf("  round %d: first %.2f / %.2f / %.2f s, repeated %.2f / %.2f / %.2f s\n", round + 1,
+                    first[0].back(), first[1].back(), first[2].back(), again[0].back(), again[1].back(), again[2].back());
+        std::fflush(stdout);
+    }
+    std::printf("\n%d files, seconds, median of %d, flush included\n", tree.fileCount, rounds);
+    std::printf("  %-30s %10s %10s %14s %14s\n", "", "first", "repeated", "first / cp", "repeated / cp");
+    for (size_t i = 0; i < 3; ++i)
+        std::printf("  %-30s %10.3f %10.3f %14.2f %14.2f\n", names[i], median(first[i]), median(again[i]),
+                    median(first[i]) / median(first[2]), median(again[i]) / median(again[2]));
+    std::printf("  control panel / run alone: first %.2f, repeated %.2f\n", median(first[0]) / median(first[1]),
+                median(again[0]) / median(again[1]));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -93,8 +165,16 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     applyToolkitLook();
+    bool timed = false;
+    std::vector<char *> args;
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0 && !std::strcmp(argv[i], "--timed"))
+            timed = true;
+        else
+            args.push_back(argv[i]);
+    }
     TreeOptions o{100, 500, 1024};
-    if (!parseTreeOptions(argc, argv, o))
+    if (!parseTreeOptions(int(args.size()), args.data(), o))
         return 2;
     int folders = o.folders, files = o.files, rounds = o.rounds;
     qint64 size = o.size;
@@ -111,6 +191,8 @@ int main(int argc, char **argv)
         ~RemoveTree() { run(QStringLiteral("rm"), {QStringLiteral("-rf"), QStringLiteral("--"), path}); }
     } removeTree{root.path()};
     const QString r = root.path();
+    // The runs' records of complete passes stay in the benchmark's own folder.
+    qputenv("XDG_STATE_HOME", posixname::encode(r + QStringLiteral("/state")));
     for (const char *sub : {"/drives", "/app", "/dest"})
         QDir().mkpath(r + QLatin1String(sub));
     // No mapped drives: C: is the root of the file system, so /tmp/x is C:\tmp\x.
@@ -148,6 +230,15 @@ int main(int argc, char **argv)
     if (!button) {
         std::fprintf(stderr, "the control panel has no Command3 button\n");
         return 1;
+    }
+
+    if (timed) {
+        std::printf("%s\n", dropCaches() ? "running as root: page cache dropped before every timed step"
+                                         : "not root: page cache kept (only sync before every timed step)");
+        const int rc = timedMode(button, drives, tree, r, rounds);
+        panel->Discard();
+        QCoreApplication::processEvents();
+        return rc;
     }
 
     auto checked = [&](const char *what) {

@@ -193,4 +193,103 @@ inline std::pair<double, double> report(const char *title, const Tree &tree, con
     return {median(s[0].firstFlushed) / median(s[1].firstFlushed), median(s[0].againFlushed) / median(s[1].againFlushed)};
 }
 
+// One rewrite of every hundredth file (offset by `round`), same size, new
+// bytes; `keepTime` puts the old modification time back.
+inline QByteArrayList rewriteOnePercent(const Tree &tree, int round, bool keepTime)
+{
+    QByteArrayList changed;
+    int index = 0;
+    for (int i = 0; i < tree.posixFolders.size(); ++i) {
+        for (const QString &name : tree.names[i]) {
+            if (index++ % 100 != round % 100)
+                continue;
+            const QByteArray path = posixname::encode(tree.posixFolders[i] + u'/' + name);
+            struct stat st{};
+            if (::stat(path.constData(), &st) != 0)
+                continue;
+            if (!writeFile(path, st.st_size, quint32(index * 7919 + round * 104729 + (keepTime ? 1 : 0))))
+                continue;
+            if (keepTime) {
+                const struct timespec times[2] = {st.st_atim, st.st_mtim};
+                ::utimensat(AT_FDCWD, path.constData(), times, 0);
+            }
+            changed.append(path);
+        }
+    }
+    return changed;
+}
+
+// Copies in dest whose bytes differ from their changed source.
+inline int staleCopies(const QByteArrayList &changed, const QString &dest)
+{
+    int stale = 0;
+    for (const QByteArray &source : changed) {
+        QFile a(QString::fromLocal8Bit(source));
+        QFile b(dest + u'/' + QString::fromLocal8Bit(source.mid(source.lastIndexOf('/') + 1)));
+        if (!a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly) || a.readAll() != b.readAll())
+            ++stale;
+    }
+    return stale;
+}
+
+struct Everyday
+{
+    std::vector<double> unchanged, changed, inPlace; // flushed
+    int stale = 0;
+};
+
+// The repeated runs of an everyday backup: every tool first makes its copies
+// untimed, then per round, in a different order each time, runs over them
+// after nothing, 1 %, and 1 % in place changed.
+inline bool measureEveryday(const DriveMap &drives, const Tree &tree, const QString &root, int rounds,
+                     const std::vector<Tool> &tools, std::vector<Everyday> &out)
+{
+    out.assign(tools.size(), {});
+    auto destOf = [&](size_t i) { return root + QStringLiteral("/day-%1").arg(i); };
+    std::vector<double> unused;
+    for (size_t i = 0; i < tools.size(); ++i) {
+        QDir().mkpath(destOf(i));
+        if (!timeOnce(drives, tree, tools[i], destOf(i), unused, unused))
+            return false;
+    }
+    for (int round = 0; round < rounds; ++round) {
+        std::vector<size_t> turn(tools.size());
+        for (size_t i = 0; i < turn.size(); ++i)
+            turn[i] = (i + size_t(round)) % turn.size();
+        for (int step = 0; step < 3; ++step) {
+            QByteArrayList changed;
+            if (step > 0)
+                changed = rewriteOnePercent(tree, round * 2 + step, step == 2);
+            for (size_t i : turn) {
+                std::vector<double> &times = step == 0 ? out[i].unchanged : step == 1 ? out[i].changed : out[i].inPlace;
+                if (!timeOnce(drives, tree, tools[i], destOf(i), unused, times)) {
+                    std::fprintf(stderr, "%s failed (everyday run)\n", tools[i].name);
+                    return false;
+                }
+                out[i].stale += staleCopies(changed, destOf(i));
+            }
+        }
+    }
+    for (size_t i = 0; i < tools.size(); ++i)
+        QDir(destOf(i)).removeRecursively();
+    return true;
+}
+
+// Prints the everyday table; returns quillstow / rsync for nothing and 1 % changed.
+inline std::pair<double, double> reportEveryday(const char *title, const Tree &tree, const std::vector<Tool> &tools,
+                                                const std::vector<Everyday> &e)
+{
+    std::printf("\neveryday runs over earlier copies %s, %d files; seconds, median, flushed\n", title, tree.fileCount);
+    std::printf("  %-28s %10s %10s %12s %14s\n", "tool", "unchanged", "1 % new", "1 % in place", "stale copies");
+    for (size_t i = 0; i < tools.size(); ++i)
+        std::printf("  %-28s %10.3f %10.3f %12.3f %14d\n", tools[i].name, median(e[i].unchanged), median(e[i].changed),
+                    median(e[i].inPlace), e[i].stale);
+    std::printf("  quillstow / tool:\n");
+    for (size_t i = 1; i < tools.size(); ++i)
+        std::printf("  %-28s %10.2f %10.2f %12.2f\n", tools[i].name, median(e[0].unchanged) / median(e[i].unchanged),
+                    median(e[0].changed) / median(e[i].changed), median(e[0].inPlace) / median(e[i].inPlace));
+    std::fflush(stdout);
+    return {median(e[0].unchanged) / median(e[1].unchanged), median(e[0].changed) / median(e[1].changed)};
+}
+
 } // namespace bench

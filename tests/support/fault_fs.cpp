@@ -72,6 +72,29 @@ SmallFat::SmallFat()
     m_mounted = true;
 }
 
+FuseFat::FuseFat()
+{
+    if (::access("/dev/fuse", R_OK | W_OK) != 0) {
+        m_reason = QStringLiteral("/dev/fuse is missing or not usable here");
+        return;
+    }
+    const QString image = m_imageDir.path() + QStringLiteral("/fat.img");
+    QProcess mkfs;
+    mkfs.start(QStringLiteral("mkfs.vfat"), {QStringLiteral("-C"), image, QStringLiteral("8192")});
+    if (!mkfs.waitForFinished(30000) || mkfs.exitStatus() != QProcess::NormalExit || mkfs.exitCode() != 0) {
+        m_reason = QStringLiteral("cannot make a FAT image here (mkfs.vfat from dosfstools)");
+        return;
+    }
+    QProcess mount;
+    mount.start(QStringLiteral("fusefat"), {QStringLiteral("-o"), QStringLiteral("rw+"), image, m_dir.path()});
+    if (!mount.waitForFinished(30000) || mount.exitStatus() != QProcess::NormalExit || mount.exitCode() != 0) {
+        m_reason = QStringLiteral("cannot mount a FAT image with fusefat here (apt-get install fusefat): %1")
+                       .arg(QString::fromLocal8Bit(mount.readAllStandardError()).trimmed());
+        return;
+    }
+    m_mounted = true;
+}
+
 MountedFs::~MountedFs()
 {
     if (m_mounted)

@@ -58,6 +58,17 @@ private:
     QTemporaryDir m_imageDir;
 };
 
+// A FAT image mounted through the FUSE driver fusefat, which puts files in
+// place differently from the kernel's vfat.
+class FuseFat final : public MountedFs
+{
+public:
+    FuseFat();
+
+private:
+    QTemporaryDir m_imageDir;
+};
+
 // Runs fn in a child process with the rights of the user nobody, so a test run
 // as root still meets "permission denied"; returns fn's result, or -1 when the
 // child could not drop its rights.

@@ -1,4 +1,5 @@
 #include "platform/files/file_system_object.h"
+#include "platform/files/location_probe.h"
 
 #include "platform/files/atomic_file.h"
 #include "platform/files/fd_guard.h"
@@ -51,6 +52,29 @@ Result<FdGuard> openFolder(const std::optional<QByteArray> &posix, const QString
 }
 
 } // namespace
+
+// Some file systems (FAT through fusefat) give a file the time of its rename,
+// so a time set on the complete file before it went in place is lost, and the
+// quick check would copy that file again on every run. The first copy into a
+// folder looks by name; where the time was lost, every copy there sets it
+// again by name once in place. The copy is complete by then either way: a time
+// that cannot be set back costs the next run a copy, not this one its result.
+// Returns what was learned: 1 when the folder loses times, 0 when it keeps them.
+static int keepTimesInPlace(const QByteArray &placed, const struct stat &source, int timesLost)
+{
+    if (timesLost < 0) {
+        struct stat now;
+        if (::stat(placed.constData(), &now) != 0)
+            return -1;
+        const qint64 set = qint64(source.st_mtim.tv_sec) * 1000000000 + source.st_mtim.tv_nsec;
+        const qint64 stored = qint64(now.st_mtim.tv_sec) * 1000000000 + now.st_mtim.tv_nsec;
+        if (resolutionFrom(set, stored) != 0)
+            return 0;
+    }
+    const struct timespec times[2] = {source.st_atim, source.st_mtim};
+    ::utimensat(AT_FDCWD, placed.constData(), times, 0);
+    return 1;
+}
 
 FileSystemObject::FileSystemObject(const DriveMap &drives, IoFaults *faults)
     : m_drives(drives), m_faults(faults)
@@ -113,6 +137,10 @@ void FileSystemObject::remember(const QString &dosFolder, const Folder &learned)
     it->noAnonymous = it->noAnonymous || learned.noAnonymous;
     if (learned.defaultAcl >= 0)
         it->defaultAcl = learned.defaultAcl;
+    if (learned.device != 0)
+        it->device = learned.device;
+    if (learned.timesLostInPlace >= 0)
+        it->timesLostInPlace = learned.timesLostInPlace;
     for (quint64 dev : learned.noKernelCopyFrom) {
         if (std::find(it->noKernelCopyFrom.begin(), it->noKernelCopyFrom.end(), dev) == it->noKernelCopyFrom.end())
             it->noKernelCopyFrom.push_back(dev);
@@ -153,8 +181,13 @@ Result<qint64> FileSystemObject::CopyFile(const QString &source, const QString &
 
     // One look at the destination tells a copy onto itself, a folder in the
     // way, and whether the copy replaces a file or makes a new one.
+    // Where O_TMPFILE is refused (a network share), the copy writes a named
+    // temporary file either way and the look costs one more round trip per
+    // file; a source on another device cannot be the destination itself, and
+    // a folder in the way then fails the rename instead.
+    const bool look = !folder.noAnonymous || folder.device == 0 || folder.device == quint64(st.st_dev);
     struct stat existing;
-    const bool exists = ::stat(to->constData(), &existing) == 0;
+    const bool exists = look && ::stat(to->constData(), &existing) == 0;
     if (exists) {
         if (existing.st_dev == st.st_dev && existing.st_ino == st.st_ino)
             return qint64(0); // a file copied onto itself stays as it is
@@ -187,11 +220,16 @@ Result<qint64> FileSystemObject::CopyFile(const QString &source, const QString &
         status = out.setTimes(st);
     if (status)
         status = out.commit(AtomicFile::Durability::Normal);
+    if (status && folder.timesLostInPlace != 0)
+        learned.timesLostInPlace = keepTimesInPlace(*to, st, folder.timesLostInPlace);
 
     learned.noAnonymous = out.anonymousRefused();
+    if (struct stat at; learned.noAnonymous && ::stat(folder.posix.constData(), &at) == 0)
+        learned.device = quint64(at.st_dev);
     if (out.kernelCopyRefused())
         learned.noKernelCopyFrom.push_back(st.st_dev);
-    if (!folder.posix.isEmpty() && (learned.noAnonymous || learned.defaultAcl >= 0 || !learned.noKernelCopyFrom.empty()))
+    if (!folder.posix.isEmpty()
+        && (learned.noAnonymous || learned.device != 0 || learned.defaultAcl >= 0 || !learned.noKernelCopyFrom.empty() || learned.timesLostInPlace >= 0))
         remember(folderKey, learned);
     if (!status)
         return failure(QStringLiteral("%1: %2").arg(dest, status.error()));

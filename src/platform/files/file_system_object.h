@@ -70,6 +70,8 @@ private:
         bool noAnonymous = false; // O_TMPFILE refused
         int defaultAcl = -1;      // -1: not looked at yet
         std::vector<quint64> noKernelCopyFrom; // source devices
+        quint64 device = 0;       // learned with noAnonymous: the folder's device
+        int timesLostInPlace = -1; // 1: a file put in place gets the time of that (fusefat); -1: not looked at yet
     };
 
     std::optional<QByteArray> posixOf(const QString &dosPath, Folder *folderState = nullptr);

@@ -2,6 +2,7 @@
 #include "platform/files/file_list_box.h"
 #include "platform/files/file_system_object.h"
 #include "platform/files/io_faults.h"
+#include "platform/files/location_probe.h"
 #include "support/fault_fs.h"
 #include "support/scripted_host.h"
 #include "support/test_files.h"
@@ -71,6 +72,7 @@ private Q_SLOTS:
     void flushReportsFailure();
     void parallelCopiesOnLocalDisk();
     void longNamesOnFat();
+    void copiesOntoFuseFat();
     void destinationForms_data();
     void destinationForms();
     void replacesReadOnlyEarlierCopy();
@@ -675,6 +677,48 @@ void TestFileSystemObject::longNamesOnFat()
         QVERIFY2(readFile(fat.path() + u'/' + name) == pattern(20000 * round, round), "copied, then replaced");
     }
     QCOMPARE(everythingIn(fat.path()), QStringList{name});
+}
+
+// fusefat gives a file the time of its rename: the copy, new or replacing,
+// must still end with its source's time, or every run copies it again.
+void TestFileSystemObject::copiesOntoFuseFat()
+{
+    FuseFat fat;
+    if (!fat.mounted())
+        QSKIP(qPrintable(fat.skipReason()));
+    TestHost t;
+    const QString dest = t.drives.toDos(fat.path()).value() + u'\\';
+    FileSystemObject fso(t.drives);
+    const qint64 old = qint64(1577934246) * 1000000000 + 500000000; // 2020-01-02, odd half second
+    for (int round = 1; round <= 2; ++round) {
+        for (const QString &name : {QStringLiteral("a.txt"), QStringLiteral("b.txt")}) {
+            QVERIFY(writeFile(t.posix(name), pattern(3000 * round, round)));
+            const struct timespec times[2] = {{old / 1000000000 - round, 0}, {old / 1000000000 - round, old % 1000000000}};
+            QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(t.posix(name)).constData(), times, 0) == 0);
+            const auto copied = fso.CopyFile(t.dos(name), dest);
+            QVERIFY2(copied, qPrintable(reasonOf(copied)));
+            struct stat st;
+            QVERIFY(::stat(QFile::encodeName(fat.path() + u'/' + name).constData(), &st) == 0);
+            const qint64 stored = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+            QVERIFY2(resolutionFrom(old - round * qint64(1000000000), stored) != 0,
+                     qPrintable(QStringLiteral("round %1, %2: time %3 s, source %4 s")
+                                    .arg(round).arg(name).arg(st.st_mtim.tv_sec).arg(old / 1000000000 - round)));
+            QVERIFY2(readFile(fat.path() + u'/' + name) == pattern(3000 * round, round), "copied, then replaced");
+        }
+    }
+    // This folder refuses O_TMPFILE, so the copy skips its look at the
+    // destination when the source lies elsewhere: a folder in the way still
+    // fails with nothing left behind, and a copy onto itself still changes nothing.
+    QVERIFY(QDir(fat.path()).mkdir(QStringLiteral("c.txt")));
+    QVERIFY(writeFile(t.posix(QStringLiteral("c.txt")), pattern(100, 3)));
+    const auto blocked = fso.CopyFile(t.dos(QStringLiteral("c.txt")), dest);
+    QVERIFY2(!blocked, "a folder in the way is a failure");
+    QVERIFY2(QFileInfo(fat.path() + QStringLiteral("/c.txt")).isDir(), "the folder stays");
+    const QString onFat = t.drives.toDos(fat.path() + QStringLiteral("/a.txt")).value();
+    const auto itself = fso.CopyFile(onFat, dest);
+    QVERIFY2(itself, qPrintable(reasonOf(itself)));
+    QVERIFY2(readFile(fat.path() + QStringLiteral("/a.txt")) == pattern(6000, 2), "a copy onto itself changes nothing");
+    QCOMPARE(everythingIn(fat.path()), (QStringList{QStringLiteral("a.txt"), QStringLiteral("b.txt"), QStringLiteral("c.txt")}));
 }
 
 QTEST_GUILESS_MAIN(TestFileSystemObject)
