@@ -116,6 +116,7 @@ private Q_SLOTS:
     void backupExitStatus_data();
     void backupExitStatus();
     void fullCopiesCurrentFiles();
+    void newDiskStopsTheRun();
     void ifDue_data();
     void ifDue();
     void commandLine_data();
@@ -214,6 +215,33 @@ void TestHeadlessBackup::fullCopiesCurrentFiles()
     QVERIFY2(again.exitCode == 0 && again.out.contains(QStringLiteral("0 copied, 1 already current")), qPrintable(again.out));
     const Outcome full = box.run({QStringLiteral("--backup"), QStringLiteral("--full")});
     QVERIFY2(full.exitCode == 0 && full.out.contains(QStringLiteral("1 copied, 0 already current")), qPrintable(full.out));
+}
+
+// A location whose disk changed (an unplugged share leaves its empty mount
+// point behind; here a tmpfs laid over the folder) stops the run before any
+// copy, until --new-disk says to go on; the new disk is then remembered.
+void TestHeadlessBackup::newDiskStopsTheRun()
+{
+    Sandbox box;
+    QVERIFY2(box.ready(), "the program could not be copied into a folder of its own");
+    QVERIFY(writeFile(box.path("src") + QStringLiteral("/a.txt"), "alpha"));
+    QVERIFY(box.saveSettings(box.dos("dest") + u'\\'));
+    QCOMPARE(box.run({QStringLiteral("--backup")}).exitCode, 0);
+    const QString dest = box.path("dest");
+    if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                                    QStringLiteral("size=1m"), QStringLiteral("tmpfs"), dest}) != 0)
+        QSKIP("mounting a tmpfs is not allowed here");
+    const Outcome refused = box.run({QStringLiteral("--backup")});
+    const QStringList before = QDir(dest).entryList(QDir::Files | QDir::Hidden);
+    const Outcome allowed = box.run({QStringLiteral("--backup"), QStringLiteral("--new-disk")});
+    const QStringList after = QDir(dest).entryList(QDir::Files | QDir::Hidden);
+    const Outcome again = box.run({QStringLiteral("--backup")});
+    QProcess::execute(QStringLiteral("umount"), {dest}); // before any check, so a failure leaves no mount
+    QVERIFY2(refused.exitCode == 2 && refused.err.contains(QStringLiteral("not on the disk it was on last time")),
+             qPrintable(refused.err));
+    QVERIFY2(before.isEmpty(), "something was copied onto the new disk before it was allowed");
+    QVERIFY2(allowed.exitCode == 0 && after == QStringList{QStringLiteral("a.txt")}, qPrintable(allowed.err));
+    QVERIFY2(again.exitCode == 0, qPrintable(QStringLiteral("the new disk was not remembered: ") + again.err));
 }
 
 void TestHeadlessBackup::ifDue_data()
