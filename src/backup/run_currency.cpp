@@ -1,5 +1,7 @@
 #include "backup/run_currency.h"
 
+#include "backup/backup_run.h"
+
 #include "backup/copy_schedule.h"
 #include "platform/paths/drive_map.h"
 #include "platform/paths/posix_name.h"
@@ -12,13 +14,6 @@ namespace {
 // here by a tick; a start taken a second early never reads a change made
 // during the run as older than the run.
 constexpr qint64 kClockMarginNs = 1'000'000'000;
-
-// The folder part of a location: "X:\Backups\pre_" puts copies into X:\Backups.
-QString locationFolder(const QString &location)
-{
-    const qsizetype cut = qMax(location.lastIndexOf(u'\\'), location.lastIndexOf(u'/'));
-    return cut < 0 ? location : location.left(cut + 1);
-}
 
 } // namespace
 
@@ -33,7 +28,8 @@ RunCurrency::~RunCurrency() = default;
 void RunCurrency::begin(const QString &location)
 {
     m_startNs = QDateTime::currentMSecsSinceEpoch() * 1'000'000 - kClockMarginNs;
-    const QString folder = locationFolder(location);
+    // The probe and the records go where the copies go, the folder part of the location.
+    const QString folder = BackupRun::locationFolder(location);
     const Result<QByteArray> real = realPosixPath(m_drives, folder);
     if (!real)
         return; // the copies fail and say why
