@@ -1,12 +1,13 @@
 # Where an installed Quillstow lives, and the .deb that CPack builds from it.
-# The program finds its default registry store at <bin>/../share/quillstow,
-# so the two folders must stay siblings under one prefix.
+# The command in <bin> finds the windows program in <libexec>/quillstow, and
+# that finds its default registry store in <share>/quillstow: all three stay
+# under one prefix.
 include(GNUInstallDirs)
 
 set(quillstow_data "${PROJECT_SOURCE_DIR}/data")
 
-# The window icon, built into the executable so it needs no installed file.
-qt_add_resources(quillstow quillstow_icon
+# The window icon, built into the windows program so it needs no installed file.
+qt_add_resources(quillstow_panel quillstow_icon
     PREFIX /icons
     BASE "${quillstow_data}"
     FILES "${quillstow_data}/quillstow.svg")
@@ -48,22 +49,27 @@ if(DPKG_BUILDFLAGS AND NOT QUILLSTOW_SANITIZE AND NOT QUILLSTOW_FUZZ)
     list(PREPEND quillstow_hardening_compile -U_FORTIFY_SOURCE)
     message(STATUS "Hardening optimised builds with: ${quillstow_hardening_compile} ${quillstow_hardening_link}")
     set(optimised "$<CONFIG:Release,RelWithDebInfo,MinSizeRel>")
-    foreach(target quillstow quillstow_core quillstow_gui)
+    foreach(target quillstow quillstow_panel quillstow_core quillstow_gui)
         target_compile_options(${target} PRIVATE "$<${optimised}:${quillstow_hardening_compile}>")
     endforeach()
-    target_link_options(quillstow PRIVATE "$<${optimised}:${quillstow_hardening_link}>")
+    foreach(target quillstow quillstow_panel)
+        target_link_options(${target} PRIVATE "$<${optimised}:${quillstow_hardening_link}>")
+    endforeach()
 elseif(NOT DPKG_BUILDFLAGS)
     message(STATUS "dpkg-buildflags not found: the program is built without Debian's hardening flags")
 endif()
 
 install(TARGETS quillstow RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS quillstow_panel RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/quillstow)
 # A stripped install (cpack strips) also drops the compiler's version string
 # in .comment, as Debian's dh_strip does: nothing reads it at run time.
 install(CODE "
     if(CMAKE_INSTALL_DO_STRIP)
-        execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment --remove-section=.note
-            \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/quillstow\"
-            COMMAND_ERROR_IS_FATAL ANY)
+        foreach(program ${CMAKE_INSTALL_BINDIR}/quillstow ${CMAKE_INSTALL_LIBEXECDIR}/quillstow/quillstow-panel)
+            execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment --remove-section=.note
+                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${program}\"
+                COMMAND_ERROR_IS_FATAL ANY)
+        endforeach()
     endif()")
 # The default registry store comes with the About box. The glob is checked on
 # every build, so the store is installed as soon as it exists, and no empty

@@ -17,6 +17,8 @@ struct Options
                                               "was on last time.")};
     QCommandLineOption status{QStringLiteral("status"),
                               QStringLiteral("Show the last runs and when the next automatic backup is due.")};
+    QCommandLineOption details{QStringLiteral("details"),
+                               QStringLiteral("Show, in a window, what the last backup run left out and why.")};
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit.")};
     QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
                                QStringLiteral("Show the version and exit.")};
@@ -27,7 +29,7 @@ struct Options
             QStringLiteral("Copies the files of chosen folders into one backup folder.\n"
                            "Without options it opens the Quillstow Control Panel."));
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-        parser.addOptions({backup, ifDue, full, newDisk, status, help, version});
+        parser.addOptions({backup, ifDue, full, newDisk, status, details, help, version});
     }
 };
 
@@ -70,13 +72,14 @@ CommandLine parseCommandLine(const QStringList &arguments)
     }
     const bool backup = parser.isSet(options.backup);
     const bool status = parser.isSet(options.status);
-    if (backup && status)
-        return error(QStringLiteral("--backup and --status cannot be given together."));
+    const bool details = parser.isSet(options.details);
+    if (int(backup) + int(status) + int(details) > 1)
+        return error(QStringLiteral("--backup, --status and --details cannot be given together."));
     for (const QCommandLineOption *withBackup : {&options.ifDue, &options.full, &options.newDisk}) {
         if (!backup && parser.isSet(*withBackup))
             return error(QStringLiteral("--%1 goes with --backup.").arg(withBackup->names().constFirst()));
     }
-    line.mode = backup ? CommandLine::Mode::Backup : CommandLine::Mode::Status;
+    line.mode = backup ? CommandLine::Mode::Backup : details ? CommandLine::Mode::Details : CommandLine::Mode::Status;
     line.ifDue = parser.isSet(options.ifDue);
     line.full = parser.isSet(options.full);
     line.newDisk = parser.isSet(options.newDisk);

@@ -15,12 +15,14 @@
 #include "platform/system/stop_signals.h"
 #include "store/auto_backup_file.h"
 #include "store/data_file_names.h"
+#include "store/last_run_details.h"
 #include "store/record_file.h"
 #include "store/run_log.h"
 #include "store/settings_file.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QProcess>
 #include <QTextStream>
 #include <QTimer>
 
@@ -57,14 +59,15 @@ public:
 
     RunRecord &run() { return m_run; }
 
-    // Ends the record, tells the user where an automatic run calls for it,
-    // and appends it to the log.
-    void finish(RunRecord::Outcome outcome, const QString &reason = {})
+    // Ends the record, keeps its details where it has trouble to tell, tells
+    // the user where an automatic run calls for it, and appends it to the log.
+    void finish(RunRecord::Outcome outcome, const QString &reason = {}, const QString &details = {})
     {
         m_run.outcome = outcome;
         m_run.end = m_environment.clock.now();
         if (!reason.isEmpty())
             m_run.reason = reason;
+        keepDetails(details);
         const QList<RunRecord> earlier = m_log.runs().valueOr({});
         const std::optional<run_notice::Notice> notice = run_notice::noticeFor(m_run, earlier);
         // Without a session bus (no one logged in to a desktop) nobody can be told.
@@ -77,17 +80,64 @@ public:
         m_run.notified = shown;
         if (const Status appended = m_log.append(m_run); !appended)
             m_environment.err << "The run could not be added to the run log: " << appended.error() << Qt::endl;
-        if (shown) {
-            // The notification's action is heard only while this process runs.
-            QEventLoop loop;
-            QObject::connect(notification.get(), &DesktopNotification::closed, &loop, &QEventLoop::quit);
-            QObject::connect(notification.get(), &DesktopNotification::detailsRequested, &loop, &QEventLoop::quit);
-            QTimer::singleShot(kNotificationWaitMs, &loop, &QEventLoop::quit);
-            loop.exec();
-        }
+        if (shown)
+            waitForTheAction(*notification);
     }
 
 private:
+    bool hasTrouble() const
+    {
+        switch (m_run.outcome) {
+        case RunRecord::Outcome::Completed:
+            return m_run.leftOut > 0;
+        case RunRecord::Outcome::Unreachable:
+        case RunRecord::Outcome::NotStarted:
+            return true;
+        case RunRecord::Outcome::Stopped:
+        case RunRecord::Outcome::Busy:
+            break;
+        }
+        return false;
+    }
+
+    void keepDetails(const QString &details)
+    {
+        if (!hasTrouble())
+            return;
+        const QString kind = m_run.trigger == RunRecord::Trigger::Automatic ? QStringLiteral("Automatic backup")
+                                                                           : QStringLiteral("Backup");
+        last_run_details::Details kept;
+        if (m_run.outcome == RunRecord::Outcome::Completed) {
+            kept.summary = QStringLiteral("%1 of %2: %3 copied, %4 already current, %5 left out.")
+                               .arg(kind, localTime(m_run.start))
+                               .arg(m_run.copied)
+                               .arg(m_run.current)
+                               .arg(m_run.leftOut);
+            kept.text = details.isEmpty() ? m_run.reason : details;
+        } else {
+            kept.summary = QStringLiteral("%1 of %2 could not start.").arg(kind, localTime(m_run.start));
+            kept.text = m_run.reason;
+        }
+        if (const Status saved = last_run_details::save(m_environment.detailsPath, kept); !saved)
+            m_environment.err << "The run's details could not be kept for --details: " << saved.error() << Qt::endl;
+    }
+
+    // The notification's action is heard only while this process runs; it
+    // opens the details in a program of their own, which outlives this one.
+    void waitForTheAction(DesktopNotification &notification)
+    {
+        QEventLoop loop;
+        QObject::connect(&notification, &DesktopNotification::closed, &loop, &QEventLoop::quit);
+        QObject::connect(&notification, &DesktopNotification::detailsRequested, &loop, [&] {
+            const QStringList &command = m_environment.detailsCommand;
+            if (!command.isEmpty() && !QProcess::startDetached(command.first(), command.mid(1)))
+                m_environment.err << "The details could not be opened with " << command.join(u' ') << Qt::endl;
+            loop.quit();
+        });
+        QTimer::singleShot(kNotificationWaitMs, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+
     const HeadlessEnvironment &m_environment;
     RunLog m_log;
     RunRecord m_run;
@@ -312,11 +362,14 @@ int run(const HeadlessBackupOptions &options, const HeadlessEnvironment &environ
                            .arg(record.leftOut)
                            .arg(seconds(elapsed))
                     << Qt::endl;
+    QString details;
     if (outcome.hasSomethingToSay()) {
-        const QString details = backupFailureDetails(outcome);
-        environment.err << (details.isEmpty() ? backupFailureMessage(outcome) : details) << Qt::endl;
+        details = backupFailureDetails(outcome);
+        if (details.isEmpty())
+            details = backupFailureMessage(outcome);
+        environment.err << details << Qt::endl;
     }
-    recorder.finish(outcome.stopped ? RunRecord::Outcome::Stopped : RunRecord::Outcome::Completed);
+    recorder.finish(outcome.stopped ? RunRecord::Outcome::Stopped : RunRecord::Outcome::Completed, {}, details);
     return outcome.hasSomethingToSay() ? kLeftOut : kClean;
 }
 

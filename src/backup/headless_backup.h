@@ -3,6 +3,7 @@
 #include "store/settings_model.h"
 
 #include <QString>
+#include <QStringList>
 
 class Clock;
 class DriveMap;
@@ -25,6 +26,8 @@ struct HeadlessEnvironment
     const Clock &clock;
     QString runLogPath;
     QString lockPath;
+    QString detailsPath;        // where a run with trouble leaves its details
+    QStringList detailsCommand; // what a notification's "Details" starts: program, then arguments
     QTextStream &out;
     QTextStream &err;
     bool progressLine = false; // err is a terminal: show a progress line there

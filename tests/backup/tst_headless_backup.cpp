@@ -6,6 +6,7 @@
 #include "store/auto_backup_file.h"
 #include "store/run_log.h"
 #include "store/settings_file.h"
+#include "support/private_session_bus.h"
 #include "support/test_files.h"
 
 #include <QDir>
@@ -13,6 +14,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 namespace {
 
@@ -63,6 +66,13 @@ public:
 
     Outcome run(const QStringList &arguments) const
     {
+        const std::unique_ptr<QProcess> process = start(arguments);
+        return finished(*process);
+    }
+
+    // The program started, with a session bus at busAddress when one is given.
+    std::unique_ptr<QProcess> start(const QStringList &arguments, const QString &busAddress = {}) const
+    {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char *gone : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
             env.remove(QString::fromLatin1(gone));
@@ -71,17 +81,36 @@ public:
         env.insert(QStringLiteral("XDG_DATA_HOME"), path("data"));
         env.insert(QStringLiteral("XDG_STATE_HOME"), path("state"));
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path("run"));
-        QProcess process;
-        process.setProcessEnvironment(env);
-        process.start(program(), arguments);
+        if (!busAddress.isEmpty())
+            env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+        auto process = std::make_unique<QProcess>();
+        process->setProcessEnvironment(env);
+        process->start(program(), arguments);
+        return process;
+    }
+
+    static Outcome finished(QProcess &process)
+    {
         Outcome outcome;
-        if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        if (process.state() != QProcess::NotRunning)
+            process.waitForFinished(60000);
+        if (process.state() != QProcess::NotRunning || process.exitStatus() != QProcess::NormalExit)
             return outcome;
         outcome.exitCode = process.exitCode();
         outcome.out = QString::fromUtf8(process.readAllStandardOutput());
         outcome.err = QString::fromUtf8(process.readAllStandardError());
         return outcome;
     }
+
+    // In place of the windows program: notes the arguments it was started with.
+    bool standInForWindows() const
+    {
+        const QString script = path("app") + QStringLiteral("/quillstow-panel");
+        return writeFile(script, "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/windows-started\"\n")
+               && QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    QString windowsStartedWith() const { return textOf(path("app") + QStringLiteral("/windows-started")); }
+    static QString textOf(const QString &file) { return QFile::exists(file) ? QString::fromUtf8(readFile(file)) : QString(); }
 
 private:
     QTemporaryDir m_dir;
@@ -121,6 +150,8 @@ private Q_SLOTS:
     void ifDue();
     void commandLine_data();
     void commandLine();
+    void troubleIsToldAndDetailsOpen_data();
+    void troubleIsToldAndDetailsOpen();
 };
 
 void TestHeadlessBackup::backupExitStatus_data()
@@ -338,6 +369,80 @@ void TestHeadlessBackup::commandLine()
     if (exitCode == 2)
         QVERIFY2(result.err.contains(QStringLiteral("Usage:")), qPrintable(result.err));
     QCOMPARE(fingerprint(box.settingsPath()), QStringLiteral("missing"));
+}
+
+// The whole way from an automatic run to the person: a notification on the
+// session bus, and its "Details" opening the windows program on the details.
+void TestHeadlessBackup::troubleIsToldAndDetailsOpen_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<int>("checks");       // automatic runs, one after another
+    QTest::addColumn<QString>("summary");  // of the one notification; empty: none
+    QTest::addColumn<QString>("detailsHas"); // in the details kept for --details
+    QTest::addColumn<bool>("pickDetails"); // the person picks "Details"
+
+    QTest::newRow("a folder left out: told, Details opens it")
+        << QStringLiteral("missing folder") << 1 << QStringLiteral("Automatic backup: 1 item left out")
+        << QStringLiteral("gone") << true;
+    QTest::newRow("a folder left out, notification dismissed")
+        << QStringLiteral("missing folder") << 1 << QStringLiteral("Automatic backup: 1 item left out")
+        << QStringLiteral("gone") << false;
+    QTest::newRow("a clean run: silent") << QStringLiteral("clean") << 1 << QString() << QString() << false;
+    QTest::newRow("location unreachable at two checks: told once")
+        << QStringLiteral("missing location") << 2
+        << QStringLiteral("Automatic backup: the backup location cannot be reached")
+        << QStringLiteral("does not exist or cannot be reached") << false;
+}
+
+void TestHeadlessBackup::troubleIsToldAndDetailsOpen()
+{
+    QFETCH(QString, setup);
+    QFETCH(int, checks);
+    QFETCH(QString, summary);
+    QFETCH(QString, detailsHas);
+    QFETCH(bool, pickDetails);
+
+    PrivateSessionBus bus;
+    if (bus.address().isEmpty())
+        QSKIP(qPrintable(bus.error()));
+    Sandbox box;
+    QVERIFY2(box.ready() && box.standInForWindows(), "the program could not be copied into a folder of its own");
+    QVERIFY(writeFile(box.path("src") + QStringLiteral("/a.txt"), "alpha"));
+    QVERIFY(box.saveSettings(setup == u"missing location" ? box.dos("dest") + QStringLiteral("\\not here\\")
+                                                          : box.dos("dest") + u'\\',
+                             setup == u"missing folder"));
+    // Every 2 hours, the last run 3 hours ago: due at every check.
+    QVERIFY(writeFile(box.autoBackupPath(), auto_backup_file::encode(2)));
+    QVERIFY(box.log().append(completedRun(3 * 3600)));
+
+    for (int check = 0; check < checks; ++check) {
+        const qsizetype before = bus.notifications().shown().size();
+        const auto process = box.start({QStringLiteral("--backup"), QStringLiteral("--if-due")}, bus.address());
+        // A notified run waits for the person; a silent one ends on its own.
+        const QDeadlineTimer deadline(30000);
+        while (process->state() != QProcess::NotRunning && bus.notifications().shown().size() == before
+               && !deadline.hasExpired())
+            process->waitForFinished(20);
+        if (bus.notifications().shown().size() > before) {
+            const uint id = PrivateSessionBus::kFirstId + uint(before);
+            QVERIFY(pickDetails ? bus.sendSignal("ActionInvoked", {id, QStringLiteral("details")})
+                                : bus.sendSignal("NotificationClosed", {id, 2u}));
+        }
+        const Outcome result = Sandbox::finished(*process);
+        QVERIFY2(result.exitCode >= 0, "the run did not end after the notification was answered");
+    }
+
+    const auto shown = bus.notifications().shown();
+    QCOMPARE(shown.size(), summary.isEmpty() ? 0 : 1);
+    if (!summary.isEmpty())
+        QCOMPARE(shown.first().summary, summary);
+    const QString details = Sandbox::textOf(box.path("state") + QStringLiteral("/quillstow/last-run-details.txt"));
+    QVERIFY2(detailsHas.isEmpty() ? details.isEmpty() : details.contains(detailsHas), qPrintable(details));
+    // The windows program is started on its own: wait for it a little.
+    if (pickDetails)
+        QTRY_COMPARE(box.windowsStartedWith(), QStringLiteral("--details\n"));
+    else
+        QCOMPARE(box.windowsStartedWith(), QString());
 }
 
 QTEST_GUILESS_MAIN(TestHeadlessBackup)

@@ -48,6 +48,8 @@ mkdir -p "$APP" "$HOME_DIR/.config/quillstow/drives" "$HOME_DIR/.local/share" "$
     "$T/run" "$NAS" "$T/backup" "$T/exchange" "$T/data/docs/sub" "$T/data/photos" "$HOME_DIR/old"
 chmod 700 "$T/run"
 cp "$EXE" "$APP/quillstow"
+# ... with the windows program it hands over to beside it.
+cp "$(dirname "$EXE")/quillstow-panel" "$APP/quillstow-panel"
 # The default registry store lies beside the program (from the source tree
 # where the build folder has none).
 for store in "$(dirname "$EXE")/registry.reg" "$HERE/../../data/registry.reg"; do

@@ -102,6 +102,11 @@ long Registry::RegCloseKey(HKEY key)
     return m_open.remove(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
+// Where the installed windows program finds the installed data.
+#ifndef QUILLSTOW_DATA_FROM_PANEL
+#define QUILLSTOW_DATA_FROM_PANEL "../../share/quillstow"
+#endif
+
 QStringList registryStoreCandidates(const QString &executableFolder)
 {
     const QString config = xdg::configHome();
@@ -109,7 +114,7 @@ QStringList registryStoreCandidates(const QString &executableFolder)
     return {
         config + QStringLiteral("/quillstow/registry.reg"),
         exe + QStringLiteral("/registry.reg"),
-        QDir::cleanPath(exe + QStringLiteral("/../share/quillstow/registry.reg")),
+        QDir::cleanPath(exe + u'/' + QStringLiteral(QUILLSTOW_DATA_FROM_PANEL) + QStringLiteral("/registry.reg")),
     };
 }
 

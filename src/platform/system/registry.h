@@ -70,7 +70,8 @@ private:
 
 // Where the program finds its store: $XDG_CONFIG_HOME/quillstow/registry.reg
 // (~/.config/... when unset) replaces the default, which is registry.reg
-// beside the executable or, for an installed copy, in ../share/quillstow.
+// beside the windows program or, for an installed copy, in the share folder
+// (../../share/quillstow from libexec/quillstow).
 QStringList registryStoreCandidates(const QString &executableFolder);
 
 // The first candidate that exists and is a store; an empty store when none

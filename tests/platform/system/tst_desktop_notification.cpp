@@ -2,63 +2,15 @@
 #include "platform/system/desktop_notification.h"
 #include "store/run_log.h"
 
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QMutex>
-#include <QProcess>
+#include "support/private_session_bus.h"
+
+#include <memory>
+
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTest>
-#include <QThread>
-
-// A stand-in for the desktop's notification service, on its own connection
-// and thread, that records what it is asked to show.
-class StandInNotifications : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-public:
-    struct Shown
-    {
-        QString summary;
-        QString body;
-        QStringList actions;
-        uint replaces;
-    };
-
-    QList<Shown> shown() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_shown;
-    }
-    void setMarkup(bool markup) { m_markup = markup; }
-
-public Q_SLOTS:
-    QStringList GetCapabilities()
-    {
-        QStringList capabilities{QStringLiteral("actions"), QStringLiteral("body")};
-        if (m_markup)
-            capabilities << QStringLiteral("body-markup");
-        return capabilities;
-    }
-    uint Notify(const QString &, uint replaces, const QString &, const QString &summary, const QString &body,
-                const QStringList &actions, const QVariantMap &, int)
-    {
-        QMutexLocker lock(&m_mutex);
-        m_shown.append({summary, body, actions, replaces});
-        return uint(m_shown.size()) + 100;
-    }
-
-private:
-    mutable QMutex m_mutex;
-    QList<Shown> m_shown;
-    std::atomic<bool> m_markup{false};
-};
 
 namespace {
 
-const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
-const QString kName = QStringLiteral("org.freedesktop.Notifications");
 const QDateTime kAt(QDate(2026, 12, 8), QTime(9, 0), Qt::UTC);
 
 RunRecord automaticRun(RunRecord::Outcome outcome, qint64 hoursLater, qint64 leftOut = 0)
@@ -96,41 +48,25 @@ private:
     // returns whether anything was sent.
     bool notify(RunRecord &run, const QList<RunRecord> &earlier);
 
-    QProcess m_daemon;
+    std::unique_ptr<PrivateSessionBus> m_bus;
     QString m_address;
-    QThread m_serviceThread;
     StandInNotifications *m_standIn = nullptr;
 };
 
 void TestDesktopNotification::initTestCase()
 {
-    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
-        QSKIP("dbus-daemon is not installed (package dbus-daemon)");
-    m_daemon.start(QStringLiteral("dbus-daemon"),
-                   {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
-    QVERIFY2(m_daemon.waitForReadyRead(10000), "the private bus starts");
-    m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-    QVERIFY(!m_address.isEmpty());
-
-    m_standIn = new StandInNotifications;
-    m_standIn->moveToThread(&m_serviceThread);
-    m_serviceThread.start();
-    QDBusConnection service = QDBusConnection::connectToBus(m_address, QStringLiteral("service"));
-    QVERIFY2(service.isConnected(), qPrintable(service.lastError().message()));
-    QVERIFY(service.registerObject(kPath, m_standIn, QDBusConnection::ExportAllSlots));
-    QVERIFY(service.registerService(kName));
+    m_bus = std::make_unique<PrivateSessionBus>();
+    if (m_bus->address().isEmpty() && m_bus->error().contains(u"not installed"))
+        QSKIP(qPrintable(m_bus->error()));
+    QVERIFY2(!m_bus->address().isEmpty(), qPrintable(m_bus->error()));
+    m_address = m_bus->address();
+    m_standIn = &m_bus->notifications();
 }
 
 void TestDesktopNotification::cleanupTestCase()
 {
-    QDBusConnection::disconnectFromBus(QStringLiteral("service"));
     QDBusConnection::disconnectFromBus(QStringLiteral("client"));
-    if (m_standIn)
-        m_standIn->deleteLater();
-    m_serviceThread.quit();
-    m_serviceThread.wait();
-    m_daemon.kill();
-    m_daemon.waitForFinished();
+    m_bus.reset();
 }
 
 bool TestDesktopNotification::notify(RunRecord &run, const QList<RunRecord> &earlier)
@@ -229,12 +165,7 @@ void TestDesktopNotification::detailsActionCallsBack()
     QSignalSpy closed(&notification, &DesktopNotification::closed);
     const auto id = notification.show(QStringLiteral("summary"), QStringLiteral("body"));
     QVERIFY2(id, qPrintable(id ? QString() : id.error()));
-    QDBusConnection service = QDBusConnection::connectToBus(m_address, QStringLiteral("service"));
-    const auto signal = [&](const char *name, const QVariantList &arguments) {
-        QDBusMessage message = QDBusMessage::createSignal(kPath, kName, QString::fromLatin1(name));
-        message.setArguments(arguments);
-        QVERIFY(service.send(message));
-    };
+    const auto signal = [&](const char *name, const QVariantList &arguments) { QVERIFY(m_bus->sendSignal(name, arguments)); };
     signal("ActionInvoked", {*id + 1, QStringLiteral("details")}); // someone else's notification
     signal("ActionInvoked", {*id, QStringLiteral("details")});
     QTRY_COMPARE(details.size(), 1);
@@ -251,7 +182,8 @@ void TestDesktopNotification::detailsActionCallsBack()
 
 void TestDesktopNotification::noServiceIsAFailure()
 {
-    QDBusConnection service = QDBusConnection::connectToBus(m_address, QStringLiteral("service"));
+    const QString kName = QStringLiteral("org.freedesktop.Notifications");
+    QDBusConnection service = m_bus->service();
     QVERIFY(service.unregisterService(kName));
     DesktopNotification notification(QDBusConnection::connectToBus(m_address, QStringLiteral("client")));
     const auto id = notification.show(QStringLiteral("summary"), QStringLiteral("body"));

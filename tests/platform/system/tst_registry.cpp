@@ -321,7 +321,7 @@ void TestRegistry::storeLookup()
 {
     QTemporaryDir dir;
     const QString config = dir.path() + QStringLiteral("/config");
-    const QString exe = dir.path() + QStringLiteral("/prefix/bin");
+    const QString exe = dir.path() + QStringLiteral("/prefix/libexec/quillstow");
     QVERIFY(QDir().mkpath(config + QStringLiteral("/quillstow")));
     QVERIFY(QDir().mkpath(exe));
     QVERIFY(QDir().mkpath(dir.path() + QStringLiteral("/prefix/share/quillstow")));

@@ -1,0 +1,68 @@
+// quillstow-panel: the windows. The quillstow command hands over to it, with
+// its own arguments, for the control panel or the details of the last run.
+#include "app/control_panel_window.h"
+#include "app/last_run_details_box.h"
+#include "platform/paths/app_path.h"
+#include "platform/paths/drive_map.h"
+#include "platform/system/program_start.h"
+#include "platform/system/registry.h"
+#include "platform/windows/form.h"
+#include "platform/windows/msg_box.h"
+#include "platform/windows/program_end.h"
+#include "platform/windows/qt_file_dialog.h"
+#include "platform/windows/session_end.h"
+#include "quillstow_version.h"
+#include "store/last_run_details.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QIcon>
+#include <QPointer>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quillstow"));
+    QApplication::setApplicationVersion(QStringLiteral(QUILLSTOW_FILE_VERSION));
+    // The launcher's name, so that a desktop ties the windows to it (and its icon).
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.quillstow.Quillstow"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quillstow.svg")));
+    applyToolkitLook();
+
+    QtMsgBox msgBox;
+    if (QCoreApplication::arguments().contains(QStringLiteral("--details"))) {
+        showLastRunDetails(msgBox, last_run_details::defaultPath());
+        return 0;
+    }
+
+    const DriveMap drives = DriveMap::fromEnvironment();
+    // From here on SIGTERM and SIGHUP wait for the event loop instead of killing.
+    SessionEnd sessionEnd;
+    QtProgramEnd end(&sessionEnd);
+    Host host{drives, msgBox, end, appPath(drives, QCoreApplication::applicationDirPath())};
+    QtFileDialogService fileDialogs(drives);
+    host.fileDialogs = &fileDialogs;
+    // The registry store: the user's own replaces the one that ships with the program.
+    QStringList registryWarnings;
+    Registry registry = loadRegistry(registryStoreCandidates(QCoreApplication::applicationDirPath()), &registryWarnings);
+    for (const QString &warning : std::as_const(registryWarnings))
+        qWarning().noquote() << warning;
+    host.registry = &registry;
+    QtProgramStart programStart(drives);
+    host.programStart = &programStart;
+
+    // The control panel is the start-up window; the program ends with its last window.
+    auto *panel = new ControlPanelWindow(host);
+    panel->Load();
+    panel->show();
+    // Shutdown, logging off and the display going away close it as its close box does.
+    sessionEnd.watch(panel, [panel = QPointer<ControlPanelWindow>(panel)] {
+        if (!panel)
+            return;
+        if (const Status saved = panel->saveWithoutWindows(); !saved)
+            qWarning().noquote() << "The backup list could not be saved:" << saved.error();
+    });
+    const int status = app.exec();
+    sessionEnd.disarm();
+    return status;
+}

@@ -1,0 +1,42 @@
+#include "platform/system/window_program.h"
+
+#include "platform/paths/posix_name.h"
+#include "platform/system/system_reason.h"
+
+#include <QDir>
+
+#include <cerrno>
+#include <climits>
+#include <unistd.h>
+
+#ifndef QUILLSTOW_WINDOW_PROGRAM_FROM_BIN
+#define QUILLSTOW_WINDOW_PROGRAM_FROM_BIN "../libexec/quillstow/quillstow-panel"
+#endif
+
+QStringList windowProgramCandidates(const QString &ownFolder)
+{
+    return {ownFolder + QStringLiteral("/quillstow-panel"),
+            QDir::cleanPath(ownFolder + u'/' + QStringLiteral(QUILLSTOW_WINDOW_PROGRAM_FROM_BIN))};
+}
+
+QString runningProgramFolder()
+{
+    char buffer[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+    if (length <= 0 || size_t(length) >= sizeof buffer)
+        return QStringLiteral(".");
+    QByteArray path(buffer, qsizetype(length));
+    path.truncate(path.lastIndexOf('/'));
+    return posixname::decode(path.isEmpty() ? QByteArray("/") : path);
+}
+
+Status execWindowProgram(char *argv[])
+{
+    QStringList tried;
+    for (const QString &candidate : windowProgramCandidates(runningProgramFolder())) {
+        const QByteArray file = posixname::encode(candidate);
+        ::execv(file.constData(), argv);
+        tried << QStringLiteral("%1: %2").arg(candidate, systemReason(errno));
+    }
+    return failure(QStringLiteral("The Quillstow windows cannot be started:\n  %1").arg(tried.join(QStringLiteral("\n  "))));
+}
