@@ -15,9 +15,11 @@
 // Times the program's own run instead: from the click on "Backup NOW" to the
 // end of the run (its flush included), first into an empty location and then
 // again over the copies, beside the same run made in this process without a
-// window (as bench_backup times it) and one cp -p process followed by
-// `sync -f`, the three interleaved, a different one first each round, the
-// page cache dropped before each where allowed.
+// window (as bench_backup times it), one cp -p process followed by
+// `sync -f`, and the `quillstow --backup` command (start-up included) on the
+// same saved list and location as the control panel, the four interleaved, a
+// different one first each round, the page cache dropped before each where
+// allowed.
 #include "app/control_panel_window.h"
 #include "bench_table.h"
 #include "platform/windows/msg_box.h"
@@ -94,15 +96,19 @@ int countFiles(const QString &folder)
     return int(QDir(folder).entryList(QDir::Files | QDir::Hidden).size());
 }
 
-// The window's run, the run alone, and one cp -p process, each into a folder
-// of its own: first into an empty one, then over the copies.
-int timedMode(QPushButton *button, const DriveMap &drives, const Tree &tree, const QString &r, int rounds)
+// The window's run, the run alone, one cp -p process, each into a folder of
+// its own, and the command on the control panel's list and location: first
+// into an empty folder, then over the copies.
+int timedMode(QPushButton *button, const DriveMap &drives, const Tree &tree, const QString &r, int rounds,
+              const QString &command)
 {
+    constexpr size_t kTools = 4;
     const QString panelDest = r + QStringLiteral("/dest");
     const Tool cp = cpOneProcess(tree);
-    const char *names[3] = {"control panel, Backup NOW", "run alone (bench_backup)", cp.name};
-    auto destOf = [&](size_t i) { return i == 0 ? panelDest : r + QStringLiteral("/dest-%1").arg(i); };
-    std::vector<double> first[3], again[3];
+    const char *names[kTools] = {"control panel, Backup NOW", "run alone (bench_backup)", cp.name,
+                                 "quillstow --backup"};
+    auto destOf = [&](size_t i) { return i == 0 || i == 3 ? panelDest : r + QStringLiteral("/dest-%1").arg(i); };
+    std::vector<double> first[kTools], again[kTools];
     auto timeOne = [&](size_t i, std::vector<double> &out) {
         ::sync();
         if (dropCaches())
@@ -118,13 +124,19 @@ int timedMode(QPushButton *button, const DriveMap &drives, const Tree &tree, con
             out.push_back(t.total);
             return t.ok;
         }
+        if (i == 3) {
+            const double start = now();
+            const bool ran = run(command, {QStringLiteral("--backup")});
+            out.push_back(now() - start);
+            return ran && countFiles(panelDest) == tree.fileCount;
+        }
         std::vector<double> bare;
         return timeOnce(drives, tree, cp, destOf(2), bare, out);
     };
     for (int round = 0; round < rounds; ++round) {
-        size_t turn[3];
-        for (size_t i = 0; i < 3; ++i)
-            turn[i] = (i + size_t(round)) % 3;
+        size_t turn[kTools];
+        for (size_t i = 0; i < kTools; ++i)
+            turn[i] = (i + size_t(round)) % kTools;
         for (size_t i : turn) {
             QDir(destOf(i)).removeRecursively();
             QDir().mkpath(destOf(i));
@@ -143,17 +155,24 @@ int timedMode(QPushButton *button, const DriveMap &drives, const Tree &tree, con
                 return 1;
             }
         }
-        std::printf("  round %d: first %.2f / %.2f / %.2f s, repeated %.2f / %.2f / %.2f s\n", round + 1,
-                    first[0].back(), first[1].back(), first[2].back(), again[0].back(), again[1].back(), again[2].back());
+        std::printf("  round %d: first %.2f / %.2f / %.2f / %.2f s, repeated %.2f / %.2f / %.2f / %.2f s\n",
+                    round + 1, first[0].back(), first[1].back(), first[2].back(), first[3].back(), again[0].back(),
+                    again[1].back(), again[2].back(), again[3].back());
         std::fflush(stdout);
     }
     std::printf("\n%d files, seconds, median of %d, flush included\n", tree.fileCount, rounds);
     std::printf("  %-30s %10s %10s %14s %14s\n", "", "first", "repeated", "first / cp", "repeated / cp");
-    for (size_t i = 0; i < 3; ++i)
+    for (size_t i = 0; i < kTools; ++i)
         std::printf("  %-30s %10.3f %10.3f %14.2f %14.2f\n", names[i], median(first[i]), median(again[i]),
                     median(first[i]) / median(first[2]), median(again[i]) / median(again[2]));
     std::printf("  control panel / run alone: first %.2f, repeated %.2f\n", median(first[0]) / median(first[1]),
                 median(again[0]) / median(again[1]));
+    const double firstRatio = median(first[3]) / median(first[0]);
+    const double againRatio = median(again[3]) / median(again[0]);
+    std::printf("  quillstow --backup / control panel: first %.2f, repeated %.2f\n", firstRatio, againRatio);
+    // Within the noise of a loaded machine: a few per cent either way.
+    std::printf("target: the command no slower than the control panel %s\n",
+                firstRatio <= 1.05 && againRatio <= 1.05 ? "met" : "MISSED");
     return 0;
 }
 
@@ -235,7 +254,13 @@ int main(int argc, char **argv)
     if (timed) {
         std::printf("%s\n", dropCaches() ? "running as root: page cache dropped before every timed step"
                                          : "not root: page cache kept (only sync before every timed step)");
-        const int rc = timedMode(button, drives, tree, r, rounds);
+        // The command reads the same data files when it lies in the same folder.
+        const QString command = r + QStringLiteral("/app/quillstow");
+        if (!QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/../src/quillstow"), command)) {
+            std::fprintf(stderr, "cannot copy the built quillstow command into %s/app\n", qPrintable(r));
+            return 1;
+        }
+        const int rc = timedMode(button, drives, tree, r, rounds, command);
         panel->Discard();
         QCoreApplication::processEvents();
         return rc;

@@ -17,6 +17,8 @@
 
 #include <memory>
 
+#include <csignal>
+
 namespace {
 
 struct Outcome
@@ -150,6 +152,8 @@ private Q_SLOTS:
     void ifDue();
     void commandLine_data();
     void commandLine();
+    void signalStopsTheRun_data();
+    void signalStopsTheRun();
     void troubleIsToldAndDetailsOpen_data();
     void troubleIsToldAndDetailsOpen();
 };
@@ -369,6 +373,44 @@ void TestHeadlessBackup::commandLine()
     if (exitCode == 2)
         QVERIFY2(result.err.contains(QStringLiteral("Usage:")), qPrintable(result.err));
     QCOMPARE(fingerprint(box.settingsPath()), QStringLiteral("missing"));
+}
+
+// `systemctl --user stop`, a logout or Ctrl+C: the copies in flight finish,
+// nothing more is copied, no temporary is left, and the run is logged as stopped.
+void TestHeadlessBackup::signalStopsTheRun_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestHeadlessBackup::signalStopsTheRun()
+{
+    QFETCH(int, signal);
+    constexpr int kFiles = 5000;
+    Sandbox box;
+    QVERIFY2(box.ready(), "the program could not be copied into a folder of its own");
+    for (int i = 0; i < kFiles; ++i)
+        QVERIFY(writeFile(box.path("src") + QStringLiteral("/f%1.txt").arg(i), QByteArray::number(i)));
+    QVERIFY(box.saveSettings(box.dos("dest") + u'\\'));
+
+    const auto process = box.start({QStringLiteral("--backup")});
+    QVERIFY(process->waitForStarted());
+    QDir dest(box.path("dest"));
+    const QDeadlineTimer deadline(30000);
+    while (dest.isEmpty() && process->state() == QProcess::Running && !deadline.hasExpired())
+        QThread::msleep(2);
+    QVERIFY2(::kill(pid_t(process->processId()), signal) == 0, "the signal could not be sent");
+    const Outcome result = Sandbox::finished(*process);
+
+    const QStringList left = dest.entryList(QDir::Files | QDir::Hidden);
+    QVERIFY2(result.exitCode == 1 && result.out.startsWith(QStringLiteral("Backup stopped")),
+             qPrintable(QStringLiteral("exit %1: %2 %3").arg(result.exitCode).arg(result.out, result.err)));
+    QVERIFY2(left.size() > 0 && left.size() < kFiles, qPrintable(QString::number(left.size())));
+    QVERIFY2(left.filter(QStringLiteral(".quillstow-")).isEmpty(), qPrintable(left.join(u' ')));
+    const QList<RunRecord> runs = box.log().runs().valueOr({});
+    QVERIFY(!runs.isEmpty());
+    QCOMPARE(runs.last().outcome, RunRecord::Outcome::Stopped);
 }
 
 // The whole way from an automatic run to the person: a notification on the
