@@ -84,12 +84,14 @@ bench)
     build build
     export QT_QPA_PLATFORM=offscreen
     status=0
-    for b in bench_backup bench_share bench_liveness; do
+    for b in bench_backup bench_share bench_liveness bench_due_check; do
         echo "== $b"
         ./build/bench/$b || status=1
     done
     echo "== bench_backup --memory"
     ./build/bench/bench_backup --memory || status=1
+    echo "== bench_liveness --timed"
+    ./build/bench/bench_liveness --timed || status=1
     exit $status
     ;;
 *)
