@@ -44,7 +44,8 @@ int runWithoutWindows(int argc, char *argv[], const CommandLine &line)
     const DriveMap drives = DriveMap::fromEnvironment();
     const SystemClock clock;
     // The notification's action opens the details through this same command.
-    const QStringList detailsCommand{QCoreApplication::applicationFilePath(), QStringLiteral("--details")};
+    const QStringList detailsCommand =
+        outsideTheService({QCoreApplication::applicationFilePath(), QStringLiteral("--details")});
     const HeadlessEnvironment environment{drives,
                                           appPath(drives, QCoreApplication::applicationDirPath()),
                                           clock,

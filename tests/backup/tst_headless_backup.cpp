@@ -73,7 +73,8 @@ public:
     }
 
     // The program started, with a session bus at busAddress when one is given.
-    std::unique_ptr<QProcess> start(const QStringList &arguments, const QString &busAddress = {}) const
+    std::unique_ptr<QProcess> start(const QStringList &arguments, const QString &busAddress = {},
+                                    bool underSystemd = false) const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char *gone : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
@@ -85,6 +86,12 @@ public:
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path("run"));
         if (!busAddress.isEmpty())
             env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+        // As the timer's service runs it, with the stand-in systemd-run first on the path.
+        env.remove(QStringLiteral("INVOCATION_ID"));
+        if (underSystemd) {
+            env.insert(QStringLiteral("INVOCATION_ID"), QStringLiteral("0123456789abcdef0123456789abcdef"));
+            env.insert(QStringLiteral("PATH"), path("app") + QStringLiteral("/bin:") + env.value(QStringLiteral("PATH")));
+        }
         auto process = std::make_unique<QProcess>();
         process->setProcessEnvironment(env);
         process->start(program(), arguments);
@@ -109,6 +116,14 @@ public:
     {
         const QString script = path("app") + QStringLiteral("/quillstow-panel");
         return writeFile(script, "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/windows-started\"\n")
+               && QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    // In place of systemd-run: notes its arguments and starts what follows "--".
+    bool standInForSystemdRun() const
+    {
+        const QString script = path("app") + QStringLiteral("/bin/systemd-run");
+        return writeFile(script, "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/../systemd-run-started\"\n"
+                                 "while [ \"$1\" != -- ]; do shift; done\nshift\nexec \"$@\"\n")
                && QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     QString windowsStartedWith() const { return textOf(path("app") + QStringLiteral("/windows-started")); }
@@ -422,18 +437,23 @@ void TestHeadlessBackup::troubleIsToldAndDetailsOpen_data()
     QTest::addColumn<QString>("summary");  // of the one notification; empty: none
     QTest::addColumn<QString>("detailsHas"); // in the details kept for --details
     QTest::addColumn<bool>("pickDetails"); // the person picks "Details"
+    QTest::addColumn<bool>("underSystemd"); // run by the timer's service
 
     QTest::newRow("a folder left out: told, Details opens it")
         << QStringLiteral("missing folder") << 1 << QStringLiteral("Automatic backup: 1 item left out")
-        << QStringLiteral("gone") << true;
+        << QStringLiteral("gone") << true << false;
+    // A window started from the service would die with it, at its lowest priority.
+    QTest::newRow("by the timer's service: Details opens through systemd-run")
+        << QStringLiteral("missing folder") << 1 << QStringLiteral("Automatic backup: 1 item left out")
+        << QStringLiteral("gone") << true << true;
     QTest::newRow("a folder left out, notification dismissed")
         << QStringLiteral("missing folder") << 1 << QStringLiteral("Automatic backup: 1 item left out")
-        << QStringLiteral("gone") << false;
-    QTest::newRow("a clean run: silent") << QStringLiteral("clean") << 1 << QString() << QString() << false;
+        << QStringLiteral("gone") << false << false;
+    QTest::newRow("a clean run: silent") << QStringLiteral("clean") << 1 << QString() << QString() << false << false;
     QTest::newRow("location unreachable at two checks: told once")
         << QStringLiteral("missing location") << 2
         << QStringLiteral("Automatic backup: the backup location cannot be reached")
-        << QStringLiteral("does not exist or cannot be reached") << false;
+        << QStringLiteral("does not exist or cannot be reached") << false << false;
 }
 
 void TestHeadlessBackup::troubleIsToldAndDetailsOpen()
@@ -443,12 +463,14 @@ void TestHeadlessBackup::troubleIsToldAndDetailsOpen()
     QFETCH(QString, summary);
     QFETCH(QString, detailsHas);
     QFETCH(bool, pickDetails);
+    QFETCH(bool, underSystemd);
 
     PrivateSessionBus bus;
     if (bus.address().isEmpty())
         QSKIP(qPrintable(bus.error()));
     Sandbox box;
-    QVERIFY2(box.ready() && box.standInForWindows(), "the program could not be copied into a folder of its own");
+    QVERIFY2(box.ready() && box.standInForWindows() && box.standInForSystemdRun(),
+             "the program could not be copied into a folder of its own");
     QVERIFY(writeFile(box.path("src") + QStringLiteral("/a.txt"), "alpha"));
     QVERIFY(box.saveSettings(setup == u"missing location" ? box.dos("dest") + QStringLiteral("\\not here\\")
                                                           : box.dos("dest") + u'\\',
@@ -459,7 +481,7 @@ void TestHeadlessBackup::troubleIsToldAndDetailsOpen()
 
     for (int check = 0; check < checks; ++check) {
         const qsizetype before = bus.notifications().shown().size();
-        const auto process = box.start({QStringLiteral("--backup"), QStringLiteral("--if-due")}, bus.address());
+        const auto process = box.start({QStringLiteral("--backup"), QStringLiteral("--if-due")}, bus.address(), underSystemd);
         // A notified run waits for the person; a silent one ends on its own.
         const QDeadlineTimer deadline(30000);
         while (process->state() != QProcess::NotRunning && bus.notifications().shown().size() == before
@@ -485,6 +507,9 @@ void TestHeadlessBackup::troubleIsToldAndDetailsOpen()
         QTRY_COMPARE(box.windowsStartedWith(), QStringLiteral("--details\n"));
     else
         QCOMPARE(box.windowsStartedWith(), QString());
+    const QString throughSystemd = Sandbox::textOf(box.path("app") + QStringLiteral("/systemd-run-started"));
+    QCOMPARE(throughSystemd, underSystemd ? QStringLiteral("--user\n--quiet\n--collect\n--\n%1\n--details\n").arg(box.program())
+                                          : QString());
 }
 
 QTEST_GUILESS_MAIN(TestHeadlessBackup)

@@ -4,6 +4,7 @@
 #include "platform/system/system_reason.h"
 
 #include <QDir>
+#include <QStandardPaths>
 
 #include <cerrno>
 #include <climits>
@@ -39,4 +40,17 @@ Status execWindowProgram(char *argv[])
         tried << QStringLiteral("%1: %2").arg(candidate, systemReason(errno));
     }
     return failure(QStringLiteral("The Quillstow windows cannot be started:\n  %1").arg(tried.join(QStringLiteral("\n  "))));
+}
+
+QStringList outsideTheService(const QStringList &command)
+{
+    // systemd sets INVOCATION_ID for every process of a unit it starts.
+    if (!qEnvironmentVariableIsSet("INVOCATION_ID"))
+        return command;
+    const QString systemdRun = QStandardPaths::findExecutable(QStringLiteral("systemd-run"));
+    if (systemdRun.isEmpty())
+        return command;
+    return QStringList{systemdRun, QStringLiteral("--user"), QStringLiteral("--quiet"), QStringLiteral("--collect"),
+                       QStringLiteral("--")}
+           + command;
 }

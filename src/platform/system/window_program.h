@@ -19,3 +19,10 @@ QString runningProgramFolder();
 // (argv[0] too, so the windows keep this program's name); returns only on
 // failure, saying which files were tried.
 [[nodiscard]] Status execWindowProgram(char *argv[]);
+
+// The command line that starts `command` (program, then arguments) as a
+// program of its own where one started from a systemd service would die with
+// the service and keep its lowest priorities: a window opened by a backup run
+// of the timer, say. There it goes through systemd-run, as a unit of the
+// user's own; elsewhere it is the command as it is.
+QStringList outsideTheService(const QStringList &command);
