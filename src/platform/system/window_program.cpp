@@ -14,12 +14,16 @@
 #define QUILLSTOW_WINDOW_PROGRAM_FROM_BIN "../libexec/quillstow/quillstow-panel"
 #endif
 
+namespace {
+
+// Where to look for it, first match wins, for a program in ownFolder.
 QStringList windowProgramCandidates(const QString &ownFolder)
 {
     return {ownFolder + QStringLiteral("/quillstow-panel"),
             QDir::cleanPath(ownFolder + u'/' + QStringLiteral(QUILLSTOW_WINDOW_PROGRAM_FROM_BIN))};
 }
 
+// The folder of the running program's file, links resolved.
 QString runningProgramFolder()
 {
     char buffer[PATH_MAX];
@@ -30,6 +34,8 @@ QString runningProgramFolder()
     path.truncate(path.lastIndexOf('/'));
     return posixname::decode(path.isEmpty() ? QByteArray("/") : path);
 }
+
+} // namespace
 
 Status execWindowProgram(char *argv[])
 {

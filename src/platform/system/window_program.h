@@ -9,12 +9,6 @@
 // loads the window libraries. It lies beside this program in a build or a
 // folder of its own, and under libexec in an installation.
 
-// Where to look for it, first match wins, for a program in ownFolder.
-QStringList windowProgramCandidates(const QString &ownFolder);
-
-// The folder of the running program's file, links resolved.
-QString runningProgramFolder();
-
 // Replaces this process with the window program, handing on argv as it is
 // (argv[0] too, so the windows keep this program's name); returns only on
 // failure, saying which files were tried.
