@@ -85,24 +85,9 @@ public:
     }
 
 private:
-    bool hasTrouble() const
-    {
-        switch (m_run.outcome) {
-        case RunRecord::Outcome::Completed:
-            return m_run.leftOut > 0;
-        case RunRecord::Outcome::Unreachable:
-        case RunRecord::Outcome::NotStarted:
-            return true;
-        case RunRecord::Outcome::Stopped:
-        case RunRecord::Outcome::Busy:
-            break;
-        }
-        return false;
-    }
-
     void keepDetails(const QString &details)
     {
-        if (!hasTrouble())
+        if (!run_notice::hasTrouble(m_run))
             return;
         const QString kind = m_run.trigger == RunRecord::Trigger::Automatic ? QStringLiteral("Automatic backup")
                                                                            : QStringLiteral("Backup");

@@ -32,11 +32,16 @@ QString tr(const char *text)
 
 namespace run_notice {
 
+bool hasTrouble(const RunRecord &run)
+{
+    return (run.outcome == RunRecord::Outcome::Completed && run.leftOut > 0) || couldNotStart(run);
+}
+
 std::optional<Notice> noticeFor(const RunRecord &run, const QList<RunRecord> &earlier)
 {
-    if (run.trigger != RunRecord::Trigger::Automatic)
+    if (run.trigger != RunRecord::Trigger::Automatic || !hasTrouble(run))
         return std::nullopt;
-    if (run.outcome == RunRecord::Outcome::Completed && run.leftOut > 0) {
+    if (run.outcome == RunRecord::Outcome::Completed) {
         Notice notice;
         notice.summary = run.leftOut == 1 ? tr("Automatic backup: 1 item left out")
                                           : tr("Automatic backup: %1 items left out").arg(run.leftOut);
@@ -48,7 +53,7 @@ std::optional<Notice> noticeFor(const RunRecord &run, const QList<RunRecord> &ea
             notice.body += u'\n' + tr("First: %1").arg(run.reason);
         return notice;
     }
-    if (couldNotStart(run) && !toldLately(run, earlier)) {
+    if (!toldLately(run, earlier)) {
         Notice notice;
         notice.summary = run.outcome == RunRecord::Outcome::Unreachable
                              ? tr("Automatic backup: the backup location cannot be reached")

@@ -17,6 +17,11 @@ struct Notice
     QString body;
 };
 
+// Whether the run has trouble to tell of, whoever started it: files left out
+// of a completed run, or a run that could not start (a stopped run and one
+// that found another going are no trouble).
+bool hasTrouble(const RunRecord &run);
+
 // Nothing for a manual run, a run without files left out, a stopped run and
 // a run that found another one going. A run that left files out is told
 // every time, with the counts and the first reason; a run that could not

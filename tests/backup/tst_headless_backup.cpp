@@ -114,16 +114,18 @@ public:
     // In place of the windows program: notes the arguments it was started with.
     bool standInForWindows() const
     {
-        const QString script = path("app") + QStringLiteral("/quillstow-panel");
-        return writeFile(script, "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/windows-started\"\n")
-               && QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return writeScript("quillstow-panel", "printf '%s\\n' \"$@\" > \"$(dirname \"$0\")/windows-started\"\n");
     }
     // In place of systemd-run: notes its arguments and starts what follows "--".
     bool standInForSystemdRun() const
     {
-        const QString script = path("app") + QStringLiteral("/bin/systemd-run");
-        return writeFile(script, "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/../systemd-run-started\"\n"
-                                 "while [ \"$1\" != -- ]; do shift; done\nshift\nexec \"$@\"\n")
+        return writeScript("bin/systemd-run", "printf '%s\\n' \"$@\" > \"$(dirname \"$0\")/../systemd-run-started\"\n"
+                                              "while [ \"$1\" != -- ]; do shift; done\nshift\nexec \"$@\"\n");
+    }
+    bool writeScript(const char *name, const QByteArray &body) const
+    {
+        const QString script = path("app") + u'/' + QString::fromLatin1(name);
+        return writeFile(script, "#!/bin/sh\n" + body)
                && QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     QString windowsStartedWith() const { return textOf(path("app") + QStringLiteral("/windows-started")); }
