@@ -36,7 +36,7 @@ install_missing() {
 
 # The tests whose code runs on more than one thread: the copy workers of a
 # backup run and the run beside a live event loop.
-threaded_tests=(tst_backup_run tst_live_run tst_file_system_object tst_control_panel_window tst_copy_schedule tst_quick_check tst_shutdown_during_run)
+threaded_tests=(tst_backup_run tst_live_run tst_file_copier tst_control_panel_window tst_copy_schedule tst_quick_check tst_shutdown_during_run)
 
 configure() {
     local dir=$1; shift

@@ -3,11 +3,11 @@
 #include <cstring>
 // What the benchmark programs share: the one call of the backup run, timing,
 // the child processes of the reference tools and the trees they copy.
-#include "backup/backup_run.h"
-#include "platform/files/file_list_box.h"
-#include "platform/files/file_system_object.h"
-#include "platform/paths/drive_map.h"
-#include "platform/paths/posix_name.h"
+#include "core/backup/backup_run.h"
+#include "core/platform/files/folder_files.h"
+#include "core/platform/files/file_copier.h"
+#include "core/platform/paths/drive_map.h"
+#include "core/platform/paths/posix_name.h"
 
 #include <QByteArray>
 #include <QDir>

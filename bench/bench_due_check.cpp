@@ -7,11 +7,11 @@
 //
 //   bench_due_check [--rounds N] [--processes N] [--program PATH]
 // PATH: the built quillstow (default: ../src/quillstow from this program).
-#include "backup/auto_schedule.h"
-#include "platform/paths/drive_map.h"
-#include "platform/system/clock.h"
-#include "store/auto_backup_file.h"
-#include "store/run_log.h"
+#include "core/backup/auto_schedule.h"
+#include "core/platform/paths/drive_map.h"
+#include "core/platform/system/clock.h"
+#include "core/store/auto_backup_file.h"
+#include "core/store/run_log.h"
 
 #include <QDir>
 #include <QFile>

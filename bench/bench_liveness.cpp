@@ -20,11 +20,11 @@
 // same saved list and location as the control panel, the four interleaved, a
 // different one first each round, the page cache dropped before each where
 // allowed.
-#include "app/control_panel_window.h"
+#include "gui/app/control_panel_window.h"
 #include "bench_table.h"
-#include "platform/windows/msg_box.h"
-#include "platform/windows/program_end.h"
-#include "store/settings_file.h"
+#include "gui/platform/message_box.h"
+#include "gui/platform/program_end.h"
+#include "core/store/settings_file.h"
 
 #include <QApplication>
 #include <QEventLoop>

@@ -3,8 +3,8 @@
 // are not UTF-8, "\" and the stand-in's own bytes). A translated path never
 // climbs above its drive's folder, and a name taken off the disk comes back
 // under its exact bytes.
-#include "platform/paths/drive_map.h"
-#include "platform/paths/posix_name.h"
+#include "core/platform/paths/drive_map.h"
+#include "core/platform/paths/posix_name.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // libFuzzer target: any bytes parse without a crash, and every key and value
 // the parser keeps can be opened and read back, byte for byte, through the
 // host functions.
-#include "platform/system/registry.h"
+#include "core/platform/system/registry.h"
 
 #include <cstdint>
 #include <cstdlib>

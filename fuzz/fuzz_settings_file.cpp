@@ -4,8 +4,8 @@
 // (in /dev/shm where there is one), so the save's kernel tail copy runs too.
 // Run with -max_len=140000 -len_control=0: the records alone take 129,536
 // bytes, and short inputs only ever reach the first few.
-#include "platform/paths/drive_map.h"
-#include "store/settings_file.h"
+#include "core/platform/paths/drive_map.h"
+#include "core/store/settings_file.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,17 +1,17 @@
 // The quillstow command. It links Qt Core alone, so that a run from the
 // command line, and the timer's check every 15 minutes above all, starts
 // quickly and small; the windows are a program of their own that it hands over to.
-#include "app/command_line.h"
-#include "backup/headless_backup.h"
-#include "platform/paths/app_path.h"
-#include "platform/paths/drive_map.h"
-#include "platform/system/clock.h"
-#include "platform/system/run_lock.h"
-#include "platform/system/terminal.h"
-#include "platform/system/window_program.h"
+#include "core/cli/command_line.h"
+#include "core/cli/headless_backup.h"
+#include "core/platform/paths/app_path.h"
+#include "core/platform/paths/drive_map.h"
+#include "core/platform/system/clock.h"
+#include "core/platform/system/run_lock.h"
+#include "core/platform/system/terminal.h"
+#include "core/platform/system/window_program.h"
 #include "quillstow_version.h"
-#include "store/last_run_details.h"
-#include "store/run_log.h"
+#include "core/store/last_run_details.h"
+#include "core/store/run_log.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

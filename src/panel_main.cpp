@@ -1,18 +1,18 @@
 // quillstow-panel: the windows. The quillstow command hands over to it, with
 // its own arguments, for the control panel or the details of the last run.
-#include "app/control_panel_window.h"
-#include "app/last_run_details_box.h"
-#include "platform/paths/app_path.h"
-#include "platform/paths/drive_map.h"
-#include "platform/system/program_start.h"
-#include "platform/system/registry.h"
-#include "platform/windows/form.h"
-#include "platform/windows/msg_box.h"
-#include "platform/windows/program_end.h"
-#include "platform/windows/qt_file_dialog.h"
-#include "platform/windows/session_end.h"
+#include "gui/app/control_panel_window.h"
+#include "gui/app/last_run_details_box.h"
+#include "core/platform/paths/app_path.h"
+#include "core/platform/paths/drive_map.h"
+#include "core/platform/system/program_start.h"
+#include "core/platform/system/registry.h"
+#include "gui/platform/form.h"
+#include "gui/platform/message_box.h"
+#include "gui/platform/program_end.h"
+#include "gui/platform/qt_file_dialog.h"
+#include "gui/platform/session_end.h"
 #include "quillstow_version.h"
-#include "store/last_run_details.h"
+#include "core/store/last_run_details.h"
 
 #include <QApplication>
 #include <QDebug>

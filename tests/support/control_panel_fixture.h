@@ -1,8 +1,8 @@
 #pragma once
 // A control panel on a test host, and the settings files it starts from.
-#include "app/control_panel_window.h"
-#include "store/data_file_names.h"
-#include "store/settings_file.h"
+#include "gui/app/control_panel_window.h"
+#include "core/store/data_file_names.h"
+#include "core/store/settings_file.h"
 #include "support/scripted_host.h"
 #include "support/test_files.h"
 

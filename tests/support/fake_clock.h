@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/system/clock.h"
+#include "core/platform/system/clock.h"
 
 // A clock that stands still until the test moves it.
 class FakeClock final : public Clock

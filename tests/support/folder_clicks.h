@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/windows/dir_list_box.h"
+#include "gui/platform/folder_list.h"
 
 #include <QTest>
 

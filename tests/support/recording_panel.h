@@ -1,5 +1,5 @@
 #pragma once
-#include "dialogs/control_panel.h"
+#include "gui/dialogs/control_panel.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #include "support/saving_window.h"
 
-#include "platform/windows/msg_box.h"
+#include "gui/platform/message_box.h"
 
 #include <QFile>
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/windows/form.h"
+#include "gui/platform/form.h"
 
 #include <QString>
 

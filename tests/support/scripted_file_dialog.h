@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/windows/file_dialog.h"
+#include "gui/platform/file_dialog.h"
 
 #include <QList>
 

@@ -1,6 +1,6 @@
 #include "support/scripted_host.h"
 
-#include "platform/windows/form.h"
+#include "gui/platform/form.h"
 
 #include <QDir>
 #include <QFile>

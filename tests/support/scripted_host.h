@@ -1,8 +1,8 @@
 #pragma once
-#include "platform/paths/drive_map.h"
-#include "platform/host.h"
-#include "platform/windows/msg_box.h"
-#include "platform/windows/program_end.h"
+#include "core/platform/paths/drive_map.h"
+#include "gui/platform/host.h"
+#include "gui/platform/message_box.h"
+#include "gui/platform/program_end.h"
 
 #include <QList>
 #include <QString>

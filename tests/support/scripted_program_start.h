@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/system/program_start.h"
+#include "core/platform/system/program_start.h"
 
 #include <QList>
 #include <QString>

@@ -1,0 +1,57 @@
+#pragma once
+#include "core/result.h"
+#include "core/store/settings_model.h"
+
+#include <QString>
+#include <QStringList>
+
+class Clock;
+class DriveMap;
+class QTextStream;
+
+// The backup run without a window, started from the command line or by the
+// timer's check. It reads the data files the control panel saved (and never
+// writes them, nor creates a missing one) and records every run in the run log.
+struct HeadlessBackupOptions
+{
+    bool ifDue = false;   // the timer's check: only when an automatic backup is due
+    bool full = false;    // every file copied, current or not
+    bool newDisk = false; // back up even when the location moved to another disk
+};
+
+struct HeadlessEnvironment
+{
+    const DriveMap &drives;
+    QString appPath; // App.Path, where the data files lie
+    const Clock &clock;
+    QString runLogPath;
+    QString lockPath;
+    QString detailsPath;        // where a run with trouble leaves its details
+    QStringList detailsCommand; // what a notification's "Details" starts: program, then arguments
+    QTextStream &out;
+    QTextStream &err;
+    bool progressLine = false; // err is a terminal: show a progress line there
+};
+
+namespace headless_backup {
+
+// The exit statuses of --backup.
+constexpr int kClean = 0;      // nothing was left out (or, with --if-due, nothing was due)
+constexpr int kLeftOut = 1;    // the run ended but left something out, or was stopped
+constexpr int kNotStarted = 2; // the run could not start
+
+// BackupSettings.dat as last saved; a missing or empty file reads as an
+// empty list with no location. A failure when it is damaged (not a file,
+// unreadable, cut short).
+Result<SettingsModel> readSavedSettings(const DriveMap &drives, const QString &appPath);
+
+// Whether the saved list names at least one folder.
+bool hasSavedFolders(const SettingsModel &model);
+
+// quillstow --backup [--if-due] [--full] [--new-disk]; returns the exit status.
+int run(const HeadlessBackupOptions &options, const HeadlessEnvironment &environment);
+
+// quillstow --status: the last runs and when the next automatic one is due.
+int printStatus(const HeadlessEnvironment &environment);
+
+} // namespace headless_backup

@@ -1,0 +1,32 @@
+#pragma once
+#include "core/result.h"
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+class DriveMap;
+
+// The hidden file listing: the bare names of the regular files that lie
+// directly in one folder, hidden names (leading ".") and anything that is not
+// a regular file left out. Every other name is listed, carried without loss
+// (posix_name.h), so no file is left out for its name. It starts on no
+// folder, with nothing listed.
+class FileListBox
+{
+public:
+    explicit FileListBox(const DriveMap &drives);
+
+    // Opens a folder. On failure the listing keeps its folder and names and
+    // the reason comes back. The empty path gives the empty listing.
+    Status setPath(const QString &dosPath);
+
+    // The folder listed now: no trailing "\" except on a drive root ("C:\").
+    const QString &Path() const { return m_path; }
+    int ListCount() const { return int(m_names.size()); }
+    QString List(int index) const { return index >= 0 && index < ListCount() ? m_names[index] : QString(); }
+
+private:
+    const DriveMap &m_drives;
+    QString m_path;
+    QStringList m_names;
+};

@@ -1,0 +1,56 @@
+#include "core/platform/files/folder_listing.h"
+
+#include "core/platform/paths/posix_name.h"
+#include "core/platform/system_reason.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace {
+
+bool isKind(int folderFd, const dirent *entry, EntryKind kind)
+{
+    const unsigned char wanted = kind == EntryKind::File ? DT_REG : DT_DIR;
+    if (entry->d_type == wanted)
+        return true;
+    if (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
+        return false;
+    struct stat st; // follows a link: a link is listed as what it points to
+    if (::fstatat(folderFd, entry->d_name, &st, 0) != 0)
+        return false;
+    return kind == EntryKind::File ? S_ISREG(st.st_mode) : S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
+Result<QStringList> listFolder(const QString &posixFolder, EntryKind kind)
+{
+    DIR *folder = ::opendir(posixname::pathBytes(posixFolder).constData());
+    if (!folder)
+        return failure(systemReason(errno));
+    QStringList names;
+    const int folderFd = ::dirfd(folder);
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(folder);
+        if (!entry)
+            break;
+        if (entry->d_name[0] == '.') // hidden names stay hidden
+            continue;
+        if (!isKind(folderFd, entry, kind))
+            continue;
+        names.append(posixname::decode(QByteArrayView(entry->d_name)));
+    }
+    const int readError = errno;
+    ::closedir(folder);
+    if (readError != 0)
+        return failure(systemReason(readError));
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+        const int c = a.compare(b, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a < b;
+    });
+    return names;
+}

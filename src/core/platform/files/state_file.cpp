@@ -1,0 +1,80 @@
+#include "core/platform/files/state_file.h"
+
+#include "core/platform/files/atomic_file.h"
+#include "core/platform/files/fd_guard.h"
+#include "core/platform/system_reason.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Makes every missing folder on the way down to `folder`.
+Status makeFolders(const QByteArray &folder)
+{
+    for (qsizetype slash = folder.indexOf('/', 1);; slash = folder.indexOf('/', slash + 1)) {
+        const QByteArray part = slash < 0 ? folder : folder.left(slash);
+        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
+            return failure(QStringLiteral("cannot create the folder %1: %2")
+                               .arg(QString::fromLocal8Bit(part), systemReason(errno)));
+        if (slash < 0)
+            return done();
+    }
+}
+
+} // namespace
+
+Result<QByteArray> readStateFile(const QByteArray &posixPath, qsizetype maxBytes)
+{
+    const int fd = ::open(posixPath.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return QByteArray();
+        return failure(systemReason(errno));
+    }
+    const FdGuard guard(fd);
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return failure(systemReason(errno));
+    if (!S_ISREG(st.st_mode))
+        return failure(QStringLiteral("not a regular file"));
+    QByteArray bytes(maxBytes + 1, Qt::Uninitialized);
+    qsizetype got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return failure(systemReason(errno));
+        if (n == 0)
+            break;
+        got += n;
+    }
+    if (got > maxBytes)
+        return failure(QStringLiteral("larger than any such file can be"));
+    bytes.truncate(got);
+    return bytes;
+}
+
+Status writeStateFile(const QByteArray &posixPath, QByteArrayView bytes)
+{
+    const qsizetype slash = posixPath.lastIndexOf('/');
+    if (slash > 0) {
+        if (Status made = makeFolders(posixPath.left(slash)); !made)
+            return made;
+    }
+    struct stat st;
+    AtomicFile::Plan plan;
+    plan.mode = 0600;
+    plan.exactMode = true;
+    plan.replacing = ::lstat(posixPath.constData(), &st) == 0;
+    AtomicFile out(posixPath);
+    Status step = out.open(plan);
+    if (step)
+        step = out.write(bytes);
+    if (step)
+        step = out.commit(AtomicFile::Durability::Normal);
+    return step;
+}

@@ -1,0 +1,83 @@
+#include "core/platform/system/run_lock.h"
+
+#include "core/platform/files/line_log.h"
+#include "core/platform/paths/posix_name.h"
+#include "core/platform/paths/xdg_folders.h"
+#include "core/platform/system_reason.h"
+
+#include <QDeadlineTimer>
+#include <QThread>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+QString RunLock::defaultPath()
+{
+    const QString runtime = xdg::runtimeDir();
+    if (!runtime.isEmpty())
+        return runtime + QStringLiteral("/quillstow-run.lock");
+    return xdg::stateHome() + QStringLiteral("/quillstow/run.lock");
+}
+
+RunLock::RunLock(QString posixPath) : m_path(std::move(posixPath))
+{
+}
+
+RunLock::~RunLock()
+{
+    release();
+}
+
+Result<bool> RunLock::tryAcquire()
+{
+    if (m_fd >= 0)
+        return true;
+    const qsizetype slash = m_path.lastIndexOf(u'/');
+    if (slash > 0) {
+        if (auto made = line_log::makeFolder(m_path.left(slash)); !made)
+            return failure(QStringLiteral("%1: %2").arg(m_path, made.error()));
+    }
+    // O_CLOEXEC: a program started during a run must not keep the lock.
+    const int fd = ::open(posixname::encode(m_path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return failure(QStringLiteral("%1: cannot open the lock: %2").arg(m_path, systemReason(errno)));
+    int rc;
+    while ((rc = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (rc == 0) {
+        m_fd = fd;
+        return true;
+    }
+    const int err = errno;
+    ::close(fd);
+    if (err == EWOULDBLOCK)
+        return false;
+    return failure(QStringLiteral("%1: cannot lock: %2").arg(m_path, systemReason(err)));
+}
+
+Result<bool> RunLock::acquire(const std::atomic<bool> &stop, std::chrono::milliseconds timeout,
+                              std::chrono::milliseconds pollInterval)
+{
+    const QDeadlineTimer deadline = timeout.count() < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(timeout);
+    for (;;) {
+        auto got = tryAcquire();
+        if (!got || *got)
+            return got;
+        if (stop.load() || deadline.hasExpired())
+            return false;
+        qint64 wait = std::max<qint64>(pollInterval.count(), 1);
+        if (!deadline.isForever())
+            wait = std::clamp<qint64>(deadline.remainingTime(), 1, wait);
+        QThread::msleep(static_cast<unsigned long>(wait));
+    }
+}
+
+void RunLock::release()
+{
+    if (m_fd >= 0)
+        ::close(m_fd); // closing the last descriptor drops the flock
+    m_fd = -1;
+}

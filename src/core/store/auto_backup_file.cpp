@@ -1,0 +1,43 @@
+#include "core/store/auto_backup_file.h"
+
+#include "core/store/data_file_names.h"
+
+namespace auto_backup_file {
+
+qint16 decode(QByteArrayView bytes)
+{
+    if (bytes.size() < 2)
+        return 0;
+    return qint16(quint16(quint8(bytes[0]) | (quint8(bytes[1]) << 8)));
+}
+
+QByteArray encode(qint16 code)
+{
+    QByteArray out(kRecordSize, '\0');
+    const quint16 bits = quint16(code);
+    out[0] = char(bits & 0xff);
+    out[1] = char(bits >> 8);
+    return out;
+}
+
+} // namespace auto_backup_file
+
+AutoBackupFile::AutoBackupFile(const DriveMap &drives, const QString &appPath, IoFaults *faults)
+    : m_file(drives, appPath + u'\\' + data_file_names::kAutoBackup, auto_backup_file::kRecordSize, faults)
+{
+}
+
+qint16 AutoBackupFile::Load() const
+{
+    return auto_backup_file::decode(m_file.load());
+}
+
+qint16 AutoBackupFile::code() const
+{
+    return auto_backup_file::decode(m_file.read());
+}
+
+Status AutoBackupFile::Save(qint16 code) const
+{
+    return m_file.save(auto_backup_file::encode(code));
+}

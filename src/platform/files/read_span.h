@@ -1,9 +1,0 @@
-#pragma once
-#include "platform/result.h"
-
-#include <QByteArray>
-#include <sys/types.h>
-
-// Reads [from, from + length) of an open file whole, or as far as the file
-// goes (it may have shrunk meanwhile). A failure reads "<what>: <the host's reason>".
-Result<QByteArray> readSpan(int fd, off_t from, qsizetype length, const char *what);

@@ -1,8 +1,0 @@
-#include "platform/system/terminal.h"
-
-#include <unistd.h>
-
-bool standardErrorIsTerminal()
-{
-    return ::isatty(STDERR_FILENO) == 1;
-}

@@ -1,9 +1,0 @@
-#include "platform/windows/file_dialog.h"
-
-void CommonDialog::show(FileDialogService::Kind kind)
-{
-    if (!m_service)
-        return; // a host without file dialogs: nothing can be chosen
-    if (auto chosen = m_service->show({kind, Filter, FileName, InitDir}))
-        FileName = *chosen;
-}
