@@ -4,8 +4,8 @@
 // What the benchmark programs share: the one call of the backup run, timing,
 // the child processes of the reference tools and the trees they copy.
 #include "core/backup/backup_run.h"
-#include "core/platform/files/folder_files.h"
 #include "core/platform/files/file_copier.h"
+#include "core/platform/files/folder_files.h"
 #include "core/platform/paths/drive_map.h"
 #include "core/platform/paths/posix_name.h"
 
@@ -208,8 +208,8 @@ inline RunTime backupRun(const DriveMap &drives, const Tree &tree, const QString
     SettingsModel model;
     for (int i = 0; i < tree.dosFolders.size(); ++i)
         model.directories[size_t(i)] = tree.dosFolders[i];
-    FileListBox File1(drives);
-    FileSystemObject fso(drives);
+    FolderFiles File1(drives);
+    FileCopier fso(drives);
     BackupRunOptions options;
     options.flush = false;
     BackupRun run(drives, File1, fso, options);
@@ -219,7 +219,7 @@ inline RunTime backupRun(const DriveMap &drives, const Tree &tree, const QString
     const double start = now();
     const BackupOutcome outcome = run.run(model.directories, int(tree.dosFolders.size()), location);
     t.unflushed = now() - start;
-    const Status flushed = fso.Flush(location);
+    const Status flushed = fso.flush(location);
     t.total = now() - start;
     if (outcome.failed() || !flushed)
         std::fprintf(stderr, "backup run failed: %s\n", qPrintable(flushed ? outcome.firstFailure : flushed.error()));

@@ -91,7 +91,7 @@ int main(int argc, char **argv)
     const DriveMap drives(dir.path() + QStringLiteral("/drives"), dir.path());
     const QString appPath = drives.toDos(dir.path() + QStringLiteral("/app")).value_or(QString());
     const AutoBackupFile autoBackup(drives, appPath);
-    if (!autoBackup.Save(2)) {
+    if (!autoBackup.save(2)) {
         std::fprintf(stderr, "cannot write AutoBackup.dat\n");
         return 1;
     }
@@ -118,7 +118,7 @@ int main(int argc, char **argv)
     for (int r = 0; r < rounds; ++r) {
         const auto start = std::chrono::steady_clock::now();
         const auto all = log.runs();
-        const auto decision = auto_schedule::decide(autoBackup.code(), run_log::lastCompletedStart(all.valueOr({})), clock);
+        const auto decision = auto_schedule::decide(autoBackup.read().valueOr(0), run_log::lastCompletedStart(all.valueOr({})), clock);
         micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
         notDue += decision.kind == auto_schedule::Decision::Kind::NotDue;
         runs = all.valueOr({}).size();

@@ -20,11 +20,11 @@
 // same saved list and location as the control panel, the four interleaved, a
 // different one first each round, the page cache dropped before each where
 // allowed.
-#include "gui/app/control_panel_window.h"
 #include "bench_table.h"
+#include "core/store/settings_file.h"
+#include "gui/app/control_panel_window.h"
 #include "gui/platform/message_box.h"
 #include "gui/platform/program_end.h"
-#include "core/store/settings_file.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -39,13 +39,13 @@ using namespace bench;
 namespace {
 
 // Answers OK without showing anything, and keeps what it was asked.
-class SilentMsgBox final : public MsgBox
+class SilentMessageBox final : public MessageBox
 {
 public:
-    int show(const QString &prompt, int, const QString &, const QString &) override
+    Answer show(const QString &prompt, const Style &, const QString &, const QString &) override
     {
         prompts.append(prompt);
-        return OK;
+        return Answer::Ok;
     }
     QStringList prompts;
 };
@@ -53,7 +53,7 @@ public:
 class NoEnd final : public ProgramEnd
 {
 public:
-    void End() override {}
+    void endProgram() override {}
 };
 
 struct Click
@@ -244,16 +244,16 @@ int main(int argc, char **argv)
         model.directories[size_t(i)] = tree.dosFolders[i];
     model.settingSlots[0] = Variant::fromString(destDos);
     model.settingSlots[1] = Variant::fromInteger(qint16(tree.dosFolders.size()));
-    if (const Status saved = SettingsFile(drives, appDos).SaveSettings(model); !saved) {
+    if (const Status saved = SettingsFile(drives, appDos).save(model); !saved) {
         std::fprintf(stderr, "cannot write the settings file: %s\n", qPrintable(saved.error()));
         return 1;
     }
 
-    SilentMsgBox msgBox;
+    SilentMessageBox messageBox;
     NoEnd end;
-    const Host host{drives, msgBox, end, appDos};
+    const Host host{drives, messageBox, end, appDos};
     auto *panel = new ControlPanelWindow(host);
-    panel->Load();
+    panel->load();
     panel->show();
     auto *button = panel->findChild<QPushButton *>(QStringLiteral("Command3"));
     if (!button) {
@@ -271,16 +271,16 @@ int main(int argc, char **argv)
             return 1;
         }
         const int rc = timedMode(button, drives, tree, r, rounds, command);
-        panel->Discard();
+        panel->discard();
         QCoreApplication::processEvents();
         return rc;
     }
 
     auto checked = [&](const char *what) {
         // A message is shown, not judged: the file count tells whether the run did its work.
-        for (const QString &prompt : std::as_const(msgBox.prompts))
+        for (const QString &prompt : std::as_const(messageBox.prompts))
             std::fprintf(stderr, "%s: the control panel said: %s\n", what, qPrintable(prompt));
-        msgBox.prompts.clear();
+        messageBox.prompts.clear();
         const int copied = countFiles(r + QStringLiteral("/dest"));
         if (copied != tree.fileCount) {
             std::fprintf(stderr, "%s: %d of %d files in the backup location\n", what, copied, tree.fileCount);
@@ -316,7 +316,7 @@ int main(int argc, char **argv)
     std::printf("\nrepeated run over %d files, median of %d: %.2f s, longest gap %.0f ms (idle window: %.0f ms)\n",
                 tree.fileCount, rounds, median(durations), gap, idle.longestGapMs);
     std::printf("target: longest gap < 100 ms %s\n", gap < 100 ? "met" : "MISSED");
-    panel->Discard();
+    panel->discard();
     QCoreApplication::processEvents();
     return 0;
 }

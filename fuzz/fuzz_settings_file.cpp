@@ -41,14 +41,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             std::abort();
     }
     SettingsFile file(drives, appPath);
-    const SettingsModel model = file.LoadSettings();
+    const Result<SettingsModel> loaded = file.load();
+    if (!loaded)
+        std::abort(); // a regular file can always be read
+    const SettingsModel &model = *loaded;
     if (!(model == [&] {
             SettingsModel fromBytes = settings_file::decode(bytes);
             settings_file::applyDefaults(fromBytes, appPath);
             return fromBytes;
         }()))
         std::abort(); // loading reads the records, nothing else
-    if (!file.SaveSettings(model))
+    if (!file.save(model))
         std::abort(); // what loads must be storable
 
     const QByteArray saved = readAll(path);
@@ -56,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::abort(); // never shorter
     if (bytes.size() > settings_file::kFileSize && saved.mid(settings_file::kFileSize) != bytes.mid(settings_file::kFileSize))
         std::abort(); // the tail is kept
-    if (!(file.LoadSettings() == model))
+    if (!(file.load().valueOr(SettingsModel()) == model))
         std::abort(); // a round trip changes nothing
     return 0;
 }

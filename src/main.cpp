@@ -9,9 +9,9 @@
 #include "core/platform/system/run_lock.h"
 #include "core/platform/system/terminal.h"
 #include "core/platform/system/window_program.h"
-#include "quillstow_version.h"
 #include "core/store/last_run_details.h"
 #include "core/store/run_log.h"
+#include "quillstow_version.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

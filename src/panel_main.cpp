@@ -1,18 +1,18 @@
 // quillstow-panel: the windows. The quillstow command hands over to it, with
 // its own arguments, for the control panel or the details of the last run.
-#include "gui/app/control_panel_window.h"
-#include "gui/app/last_run_details_box.h"
 #include "core/platform/paths/app_path.h"
 #include "core/platform/paths/drive_map.h"
 #include "core/platform/system/program_start.h"
 #include "core/platform/system/registry.h"
+#include "core/store/last_run_details.h"
+#include "gui/app/control_panel_window.h"
+#include "gui/app/last_run_details_box.h"
 #include "gui/platform/form.h"
 #include "gui/platform/message_box.h"
 #include "gui/platform/program_end.h"
 #include "gui/platform/qt_file_dialog.h"
 #include "gui/platform/session_end.h"
 #include "quillstow_version.h"
-#include "core/store/last_run_details.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -29,9 +29,9 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quillstow.svg")));
     applyToolkitLook();
 
-    QtMsgBox msgBox;
+    QtMessageBox messageBox;
     if (QCoreApplication::arguments().contains(QStringLiteral("--details"))) {
-        showLastRunDetails(msgBox, last_run_details::defaultPath());
+        showLastRunDetails(messageBox, last_run_details::defaultPath());
         return 0;
     }
 
@@ -39,7 +39,7 @@ int main(int argc, char *argv[])
     // From here on SIGTERM and SIGHUP wait for the event loop instead of killing.
     SessionEnd sessionEnd;
     QtProgramEnd end(&sessionEnd);
-    Host host{drives, msgBox, end, appPath(drives, QCoreApplication::applicationDirPath())};
+    Host host{drives, messageBox, end, appPath(drives, QCoreApplication::applicationDirPath())};
     QtFileDialogService fileDialogs(drives);
     host.fileDialogs = &fileDialogs;
     // The registry store: the user's own replaces the one that ships with the program.
@@ -53,7 +53,7 @@ int main(int argc, char *argv[])
 
     // The control panel is the start-up window; the program ends with its last window.
     auto *panel = new ControlPanelWindow(host);
-    panel->Load();
+    panel->load();
     panel->show();
     // Shutdown, logging off and the display going away close it as its close box does.
     sessionEnd.watch(panel, [panel = QPointer<ControlPanelWindow>(panel)] {

@@ -1,8 +1,8 @@
 #pragma once
 // A control panel on a test host, and the settings files it starts from.
-#include "gui/app/control_panel_window.h"
 #include "core/store/data_file_names.h"
 #include "core/store/settings_file.h"
+#include "gui/app/control_panel_window.h"
 #include "support/scripted_host.h"
 #include "support/test_files.h"
 
@@ -60,14 +60,14 @@ struct Panel
 {
     explicit Panel(TestHost &t) : form(new ControlPanelWindow(t.host))
     {
-        form->Load();
+        form->load();
         form->show();
     }
     ~Panel()
     {
         for (QWidget *w : QApplication::topLevelWidgets()) {
             if (auto *f = qobject_cast<Form *>(w); f && f->isVisible())
-                f->Discard();
+                f->discard();
         }
     }
     ControlPanelWindow *operator->() const { return form.data(); }

@@ -5,11 +5,11 @@
 
 // Clicks (or double-clicks) the entry of a folder list whose full path is
 // given, on its row as a person does. False when no entry has that path.
-inline bool clickEntry(DirListBox *list, const QString &path, bool twice = false,
+inline bool clickEntry(FolderList *list, const QString &path, bool twice = false,
                        Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
-    for (int i = 0; i < list->ListCount(); ++i) {
-        if (list->List(i) != path)
+    for (int i = 0; i < list->count(); ++i) {
+        if (list->entryPath(i) != path)
             continue;
         list->scrollToItem(list->item(i));
         const QPoint at = list->visualItemRect(list->item(i)).center();
@@ -23,10 +23,10 @@ inline bool clickEntry(DirListBox *list, const QString &path, bool twice = false
 }
 
 // Every entry's full path, in order.
-inline QStringList entries(const DirListBox *list)
+inline QStringList entries(const FolderList *list)
 {
     QStringList out;
-    for (int i = 0; i < list->ListCount(); ++i)
-        out << list->List(i);
+    for (int i = 0; i < list->count(); ++i)
+        out << list->entryPath(i);
     return out;
 }

@@ -13,12 +13,12 @@ template <class T>
 struct OpenDialog
 {
     explicit OpenDialog(std::function<T *()> make) : slot(std::move(make)) {}
-    ~OpenDialog() { slot.Discard(); }
+    ~OpenDialog() { slot.discard(); }
 
     // Shows the dialog through its slot, as the control panel does.
     T &show()
     {
-        T &shown = slot.Show();
+        T &shown = slot.show();
         m_shown = &shown;
         return shown;
     }

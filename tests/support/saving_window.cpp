@@ -4,7 +4,7 @@
 
 #include <QFile>
 
-SavingWindow::SavingWindow(MsgBox &msgBox, const QString &file) : m_msgBox(msgBox), m_file(file)
+SavingWindow::SavingWindow(MessageBox &messageBox, const QString &file) : m_msgBox(messageBox), m_file(file)
 {
     setObjectName(QStringLiteral("SavingWindow"));
     setWindowTitle(QStringLiteral("Saving window"));
@@ -22,7 +22,7 @@ bool SavingWindow::saveWithoutWindows() const
 
 void SavingWindow::askToDropTheChange()
 {
-    if (m_msgBox.show(QStringLiteral("Drop the change?"), MsgBox::OkCancel, QStringLiteral("Confirm")) == MsgBox::OK)
+    if (m_msgBox.show(QStringLiteral("Drop the change?"), {.buttons = MessageBox::Buttons::OkCancel}, QStringLiteral("Confirm")) == MessageBox::Answer::Ok)
         m_text.clear();
 }
 

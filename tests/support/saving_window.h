@@ -3,7 +3,7 @@
 
 #include <QString>
 
-class MsgBox;
+class MessageBox;
 
 // A window that stands in for the control panel where only its life
 // matters: it holds one change, writes it to its file when it is unloaded
@@ -12,7 +12,7 @@ class MsgBox;
 class SavingWindow final : public Form
 {
 public:
-    SavingWindow(MsgBox &msgBox, const QString &file);
+    SavingWindow(MessageBox &messageBox, const QString &file);
 
     void change(const QString &text) { m_text = text; }
     // The unload's save without any window: false when the file could not be written.
@@ -27,7 +27,7 @@ protected:
     void onUnload() override;
 
 private:
-    MsgBox &m_msgBox;
+    MessageBox &m_msgBox;
     QString m_file;
     QString m_text;
 };

@@ -5,15 +5,26 @@
 #include <QDir>
 #include <QFile>
 
-int ScriptedMsgBox::show(const QString &prompt, int style, const QString &title, const QString &details)
+MessageBox::Answer ScriptedMessageBox::show(const QString &prompt, const Style &style, const QString &title,
+                                            const QString &details)
 {
     shown.append({prompt, style, title, details});
     if (!answers.isEmpty())
         return answers.takeFirst();
-    const bool yesNo = (style & 7) == YesNo || (style & 7) == 3;
-    if (style & DefaultButton2)
-        return yesNo ? No : Cancel;
-    return yesNo ? Yes : OK;
+    const bool yesNo = style.buttons == Buttons::YesNo;
+    if (style.secondIsDefault && style.buttons != Buttons::Ok)
+        return yesNo ? Answer::No : Answer::Cancel;
+    return yesNo ? Answer::Yes : Answer::Ok;
+}
+
+char *toString(const MessageBox::Style &style)
+{
+    return qstrdup(QStringLiteral("buttons %1, icon %2%3")
+                       .arg(int(style.buttons))
+                       .arg(int(style.icon))
+                       .arg(style.secondIsDefault ? QStringLiteral(", second button default") : QString())
+                       .toUtf8()
+                       .constData());
 }
 
 namespace {
@@ -30,7 +41,7 @@ QString makeRoot(const QTemporaryDir &dir)
 
 TestHost::TestHost()
     : m_look((applyToolkitLook(), true)), drives(makeRoot(m_dir) + QStringLiteral("/drives"), m_dir.path() + QStringLiteral("/users")),
-      host{drives, msgBox, end, dos(QStringLiteral("app"))}
+      host{drives, messageBox, end, dos(QStringLiteral("app"))}
 {
 }
 

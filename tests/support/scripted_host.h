@@ -9,30 +9,34 @@
 #include <QTemporaryDir>
 
 // A message box that answers from a script and records what it was asked.
-class ScriptedMsgBox final : public MsgBox
+class ScriptedMessageBox final : public MessageBox
 {
 public:
     struct Shown
     {
         QString prompt;
-        int style;
+        Style style;
         QString title;
         QString details;
     };
 
-    int show(const QString &prompt, int style, const QString &title, const QString &details) override;
+    Answer show(const QString &prompt, const Style &style, const QString &title, const QString &details) override;
 
     // Answers in order; once they run out every box is answered with its
-    // default button: OK (or Yes on a Yes/No box), the second one with style 256.
-    QList<int> answers;
+    // default button: OK (or Yes on a Yes/No box), or the second where the
+    // style makes it the default.
+    QList<Answer> answers;
     QList<Shown> shown;
 };
 
-// `End` that records instead of stopping the test.
+// For a failed QCOMPARE of two styles.
+char *toString(const MessageBox::Style &style);
+
+// The program's immediate end, recorded instead of stopping the test.
 class RecordingEnd final : public ProgramEnd
 {
 public:
-    void End() override { ++calls; }
+    void endProgram() override { ++calls; }
     int calls = 0;
 };
 
@@ -54,7 +58,7 @@ public:
     bool m_look;
     QTemporaryDir m_dir;
     DriveMap drives;
-    ScriptedMsgBox msgBox;
+    ScriptedMessageBox messageBox;
     RecordingEnd end;
     Host host;
 };

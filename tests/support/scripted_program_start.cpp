@@ -1,8 +1,8 @@
 #include "support/scripted_program_start.h"
 
-Status ScriptedProgramStart::Shell(const QString &path, int windowStyle)
+Status ScriptedProgramStart::startProgram(const QString &path, WindowStyle windowStyle)
 {
-    const bool ok = !refuse && !Dir(path).isEmpty();
+    const bool ok = !refuse && !normalFileName(path).isEmpty();
     requests.append({path, windowStyle, ok});
     if (!ok)
         return failure(QStringLiteral("cannot start \"%1\"").arg(path));

@@ -13,12 +13,12 @@ public:
     struct Started
     {
         QString path;
-        int windowStyle;
+        WindowStyle windowStyle;
         bool succeeded;
     };
 
     using ProgramStart::ProgramStart;
-    Status Shell(const QString &path, int windowStyle) override;
+    Status startProgram(const QString &path, WindowStyle windowStyle) override;
 
     bool refuse = false;
     QList<Started> requests; // every call, in order

@@ -1,7 +1,7 @@
 #include "core/backup/backup_run.h"
 
-#include "core/platform/files/folder_files.h"
 #include "core/platform/files/file_copier.h"
+#include "core/platform/files/folder_files.h"
 #include "core/platform/paths/drive_map.h"
 
 #include <QHash>
@@ -9,11 +9,11 @@
 #include <algorithm>
 #include <thread>
 
-BackupRun::BackupRun(const DriveMap &drives, FileListBox &listing, FileSystemObject &fso, Options options)
+BackupRun::BackupRun(const DriveMap &drives, FolderFiles &listing, FileCopier &fso, Options options)
     : m_drives(drives), m_fileListing(listing), m_fso(fso), m_options(std::move(options)),
       m_tally(m_options.sameFile ? m_options.sameFile
                                  : BackupTally::SameFile([&fso](const QString &one, const QString &other) {
-                                       return fso.SameFile(one, other);
+                                       return fso.sameFile(one, other);
                                    })),
       m_currency(drives, {m_options.copyEverything, m_options.locationTimes, {}})
 {
@@ -70,7 +70,7 @@ BackupOutcome BackupRun::run(const DirArray &directories, int count, const QStri
     // A location that is missing (the first run with the default one, a
     // drive not plugged in) is said once, not once for every file.
     const QString folder = locationFolder(location);
-    if (const Result<bool> exists = m_fso.FolderExists(folder); exists.ok() && !*exists) {
+    if (const Result<bool> exists = m_fso.folderExists(folder); exists.ok() && !*exists) {
         BackupOutcome outcome = m_tally.take();
         outcome.locationMissing = true;
         outcome.location = location;
@@ -79,9 +79,9 @@ BackupOutcome BackupRun::run(const DirArray &directories, int count, const QStri
     // What an interrupted run left is cleared first. A clean-up that fails
     // is no failure of the run: a leftover only takes room, and a folder
     // that cannot be written makes every copy say why.
-    [[maybe_unused]] const Status cleaned = m_fso.RemoveLeftovers(folder, m_options.leftoverQuiet);
+    [[maybe_unused]] const Status cleaned = m_fso.removeLeftovers(folder, m_options.leftoverQuiet);
     m_currency.begin(location);
-    const int workers = m_options.parallelCopies > 0 ? m_options.parallelCopies : m_fso.ParallelCopies(folder);
+    const int workers = m_options.parallelCopies > 0 ? m_options.parallelCopies : m_fso.parallelCopies(folder);
     CopySchedule schedule(workers * 8 + 64);
     {
         std::lock_guard lock(m_mutex);
@@ -93,23 +93,23 @@ BackupOutcome BackupRun::run(const DirArray &directories, int count, const QStri
 
     int recurringKey = -1;
     for (int i = 0; i <= last && !m_stop; ++i) {
-        const Status opened = m_fileListing.setPath(directories[size_t(i)]);
+        const Status opened = m_fileListing.setFolder(directories[size_t(i)]);
         if (!opened)
             m_tally.folderNotOpened(directories[size_t(i)], opened.error());
         else
             recurringKey = recurring[size_t(i)];
-        m_currency.folderVisited(i, opened.ok(), m_fileListing.Path());
+        m_currency.folderVisited(i, opened.ok(), m_fileListing.folder());
         // The source comes from the folder the listing is really on.
-        const QString source = m_fileListing.Path() + u'\\';
+        const QString source = m_fileListing.folder() + u'\\';
         const int sourceFolder = m_tally.sourceFolderId(source);
         const bool repass = !opened;
-        const int n = m_fileListing.ListCount();
+        const int n = m_fileListing.count();
         {
             std::lock_guard lock(m_mutex);
             m_planned[size_t(i)] = repass ? 0 : n;
         }
         for (int j = 0; j < n; ++j) {
-            const QString name = m_fileListing.List(j);
+            const QString name = m_fileListing.name(j);
             if (!schedule.push({source + name, name, repass, recurringKey, i, sourceFolder, {}})) {
                 // Stopped: the names not handed over are left too.
                 std::lock_guard lock(m_mutex);
@@ -129,7 +129,7 @@ BackupOutcome BackupRun::run(const DirArray &directories, int count, const QStri
 
     // The copies are on the device when the run returns, or the run says not.
     if (m_options.flush && m_tally.filesCopied() > 0) {
-        if (const Status flushed = m_fso.Flush(folder); !flushed)
+        if (const Status flushed = m_fso.flush(folder); !flushed)
             m_tally.flushFailed(flushed.error());
     }
     BackupOutcome outcome = m_tally.take();
@@ -167,7 +167,7 @@ void BackupRun::copyWorker(CopySchedule &schedule, const QString &location)
         const QString destination = location + task->name;
         if (m_currency.isCurrent(*task, destination)) {
             m_tally.current(*task, destination);
-        } else if (const Result<qint64> copied = m_fso.CopyFile(task->source, destination)) {
+        } else if (const Result<qint64> copied = m_fso.copyFile(task->source, destination)) {
             m_tally.copied(*task, destination, *copied);
         } else {
             m_tally.notCopied(*task, destination, copied.error());

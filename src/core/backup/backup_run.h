@@ -15,7 +15,7 @@
 #include <vector>
 
 class DriveMap;
-class FileListBox;
+class FolderFiles;
 
 struct BackupRunOptions
 {
@@ -60,7 +60,7 @@ public:
         int filesCurrent = 0; // found current, so not copied again
     };
 
-    BackupRun(const DriveMap &drives, FileListBox &listing, FileSystemObject &fso, Options options = {});
+    BackupRun(const DriveMap &drives, FolderFiles &listing, FileCopier &fso, Options options = {});
 
     // Runs to the end on the calling thread; the listing is used by it alone.
     BackupOutcome run(const DirArray &directories, int count, const QString &location);
@@ -77,8 +77,8 @@ private:
     std::vector<int> recurringKeys(const DirArray &directories, int last) const;
 
     const DriveMap &m_drives;
-    FileListBox &m_fileListing;
-    FileSystemObject &m_fso;
+    FolderFiles &m_fileListing;
+    FileCopier &m_fso;
     Options m_options;
     BackupTally m_tally;
     RunCurrency m_currency;

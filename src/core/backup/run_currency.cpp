@@ -40,7 +40,8 @@ void RunCurrency::begin(const QString &location)
                                                           : probeLocation(m_location);
     if (!times)
         return;
-    m_record = PassRecord::load(m_options.recordPath);
+    // Without a record every file is copied, which is slower and no less safe.
+    m_record = PassRecord::load(m_options.recordPath).valueOr(PassRecord());
     m_check = std::make_unique<CurrentCopyCheck>(m_drives, *times);
 }
 

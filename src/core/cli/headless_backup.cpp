@@ -4,9 +4,8 @@
 #include "core/backup/backup_run.h"
 #include "core/backup/location_disk.h"
 #include "core/backup/run_notice.h"
-#include "core/platform/files/folder_files.h"
 #include "core/platform/files/file_copier.h"
-#include "core/platform/files/path_kind.h"
+#include "core/platform/files/folder_files.h"
 #include "core/platform/paths/drive_map.h"
 #include "core/platform/paths/posix_name.h"
 #include "core/platform/system/clock.h"
@@ -191,34 +190,7 @@ qint64 leftOutOf(const BackupOutcome &outcome)
 
 Result<SettingsModel> readSavedSettings(const DriveMap &drives, const QString &appPath)
 {
-    const QString dosPath = data_file_names::settingsPath(appPath);
-    const std::optional<QString> posix = drives.toPosix(dosPath);
-    if (!posix)
-        return SettingsModel{};
-    const PathKind found = pathKind(posixname::encode(*posix));
-    switch (found.kind) {
-    case PathKind::Kind::Missing:
-        return SettingsModel{};
-    case PathKind::Kind::File:
-        break;
-    case PathKind::Kind::Folder:
-        return failure(QStringLiteral("The settings file %1 is damaged: a folder is in its place.").arg(dosPath));
-    case PathKind::Kind::Other:
-        return failure(QStringLiteral("The settings file %1 is damaged: it is not a file.").arg(dosPath));
-    case PathKind::Kind::Unreadable:
-        return failure(QStringLiteral("The settings file %1 cannot be read.").arg(dosPath));
-    }
-    if (found.bytes == 0)
-        return SettingsModel{}; // made when the control panel opened, never saved
-    const QByteArray records = RecordFile(drives, dosPath, settings_file::kFileSize).read();
-    if (records.isEmpty())
-        return failure(QStringLiteral("The settings file %1 cannot be read.").arg(dosPath));
-    if (records.size() < settings_file::kFileSize)
-        return failure(QStringLiteral("The settings file %1 is damaged: it holds %2 bytes, not %3.")
-                           .arg(dosPath)
-                           .arg(records.size())
-                           .arg(settings_file::kFileSize));
-    return settings_file::decode(records);
+    return SettingsFile(drives, appPath).read();
 }
 
 bool hasSavedFolders(const SettingsModel &model)
@@ -235,7 +207,8 @@ int run(const HeadlessBackupOptions &options, const HeadlessEnvironment &environ
 {
     // The timer's check reads two small files and nothing more when nothing is due.
     if (options.ifDue) {
-        const qint16 code = AutoBackupFile(environment.drives, environment.appPath).code();
+        // A file that cannot be read reads as the dialog shows it: once a day.
+        const qint16 code = AutoBackupFile(environment.drives, environment.appPath).read().valueOr(0);
         if (auto_schedule::intervalOf(code) == auto_schedule::Interval::Off)
             return kClean;
         const QList<RunRecord> runs = RunLog(environment.runLogPath).runs().valueOr({});
@@ -279,8 +252,8 @@ int run(const HeadlessBackupOptions &options, const HeadlessEnvironment &environ
     }
 
     const QString location = model.location();
-    FileSystemObject fso(environment.drives);
-    const Result<bool> reachable = fso.FolderExists(BackupRun::locationFolder(location));
+    FileCopier fso(environment.drives);
+    const Result<bool> reachable = fso.folderExists(BackupRun::locationFolder(location));
     if (!reachable || !*reachable) {
         const QString why = reachable ? QStringLiteral("The backup location does not exist or cannot be reached: %1\n"
                                                        "Nothing was copied. Is its disk or share connected?")
@@ -310,7 +283,7 @@ int run(const HeadlessBackupOptions &options, const HeadlessEnvironment &environ
 
     BackupRunOptions runOptions;
     runOptions.copyEverything = options.full;
-    FileListBox listing(environment.drives);
+    FolderFiles listing(environment.drives);
     BackupRun backup(environment.drives, listing, fso, runOptions);
     QElapsedTimer timer;
     timer.start();
@@ -384,7 +357,8 @@ int printStatus(const HeadlessEnvironment &environment)
         }
     }
 
-    const qint16 code = AutoBackupFile(environment.drives, environment.appPath).code();
+    // A file that cannot be read reads as the dialog shows it: once a day.
+    const qint16 code = AutoBackupFile(environment.drives, environment.appPath).read().valueOr(0);
     const auto interval = auto_schedule::intervalOf(code);
     if (interval == auto_schedule::Interval::Off) {
         out << "Automatic backups are off (Auto Sync Settings in the control panel)." << Qt::endl;

@@ -22,7 +22,7 @@ struct HeadlessBackupOptions
 struct HeadlessEnvironment
 {
     const DriveMap &drives;
-    QString appPath; // App.Path, where the data files lie
+    QString appPath; // the program's folder, where the data files lie (app_path.h)
     const Clock &clock;
     QString runLogPath;
     QString lockPath;

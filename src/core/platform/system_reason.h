@@ -1,4 +1,6 @@
 #pragma once
+#include "core/result.h"
+
 #include <QString>
 #include <cstring>
 
@@ -8,4 +10,11 @@ inline QString systemReason(int err)
 {
     char buffer[128];
     return QString::fromLocal8Bit(strerror_r(err, buffer, sizeof buffer));
+}
+
+// A system call's failure: "<what>: <the host's words>", with its errno value
+// kept; without `what`, the words alone.
+inline Failure systemFailure(const QString &what, int err)
+{
+    return Failure{what.isEmpty() ? systemReason(err) : what + QStringLiteral(": ") + systemReason(err), err};
 }

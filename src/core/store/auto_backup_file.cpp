@@ -27,17 +27,23 @@ AutoBackupFile::AutoBackupFile(const DriveMap &drives, const QString &appPath, I
 {
 }
 
-qint16 AutoBackupFile::Load() const
+Result<qint16> AutoBackupFile::load() const
 {
-    return auto_backup_file::decode(m_file.load());
+    const Result<QByteArray> record = m_file.load();
+    if (!record)
+        return record.failure();
+    return auto_backup_file::decode(*record);
 }
 
-qint16 AutoBackupFile::code() const
+Result<qint16> AutoBackupFile::read() const
 {
-    return auto_backup_file::decode(m_file.read());
+    const Result<QByteArray> record = m_file.read();
+    if (!record)
+        return record.failure();
+    return auto_backup_file::decode(*record);
 }
 
-Status AutoBackupFile::Save(qint16 code) const
+Status AutoBackupFile::save(qint16 code) const
 {
     return m_file.save(auto_backup_file::encode(code));
 }

@@ -22,20 +22,21 @@ QByteArray encode(qint16 code);
 
 } // namespace auto_backup_file
 
-// The file beside the executable (`App.Path` + "\AutoBackup.dat").
+// The file in the program's folder (appPath() + "\AutoBackup.dat").
 class AutoBackupFile
 {
 public:
     AutoBackupFile(const DriveMap &drives, const QString &appPath, IoFaults *faults = nullptr);
 
-    // Creates a missing file empty. Never fails: what cannot be opened or read reads as 0.
-    qint16 Load() const;
-    // The code as Load() reads it, but a missing file is not created: for the
+    // The stored code; a missing file is created empty and, like a file too
+    // short to hold one, reads as 0. A failure when the file cannot be read.
+    Result<qint16> load() const;
+    // The code as load() reads it, but a missing file is not created: for the
     // schedule's check, which must write nothing.
-    qint16 code() const;
+    Result<qint16> read() const;
     // Rewrites the first record, or leaves the file exactly as it was and
     // returns the reason.
-    Status Save(qint16 code) const;
+    Status save(qint16 code) const;
 
 private:
     RecordFile m_file;

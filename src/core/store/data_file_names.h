@@ -1,7 +1,7 @@
 #pragma once
 #include <QString>
 
-// The names of the program's data files in its folder (`App.Path`).
+// The names of the program's data files in its folder (appPath()).
 namespace data_file_names {
 
 inline const QString kSettings = QStringLiteral("BackupSettings.dat");

@@ -24,7 +24,7 @@ Result<std::optional<Details>> load(const QString &posixPath)
 {
     const Result<QByteArray> bytes = readStateFile(posixname::encode(posixPath), kMaxBytes);
     if (!bytes)
-        return failure(bytes.error());
+        return bytes.failure();
     if (bytes->isEmpty())
         return std::optional<Details>();
     const QString all = QString::fromUtf8(*bytes);

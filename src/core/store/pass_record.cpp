@@ -104,17 +104,22 @@ QByteArray PassRecord::serialized() const
     return out;
 }
 
-PassRecord PassRecord::load(const QByteArray &posixPath)
+Result<PassRecord> PassRecord::load(const QByteArray &posixPath)
 {
     const Result<QByteArray> bytes = readStateFile(posixPath, kMaxBytes);
     if (!bytes)
-        return {};
-    return parse(*bytes).value_or(PassRecord());
+        return bytes.failure();
+    if (bytes->isEmpty())
+        return PassRecord();
+    if (std::optional<PassRecord> record = parse(*bytes))
+        return std::move(*record);
+    return failure(QStringLiteral("not a record of complete passes"));
 }
 
 Status PassRecord::saveMerged(const QByteArray &posixPath) const
 {
-    PassRecord merged = load(posixPath);
+    // A damaged record is replaced: what it held only saved copies.
+    PassRecord merged = load(posixPath).valueOr(PassRecord());
     for (const auto &[key, start] : m_passes)
         merged.m_passes[key] = start;
     return writeStateFile(posixPath, merged.serialized());

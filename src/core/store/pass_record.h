@@ -13,7 +13,7 @@
 // folder current or copied into that location. A source not changed since
 // then needs no copy where its copy matches it. Kept per user, outside any
 // location; it only makes runs faster, so a record that is missing or
-// damaged in any way is an empty one, and everything is copied.
+// damaged in any way counts as an empty one, and everything is copied.
 //
 // On disk: the line "QUILLSTOW PASSES 1", then per pass the folder's and the
 // location's path (a 16-bit big-endian length and the bytes each) and the
@@ -29,8 +29,9 @@ public:
     // $XDG_STATE_HOME/quillstow/complete-passes, as bytes.
     static QByteArray defaultPath();
 
-    // The record in the file; empty when it is missing, unreadable or damaged.
-    static PassRecord load(const QByteArray &posixPath);
+    // The record in the file; a missing file holds none. A failure when it
+    // cannot be read or is not a whole, well-formed record.
+    static Result<PassRecord> load(const QByteArray &posixPath);
     // nullopt when the bytes are not a whole, well-formed record.
     static std::optional<PassRecord> parse(QByteArrayView bytes);
     QByteArray serialized() const;

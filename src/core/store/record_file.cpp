@@ -8,22 +8,25 @@ RecordFile::RecordFile(const DriveMap &drives, QString dosPath, qsizetype record
 {
 }
 
-QByteArray RecordFile::load() const
+Result<QByteArray> RecordFile::load() const
 {
     const auto posix = m_drives.toPosix(m_dosPath);
     if (!posix)
-        return QByteArray();
-    // A file that cannot be made is found missing by the read below.
-    (void)createIfMissing(*posix);
-    return readPrefix(*posix, m_recordBytes).valueOr(QByteArray()); // what cannot be read loads as empty
+        return QByteArray(); // no such drive: no such file
+    // A file that cannot be made reads as missing below, which is what it is.
+    static_cast<void>(createIfMissing(*posix));
+    return read();
 }
 
-QByteArray RecordFile::read() const
+Result<QByteArray> RecordFile::read() const
 {
     const auto posix = m_drives.toPosix(m_dosPath);
     if (!posix)
-        return QByteArray();
-    return readPrefix(*posix, m_recordBytes).valueOr(QByteArray()); // what cannot be read reads as empty
+        return QByteArray(); // no such drive: no such file
+    Result<QByteArray> records = readPrefix(*posix, m_recordBytes);
+    if (!records)
+        return records.failure().about(m_dosPath);
+    return records;
 }
 
 Status RecordFile::save(QByteArrayView records) const
@@ -33,6 +36,6 @@ Status RecordFile::save(QByteArrayView records) const
     if (!posix)
         return failure(QStringLiteral("%1: no such drive").arg(m_dosPath));
     if (Status saved = replaceRecords(*posix, records, m_faults); !saved)
-        return failure(QStringLiteral("%1: %2").arg(m_dosPath, saved.error()));
+        return saved.failure().about(m_dosPath);
     return done();
 }

@@ -1,8 +1,8 @@
 #pragma once
+#include "core/result.h"
+
 #include <QByteArray>
 #include <QString>
-
-#include "core/result.h"
 
 class DriveMap;
 struct IoFaults;
@@ -18,13 +18,15 @@ public:
 
     const QString &dosPath() const { return m_dosPath; }
 
-    // The records as far as the file holds them, never more. A missing file
-    // is created empty (a symbolic link to nothing creates nothing); what
-    // cannot be read reads as empty.
-    QByteArray load() const;
-    // The same records, but a missing file stays missing: for a reader that
-    // is not the file's owner and must leave the folder as it found it.
-    QByteArray read() const;
+    // The records as far as the file holds them, never more; a file on no
+    // known drive holds none. A missing file is created empty first (a symbolic link to nothing creates nothing).
+    // A failure when the file cannot be read: EISDIR where a folder is in its
+    // place, no system error where another kind of file is (a FIFO, a device).
+    Result<QByteArray> load() const;
+    // The same records, but a missing file stays missing and reads as empty:
+    // for a reader that is not the file's owner and must leave the folder as
+    // it found it.
+    Result<QByteArray> read() const;
     // Writes records (recordBytes long) over the file's first bytes, or
     // leaves the file exactly as it was and returns the reason.
     Status save(QByteArrayView records) const;

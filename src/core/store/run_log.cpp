@@ -1,6 +1,8 @@
 #include "core/store/run_log.h"
 
 #include "core/platform/files/line_log.h"
+#include "core/platform/make_folders.h"
+#include "core/platform/paths/posix_name.h"
 #include "core/platform/paths/xdg_folders.h"
 
 #include <QStringView>
@@ -210,7 +212,7 @@ Result<QList<RunRecord>> RunLog::runs() const
 {
     const auto lines = line_log::readLines(m_path, run_log::kMaxBytes);
     if (!lines)
-        return failure(QStringLiteral("%1: %2").arg(m_path, lines.error()));
+        return lines.failure().about(m_path);
     QList<RunRecord> runs;
     runs.reserve(lines->size());
     for (const QByteArray &line : *lines) {
@@ -224,10 +226,10 @@ Status RunLog::append(const RunRecord &run) const
 {
     const qsizetype slash = m_path.lastIndexOf(u'/');
     if (slash > 0) {
-        if (auto made = line_log::makeFolder(m_path.left(slash)); !made)
-            return failure(QStringLiteral("%1: %2").arg(m_path.left(slash), made.error()));
+        if (const Status made = makeFolders(posixname::encode(m_path.left(slash))); !made)
+            return made.failure().about(m_path.left(slash));
     }
     if (auto added = line_log::appendLine(m_path, run_log::encode(run), run_log::kMaxBytes, run_log::kKeepBytes); !added)
-        return failure(QStringLiteral("%1: %2").arg(m_path, added.error()));
+        return added.failure().about(m_path);
     return done();
 }

@@ -1,7 +1,9 @@
 #include "core/store/settings_file.h"
 
-#include "core/store/data_file_names.h"
 #include "core/platform/paths/code_page.h"
+#include "core/store/data_file_names.h"
+
+#include <cerrno>
 
 namespace settings_file {
 namespace {
@@ -125,17 +127,46 @@ SettingsFile::SettingsFile(const DriveMap &drives, const QString &appPath, IoFau
 {
 }
 
-SettingsModel SettingsFile::LoadSettings() const
+Result<SettingsModel> SettingsFile::load() const
 {
-    SettingsModel model = settings_file::decode(m_file.load());
+    const Result<QByteArray> records = m_file.load();
+    if (!records)
+        return records.failure();
+    SettingsModel model = settings_file::decode(*records);
     settings_file::applyDefaults(model, m_appPath);
     return model;
 }
 
-Status SettingsFile::SaveSettings(const SettingsModel &model) const
+SettingsModel SettingsFile::emptyModel() const
+{
+    SettingsModel model;
+    settings_file::applyDefaults(model, m_appPath);
+    return model;
+}
+
+Result<SettingsModel> SettingsFile::read() const
+{
+    const Result<QByteArray> records = m_file.read();
+    if (!records) {
+        const QString why = records.systemError() == EISDIR ? QStringLiteral("is damaged: a folder is in its place")
+                            : records.systemError() == 0    ? QStringLiteral("is damaged: it is not a file")
+                                                            : QStringLiteral("cannot be read");
+        return Failure{QStringLiteral("The settings file %1 %2.").arg(dosPath(), why), records.systemError()};
+    }
+    if (records->isEmpty())
+        return SettingsModel{};
+    if (records->size() < settings_file::kFileSize)
+        return failure(QStringLiteral("The settings file %1 is damaged: it holds %2 bytes, not %3.")
+                           .arg(dosPath())
+                           .arg(records->size())
+                           .arg(settings_file::kFileSize));
+    return settings_file::decode(*records);
+}
+
+Status SettingsFile::save(const SettingsModel &model) const
 {
     const Result<QByteArray> records = settings_file::encode(model);
     if (!records)
-        return failure(QStringLiteral("%1: %2").arg(dosPath(), records.error()));
+        return records.failure().about(dosPath());
     return m_file.save(*records);
 }

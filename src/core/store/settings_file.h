@@ -32,7 +32,7 @@ void applyDefaults(SettingsModel &model, const QString &appPath);
 
 } // namespace settings_file
 
-// The settings file beside the executable (`App.Path` + "\BackupSettings.dat").
+// The settings file in the program's folder (appPath() + "\BackupSettings.dat").
 class SettingsFile
 {
 public:
@@ -40,11 +40,21 @@ public:
 
     QString dosPath() const { return m_file.dosPath(); }
 
-    // Never fails: a missing file is created empty, an unreadable one reads as empty.
-    SettingsModel LoadSettings() const;
+    // The saved list and settings, the defaults filled in; a missing file is
+    // created empty and loads as emptyModel(). A failure when the file cannot
+    // be read.
+    Result<SettingsModel> load() const;
+    // An empty list with the default location: what a new, empty file holds.
+    SettingsModel emptyModel() const;
+    // The list and settings exactly as last saved, defaults not filled in,
+    // for a reader that is not the file's owner: a missing or empty file
+    // (made when the control panel opened, never saved) reads as an empty
+    // model, and is never created. A failure, saying so, when the file is
+    // damaged: a folder or no file in its place, unreadable, cut short.
+    Result<SettingsModel> read() const;
     // Rewrites every record, keeping the bytes after them, or leaves the file
     // exactly as it was and says why.
-    Status SaveSettings(const SettingsModel &model) const;
+    Status save(const SettingsModel &model) const;
 
 private:
     RecordFile m_file;

@@ -1,9 +1,9 @@
 #include "gui/about/about_box.h"
 
 #include "core/platform/paths/code_page.h"
-#include "gui/platform/message_box.h"
 #include "core/platform/system/program_start.h"
 #include "core/platform/system/registry.h"
+#include "gui/platform/message_box.h"
 #include "quillstow_version.h"
 
 #include <QKeyEvent>
@@ -26,8 +26,8 @@ constexpr std::uint32_t kBufferSize = 1024;
 struct KeyCloser
 {
     Registry &registry;
-    Registry::HKEY &key;
-    ~KeyCloser() { registry.RegCloseKey(key); }
+    Registry::Key &key;
+    ~KeyCloser() { registry.closeKey(key); }
 };
 
 } // namespace
@@ -102,7 +102,7 @@ void AboutBox::keyPressEvent(QKeyEvent *event)
 
 void AboutBox::okClicked()
 {
-    Unload();
+    unload();
 }
 
 void AboutBox::systemInfoClicked()
@@ -113,34 +113,34 @@ void AboutBox::systemInfoClicked()
 void AboutBox::startSystemInfo()
 {
     if (!startViewer())
-        m_host.msgBox.show(kUnavailable, MsgBox::OkOnly);
+        m_host.messageBox.show(kUnavailable, {});
 }
 
 Status AboutBox::startViewer()
 {
     QString path;
-    const Result<bool> named = readKeyValue(Registry::HKEY_LOCAL_MACHINE,
+    const Result<bool> named = readKeyValue(Registry::LocalMachine,
                                             QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO"),
                                             QStringLiteral("PATH"), path);
     if (!named)
-        return failure(named.error());
+        return named.failure();
     if (!*named) {
         // The other key names a folder, which must hold the viewer.
-        const Result<bool> folder = readKeyValue(Registry::HKEY_LOCAL_MACHINE,
+        const Result<bool> folder = readKeyValue(Registry::LocalMachine,
                                                  QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools Location"),
                                                  QStringLiteral("MSINFO"), path);
         if (!folder)
-            return failure(folder.error());
+            return folder.failure();
         if (!*folder)
             return failure(QStringLiteral("neither key names the viewer"));
-        if (!m_host.programStart || m_host.programStart->Dir(path + QStringLiteral("\\MSINFO32.EXE")).isEmpty())
+        if (!m_host.programStart || m_host.programStart->normalFileName(path + QStringLiteral("\\MSINFO32.EXE")).isEmpty())
             return failure(QStringLiteral("the folder has no viewer"));
         path += QStringLiteral("\\MSINFO32.EXE");
     }
     // The first key names the viewer itself; it is started without a test.
     if (!m_host.programStart)
         return failure(QStringLiteral("programs cannot be started here"));
-    return m_host.programStart->Shell(path, ProgramStart::NormalFocus);
+    return m_host.programStart->startProgram(path, ProgramStart::WindowStyle::NormalFocus);
 }
 
 Result<bool> AboutBox::readKeyValue(const std::int32_t &root, const QString &keyName, const QString &valueName,
@@ -151,10 +151,10 @@ Result<bool> AboutBox::readKeyValue(const std::int32_t &root, const QString &key
         return false;
     }
     Registry &registry = *m_host.registry;
-    Registry::HKEY key = 0;
+    Registry::Key key = 0;
     const KeyCloser closer{registry, key};
 
-    if (registry.RegOpenKeyExA(root, codepage::encode(keyName), 0, kReadOnlyAccess, key) != Registry::ERROR_SUCCESS) {
+    if (registry.openKey(root, codepage::encode(keyName), 0, kReadOnlyAccess, key) != Registry::Success) {
         value.clear();
         return false;
     }
@@ -162,8 +162,8 @@ Result<bool> AboutBox::readKeyValue(const std::int32_t &root, const QString &key
     std::array<char, kBufferSize> buffer{};
     std::uint32_t size = kBufferSize;
     std::uint32_t type = 0;
-    if (registry.RegQueryValueExA(key, codepage::encode(valueName), nullptr, &type, buffer.data(), &size)
-        != Registry::ERROR_SUCCESS) {
+    if (registry.queryValue(key, codepage::encode(valueName), nullptr, &type, buffer.data(), &size)
+        != Registry::Success) {
         value.clear();
         return false;
     }

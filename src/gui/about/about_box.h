@@ -1,7 +1,7 @@
 #pragma once
+#include "core/result.h"
 #include "gui/platform/form.h"
 #include "gui/platform/host.h"
-#include "core/result.h"
 
 #include <cstdint>
 

@@ -1,14 +1,14 @@
 #include "gui/app/control_panel_window.h"
 
 #include "core/backup/backup_run.h"
-#include "gui/backup/live_run.h"
 #include "core/backup/location_disk.h"
-#include "core/platform/paths/code_page.h"
 #include "core/platform/files/file_copier.h"
-#include "gui/platform/message_box.h"
+#include "core/platform/paths/code_page.h"
 #include "core/platform/system/run_lock.h"
-#include "gui/platform/program_end.h"
 #include "core/store/run_log.h"
+#include "gui/backup/live_run.h"
+#include "gui/platform/message_box.h"
+#include "gui/platform/program_end.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -122,13 +122,15 @@ void ControlPanelWindow::onUnload()
 
 void ControlPanelWindow::loadSettings()
 {
-    m_model = m_settingsFile.LoadSettings();
+    // A file that cannot be read loads as a new one does: the empty list.
+    const Result<SettingsModel> loaded = m_settingsFile.load();
+    m_model = loaded ? *loaded : m_settingsFile.emptyModel();
 }
 
 bool ControlPanelWindow::saveSettings()
 {
-    if (const Status saved = m_settingsFile.SaveSettings(m_model); !saved) {
-        m_host.msgBox.show(kSaveFailed.arg(saved.error()), MsgBox::Critical);
+    if (const Status saved = m_settingsFile.save(m_model); !saved) {
+        m_host.messageBox.show(kSaveFailed.arg(saved.error()), {.icon = MessageBox::Icon::Critical});
         return false;
     }
     return true;
@@ -137,12 +139,12 @@ bool ControlPanelWindow::saveSettings()
 // The dialogs go with the control panel, after its save; none saves anything of its own.
 void ControlPanelWindow::closeDialogs()
 {
-    m_exportDialog.Discard();
-    m_importDialog.Discard();
-    m_autoBackupDialog.Discard();
-    m_aboutBox.Discard();
-    m_addDirectoryDialog.Discard();
-    m_changeLocationDialog.Discard();
+    m_exportDialog.discard();
+    m_importDialog.discard();
+    m_autoBackupDialog.discard();
+    m_aboutBox.discard();
+    m_addDirectoryDialog.discard();
+    m_changeLocationDialog.discard();
 }
 
 // ---- the model's operations ----
@@ -150,12 +152,12 @@ void ControlPanelWindow::closeDialogs()
 void ControlPanelWindow::addDirectory(const QString &directory)
 {
     if (codepage::encode(directory).size() > settings_file::kMaxEntryBytes) {
-        m_host.msgBox.show(kTooLongEntry, MsgBox::Exclamation);
+        m_host.messageBox.show(kTooLongEntry, {.icon = MessageBox::Icon::Warning});
         return;
     }
     const int count = m_model.count();
     if (count >= SettingsModel::kMaxDirectories || count < 0) {
-        m_host.msgBox.show(kListFull, MsgBox::Exclamation);
+        m_host.messageBox.show(kListFull, {.icon = MessageBox::Icon::Warning});
         return;
     }
     m_model.directories[size_t(count)] = directory;
@@ -177,7 +179,7 @@ void ControlPanelWindow::refreshList()
 void ControlPanelWindow::changeLocation(const QString &location)
 {
     if (codepage::encode(location).size() > settings_file::kMaxLocationBytes) {
-        m_host.msgBox.show(kTooLongLocation, MsgBox::Exclamation);
+        m_host.messageBox.show(kTooLongLocation, {.icon = MessageBox::Icon::Warning});
         return;
     }
     m_model.setLocation(location);
@@ -194,11 +196,11 @@ void ControlPanelWindow::backupAll()
     // An unmounted share leaves its empty mount-point folder on the local
     // disk; copying there would look like a backup and be none.
     if (checkLocationDisk(m_host.drives, location) == LocationDisk::Different
-        && m_host.msgBox.show(differentDiskMessage() + QStringLiteral("\n\nBack up to this disk anyway?"),
-                              MsgBox::YesNo | MsgBox::Exclamation | MsgBox::DefaultButton2)
-               != MsgBox::Yes)
+        && m_host.messageBox.show(differentDiskMessage() + QStringLiteral("\n\nBack up to this disk anyway?"),
+                              {.buttons = MessageBox::Buttons::YesNo, .icon = MessageBox::Icon::Warning, .secondIsDefault = true})
+               != MessageBox::Answer::Yes)
         return;
-    FileSystemObject fso(m_host.drives);
+    FileCopier fso(m_host.drives);
     BackupRun run(m_host.drives, m_fileListing, fso, m_runOptions);
     RunLock lock;
     m_backupRun = &run;
@@ -214,7 +216,7 @@ void ControlPanelWindow::backupAll()
         return;
     }
     if (ran && ran->outcome.hasSomethingToSay())
-        m_host.msgBox.show(backupFailureMessage(ran->outcome), MsgBox::Exclamation, QString(),
+        m_host.messageBox.show(backupFailureMessage(ran->outcome), {.icon = MessageBox::Icon::Warning}, QString(),
                            backupFailureDetails(ran->outcome));
 }
 
@@ -261,9 +263,9 @@ void ControlPanelWindow::deleteDirectoryClicked()
     const int count = m_model.count();
     // Only a listed directory can be removed; the free slot is not one.
     if (index >= 0 && index < count
-        && m_host.msgBox.show(QStringLiteral("Are you sure you want to remove this directory from the backup list?"),
-                              MsgBox::OkCancel, QStringLiteral("Confirm Removal"))
-               == MsgBox::OK) {
+        && m_host.messageBox.show(QStringLiteral("Are you sure you want to remove this directory from the backup list?"),
+                              {.buttons = MessageBox::Buttons::OkCancel}, QStringLiteral("Confirm Removal"))
+               == MessageBox::Answer::Ok) {
         m_model.setCount(count - 1);
         const int last = count;
         for (int i = index; i <= last && i < SettingsModel::kDirSlots; ++i)
@@ -276,17 +278,17 @@ void ControlPanelWindow::deleteDirectoryClicked()
 
 void ControlPanelWindow::addDirectoryClicked()
 {
-    m_addDirectoryDialog.Show();
+    m_addDirectoryDialog.show();
 }
 
 void ControlPanelWindow::changeLocationClicked()
 {
-    m_changeLocationDialog.Show();
+    m_changeLocationDialog.show();
 }
 
 void ControlPanelWindow::autoBackupIntervalClicked()
 {
-    m_autoBackupDialog.Show();
+    m_autoBackupDialog.show();
 }
 
 void ControlPanelWindow::autoBackupSettingsTriggered()
@@ -306,7 +308,7 @@ void ControlPanelWindow::backupDataNowTriggered()
 
 void ControlPanelWindow::importTriggered()
 {
-    m_importDialog.Show();
+    m_importDialog.show();
 }
 
 // The export copies the saved file, so it opens only once the save has
@@ -314,15 +316,15 @@ void ControlPanelWindow::importTriggered()
 void ControlPanelWindow::exportTriggered()
 {
     if (saveSettings())
-        m_exportDialog.Show();
+        m_exportDialog.show();
 }
 
 void ControlPanelWindow::exitTriggered()
 {
-    m_host.end.End();
+    m_host.end.endProgram();
 }
 
 void ControlPanelWindow::aboutTriggered()
 {
-    m_aboutBox.Show();
+    m_aboutBox.show();
 }

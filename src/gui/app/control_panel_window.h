@@ -1,17 +1,17 @@
 #pragma once
-#include "gui/about/about_box.h"
 #include "core/backup/backup_run.h"
-#include "gui/dialogs/control_panel.h"
-#include "gui/exchange/export_dialog.h"
-#include "gui/exchange/import_dialog.h"
+#include "core/platform/files/folder_files.h"
+#include "core/store/settings_file.h"
+#include "core/store/settings_model.h"
+#include "gui/about/about_box.h"
 #include "gui/dialogs/add_directory_dialog.h"
 #include "gui/dialogs/auto_backup_dialog.h"
 #include "gui/dialogs/change_location_dialog.h"
-#include "core/platform/files/folder_files.h"
+#include "gui/dialogs/control_panel.h"
+#include "gui/exchange/export_dialog.h"
+#include "gui/exchange/import_dialog.h"
 #include "gui/platform/form.h"
 #include "gui/platform/host.h"
-#include "core/store/settings_file.h"
-#include "core/store/settings_model.h"
 
 struct LockedRun;
 
@@ -36,7 +36,7 @@ public:
 
     // The unload's save without any window, for a process that exits without
     // closing it (the display went away).
-    Status saveWithoutWindows() const { return m_settingsFile.SaveSettings(m_model); }
+    Status saveWithoutWindows() const { return m_settingsFile.save(m_model); }
     // How backupAll's runs copy; tests hold the copies here.
     void setBackupRunOptions(BackupRunOptions options) { m_runOptions = std::move(options); }
 
@@ -67,7 +67,7 @@ private:
     Host m_host;
     SettingsFile m_settingsFile;
     SettingsModel m_model;
-    FileListBox m_fileListing;
+    FolderFiles m_fileListing;
     BackupRunOptions m_runOptions;
     BackupRun *m_backupRun = nullptr; // the run going on, if any
     bool m_closeAfterRun = false;

@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-BackupProgress::BackupProgress(std::function<void()> stop, QWidget *anchor)
+BackupProgressWindow::BackupProgressWindow(std::function<void()> stop, QWidget *anchor)
     : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       m_stop(std::move(stop))
 {
@@ -35,7 +35,7 @@ BackupProgress::BackupProgress(std::function<void()> stop, QWidget *anchor)
     m_stopButton = new QPushButton(QStringLiteral("Stop"), this);
     m_stopButton->setObjectName(QStringLiteral("Stop"));
     m_stopButton->setAutoDefault(false);
-    connect(m_stopButton, &QPushButton::clicked, this, &BackupProgress::stopClicked);
+    connect(m_stopButton, &QPushButton::clicked, this, &BackupProgressWindow::stopClicked);
 
     layout->addWidget(heading);
     layout->addWidget(m_folder);
@@ -52,7 +52,7 @@ BackupProgress::BackupProgress(std::function<void()> stop, QWidget *anchor)
     }
 }
 
-void BackupProgress::showProgress(const QString &folder, int foldersDone, int folders, int files, qint64 bytes,
+void BackupProgressWindow::showProgress(const QString &folder, int foldersDone, int folders, int files, qint64 bytes,
                                   int current, int shareDone)
 {
     if (m_stopButton->isEnabled())
@@ -71,7 +71,7 @@ void BackupProgress::showProgress(const QString &folder, int foldersDone, int fo
     m_bar->setValue(qBound(0, shareDone, 1000));
 }
 
-void BackupProgress::showWaiting(const QString &text)
+void BackupProgressWindow::showWaiting(const QString &text)
 {
     m_folder->setText(text);
     m_folders->clear();
@@ -79,7 +79,7 @@ void BackupProgress::showWaiting(const QString &text)
     m_bar->setRange(0, 0); // busy, with no share to show yet
 }
 
-void BackupProgress::stopClicked()
+void BackupProgressWindow::stopClicked()
 {
     if (!m_stopButton->isEnabled())
         return;
@@ -89,7 +89,7 @@ void BackupProgress::stopClicked()
     m_stop();
 }
 
-void BackupProgress::keyPressEvent(QKeyEvent *event)
+void BackupProgressWindow::keyPressEvent(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_Escape) {
         stopClicked();
@@ -100,7 +100,7 @@ void BackupProgress::keyPressEvent(QKeyEvent *event)
 
 // The close box stops the run, and so does a close the program asks for (the
 // session ending); the window goes when the run has ended.
-void BackupProgress::closeEvent(QCloseEvent *event)
+void BackupProgressWindow::closeEvent(QCloseEvent *event)
 {
     event->ignore();
     stopClicked();

@@ -10,11 +10,11 @@ class QPushButton;
 // The window a long backup run shows: the folder being copied, how far the
 // run has come, and Stop (Esc does the same). It is application-modal: while
 // it is up, no other window of the program takes input.
-class BackupProgress final : public QWidget
+class BackupProgressWindow final : public QWidget
 {
     Q_OBJECT
 public:
-    explicit BackupProgress(std::function<void()> stop, QWidget *anchor = nullptr);
+    explicit BackupProgressWindow(std::function<void()> stop, QWidget *anchor = nullptr);
 
     // shareDone: how far the run has come, in thousandths.
     void showProgress(const QString &folder, int foldersDone, int folders, int files, qint64 bytes, int current,

@@ -1,7 +1,7 @@
 #include "gui/backup/live_run.h"
 
-#include "gui/backup/backup_progress_window.h"
 #include "core/platform/system/run_lock.h"
+#include "gui/backup/backup_progress_window.h"
 #include "gui/platform/input_block.h"
 
 #include <QApplication>
@@ -27,7 +27,7 @@ std::optional<LockedRun> runLive(RunLock *lock, BackupRun &run, const BackupRun:
     bool waiting = false;
     bool gaveUp = false;
 
-    std::unique_ptr<BackupProgress> window;
+    std::unique_ptr<BackupProgressWindow> window;
     auto refresh = [&] {
         if (!window || waiting)
             return;
@@ -46,7 +46,7 @@ std::optional<LockedRun> runLive(RunLock *lock, BackupRun &run, const BackupRun:
     auto showWindow = [&] {
         if (window)
             return;
-        window = std::make_unique<BackupProgress>(stopClicked, anchor);
+        window = std::make_unique<BackupProgressWindow>(stopClicked, anchor);
         block.allow(window.get());
         refresh();
         window->show();

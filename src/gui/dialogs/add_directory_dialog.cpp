@@ -19,7 +19,7 @@ void AddDirectoryDialog::buildWindow()
 
     // Neither Enter nor Esc stands for a button here: Enter opens the highlighted folder.
     m_promptLabel = addControl<QLabel>(this, "Label1", QStringLiteral("Directory To Add:"), {120, 120, 2535, 255});
-    m_folderList = place(new DirListBox(m_host.drives, this), "Dir1", {120, 360, 4455, 2115},
+    m_folderList = place(new FolderList(m_host.drives, this), "Dir1", {120, 360, 4455, 2115},
                  QStringLiteral("Directory To Add"));
     m_promptLabel->setBuddy(m_folderList);
     m_addButton = addControl<QPushButton>(this, "Command1", QStringLiteral("Add Directory"), {3360, 2520, 1215, 375},
@@ -55,13 +55,13 @@ void AddDirectoryDialog::onLoad()
 // Add Directory: the highlighted entry, exactly as the list gives it.
 void AddDirectoryDialog::addClicked()
 {
-    m_panel.addDirectory(m_folderList->List(m_folderList->ListIndex()));
-    Unload();
+    m_panel.addDirectory(m_folderList->entryPath(m_folderList->highlightedRow()));
+    unload();
 }
 
 void AddDirectoryDialog::cancelClicked()
 {
-    Unload();
+    unload();
 }
 
 // The "C:\" button; like every folder change here, one that cannot be opened

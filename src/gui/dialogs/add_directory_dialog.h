@@ -3,7 +3,7 @@
 #include "gui/platform/host.h"
 
 class ControlPanel;
-class DirListBox;
+class FolderList;
 class QLabel;
 class QPushButton;
 
@@ -30,7 +30,7 @@ private:
     ControlPanel &m_panel;
 
     QLabel *m_promptLabel = nullptr;
-    DirListBox *m_folderList = nullptr;
+    FolderList *m_folderList = nullptr;
     QPushButton *m_addButton = nullptr;
     QPushButton *m_cancelButton = nullptr;
     QLabel *m_noteLabel = nullptr;

@@ -89,7 +89,7 @@ void AutoBackupDialog::setOptionsEnabled(bool enabled)
 void AutoBackupDialog::onLoad()
 {
     // A file that cannot be opened or read reads as 0: the designed state.
-    m_intervalCode = m_file.Load();
+    m_intervalCode = m_file.load().valueOr(OnceADay);
     if (m_intervalCode == Off) {
         m_enableCheck->setChecked(false);
         setOptionsEnabled(false);
@@ -131,15 +131,15 @@ void AutoBackupDialog::okClicked()
 {
     if (!m_enableCheck->isChecked())
         m_intervalCode = Off;
-    if (const Status saved = m_file.Save(m_intervalCode); !saved) {
+    if (const Status saved = m_file.save(m_intervalCode); !saved) {
         // The file is as it was; the dialog stays open so the choice is not lost.
-        m_host.msgBox.show(kSaveFailed.arg(saved.error()), MsgBox::Critical);
+        m_host.messageBox.show(kSaveFailed.arg(saved.error()), {.icon = MessageBox::Icon::Critical});
         return;
     }
-    Unload();
+    unload();
 }
 
 void AutoBackupDialog::cancelClicked()
 {
-    Unload();
+    unload();
 }

@@ -1,8 +1,8 @@
 #include "gui/dialogs/change_location_dialog.h"
 
 #include "gui/dialogs/control_panel.h"
-#include "gui/platform/folder_list.h"
 #include "gui/platform/drive_list.h"
+#include "gui/platform/folder_list.h"
 #include "gui/platform/message_box.h"
 
 #include <QLabel>
@@ -34,10 +34,10 @@ void ChangeLocationDialog::buildWindow()
 
     // Both lists start on the process's current drive and folder. Neither
     // Enter nor Esc stands for a button here: Enter opens the highlighted folder.
-    m_driveList = place(new DriveListBox(m_host.drives, this), "Drive1", {960, 120, 3495, 315}, QStringLiteral("Drive"));
+    m_driveList = place(new DriveList(m_host.drives, this), "Drive1", {960, 120, 3495, 315}, QStringLiteral("Drive"));
     m_driveLabel = addControl<QLabel>(this, "Label1", QStringLiteral("Drive:"), {120, 120, 735, 255});
     m_driveLabel->setBuddy(m_driveList);
-    m_folderList = place(new DirListBox(m_host.drives, this), "Dir1", {120, 480, 4335, 1890}, QStringLiteral("Backup Folder"));
+    m_folderList = place(new FolderList(m_host.drives, this), "Dir1", {120, 480, 4335, 1890}, QStringLiteral("Backup Folder"));
     m_openFolderLabel = addControl<QLabel>(this, "Label2", QString(), {120, 2400, 4335, 495});
     m_openFolderLabel->setWordWrap(true);
     m_openFolderLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -53,7 +53,7 @@ void ChangeLocationDialog::buildWindow()
     setTabOrder(m_folderList, m_networkHelpButton);
     setTabOrder(m_networkHelpButton, m_okButton);
 
-    connect(m_driveList, &DriveListBox::Change, this, &ChangeLocationDialog::driveChanged);
+    connect(m_driveList, &DriveList::driveChanged, this, &ChangeLocationDialog::driveChanged);
 
     m_refreshTimer = new QTimer(this);
     m_refreshTimer->setObjectName(QStringLiteral("Timer1"));
@@ -64,7 +64,7 @@ void ChangeLocationDialog::buildWindow()
 
 void ChangeLocationDialog::driveChanged()
 {
-    if (m_folderList->setPath(m_driveList->Drive()))
+    if (m_folderList->setPath(m_driveList->drive()))
         return;
     // Choosing C: below runs this handler again; a C: that cannot be read
     // either is left to the outer run, so the warning comes once.
@@ -73,18 +73,18 @@ void ChangeLocationDialog::driveChanged()
     m_fallingBack = true;
     static_cast<void>(m_driveList->setDrive(QStringLiteral("C:\\"))); // C: is always listed
     m_fallingBack = false;
-    m_host.msgBox.show(kUnavailable, MsgBox::Exclamation);
+    m_host.messageBox.show(kUnavailable, {.icon = MessageBox::Icon::Warning});
 }
 
 // Only the open folder reaches the display, never the one merely highlighted.
 void ChangeLocationDialog::refreshTick()
 {
-    m_openFolderLabel->setText(m_folderList->Path());
+    m_openFolderLabel->setText(m_folderList->path());
 }
 
 void ChangeLocationDialog::networkHelpClicked()
 {
-    m_host.msgBox.show(kNetworkHelp, MsgBox::Information);
+    m_host.messageBox.show(kNetworkHelp, {.icon = MessageBox::Icon::Information});
 }
 
 // Ok: the displayed folder with "\" after it, whatever it ends with.
@@ -92,9 +92,9 @@ void ChangeLocationDialog::okClicked()
 {
     const QString shown = m_openFolderLabel->text();
     if (shown.isEmpty()) {
-        m_host.msgBox.show(kNoDirectory, MsgBox::Critical, kNoDirectoryTitle);
+        m_host.messageBox.show(kNoDirectory, {.icon = MessageBox::Icon::Critical}, kNoDirectoryTitle);
         return;
     }
     m_panel.changeLocation(shown + u'\\');
-    Unload();
+    unload();
 }

@@ -3,8 +3,8 @@
 #include "gui/platform/host.h"
 
 class ControlPanel;
-class DirListBox;
-class DriveListBox;
+class FolderList;
+class DriveList;
 class QLabel;
 class QPushButton;
 class QTimer;
@@ -32,9 +32,9 @@ private:
     ControlPanel &m_panel;
     bool m_fallingBack = false;
 
-    DriveListBox *m_driveList = nullptr;
+    DriveList *m_driveList = nullptr;
     QLabel *m_driveLabel = nullptr;
-    DirListBox *m_folderList = nullptr;
+    FolderList *m_folderList = nullptr;
     QLabel *m_openFolderLabel = nullptr;
     QPushButton *m_networkHelpButton = nullptr;
     QPushButton *m_okButton = nullptr;

@@ -1,9 +1,9 @@
 #include "gui/exchange/export_dialog.h"
 
-#include "gui/exchange/dir_list_file.h"
 #include "core/platform/files/file_copier.h"
-#include "gui/platform/message_box.h"
 #include "core/store/data_file_names.h"
+#include "gui/exchange/dir_list_file.h"
+#include "gui/platform/message_box.h"
 
 #include <QColor>
 #include <QLabel>
@@ -51,9 +51,9 @@ void ExportDialog::buildWindow()
 // nothing is chosen until the user browses.
 void ExportDialog::onLoad()
 {
-    m_saveDialog.Filter = kDirListFilter;
-    m_saveDialog.InitDir = QStringLiteral("C:\\");
-    m_saveDialog.FileName.clear();
+    m_saveDialog.filter = kDirListFilter;
+    m_saveDialog.initialFolder = QStringLiteral("C:\\");
+    m_saveDialog.fileName.clear();
     m_targetLabel->setText(QStringLiteral("C:\\"));
     m_targetLabel->setToolTip(QString());
     m_exportButton->setFocus();
@@ -61,29 +61,29 @@ void ExportDialog::onLoad()
 
 void ExportDialog::browseClicked()
 {
-    m_saveDialog.ShowSave();
-    m_targetLabel->setText(m_saveDialog.FileName);
+    m_saveDialog.showSave();
+    m_targetLabel->setText(m_saveDialog.fileName);
     // A long path may not fit the label; the whole of it is one hover away.
-    m_targetLabel->setToolTip(m_saveDialog.FileName);
+    m_targetLabel->setToolTip(m_saveDialog.fileName);
 }
 
 void ExportDialog::exportClicked()
 {
-    const QString target = m_saveDialog.FileName;
+    const QString target = m_saveDialog.fileName;
     if (target.isEmpty()) {
-        m_host.msgBox.show(kNoTarget, MsgBox::Exclamation);
+        m_host.messageBox.show(kNoTarget, {.icon = MessageBox::Icon::Warning});
         return;
     }
-    FileSystemObject fso(m_host.drives);
-    if (const auto copied = fso.CopyFile(data_file_names::settingsPath(m_host.appPath), target); !copied) {
-        m_host.msgBox.show(kCopyFailed.arg(copied.error()), MsgBox::Critical);
+    FileCopier fso(m_host.drives);
+    if (const auto copied = fso.copyFile(data_file_names::settingsPath(m_host.appPath), target); !copied) {
+        m_host.messageBox.show(kCopyFailed.arg(copied.error()), {.icon = MessageBox::Icon::Critical});
         return;
     }
-    m_host.msgBox.show(QStringLiteral("Directory File Created Successfully!"), MsgBox::Information);
-    Unload();
+    m_host.messageBox.show(QStringLiteral("Directory File Created Successfully!"), {.icon = MessageBox::Icon::Information});
+    unload();
 }
 
 void ExportDialog::cancelClicked()
 {
-    Unload();
+    unload();
 }

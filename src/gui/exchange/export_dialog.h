@@ -25,7 +25,7 @@ private:
     void browseClicked();
 
     Host m_host;
-    CommonDialog m_saveDialog;
+    FileChooser m_saveDialog;
 
     QPushButton *m_exportButton = nullptr;
     QPushButton *m_cancelButton = nullptr;

@@ -1,10 +1,10 @@
 #include "gui/exchange/import_dialog.h"
 
-#include "gui/exchange/dir_list_file.h"
 #include "core/platform/files/file_copier.h"
+#include "core/store/data_file_names.h"
+#include "gui/exchange/dir_list_file.h"
 #include "gui/platform/message_box.h"
 #include "gui/platform/program_end.h"
-#include "core/store/data_file_names.h"
 
 #include <QColor>
 #include <QLabel>
@@ -49,16 +49,16 @@ void ImportDialog::buildWindow()
 
 void ImportDialog::onLoad()
 {
-    m_openDialog.Filter = kDirListFilter;
-    m_openDialog.FileName.clear();
+    m_openDialog.filter = kDirListFilter;
+    m_openDialog.fileName.clear();
     m_sourceEdit->setText(QStringLiteral("C:\\"));
     m_sourceEdit->setFocus();
 }
 
 void ImportDialog::browseClicked()
 {
-    m_openDialog.ShowOpen();
-    m_sourceEdit->setText(m_openDialog.FileName);
+    m_openDialog.showOpen();
+    m_sourceEdit->setText(m_openDialog.fileName);
 }
 
 void ImportDialog::importClicked()
@@ -66,30 +66,30 @@ void ImportDialog::importClicked()
     // Taken exactly as typed: blanks around it are part of the name.
     const QString source = m_sourceEdit->text();
     if (source.isEmpty()) {
-        Unload();
+        unload();
         return;
     }
-    if (m_host.msgBox.show(QStringLiteral("Importing this directory file will erase current directory information, "
+    if (m_host.messageBox.show(QStringLiteral("Importing this directory file will erase current directory information, "
                                           "are you sure you want to continue?"),
-                           MsgBox::YesNo, QStringLiteral("Import Directory"))
-        != MsgBox::Yes) {
-        Unload();
+                           {.buttons = MessageBox::Buttons::YesNo}, QStringLiteral("Import Directory"))
+        != MessageBox::Answer::Yes) {
+        unload();
         return;
     }
     // The copy replaces the settings file only once it is complete, so a
     // failure leaves the current list in place and the program running.
-    FileSystemObject fso(m_host.drives);
-    if (const auto copied = fso.CopyFile(source, data_file_names::settingsPath(m_host.appPath)); !copied) {
-        m_host.msgBox.show(kCopyFailed.arg(copied.error()), MsgBox::Critical);
+    FileCopier fso(m_host.drives);
+    if (const auto copied = fso.copyFile(source, data_file_names::settingsPath(m_host.appPath)); !copied) {
+        m_host.messageBox.show(kCopyFailed.arg(copied.error()), {.icon = MessageBox::Icon::Critical});
         return;
     }
-    m_host.msgBox.show(QStringLiteral("Directories imported successfully, please restart the program."),
-                       MsgBox::Information);
+    m_host.messageBox.show(QStringLiteral("Directories imported successfully, please restart the program."),
+                       {.icon = MessageBox::Icon::Information});
     // At once, without the control panel's save, so the imported file is what the next start reads.
-    m_host.end.End();
+    m_host.end.endProgram();
 }
 
 void ImportDialog::cancelClicked()
 {
-    Unload();
+    unload();
 }

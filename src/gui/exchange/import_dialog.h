@@ -26,7 +26,7 @@ private:
     void cancelClicked();
 
     Host m_host;
-    CommonDialog m_openDialog;
+    FileChooser m_openDialog;
 
     QLabel *m_importFromLabel = nullptr;
     QLineEdit *m_sourceEdit = nullptr;

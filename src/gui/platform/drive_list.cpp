@@ -14,7 +14,7 @@ namespace {
 class AccessibleDriveList final : public QAccessibleWidget
 {
 public:
-    explicit AccessibleDriveList(DriveListBox *box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
+    explicit AccessibleDriveList(DriveList *box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
 
     QString text(QAccessible::Text t) const override
     {
@@ -49,14 +49,14 @@ private:
 
 QAccessibleInterface *accessibleDriveList(const QString &className, QObject *object)
 {
-    if (className == u"DriveListBox" && object && object->isWidgetType())
-        return new AccessibleDriveList(static_cast<DriveListBox *>(object));
+    if (className == u"DriveList" && object && object->isWidgetType())
+        return new AccessibleDriveList(static_cast<DriveList *>(object));
     return nullptr;
 }
 
 } // namespace
 
-DriveListBox::DriveListBox(const DriveMap &drives, QWidget *parent)
+DriveList::DriveList(const DriveMap &drives, QWidget *parent)
     : QComboBox(parent), m_drives(drives), m_drive(drives.currentFolder().at(0))
 {
     static const bool installed = [] {
@@ -65,10 +65,10 @@ DriveListBox::DriveListBox(const DriveMap &drives, QWidget *parent)
     }();
     Q_UNUSED(installed);
     refill();
-    connect(this, &QComboBox::currentIndexChanged, this, &DriveListBox::chosen);
+    connect(this, &QComboBox::currentIndexChanged, this, &DriveList::chosen);
 }
 
-void DriveListBox::refill()
+void DriveList::refill()
 {
     m_refilling = true;
     clear();
@@ -88,7 +88,7 @@ void DriveListBox::refill()
     m_refilling = false;
 }
 
-Status DriveListBox::setDrive(const QString &drive)
+Status DriveList::setDrive(const QString &drive)
 {
     const QChar letter = drive.isEmpty() ? QChar() : drive.at(0).toUpper();
     int index = findData(QVariant(letter));
@@ -102,13 +102,13 @@ Status DriveListBox::setDrive(const QString &drive)
     return done();
 }
 
-void DriveListBox::showPopup()
+void DriveList::showPopup()
 {
     refill();
     QComboBox::showPopup();
 }
 
-void DriveListBox::chosen(int index)
+void DriveList::chosen(int index)
 {
     if (m_refilling || index < 0)
         return;
@@ -116,5 +116,5 @@ void DriveListBox::chosen(int index)
     if (letter == m_drive)
         return;
     m_drive = letter;
-    Q_EMIT Change();
+    Q_EMIT driveChanged();
 }

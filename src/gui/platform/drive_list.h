@@ -11,14 +11,14 @@ class DriveMap;
 // emitted whenever the chosen drive becomes a different one, whether a person
 // or the program chose it. A screen reader hears it by its accessible name or
 // label, with the chosen drive as its value.
-class DriveListBox final : public QComboBox
+class DriveList final : public QComboBox
 {
     Q_OBJECT
 public:
-    explicit DriveListBox(const DriveMap &drives, QWidget *parent = nullptr);
+    explicit DriveList(const DriveMap &drives, QWidget *parent = nullptr);
 
     // The chosen drive as "X:".
-    QString Drive() const { return QString(m_drive) + u':'; }
+    QString drive() const { return QString(m_drive) + u':'; }
     // Chooses the drive whose letter the text starts with ("d:", "D:\"); an
     // error, and nothing changes, when no such drive is mapped.
     Status setDrive(const QString &drive);
@@ -28,7 +28,7 @@ public:
     void showPopup() override;
 
 Q_SIGNALS:
-    void Change();
+    void driveChanged();
 
 private:
     void refill();

@@ -1,9 +1,9 @@
 #include "gui/platform/file_dialog.h"
 
-void CommonDialog::show(FileDialogService::Kind kind)
+void FileChooser::show(FileDialogService::Kind kind)
 {
     if (!m_service)
         return; // a host without file dialogs: nothing can be chosen
-    if (auto chosen = m_service->show({kind, Filter, FileName, InitDir}))
-        FileName = *chosen;
+    if (auto chosen = m_service->show({kind, filter, fileName, initialFolder}))
+        fileName = *chosen;
 }

@@ -4,7 +4,7 @@
 
 // The host's file dialog, in its save and open forms. It only shows the modal
 // dialog and hands back the choice; what a form keeps of it (its filter and
-// FileName) lives in that form's CommonDialog. Paths are in drive-letter form.
+// the file chosen) lives in that form's FileChooser. Paths are in drive-letter form.
 class FileDialogService
 {
 public:
@@ -23,18 +23,18 @@ public:
 };
 
 // The file dialog component as a form holds it: its stored settings and the
-// file last chosen. A cancel leaves FileName as it was.
-class CommonDialog
+// file last chosen. A cancel leaves fileName as it was.
+class FileChooser
 {
 public:
-    explicit CommonDialog(FileDialogService *service) : m_service(service) {}
+    explicit FileChooser(FileDialogService *service) : m_service(service) {}
 
-    QString Filter;
-    QString FileName;
-    QString InitDir;
+    QString filter;
+    QString fileName;
+    QString initialFolder;
 
-    void ShowSave() { show(FileDialogService::Kind::Save); }
-    void ShowOpen() { show(FileDialogService::Kind::Open); }
+    void showSave() { show(FileDialogService::Kind::Save); }
+    void showOpen() { show(FileDialogService::Kind::Open); }
 
 private:
     void show(FileDialogService::Kind kind);

@@ -1,8 +1,8 @@
 #include "gui/platform/folder_list.h"
 
+#include "core/platform/files/folder_listing.h"
 #include "core/platform/paths/drive_map.h"
 #include "core/platform/paths/posix_name.h"
-#include "core/platform/files/folder_listing.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -44,7 +44,7 @@ public:
 
 } // namespace
 
-DirListBox::DirListBox(const DriveMap &drives, QWidget *parent) : QListWidget(parent), m_drives(drives)
+FolderList::FolderList(const DriveMap &drives, QWidget *parent) : QListWidget(parent), m_drives(drives)
 {
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -55,13 +55,13 @@ DirListBox::DirListBox(const DriveMap &drives, QWidget *parent) : QListWidget(pa
     static_cast<void>(setPath(m_drives.currentFolder()));
 }
 
-QString DirListBox::List(int index) const
+QString FolderList::entryPath(int index) const
 {
     const QListWidgetItem *entry = item(index);
     return entry ? entry->data(kPathRole).toString() : QString();
 }
 
-Status DirListBox::setPath(const QString &dosPath)
+Status FolderList::setPath(const QString &dosPath)
 {
     const auto normal = m_drives.normalize(dosPath);
     const auto posix = m_drives.toPosix(dosPath);
@@ -69,7 +69,7 @@ Status DirListBox::setPath(const QString &dosPath)
         return failure(QStringLiteral("%1: no such drive").arg(dosPath));
     const auto names = listFolder(*posix, EntryKind::Folder);
     if (!names)
-        return failure(QStringLiteral("%1: %2").arg(dosPath, names.error()));
+        return names.failure().about(dosPath);
 
     const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
     const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
@@ -103,15 +103,15 @@ Status DirListBox::setPath(const QString &dosPath)
     return done();
 }
 
-void DirListBox::openEntry(int index)
+void FolderList::openEntry(int index)
 {
     if (index < 0 || index >= count())
         return;
-    if (!setPath(List(index)))
+    if (!setPath(entryPath(index)))
         QApplication::beep();
 }
 
-void DirListBox::mousePressEvent(QMouseEvent *event)
+void FolderList::mousePressEvent(QMouseEvent *event)
 {
     // A click below the last entry keeps the highlight where it is.
     if (!itemAt(event->position().toPoint())) {
@@ -121,7 +121,7 @@ void DirListBox::mousePressEvent(QMouseEvent *event)
     QListWidget::mousePressEvent(event);
 }
 
-void DirListBox::mouseDoubleClickEvent(QMouseEvent *event)
+void FolderList::mouseDoubleClickEvent(QMouseEvent *event)
 {
     QListWidgetItem *entry = itemAt(event->position().toPoint());
     if (event->button() != Qt::LeftButton || !entry) {
@@ -132,7 +132,7 @@ void DirListBox::mouseDoubleClickEvent(QMouseEvent *event)
     event->accept();
 }
 
-void DirListBox::keyPressEvent(QKeyEvent *event)
+void FolderList::keyPressEvent(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         openEntry(currentRow());
@@ -142,7 +142,7 @@ void DirListBox::keyPressEvent(QKeyEvent *event)
     QListWidget::keyPressEvent(event);
 }
 
-QItemSelectionModel::SelectionFlags DirListBox::selectionCommand(const QModelIndex &index, const QEvent *) const
+QItemSelectionModel::SelectionFlags FolderList::selectionCommand(const QModelIndex &index, const QEvent *) const
 {
     // Exactly one entry stays highlighted: Ctrl+click does not take it away.
     return index.isValid() ? QItemSelectionModel::ClearAndSelect : QItemSelectionModel::NoUpdate;

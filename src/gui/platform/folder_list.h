@@ -14,11 +14,11 @@ class DriveMap;
 // A single click only highlights an entry; a double click or Enter opens it.
 // Entries are indexed from 0 (the drive root) to ListCount() - 1. It starts
 // on the process's current folder.
-class DirListBox final : public QListWidget
+class FolderList final : public QListWidget
 {
     Q_OBJECT
 public:
-    explicit DirListBox(const DriveMap &drives, QWidget *parent = nullptr);
+    explicit FolderList(const DriveMap &drives, QWidget *parent = nullptr);
 
     // Opens a folder; the highlight goes to it. On failure the list keeps
     // its folder, entries and highlight, and the reason comes back.
@@ -26,14 +26,14 @@ public:
 
     // The open folder: no trailing "\" except on a drive root ("C:\"); empty
     // while no folder could be opened at all.
-    const QString &Path() const { return m_path; }
+    const QString &path() const { return m_path; }
 
     int ListCount() const { return count(); }
     // An entry's full path; empty outside 0 .. ListCount() - 1.
-    QString List(int index) const;
+    QString entryPath(int index) const;
     // The highlighted entry, or -1.
-    int ListIndex() const { return currentRow(); }
-    void setListIndex(int index) { setCurrentRow(index); }
+    int highlightedRow() const { return currentRow(); }
+    void setHighlightedRow(int index) { setCurrentRow(index); }
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;

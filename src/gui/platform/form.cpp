@@ -124,7 +124,7 @@ void Form::setFixedClientTwips(int width, int height, bool minimizeButton)
     setFixedSize(twips(width), twips(height));
 }
 
-void Form::Discard()
+void Form::discard()
 {
     m_discarding = true;
     close();

@@ -9,7 +9,9 @@ class QCloseEvent;
 class QColor;
 class QFrame;
 
-// Designed positions are in twips: 15 twips are one logical pixel.
+// Designed positions are in twips, the unit the windows were laid out in: a
+// twip is a twentieth of a point (1440 to the inch), so at 96 pixels to the
+// inch 15 twips are one logical pixel.
 constexpr int twips(int value)
 {
     return (value + 7) / 15;
@@ -72,24 +74,24 @@ void applyToolkitLook();
 // Puts a top-level window centred over another window, kept on that one's screen.
 void centreOver(QWidget *window, const QWidget *anchor);
 
-// One top-level window with the life of a form: Load runs its load handler,
-// Unload and the close box run its unload handler and destroy it.
+// One top-level window with the life of a form: load() runs its load
+// handler; unload() and the close box run its unload handler and destroy it.
 class Form : public QWidget
 {
     Q_OBJECT
 public:
     // Runs onLoad; called once, before the window is first shown.
-    void Load()
+    void load()
     {
         onLoad();
         for (QAbstractButton *button : findChildren<QAbstractButton *>())
             fitCaption(button);
     }
     // Closes the window as the close box does: onUnload, then it is destroyed.
-    void Unload() { close(); }
-    // Destroys the window without running onUnload (used by End and by the
-    // control panel's own close).
-    void Discard();
+    void unload() { close(); }
+    // Destroys the window without running onUnload (used by the program's
+    // immediate end and by the control panel's own close).
+    void discard();
 
 protected:
     explicit Form(QWidget *parent = nullptr);
@@ -107,7 +109,7 @@ private:
     bool m_discarding = false;
 };
 
-// The one instance of a form: Show loads it on first use, placed over the
+// The one instance of a form: show() loads it on first use, placed over the
 // anchor window (the control panel) as a window of its own; afterwards it
 // brings it forward, restored if it was minimised or hidden, with its state
 // as it was.
@@ -120,11 +122,11 @@ public:
     {
     }
 
-    T &Show()
+    T &show()
     {
         if (!m_form) {
             m_form = m_make();
-            m_form->Load();
+            m_form->load();
             if (m_anchor)
                 centreOver(m_form, m_anchor);
         }
@@ -135,10 +137,10 @@ public:
         return *m_form;
     }
 
-    void Discard()
+    void discard()
     {
         if (m_form)
-            m_form->Discard();
+            m_form->discard();
     }
 
 private:

@@ -2,7 +2,7 @@
 #include <QString>
 
 class DriveMap;
-class MsgBox;
+class MessageBox;
 class ProgramEnd;
 class FileDialogService;
 class Registry;
@@ -13,9 +13,9 @@ class ProgramStart;
 struct Host
 {
     const DriveMap &drives;
-    MsgBox &msgBox;
+    MessageBox &messageBox;
     ProgramEnd &end;
-    QString appPath; // `App.Path`, drive-letter form, no trailing "\"
+    QString appPath; // the program's folder, where its data files lie (app_path.h)
 
     // Services of the later windows; null where a test does not need them.
     FileDialogService *fileDialogs = nullptr;

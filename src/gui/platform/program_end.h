@@ -2,12 +2,13 @@
 
 class SessionEnd;
 
-// `End`: the program stops at once; every window goes and no unload handler runs.
+// The program's immediate end (File > Exit, the end after an import): it
+// stops at once; every window goes and no unload handler runs.
 class ProgramEnd
 {
 public:
     virtual ~ProgramEnd() = default;
-    virtual void End() = 0;
+    virtual void endProgram() = 0;
 };
 
 // The real one: hides every window without closing it (closing would run the
@@ -17,7 +18,7 @@ class QtProgramEnd final : public ProgramEnd
 {
 public:
     explicit QtProgramEnd(SessionEnd *sessionEnd = nullptr) : m_sessionEnd(sessionEnd) {}
-    void End() override;
+    void endProgram() override;
 
 private:
     SessionEnd *m_sessionEnd;

@@ -4,33 +4,33 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-int QtMsgBox::show(const QString &prompt, int style, const QString &title, const QString &details)
+MessageBox::Answer QtMessageBox::show(const QString &prompt, const Style &style, const QString &title,
+                                      const QString &details)
 {
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(title.isEmpty() ? QStringLiteral("Quillstow") : title);
     box.setText(prompt);
     box.setTextFormat(Qt::PlainText);
     box.setDetailedText(details);
-    switch (style & 0x70) {
-    case Critical: box.setIcon(QMessageBox::Critical); break;
-    case Exclamation: box.setIcon(QMessageBox::Warning); break;
-    case Information: box.setIcon(QMessageBox::Information); break;
-    default: box.setIcon(QMessageBox::NoIcon); break;
+    switch (style.icon) {
+    case Icon::Critical: box.setIcon(QMessageBox::Critical); break;
+    case Icon::Warning: box.setIcon(QMessageBox::Warning); break;
+    case Icon::Information: box.setIcon(QMessageBox::Information); break;
+    case Icon::None: box.setIcon(QMessageBox::NoIcon); break;
     }
 
-    struct Choice { QMessageBox::StandardButton button; int answer; };
+    struct Choice { QMessageBox::StandardButton button; Answer answer; };
     QList<Choice> choices;
-    switch (style & 0x7) {
-    case OkCancel: choices = {{QMessageBox::Ok, OK}, {QMessageBox::Cancel, Cancel}}; break;
-    case YesNo: choices = {{QMessageBox::Yes, Yes}, {QMessageBox::No, No}}; break;
-    default: choices = {{QMessageBox::Ok, OK}}; break;
+    switch (style.buttons) {
+    case Buttons::OkCancel: choices = {{QMessageBox::Ok, Answer::Ok}, {QMessageBox::Cancel, Answer::Cancel}}; break;
+    case Buttons::YesNo: choices = {{QMessageBox::Yes, Answer::Yes}, {QMessageBox::No, Answer::No}}; break;
+    case Buttons::Ok: choices = {{QMessageBox::Ok, Answer::Ok}}; break;
     }
     QMessageBox::StandardButtons buttons;
     for (const Choice &c : choices)
         buttons |= c.button;
     box.setStandardButtons(buttons);
-    // Yes on a Yes/No box, OK otherwise, unless the second button is asked for.
-    const bool second = (style & DefaultButton2) && choices.size() > 1;
+    const bool second = style.secondIsDefault && choices.size() > 1;
     box.setDefaultButton(choices[second ? 1 : 0].button);
     // The close box and Esc give the box's "no" answer.
     box.setEscapeButton(choices.last().button);

@@ -4,7 +4,7 @@
 #include <QApplication>
 #include <QWidget>
 
-void QtProgramEnd::End()
+void QtProgramEnd::endProgram()
 {
     if (m_sessionEnd)
         m_sessionEnd->disarm();

@@ -83,7 +83,7 @@ void TestAutoSchedule::decidesFromTheFileAndTheLastRun()
         last = kNow.addSecs(-lastRunAgo);
 
     const AutoBackupFile autoBackup(t.drives, t.host.appPath);
-    const Decision decision = auto_schedule::decide(autoBackup.code(), last, clock);
+    const Decision decision = auto_schedule::decide(autoBackup.read().valueOr(0), last, clock);
     QVERIFY2(int(decision.kind) == kind, qPrintable(QStringLiteral("kind %1, want %2").arg(int(decision.kind)).arg(kind)));
     if (decision.kind == Kind::Off)
         QVERIFY2(!decision.at.isValid(), "off has no time");

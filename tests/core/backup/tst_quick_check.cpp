@@ -1,6 +1,6 @@
 #include "core/backup/backup_run.h"
-#include "core/platform/files/folder_files.h"
 #include "core/platform/files/file_copier.h"
+#include "core/platform/files/folder_files.h"
 #include "core/platform/paths/posix_name.h"
 #include "core/store/pass_record.h"
 #include "support/scripted_host.h"
@@ -69,8 +69,8 @@ struct Tree
         BackupRun::DirArray dirs;
         for (int i = 0; i < folders.size(); ++i)
             dirs[size_t(i)] = t.dos(folders[i]);
-        FileListBox listing(t.drives);
-        FileSystemObject fso(t.drives);
+        FolderFiles listing(t.drives);
+        FileCopier fso(t.drives);
         BackupRun *live = nullptr;
         BackupRunOptions runOptions = options;
         if (stopAtFirstCopy)
@@ -83,6 +83,7 @@ struct Tree
     std::optional<qint64> lastPass(const QString &folder)
     {
         return PassRecord::load(QFile::encodeName(t.posix(QStringLiteral("state/quillstow/complete-passes"))))
+            .valueOr(PassRecord())
             .lastPass(realOf(t.posix(folder)), realOf(t.posix(QStringLiteral("backup"))));
     }
 

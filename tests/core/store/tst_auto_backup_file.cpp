@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <cerrno>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,9 +48,9 @@ void TestAutoBackupFile::saveRewritesOnlyTheRecord()
     if (before != "<none>")
         QVERIFY(writeFile(path, before));
     AutoBackupFile file(t.drives, t.host.appPath);
-    QCOMPARE(file.Load(), loaded);
+    QCOMPARE(file.load().valueOr(-1), loaded);
     QVERIFY2(QFileInfo::exists(path), "a missing file is created");
-    const auto result = file.Save(-300);
+    const auto result = file.save(-300);
     QVERIFY2(result.ok(), qPrintable(result.describe()));
     const QByteArray saved = readFile(path);
     QCOMPARE(saved.size(), qMax<qsizetype>(128, before == "<none>" ? 0 : before.size()));
@@ -56,7 +58,7 @@ void TestAutoBackupFile::saveRewritesOnlyTheRecord()
     QCOMPARE(saved.mid(2, 126), QByteArray(126, '\0'));
     if (before.size() > 128)
         QVERIFY2(saved.mid(128) == before.mid(128), "the bytes after the record are kept");
-    QCOMPARE(file.Load(), qint16(-300));
+    QCOMPARE(file.load().valueOr(-1), qint16(-300));
     QCOMPARE(everythingIn(t.posix(QStringLiteral("app"))), QStringList{QStringLiteral("AutoBackup.dat")});
 }
 
@@ -69,8 +71,8 @@ void TestAutoBackupFile::savedThroughALink()
     const QString path = t.posix(QStringLiteral("app/AutoBackup.dat"));
     QVERIFY(QFile::link(QStringLiteral("../real/auto.dat"), path));
     AutoBackupFile file(t.drives, t.host.appPath);
-    QCOMPARE(file.Load(), qint16(1));
-    QVERIFY(file.Save(4));
+    QCOMPARE(file.load().valueOr(-1), qint16(1));
+    QVERIFY(file.save(4));
     QVERIFY2(QFileInfo(path).isSymLink(), "the link stays a link");
     const QByteArray saved = readFile(real);
     QCOMPARE(saved.left(2), QByteArray("\x04\x00", 2));
@@ -86,17 +88,17 @@ void TestAutoBackupFile::linkToNothingReadsAsZeroAndCreatesNothing()
     const QString target = t.posix(QStringLiteral("elsewhere/auto.dat"));
     QVERIFY(QFile::link(target, path));
     AutoBackupFile file(t.drives, t.host.appPath);
-    QCOMPARE(file.Load(), qint16(0));
+    QCOMPARE(file.load().valueOr(-1), qint16(0));
     QVERIFY2(!QFileInfo::exists(target), "loading creates nothing through the link");
-    QVERIFY(file.Save(2));
+    QVERIFY(file.save(2));
     QVERIFY2(QFileInfo(path).isSymLink(), "the link stays a link");
     QCOMPARE(readFile(target).size(), 128);
-    QCOMPARE(file.Load(), qint16(2));
+    QCOMPARE(file.load().valueOr(-1), qint16(2));
 
     // A link into a folder that does not exist: the save fails and makes nothing.
     QVERIFY(QFile::remove(path));
     QVERIFY(QFile::link(t.posix(QStringLiteral("gone/auto.dat")), path));
-    const auto result = file.Save(3);
+    const auto result = file.save(3);
     QVERIFY2(!result && result.error().contains(u"AutoBackup.dat"), qPrintable(result.describe()));
     QVERIFY(!QFileInfo::exists(t.posix(QStringLiteral("gone"))));
 }
@@ -111,8 +113,8 @@ void TestAutoBackupFile::failedTailCopyLeavesTheFileWhole()
     faults.error = 5; // EIO
     faults.callsBeforeFailure = 1; // the record's write passes, the tail's copy fails
     AutoBackupFile file(t.drives, t.host.appPath, &faults);
-    const auto result = file.Save(7);
-    QVERIFY2(!result && result.error().contains(u"Input/output error"), qPrintable(result.describe()));
+    const auto result = file.save(7);
+    QVERIFY2(!result && result.systemError() == EIO, qPrintable(result.describe()));
     QVERIFY2(readFile(path) == old, "the old file is whole");
     QCOMPARE(everythingIn(t.posix(QStringLiteral("app"))), QStringList{QStringLiteral("AutoBackup.dat")});
 }
@@ -121,20 +123,22 @@ void TestAutoBackupFile::damagedFileReadsAsTheDialogShowsIt_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<qint16>("code");
-    QTest::newRow("huge sparse file, code 4 in front") << QStringLiteral("huge") << qint16(4);
-    QTest::newRow("link to nowhere") << QStringLiteral("dangling") << qint16(0);
-    QTest::newRow("a folder") << QStringLiteral("folder") << qint16(0);
-    QTest::newRow("a FIFO: never waits for a writer") << QStringLiteral("fifo") << qint16(0);
-    QTest::newRow("unreadable, code 4 inside") << QStringLiteral("unreadable") << qint16(0);
+    QTest::addColumn<int>("systemError"); // -1: read, no failure
+    QTest::newRow("huge sparse file, code 4 in front") << QStringLiteral("huge") << qint16(4) << -1;
+    QTest::newRow("link to nowhere") << QStringLiteral("dangling") << qint16(0) << -1;
+    QTest::newRow("a folder") << QStringLiteral("folder") << qint16(0) << EISDIR;
+    QTest::newRow("a FIFO: never waits for a writer") << QStringLiteral("fifo") << qint16(0) << 0;
+    QTest::newRow("unreadable, code 4 inside") << QStringLiteral("unreadable") << qint16(0) << EACCES;
 }
 
-// What the schedule's check reads (code()) and the dialog reads (Load()) is
-// the same for a file that is not what it should be, and reading never hangs
-// nor reads more than the record.
+// A file that is not what it should be fails to read, with its kind, and
+// what the schedule's check (read()) and the dialog (load()) make of it is
+// the same code; reading never hangs nor reads more than the record.
 void TestAutoBackupFile::damagedFileReadsAsTheDialogShowsIt()
 {
     QFETCH(QString, kind);
     QFETCH(qint16, code);
+    QFETCH(int, systemError);
     TestHost t;
     const QString path = t.posix(QStringLiteral("app/AutoBackup.dat"));
     const QByteArray encoded = QFile::encodeName(path);
@@ -156,13 +160,23 @@ void TestAutoBackupFile::damagedFileReadsAsTheDialogShowsIt()
     const AutoBackupFile file(t.drives, t.host.appPath);
     if (kind == u"unreadable") {
         // Root reads any file: the reads run as the user nobody.
-        const int both = runAsNobody([&] { return (file.code() + 1) * 16 + file.Load() + 1; });
-        if (both < 0)
+        const int failedAsExpected = runAsNobody([&] {
+            const Result<qint16> read = file.read();
+            const Result<qint16> loaded = file.load();
+            return !read && !loaded && read.systemError() == systemError && loaded.systemError() == systemError;
+        });
+        if (failedAsExpected < 0)
             QSKIP("cannot drop to the user nobody here");
-        QVERIFY2(both == (code + 1) * 17, qPrintable(QStringLiteral("read %1").arg(both)));
+        QVERIFY2(failedAsExpected == 1, "both reads fail with permission denied");
     } else {
-        QCOMPARE(file.code(), code);
-        QCOMPARE(file.Load(), code);
+        const Result<qint16> read = file.read();
+        const Result<qint16> loaded = file.load();
+        QVERIFY2(read.ok() == (systemError < 0) && loaded.ok() == (systemError < 0),
+                 qPrintable(read.ok() ? QStringLiteral("read") : read.error()));
+        if (systemError >= 0)
+            QVERIFY2(read.systemError() == systemError && loaded.systemError() == systemError, qPrintable(read.error()));
+        QCOMPARE(read.valueOr(0), code);
+        QCOMPARE(loaded.valueOr(0), code);
     }
     QVERIFY2(!QFileInfo::exists(t.posix(QStringLiteral("nowhere"))), "nothing made through a link to nowhere");
     QCOMPARE(everythingIn(t.posix(QStringLiteral("app"))), QStringList{QStringLiteral("AutoBackup.dat")});

@@ -1,11 +1,11 @@
+#include "core/platform/system/registry.h"
 #include "gui/about/about_box.h"
 #include "gui/app/control_panel_window.h"
-#include "core/platform/system/registry.h"
-#include "support/scripted_host.h"
-#include "support/scripted_program_start.h"
 #include "support/layout_check.h"
 #include "support/open_dialog.h"
 #include "support/screenshot.h"
+#include "support/scripted_host.h"
+#include "support/scripted_program_start.h"
 
 #include <QAction>
 #include <QApplication>
@@ -61,7 +61,7 @@ struct About : OpenDialog<AboutBox>
         QDir().mkpath(t.posix(QStringLiteral("dangling")));
         QFile::link(t.posix(QStringLiteral("dangling/none")), t.posix(QStringLiteral("dangling/MSINFO32.EXE")));
     }
-    ~About() { slot.Discard(); }
+    ~About() { slot.discard(); }
 
     void useStore(TestHost &t, QByteArray text)
     {
@@ -196,7 +196,7 @@ void TestAboutBox::closes()
         form->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY2(form.isNull(), qPrintable(how + QStringLiteral(" leaves the box open")));
-    QVERIFY2(t.msgBox.shown.isEmpty() && a.start.requests.isEmpty(), "closing starts nothing");
+    QVERIFY2(t.messageBox.shown.isEmpty() && a.start.requests.isEmpty(), "closing starts nothing");
 }
 
 void TestAboutBox::sysInfo_data()
@@ -257,16 +257,16 @@ void TestAboutBox::sysInfo()
             want += expected;
         QCOMPARE(a.start.started(), want);
         for (const auto &r : a.start.requests)
-            QCOMPARE(r.windowStyle, 1);
+            QCOMPARE(r.windowStyle, ProgramStart::WindowStyle::NormalFocus);
         // A failed start was tried at most once per press, and only with the first key's path.
         QVERIFY2(a.start.requests.size() <= press, "one start a press at most");
-        QCOMPARE(t.msgBox.shown.size(), message ? press : 0);
+        QCOMPARE(t.messageBox.shown.size(), message ? press : 0);
         QCOMPARE(a.registry.openHandles(), 0);
         QVERIFY2(a.form(), "the box stays open");
     }
-    for (const auto &shown : std::as_const(t.msgBox.shown)) {
+    for (const auto &shown : std::as_const(t.messageBox.shown)) {
         QCOMPARE(shown.prompt, kUnavailable);
-        QCOMPARE(shown.style, 0);
+        QCOMPARE(shown.style, MessageBox::Style{});
         QVERIFY2(shown.title.isEmpty(), "no title of its own");
     }
     // The second key is never consulted once the first has a PATH: its viewer is never started.
@@ -308,7 +308,7 @@ void TestAboutBox::valueAsText()
     About a(t);
     a.useStore(t, "[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\r\n\"V\"=" + value + "\r\n");
     AboutBox form(t.host);
-    const std::int32_t root = Registry::HKEY_LOCAL_MACHINE;
+    const std::int32_t root = Registry::LocalMachine;
     const QString key = QStringLiteral("SOFTWARE\\T"), name = QStringLiteral("v");
     QString out = QStringLiteral("as it was");
     const Result<bool> read = form.readKeyValue(root, key, name, out);
@@ -334,12 +334,12 @@ void TestAboutBox::readRightsAreEnough()
     TestHost t;
     About a(t);
     a.useStore(t, "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Shared Tools\\MSINFO]\r\n\"PATH\"=\"%tools%\\\\hardinfo\"\r\n");
-    Registry::HKEY h = 0;
-    QCOMPARE(a.registry.RegOpenKeyExA(Registry::HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO", 0, 0x2003F, h),
-             long(Registry::ERROR_ACCESS_DENIED));
+    Registry::Key h = 0;
+    QCOMPARE(a.registry.openKey(Registry::LocalMachine, "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO", 0, 0x2003F, h),
+             long(Registry::AccessDenied));
     a.show().startSystemInfo();
     QCOMPARE(a.start.started(), QStringList{t.dos(QStringLiteral("tools")) + QStringLiteral("\\hardinfo")});
-    QVERIFY2(t.msgBox.shown.isEmpty(), "no message when the viewer starts");
+    QVERIFY2(t.messageBox.shown.isEmpty(), "no message when the viewer starts");
 }
 
 void TestAboutBox::helpAboutOpensOneModelessBox()
@@ -347,7 +347,7 @@ void TestAboutBox::helpAboutOpensOneModelessBox()
     TestHost t;
     About a(t);
     QPointer<ControlPanelWindow> panel = new ControlPanelWindow(t.host);
-    panel->Load();
+    panel->load();
     panel->show();
     panel->findChild<QAction *>(QStringLiteral("About"))->trigger();
     auto boxes = [] {

@@ -1,11 +1,11 @@
-#include "gui/app/control_panel_window.h"
 #include "core/store/settings_file.h"
+#include "gui/app/control_panel_window.h"
 #include "support/accessibility.h"
-#include "support/fault_fs.h"
 #include "support/control_panel_fixture.h"
+#include "support/fault_fs.h"
 #include "support/layout_check.h"
-#include "support/scripted_host.h"
 #include "support/screenshot.h"
+#include "support/scripted_host.h"
 
 #include <QAction>
 #include <QFile>
@@ -81,7 +81,7 @@ void TestControlPanelWindow::firstStartShowsTheFreeSlotAndDefaultLocation()
     QCOMPARE(shownLines(*p.form), QStringList{QString()});
     QCOMPARE(shownLocation(*p.form), t.host.appPath + QStringLiteral("\\Backup Data\\"));
     QVERIFY2(QFile::exists(settingsPath(t)), "the start creates the settings file");
-    QVERIFY(t.msgBox.shown.isEmpty());
+    QVERIFY(t.messageBox.shown.isEmpty());
 }
 
 void TestControlPanelWindow::controlsAsDesigned_data()
@@ -190,7 +190,7 @@ void TestControlPanelWindow::storedCountAboveTheLimitShows1001Lines()
     QCOMPARE(p.files()->count(), 1001);
     QCOMPARE(p.files()->item(1000)->text(), QStringLiteral("C:\\d1000"));
     p->addDirectory(QStringLiteral("C:\\more"));
-    QCOMPARE(t.msgBox.shown.size(), 1);
+    QCOMPARE(t.messageBox.shown.size(), 1);
     QCOMPARE(p.files()->count(), 1001);
 }
 
@@ -205,7 +205,7 @@ void TestControlPanelWindow::addDirectory()
     p->addDirectory(QStringLiteral("C:\\"));
     QCOMPARE(shownLines(*p.form), (QStringList{QStringLiteral("C:\\Data"), QStringLiteral("C:\\Data"), QString(),
                                           QStringLiteral("C:\\"), QString()}));
-    QVERIFY(t.msgBox.shown.isEmpty());
+    QVERIFY(t.messageBox.shown.isEmpty());
     p->close();
     const SettingsModel saved = settings_file::decode(readFile(settingsPath(t)));
     QCOMPARE(saved.settingSlots[1], Variant::fromInteger(4));
@@ -219,10 +219,10 @@ void TestControlPanelWindow::addRefusesWhatCannotBeStored()
     const QString fits = QStringLiteral("C:\\") + QString(123, u'x');          // 126 bytes
     const QString tooLong = QStringLiteral("C:\\") + QString(62, u'ö') + u'x'; // 66 characters, 128 bytes
     p->addDirectory(fits);
-    QVERIFY(t.msgBox.shown.isEmpty());
+    QVERIFY(t.messageBox.shown.isEmpty());
     p->addDirectory(tooLong);
-    QCOMPARE(t.msgBox.shown.size(), 1);
-    QCOMPARE(t.msgBox.shown[0].style, 48);
+    QCOMPARE(t.messageBox.shown.size(), 1);
+    QCOMPARE(t.messageBox.shown[0].style, (MessageBox::Style{.icon = MessageBox::Icon::Warning}));
     QCOMPARE(shownLines(*p.form), (QStringList{fits, QString()}));
 
     // A full list: count 1000, the free slot at index 1000.
@@ -234,17 +234,17 @@ void TestControlPanelWindow::addRefusesWhatCannotBeStored()
     QVERIFY(writeFile(settingsPath(full), encoded(m)));
     Panel q(full);
     q->addDirectory(QStringLiteral("C:\\last"));
-    QVERIFY2(full.msgBox.shown.isEmpty(), "the 1000th directory fits");
+    QVERIFY2(full.messageBox.shown.isEmpty(), "the 1000th directory fits");
     q->addDirectory(QStringLiteral("C:\\one too many"));
-    QCOMPARE(full.msgBox.shown.size(), 1);
-    QCOMPARE(full.msgBox.shown[0].style, 48);
+    QCOMPARE(full.messageBox.shown.size(), 1);
+    QCOMPARE(full.messageBox.shown[0].style, (MessageBox::Style{.icon = MessageBox::Icon::Warning}));
     QCOMPARE(q.files()->count(), 1001);
     QCOMPARE(q.files()->item(999)->text(), QStringLiteral("C:\\last"));
     QVERIFY(q.files()->item(1000)->text().isEmpty());
     q->close();
     const SettingsModel saved = settings_file::decode(readFile(settingsPath(full)));
     QCOMPARE(saved.settingSlots[1], Variant::fromInteger(1000));
-    QVERIFY(full.msgBox.shown.size() == 1);
+    QVERIFY(full.messageBox.shown.size() == 1);
 }
 
 void TestControlPanelWindow::deleteDirectory_data()
@@ -264,12 +264,12 @@ void TestControlPanelWindow::deleteDirectory()
     QVERIFY(writeFile(settingsPath(t), encoded(listOf({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}))));
     Panel p(t);
     p.files()->setCurrentRow(selected);
-    t.msgBox.answers = {MsgBox::OK};
+    t.messageBox.answers = {MessageBox::Answer::Ok};
     control<QPushButton>(p.form, "Command6")->click();
-    QCOMPARE(t.msgBox.shown.size(), 1);
-    QCOMPARE(t.msgBox.shown[0].prompt, QStringLiteral("Are you sure you want to remove this directory from the backup list?"));
-    QCOMPARE(t.msgBox.shown[0].style, 1);
-    QCOMPARE(t.msgBox.shown[0].title, QStringLiteral("Confirm Removal"));
+    QCOMPARE(t.messageBox.shown.size(), 1);
+    QCOMPARE(t.messageBox.shown[0].prompt, QStringLiteral("Are you sure you want to remove this directory from the backup list?"));
+    QCOMPARE(t.messageBox.shown[0].style, (MessageBox::Style{.buttons = MessageBox::Buttons::OkCancel}));
+    QCOMPARE(t.messageBox.shown[0].title, QStringLiteral("Confirm Removal"));
     QCOMPARE(shownLines(*p.form), after);
     QVERIFY(p.files()->selectedItems().isEmpty());
     p->close();
@@ -281,26 +281,26 @@ void TestControlPanelWindow::deleteDirectory()
 void TestControlPanelWindow::deleteCancelledOrWithoutADirectory_data()
 {
     QTest::addColumn<int>("selected");
-    QTest::addColumn<int>("answer");
+    QTest::addColumn<MessageBox::Answer>("answer");
     QTest::addColumn<bool>("asked");
-    QTest::newRow("Cancel") << 1 << int(MsgBox::Cancel) << true;
-    QTest::newRow("no line selected") << -1 << int(MsgBox::OK) << false;
-    QTest::newRow("the free slot selected") << 3 << int(MsgBox::OK) << false;
+    QTest::newRow("Cancel") << 1 << MessageBox::Answer::Cancel << true;
+    QTest::newRow("no line selected") << -1 << MessageBox::Answer::Ok << false;
+    QTest::newRow("the free slot selected") << 3 << MessageBox::Answer::Ok << false;
 }
 
 void TestControlPanelWindow::deleteCancelledOrWithoutADirectory()
 {
     QFETCH(int, selected);
-    QFETCH(int, answer);
+    QFETCH(MessageBox::Answer, answer);
     QFETCH(bool, asked);
     TestHost t;
     QVERIFY(writeFile(settingsPath(t), encoded(listOf({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}))));
     Panel p(t);
     if (selected >= 0)
         p.files()->setCurrentRow(selected);
-    t.msgBox.answers = {answer};
+    t.messageBox.answers = {answer};
     control<QPushButton>(p.form, "Command6")->click();
-    QCOMPARE(t.msgBox.shown.size(), asked ? 1 : 0);
+    QCOMPARE(t.messageBox.shown.size(), asked ? 1 : 0);
     QCOMPARE(shownLines(*p.form), (QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QString()}));
     QVERIFY2(p.files()->selectedItems().isEmpty(), "the list is rebuilt without a selection");
     p->addDirectory(QStringLiteral("D"));
@@ -335,8 +335,8 @@ void TestControlPanelWindow::changeDirectory()
     QCOMPARE(shownLocation(*p.form), QStringLiteral("D:\\Backups\\"));
     QVERIFY2(!p.files()->selectedItems().isEmpty(), "the list is not rebuilt");
     p->changeLocation(QStringLiteral("C:\\") + QString(122, u'l')); // 125 bytes
-    QCOMPARE(t.msgBox.shown.size(), 1);
-    QCOMPARE(t.msgBox.shown[0].style, 48);
+    QCOMPARE(t.messageBox.shown.size(), 1);
+    QCOMPARE(t.messageBox.shown[0].style, (MessageBox::Style{.icon = MessageBox::Icon::Warning}));
     QCOMPARE(shownLocation(*p.form), QStringLiteral("D:\\Backups\\"));
     p->changeLocation(QStringLiteral("C:\\A&B\\"));
     QCOMPARE(shownLocation(*p.form), QStringLiteral("C:\\A&B\\"));
@@ -357,9 +357,9 @@ void TestControlPanelWindow::failedSaveOnCloseShowsMessageAndStillCloses()
     p->addDirectory(QStringLiteral("C:\\Lost"));
     p->close();
     QTRY_VERIFY2(!p.form, "the window closes all the same");
-    QCOMPARE(t.msgBox.shown.size(), 1);
-    QCOMPARE(t.msgBox.shown[0].style, 16);
-    QVERIFY2(t.msgBox.shown[0].prompt.contains(u"could not be saved"), qPrintable(t.msgBox.shown[0].prompt));
+    QCOMPARE(t.messageBox.shown.size(), 1);
+    QCOMPARE(t.messageBox.shown[0].style, (MessageBox::Style{.icon = MessageBox::Icon::Critical}));
+    QVERIFY2(t.messageBox.shown[0].prompt.contains(u"could not be saved"), qPrintable(t.messageBox.shown[0].prompt));
     QVERIFY(readFile(path) == before);
 }
 

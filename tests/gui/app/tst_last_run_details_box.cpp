@@ -1,7 +1,7 @@
 // The window that a notification's "Details" opens, for each state the kept
 // details can be in.
-#include "gui/app/last_run_details_box.h"
 #include "core/store/last_run_details.h"
+#include "gui/app/last_run_details_box.h"
 
 #include "support/scripted_host.h"
 
@@ -21,25 +21,25 @@ void TestLastRunDetailsBox::shows_data()
 {
     QTest::addColumn<QString>("kept"); // "none", "saved", "folder" or "huge"
     QTest::addColumn<QString>("prompt");
-    QTest::addColumn<int>("style");
+    QTest::addColumn<MessageBox::Icon>("icon");
     QTest::addColumn<QString>("details");
 
     QTest::newRow("nothing kept") << QStringLiteral("none") << QStringLiteral("No backup run has left anything out.")
-                                  << int(MsgBox::Information) << QString();
+                                  << MessageBox::Icon::Information << QString();
     QTest::newRow("a run that left files out")
         << QStringLiteral("saved") << QStringLiteral("Automatic backup of 2026-12-08 09:00: 1 copied, 2 already current, 3 left out.")
-        << int(MsgBox::Exclamation) << QStringLiteral("Permission denied (3):\nC:\\a\\x.txt -> D:\\x.txt\n…");
+        << MessageBox::Icon::Warning << QStringLiteral("Permission denied (3):\nC:\\a\\x.txt -> D:\\x.txt\n…");
     QTest::newRow("a folder in its place") << QStringLiteral("folder") << QStringLiteral("cannot be read")
-                                           << int(MsgBox::Exclamation) << QString();
+                                           << MessageBox::Icon::Warning << QString();
     QTest::newRow("larger than any details") << QStringLiteral("huge") << QStringLiteral("cannot be read")
-                                             << int(MsgBox::Exclamation) << QString();
+                                             << MessageBox::Icon::Warning << QString();
 }
 
 void TestLastRunDetailsBox::shows()
 {
     QFETCH(QString, kept);
     QFETCH(QString, prompt);
-    QFETCH(int, style);
+    QFETCH(MessageBox::Icon, icon);
     QFETCH(QString, details);
 
     QTemporaryDir dir;
@@ -52,12 +52,12 @@ void TestLastRunDetailsBox::shows()
         QVERIFY(last_run_details::save(path, {QStringLiteral("x"), QString(last_run_details::kMaxBytes, u'y')})
                 && QFile(path).resize(last_run_details::kMaxBytes + 1));
 
-    ScriptedMsgBox msgBox;
-    showLastRunDetails(msgBox, path);
-    QCOMPARE(msgBox.shown.size(), 1);
-    const ScriptedMsgBox::Shown &shown = msgBox.shown.first();
+    ScriptedMessageBox messageBox;
+    showLastRunDetails(messageBox, path);
+    QCOMPARE(messageBox.shown.size(), 1);
+    const ScriptedMessageBox::Shown &shown = messageBox.shown.first();
     QVERIFY2(shown.prompt.contains(prompt), qPrintable(shown.prompt));
-    QCOMPARE(shown.style, style);
+    QCOMPARE(shown.style, (MessageBox::Style{.icon = icon}));
     QCOMPARE(shown.details, details);
 }
 

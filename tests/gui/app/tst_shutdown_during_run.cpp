@@ -1,6 +1,6 @@
+#include "core/store/settings_file.h"
 #include "gui/app/control_panel_window.h"
 #include "gui/platform/session_end.h"
-#include "core/store/settings_file.h"
 #include "support/scripted_host.h"
 #include "support/test_files.h"
 
@@ -73,7 +73,7 @@ void TestShutdownDuringRun::signalDuringARun()
             QThread::msleep(5);
     };
     panel->setBackupRunOptions(options);
-    panel->Load();
+    panel->load();
     panel->show();
     sessionEnd.watch(panel, [] {});
     panel->addDirectory(t.dos(QStringLiteral("docs")));
@@ -117,7 +117,7 @@ void TestShutdownDuringRun::signalDuringARun()
     const qsizetype copies = QDir(t.posix(QStringLiteral("backup"))).entryList(QDir::Files | QDir::Hidden).size();
     QVERIFY2(copies <= parallel, qPrintable(QStringLiteral("%1 files copied: the run was not stopped").arg(copies)));
     QTRY_VERIFY2(panel.isNull(), "the panel was not closed after the run");
-    QVERIFY2(t.msgBox.shown.isEmpty(), "the stopped run asked or told something while the session ended");
+    QVERIFY2(t.messageBox.shown.isEmpty(), "the stopped run asked or told something while the session ended");
     const SettingsModel saved = savedModel(t.posix(QStringLiteral("app")));
     QVERIFY2(saved.directories[0] == t.dos(QStringLiteral("docs")), "the list was not saved");
 }

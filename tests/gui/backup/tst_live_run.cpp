@@ -1,10 +1,10 @@
-#include "gui/app/control_panel_window.h"
-#include "gui/backup/live_run.h"
 #include "core/backup/location_disk.h"
-#include "core/platform/files/folder_files.h"
 #include "core/platform/files/file_copier.h"
+#include "core/platform/files/folder_files.h"
 #include "core/platform/system/run_lock.h"
 #include "core/store/run_log.h"
+#include "gui/app/control_panel_window.h"
+#include "gui/backup/live_run.h"
 #include "support/screenshot.h"
 #include "support/scripted_host.h"
 #include "support/test_files.h"
@@ -63,7 +63,7 @@ struct Fixture
             QVERIFY(writeFile(t.posix(QStringLiteral("docs/%1.txt").arg(i)), "data"));
         QDir(t.root()).mkpath(QStringLiteral("backup"));
         panel = new ControlPanelWindow(t.host);
-        panel->Load();
+        panel->load();
         panel->addDirectory(t.dos(QStringLiteral("docs")));
         panel->show();
         dirs[0] = t.dos(QStringLiteral("docs"));
@@ -76,7 +76,7 @@ struct Fixture
     ~Fixture()
     {
         if (panel)
-            panel->Discard();
+            panel->discard();
     }
 
     BackupOutcome run(int showAfterMs = 1000)
@@ -98,8 +98,8 @@ struct Fixture
 
     TestHost t;
     ControlPanelWindow *panel = nullptr;
-    FileListBox listing{t.drives};
-    FileSystemObject fso{t.drives};
+    FolderFiles listing{t.drives};
+    FileCopier fso{t.drives};
     BackupRun::DirArray dirs;
     BackupRunOptions options;
     BackupRun *current = nullptr;
@@ -198,7 +198,7 @@ void TestLiveRun::longRunShowsProgressAndTakesNoInput()
     QVERIFY2(ticks > 40, "the user-interface thread kept running during the run");
     QVERIFY2(!outcome.failed(), qPrintable(outcome.firstFailure));
     QCOMPARE(outcome.filesCopied, 20);
-    QVERIFY2(f.t.msgBox.shown.isEmpty(), "a click or shortcut reached a handler of the control panel");
+    QVERIFY2(f.t.messageBox.shown.isEmpty(), "a click or shortcut reached a handler of the control panel");
     QCOMPARE(f.t.end.calls, 0);
     QCOMPARE(files->count(), 2);
     QVERIFY2(f.panel->isVisible(), "the close box closed the control panel during the run");
@@ -253,9 +253,9 @@ void TestLiveRun::stopReachesTheRun()
 
 void TestLiveRun::newDiskIsAskedAbout_data()
 {
-    QTest::addColumn<int>("answer");
-    QTest::newRow("answered No") << int(MsgBox::No);
-    QTest::newRow("answered Yes") << int(MsgBox::Yes);
+    QTest::addColumn<MessageBox::Answer>("answer");
+    QTest::newRow("answered No") << MessageBox::Answer::No;
+    QTest::newRow("answered Yes") << MessageBox::Answer::Yes;
 }
 
 // After a run onto the location's disk, a tmpfs mounted over its folder is
@@ -263,11 +263,11 @@ void TestLiveRun::newDiskIsAskedAbout_data()
 // unless the answer is Yes, which makes the new disk the one remembered.
 void TestLiveRun::newDiskIsAskedAbout()
 {
-    QFETCH(int, answer);
+    QFETCH(MessageBox::Answer, answer);
     Fixture f(3);
     useOwnState(f.t, f.panel);
     backupNow(f.panel);
-    QVERIFY2(f.t.msgBox.shown.isEmpty(), "the first run onto a location asks nothing");
+    QVERIFY2(f.t.messageBox.shown.isEmpty(), "the first run onto a location asks nothing");
     QCOMPARE(everythingIn(f.t.posix(QStringLiteral("backup"))).size(), 3);
 
     const QByteArray folder = QFile::encodeName(f.t.posix(QStringLiteral("backup")));
@@ -275,15 +275,15 @@ void TestLiveRun::newDiskIsAskedAbout()
         QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs here: ") + QString::fromLocal8Bit(std::strerror(errno))));
     auto unmount = qScopeGuard([&] { ::umount(folder.constData()); });
 
-    f.t.msgBox.answers = {answer};
+    f.t.messageBox.answers = {answer};
     backupNow(f.panel);
-    QCOMPARE(f.t.msgBox.shown.size(), 1);
-    const ScriptedMsgBox::Shown asked = f.t.msgBox.shown[0];
+    QCOMPARE(f.t.messageBox.shown.size(), 1);
+    const ScriptedMessageBox::Shown asked = f.t.messageBox.shown[0];
     QVERIFY2(asked.prompt.startsWith(differentDiskMessage()), qPrintable(asked.prompt));
-    QVERIFY2((asked.style & 7) == MsgBox::YesNo && (asked.style & MsgBox::DefaultButton2),
-             qPrintable(QStringLiteral("style %1: a Yes/No box whose default is No").arg(asked.style)));
+    QVERIFY2(asked.style.buttons == MessageBox::Buttons::YesNo && asked.style.secondIsDefault,
+             "a Yes/No box whose default is No");
 
-    const bool yes = answer == MsgBox::Yes;
+    const bool yes = answer == MessageBox::Answer::Yes;
     QCOMPARE(everythingIn(f.t.posix(QStringLiteral("backup"))).size(), yes ? 3 : 0);
     const LocationDisk now = checkLocationDisk(f.t.drives, f.t.dos(QStringLiteral("backup")) + u'\\');
     QVERIFY2(now == (yes ? LocationDisk::Same : LocationDisk::Different), "Yes, and only Yes, remembers the new disk");
@@ -350,7 +350,7 @@ void TestLiveRun::manualRunWaitsForTheLock()
         QCOMPARE(loggedRuns().size(), 1);
     } else {
         QVERIFY2(copied == 0, qPrintable(QStringLiteral("%1 files copied after giving up").arg(copied)));
-        QVERIFY2(f.t.msgBox.shown.isEmpty(), "giving up waiting has nothing to say");
+        QVERIFY2(f.t.messageBox.shown.isEmpty(), "giving up waiting has nothing to say");
         QVERIFY2(loggedRuns().isEmpty(), "a run that never started is not logged");
     }
     automatic.release();

@@ -1,13 +1,13 @@
-#include "gui/dialogs/control_panel.h"
 #include "gui/app/control_panel_window.h"
 #include "gui/dialogs/add_directory_dialog.h"
-#include "support/folder_clicks.h"
-#include "support/scripted_host.h"
+#include "gui/dialogs/control_panel.h"
 #include "support/control_panel_fixture.h"
+#include "support/folder_clicks.h"
 #include "support/layout_check.h"
-#include "support/recording_panel.h"
 #include "support/open_dialog.h"
+#include "support/recording_panel.h"
 #include "support/screenshot.h"
+#include "support/scripted_host.h"
 
 #include <QApplication>
 #include <QDir>
@@ -25,7 +25,7 @@ struct Dialog : OpenDialog<AddDirectoryDialog>
     {
         show();
     }
-    DirListBox *dir() const { return control<DirListBox>("Dir1"); }
+    FolderList *dir() const { return control<FolderList>("Dir1"); }
 };
 
 void makeTree(const TestHost &t)
@@ -142,7 +142,7 @@ void TestAddDirectoryDialog::addsTheHighlightedFolder()
     RecordingPanel panel;
     Dialog d(t, panel);
     QVERIFY(QTest::qWaitForWindowExposed(d.form()));
-    QCOMPARE(d.dir()->Path(), QStringLiteral("C:\\"));
+    QCOMPARE(d.dir()->path(), QStringLiteral("C:\\"));
     auto dos = [&t](const QString &p) { return p.contains(u':') ? p : t.dos(p); };
 
     for (QString step : steps.split(u',', Qt::SkipEmptyParts)) {
@@ -167,8 +167,8 @@ void TestAddDirectoryDialog::addsTheHighlightedFolder()
 
     // A fresh opening starts at the root again, not at the folder used last.
     d.show();
-    QCOMPARE(d.dir()->Path(), QStringLiteral("C:\\"));
-    QCOMPARE(d.dir()->ListIndex(), 0);
+    QCOMPARE(d.dir()->path(), QStringLiteral("C:\\"));
+    QCOMPARE(d.dir()->highlightedRow(), 0);
 }
 
 void TestAddDirectoryDialog::cancelAndCloseBoxAddNothing_data()
@@ -209,7 +209,7 @@ void TestAddDirectoryDialog::shortcutThatCannotOpenLeavesTheList()
     const QStringList before = entries(d.dir());
     d.press("Command4");
     QVERIFY(d.open());
-    QCOMPARE(d.dir()->Path(), t.dos(QStringLiteral("tree")));
+    QCOMPARE(d.dir()->path(), t.dos(QStringLiteral("tree")));
     QCOMPARE(entries(d.dir()), before);
     d.press("Command1");
     QCOMPARE(panel.added, QStringList{t.dos(QStringLiteral("tree/b"))});
@@ -220,7 +220,7 @@ void TestAddDirectoryDialog::controlPanelOpensOneInstance()
     TestHost t;
     makeTree(t);
     QPointer<ControlPanelWindow> panel(new ControlPanelWindow(t.host));
-    panel->Load();
+    panel->load();
     panel->show();
     QPushButton *addButton = panel->findChild<QPushButton *>(QStringLiteral("Command4"));
     QVERIFY(addButton);
@@ -229,15 +229,15 @@ void TestAddDirectoryDialog::controlPanelOpensOneInstance()
     QList<QWidget *> open = windowsNamed("AddDir");
     QCOMPARE(open.size(), 1);
     QPointer<QWidget> first = open.first();
-    auto *dir = first->findChild<DirListBox *>(QStringLiteral("Dir1"));
+    auto *dir = first->findChild<FolderList *>(QStringLiteral("Dir1"));
     QVERIFY(dir->setPath(t.dos(QStringLiteral("tree"))));
     QVERIFY(clickEntry(dir, t.dos(QStringLiteral("tree/b"))));
     QVERIFY2(panel->isEnabled() && !first->isModal(), "modeless: the control panel stays usable");
 
     QTest::mouseClick(addButton, Qt::LeftButton);
     QVERIFY2(windowsNamed("AddDir") == QList<QWidget *>{first.data()}, "the same window is brought forward");
-    QCOMPARE(dir->Path(), t.dos(QStringLiteral("tree")));
-    QCOMPARE(dir->List(dir->ListIndex()), t.dos(QStringLiteral("tree/b")));
+    QCOMPARE(dir->path(), t.dos(QStringLiteral("tree")));
+    QCOMPARE(dir->entryPath(dir->highlightedRow()), t.dos(QStringLiteral("tree/b")));
     QTest::mouseClick(first->findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
     QTRY_VERIFY(first.isNull());
 

@@ -1,12 +1,13 @@
+#include "core/platform/files/io_faults.h"
+#include "core/platform/system_reason.h"
 #include "gui/app/control_panel_window.h"
 #include "gui/dialogs/auto_backup_dialog.h"
-#include "core/platform/files/io_faults.h"
 #include "support/fault_fs.h"
-#include "support/scripted_host.h"
 #include "support/layout_check.h"
-#include "support/test_files.h"
 #include "support/open_dialog.h"
 #include "support/screenshot.h"
+#include "support/scripted_host.h"
+#include "support/test_files.h"
 
 #include <QAction>
 #include <QApplication>
@@ -19,6 +20,7 @@
 #include <QRadioButton>
 #include <QTest>
 
+#include <cerrno>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -240,7 +242,7 @@ void TestAutoBackupDialog::firstOpening()
     QVERIFY2(!d.open(), "the dialog has closed");
     QCOMPARE(readFile(datPath(t)), after);
     QCOMPARE(entries(t.posix(QStringLiteral("app"))), QStringList{QStringLiteral("AutoBackup.dat")});
-    QVERIFY(t.msgBox.shown.isEmpty());
+    QVERIFY(t.messageBox.shown.isEmpty());
 }
 
 void TestAutoBackupDialog::storedChoices_data()
@@ -303,7 +305,7 @@ void TestAutoBackupDialog::storedChoices()
     }
     Dialog again(t);
     QCOMPARE(again.state(), reopened);
-    QVERIFY(t.msgBox.shown.isEmpty());
+    QVERIFY(t.messageBox.shown.isEmpty());
 }
 
 void TestAutoBackupDialog::firstRecordOnlyIsRewritten_data()
@@ -334,7 +336,7 @@ void TestAutoBackupDialog::controlPanelShowsOneInstance()
     TestHost t;
     QVERIFY(writeFile(datPath(t), codeBytes(4)));
     auto *panel = new ControlPanelWindow(t.host);
-    panel->Load();
+    panel->load();
     panel->show();
     auto dialogs = [] {
         QList<QWidget *> out;
@@ -387,9 +389,9 @@ void TestAutoBackupDialog::unreadableFileOpensAsDesigned()
     Dialog d(t);
     QCOMPARE(d.state(), QStringLiteral("checked once enabled"));
     d.play(QStringLiteral("four ok"));
-    QCOMPARE(t.msgBox.shown.size(), 1);
-    QCOMPARE(t.msgBox.shown[0].style, 16);
-    QVERIFY2(t.msgBox.shown[0].prompt.contains(u"AutoBackup.dat"), qPrintable(t.msgBox.shown[0].prompt));
+    QCOMPARE(t.messageBox.shown.size(), 1);
+    QCOMPARE(t.messageBox.shown[0].style, (MessageBox::Style{.icon = MessageBox::Icon::Critical}));
+    QVERIFY2(t.messageBox.shown[0].prompt.contains(u"AutoBackup.dat"), qPrintable(t.messageBox.shown[0].prompt));
     QVERIFY2(d.open(), "the dialog stays open");
     d.play(QStringLiteral("cancel"));
     QVERIFY(!d.open());
@@ -425,10 +427,10 @@ void TestAutoBackupDialog::failedWriteKeepsFileAndDialog()
     faults.callsBeforeFailure = failAt;
     faults.shortWriteFirst = shortFirst;
     d.play(QStringLiteral("two ok"));
-    QCOMPARE(t.msgBox.shown.size(), 1);
-    QCOMPARE(t.msgBox.shown[0].style, 16);
-    QVERIFY2(t.msgBox.shown[0].prompt.contains(u"No space left"), qPrintable(t.msgBox.shown[0].prompt));
-    QVERIFY2(t.msgBox.shown[0].prompt.contains(step), qPrintable(t.msgBox.shown[0].prompt));
+    QCOMPARE(t.messageBox.shown.size(), 1);
+    QCOMPARE(t.messageBox.shown[0].style, (MessageBox::Style{.icon = MessageBox::Icon::Critical}));
+    QVERIFY2(t.messageBox.shown[0].prompt.contains(systemReason(ENOSPC)), qPrintable(t.messageBox.shown[0].prompt));
+    QVERIFY2(t.messageBox.shown[0].prompt.contains(step), qPrintable(t.messageBox.shown[0].prompt));
     QVERIFY2(d.open(), "the dialog stays open with the choice");
     QVERIFY2(readFile(datPath(t)) == old, "the file is whole");
     QCOMPARE(entries(t.posix(QStringLiteral("app"))), QStringList{QStringLiteral("AutoBackup.dat")});
@@ -438,7 +440,7 @@ void TestAutoBackupDialog::failedWriteKeepsFileAndDialog()
     d.play(QStringLiteral("ok"));
     QVERIFY(!d.open());
     QCOMPARE(readFile(datPath(t)).left(2).toHex(' '), QByteArray("02 00"));
-    QCOMPARE(t.msgBox.shown.size(), 1);
+    QCOMPARE(t.messageBox.shown.size(), 1);
 }
 
 void TestAutoBackupDialog::readOnlyFolder()
@@ -456,9 +458,9 @@ void TestAutoBackupDialog::readOnlyFolder()
     Dialog d(t);
     QCOMPARE(d.state(), QStringLiteral("checked four enabled"));
     d.play(QStringLiteral("box ok"));
-    QCOMPARE(t.msgBox.shown.size(), 1);
-    QCOMPARE(t.msgBox.shown[0].style, 16);
-    QVERIFY2(t.msgBox.shown[0].prompt.contains(u"Read-only"), qPrintable(t.msgBox.shown[0].prompt));
+    QCOMPARE(t.messageBox.shown.size(), 1);
+    QCOMPARE(t.messageBox.shown[0].style, (MessageBox::Style{.icon = MessageBox::Icon::Critical}));
+    QVERIFY2(t.messageBox.shown[0].prompt.contains(systemReason(EROFS)), qPrintable(t.messageBox.shown[0].prompt));
     QVERIFY(d.open());
     QVERIFY(readFile(path) == old);
     QCOMPARE(d.state(), QStringLiteral("unchecked four disabled"));
@@ -476,17 +478,17 @@ void TestAutoBackupDialog::folderWithoutWriteAccess()
     QVERIFY(writeFile(datPath(t), old));
     QCOMPARE(::chmod(QFile::encodeName(datPath(t)).constData(), 0644), 0);
 
-    // 1: read as 2; 2: save refused with "Permission denied"; 4: a missing file reads as 0.
+    // 1: read as 2; 2: save refused, permission denied; 4: a missing file reads as 0.
     const int rc = runAsNobody([&] {
         int result = 0;
         AutoBackupFile file(t.drives, t.host.appPath);
-        if (file.Load() == 2)
+        if (file.load().valueOr(-1) == 2)
             result |= 1;
-        const Status saved = file.Save(1111);
-        if (!saved && saved.error().contains(u"Permission denied"))
+        const Status saved = file.save(1111);
+        if (!saved && saved.systemError() == EACCES)
             result |= 2;
         AutoBackupFile elsewhere(t.drives, t.dos(QStringLiteral("app/none")));
-        if (elsewhere.Load() == 0 && !elsewhere.Save(4))
+        if (elsewhere.load().valueOr(-1) == 0 && !elsewhere.save(4))
             result |= 4;
         return result;
     });

@@ -1,13 +1,13 @@
-#include "gui/dialogs/control_panel.h"
 #include "gui/app/control_panel_window.h"
 #include "gui/dialogs/change_location_dialog.h"
-#include "support/folder_clicks.h"
+#include "gui/dialogs/control_panel.h"
 #include "gui/platform/drive_list.h"
-#include "support/scripted_host.h"
+#include "support/folder_clicks.h"
 #include "support/layout_check.h"
-#include "support/recording_panel.h"
 #include "support/open_dialog.h"
+#include "support/recording_panel.h"
 #include "support/screenshot.h"
+#include "support/scripted_host.h"
 
 #include <QApplication>
 #include <QDir>
@@ -27,20 +27,20 @@ const QString kNetworkHelp = QStringLiteral(
 const QString kUnavailable = QStringLiteral("That drive is unavailable at this time, please select another drive.");
 
 // Answers OK and notes, with each box, what the dialog's lists showed while it was up.
-class ProbingMsgBox final : public MsgBox
+class ProbingMessageBox final : public MessageBox
 {
 public:
     struct Shown
     {
         QString prompt;
-        int style;
+        Style style;
         QString title;
         QString state;
     };
-    int show(const QString &prompt, int style, const QString &title, const QString &) override
+    Answer show(const QString &prompt, const Style &style, const QString &title, const QString &) override
     {
         shown.append({prompt, style, title, probe ? probe() : QString()});
-        return OK;
+        return Answer::Ok;
     }
     std::function<QString()> probe;
     QList<Shown> shown;
@@ -59,12 +59,12 @@ struct Dialog : OpenDialog<ChangeLocationDialog>
     }
     ~Dialog()
     {
-        slot.Discard();
+        slot.discard();
         QDir::setCurrent(QDir::tempPath());
     }
 
-    DirListBox *dir() const { return control<DirListBox>("Dir1"); }
-    DriveListBox *drive() const { return control<DriveListBox>("Drive1"); }
+    FolderList *dir() const { return control<FolderList>("Dir1"); }
+    DriveList *drive() const { return control<DriveList>("Drive1"); }
     QString display() const { return control<QLabel>("Label2")->text(); }
     // Chooses a drive as a person does from the keyboard, stepping with the
     // arrow keys (each step is a choice of its own, as in the drive list).
@@ -80,10 +80,10 @@ struct Dialog : OpenDialog<ChangeLocationDialog>
     QString state() const
     {
         return QStringLiteral("%1 %2 | %3 | %4")
-            .arg(drive()->Drive(), dir()->Path(), dir()->List(dir()->ListIndex()), display());
+            .arg(drive()->drive(), dir()->path(), dir()->entryPath(dir()->highlightedRow()), display());
     }
 
-    ProbingMsgBox box;
+    ProbingMessageBox box;
     RecordingPanel panel;
     Host host;
 };
@@ -197,15 +197,15 @@ void TestChangeLocationDialog::startsOnTheCurrentFolderWithAnEmptyDisplay()
     Dialog d(t, t.posix(current));
     if (folder.isEmpty())
         folder = t.dos(current);
-    QCOMPARE(d.drive()->Drive(), drive);
-    QCOMPARE(d.dir()->Path(), folder);
+    QCOMPARE(d.drive()->drive(), drive);
+    QCOMPARE(d.dir()->path(), folder);
     QVERIFY2(d.display().isEmpty(), "the display is empty until the first tick");
 
     // Ok before the first tick.
     d.press("Command2");
     QCOMPARE(d.box.shown.size(), 1);
     QCOMPARE(d.box.shown[0].prompt, QStringLiteral("No directory selected..."));
-    QCOMPARE(d.box.shown[0].style, 16);
+    QCOMPARE(d.box.shown[0].style, (MessageBox::Style{.icon = MessageBox::Icon::Critical}));
     QCOMPARE(d.box.shown[0].title, QStringLiteral("Change Backup Location"));
     QVERIFY2(d.open() && d.panel.changed.isEmpty(), "the dialog stays open and nothing changes");
 
@@ -281,12 +281,12 @@ void TestChangeLocationDialog::unreadableDriveFallsBackToC()
         t.mapDrive(u'C', t.posix(QStringLiteral("gone")));
     Dialog d(t, t.posix(current));
     d.form()->findChild<QTimer *>(QStringLiteral("Timer1"))->stop();
-    QVERIFY(d.drive()->Drive() != QString(chosen) + u':');
+    QVERIFY(d.drive()->drive() != QString(chosen) + u':');
 
     d.chooseDrive(chosen);
     QCOMPARE(d.box.shown.size(), 1);
     QCOMPARE(d.box.shown[0].prompt, kUnavailable);
-    QCOMPARE(d.box.shown[0].style, 48);
+    QCOMPARE(d.box.shown[0].style, (MessageBox::Style{.icon = MessageBox::Icon::Warning}));
     QVERIFY2(d.box.shown[0].title.isEmpty(), "the application title shows");
     QVERIFY2(d.box.shown[0].state.startsWith(atWarning + u' '),
              qPrintable(QStringLiteral("the lists had moved before the warning: ") + d.box.shown[0].state));
@@ -296,9 +296,9 @@ void TestChangeLocationDialog::unreadableDriveFallsBackToC()
     // The dialog stays usable: the display follows, and Ok hands the fallback on.
     QVERIFY(d.open());
     tick(d.form());
-    QCOMPARE(d.display(), d.dir()->Path());
+    QCOMPARE(d.display(), d.dir()->path());
     d.press("Command2");
-    QCOMPARE(d.panel.changed, QStringList{d.dir()->Path() + u'\\'});
+    QCOMPARE(d.panel.changed, QStringList{d.dir()->path() + u'\\'});
 }
 
 void TestChangeLocationDialog::networkHelpAnyNumberOfTimes()
@@ -312,9 +312,9 @@ void TestChangeLocationDialog::networkHelpAnyNumberOfTimes()
     for (int i = 0; i < 3; ++i)
         d.press("Command1");
     QCOMPARE(d.box.shown.size(), 3);
-    for (const ProbingMsgBox::Shown &box : d.box.shown) {
+    for (const ProbingMessageBox::Shown &box : d.box.shown) {
         QCOMPARE(box.prompt, kNetworkHelp);
-        QCOMPARE(box.style, 64);
+        QCOMPARE(box.style, (MessageBox::Style{.icon = MessageBox::Icon::Information}));
         QVERIFY2(box.title.isEmpty(), "the application title shows");
     }
     QCOMPARE(d.state(), before);
@@ -338,7 +338,7 @@ void TestChangeLocationDialog::controlPanelOpensOneInstance()
     makeTree(t);
     QDir::setCurrent(t.posix(QStringLiteral("tree")));
     QPointer<ControlPanelWindow> panel(new ControlPanelWindow(t.host));
-    panel->Load();
+    panel->load();
     panel->show();
     QPushButton *changeButton = panel->findChild<QPushButton *>(QStringLiteral("Command1"));
     QVERIFY(changeButton);
@@ -349,7 +349,7 @@ void TestChangeLocationDialog::controlPanelOpensOneInstance()
         if (w->objectName() == u"ChangeDir" && w->isVisible())
             first = qobject_cast<ChangeLocationDialog *>(w);
     QVERIFY(first);
-    auto *dir = first->findChild<DirListBox *>(QStringLiteral("Dir1"));
+    auto *dir = first->findChild<FolderList *>(QStringLiteral("Dir1"));
     QVERIFY(clickEntry(dir, t.dos(QStringLiteral("tree/b")), true));
 
     QTest::mouseClick(changeButton, Qt::LeftButton);
@@ -357,7 +357,7 @@ void TestChangeLocationDialog::controlPanelOpensOneInstance()
     for (QWidget *w : QApplication::topLevelWidgets())
         open += w->objectName() == u"ChangeDir" && w->isVisible();
     QCOMPARE(open, 1);
-    QCOMPARE(dir->Path(), t.dos(QStringLiteral("tree/b")));
+    QCOMPARE(dir->path(), t.dos(QStringLiteral("tree/b")));
 
     tick(first);
     QTest::mouseClick(first->findChild<QPushButton *>(QStringLiteral("Command2")), Qt::LeftButton);

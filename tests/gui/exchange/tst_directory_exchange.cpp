@@ -54,8 +54,8 @@ void TestDirectoryExchange::exportThenImportRestoresTheListAcrossStarts()
         dialogs.answers = {target};
         control<QPushButton>(exp, "Command3")->click();
         control<QPushButton>(exp, "Command1")->click();
-        QCOMPARE(t.msgBox.shown.size(), 1);
-        QCOMPARE(t.msgBox.shown[0].prompt, QStringLiteral("Directory File Created Successfully!"));
+        QCOMPARE(t.messageBox.shown.size(), 1);
+        QCOMPARE(t.messageBox.shown[0].prompt, QStringLiteral("Directory File Created Successfully!"));
         QVERIFY2(readFile(targetPosix) == atExport, "the export is byte for byte the saved file");
 
         // Changes after the export, kept by the close.
@@ -74,11 +74,11 @@ void TestDirectoryExchange::exportThenImportRestoresTheListAcrossStarts()
         QVERIFY2(imp, "File > Import Directory List opens the import dialog");
         dialogs.answers = {t.dos(QStringLiteral("list.DEXP"))};
         control<QPushButton>(imp, "Command1")->click();
-        t.msgBox.shown.clear();
-        t.msgBox.answers = {MsgBox::Yes};
+        t.messageBox.shown.clear();
+        t.messageBox.answers = {MessageBox::Answer::Yes};
         control<QPushButton>(imp, "Command2")->click();
-        QCOMPARE(t.msgBox.shown.size(), 2);
-        QCOMPARE(t.msgBox.shown[1].prompt, QStringLiteral("Directories imported successfully, please restart the program."));
+        QCOMPARE(t.messageBox.shown.size(), 2);
+        QCOMPARE(t.messageBox.shown[1].prompt, QStringLiteral("Directories imported successfully, please restart the program."));
         QCOMPARE(t.end.calls, 1);
         // End takes the windows away without the control panel's save.
     }
@@ -131,8 +131,8 @@ void TestDirectoryExchange::exportDoesNotOpenAfterAFailedSave()
     Panel p(t);
     p->addDirectory(QStringLiteral("C:\\New"));
     control<QAction>(p.form, "Export")->trigger();
-    QCOMPARE(t.msgBox.shown.size(), 1);
-    QCOMPARE(t.msgBox.shown[0].style, 16);
+    QCOMPARE(t.messageBox.shown.size(), 1);
+    QCOMPARE(t.messageBox.shown[0].style, (MessageBox::Style{.icon = MessageBox::Icon::Critical}));
     QVERIFY2(!openWindow<ExportDialog>("ExpDir"), "an export of the older file would pass for the current list");
     QVERIFY(readFile(path) == before);
 }
@@ -150,7 +150,7 @@ void TestDirectoryExchange::closingThePanelClosesBothDialogs()
     QVERIFY(exp && imp);
     p->close();
     QTRY_VERIFY2(!exp && !imp && !p.form, "the dialogs go with the control panel");
-    QVERIFY(t.msgBox.shown.isEmpty());
+    QVERIFY(t.messageBox.shown.isEmpty());
     QVERIFY(QDir(t.root()).entryList(QStringList{QStringLiteral("*.DEXP")}, QDir::Files).isEmpty());
 }
 

@@ -1,3 +1,4 @@
+#include "core/platform/system_reason.h"
 #include "gui/exchange/export_dialog.h"
 #include "support/control_panel_fixture.h"
 #include "support/fault_fs.h"
@@ -9,6 +10,8 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+
+#include <cerrno>
 
 namespace {
 
@@ -24,7 +27,7 @@ struct Fixture : OpenDialog<ExportDialog>
         QVERIFY(writeFile(settingsPath(t), saved));
         QDir().mkpath(t.posix(QStringLiteral("out")));
     }
-    ~Fixture() { slot.Discard(); }
+    ~Fixture() { slot.discard(); }
 
     TestHost t;
     ScriptedFileDialog dialogs;
@@ -143,7 +146,7 @@ void TestExportDialog::browse()
     QCOMPARE(f.dialogs.requests.last().fileName, expected);
     if (choices.size() == 2)
         QCOMPARE(f.dialogs.requests[1].fileName, a); // the dialog opens again on the earlier choice
-    QVERIFY2(f.t.msgBox.shown.isEmpty(), "browsing shows no message");
+    QVERIFY2(f.t.messageBox.shown.isEmpty(), "browsing shows no message");
     QVERIFY2(!QFile::exists(f.t.posix(QStringLiteral("out/a.DEXP"))), "browsing alone writes nothing");
 }
 
@@ -172,10 +175,10 @@ void TestExportDialog::exportCopiesTheSavedFile()
     control<QPushButton>(&d, "Command3")->click();
     control<QPushButton>(&d, "Command1")->click();
     QVERIFY2(readFile(target) == f.saved, "the export is byte for byte the settings file");
-    QCOMPARE(f.t.msgBox.shown.size(), 1);
-    QCOMPARE(f.t.msgBox.shown[0].prompt, kSuccess);
-    QCOMPARE(f.t.msgBox.shown[0].style, 64);
-    QCOMPARE(f.t.msgBox.shown[0].title, QString());
+    QCOMPARE(f.t.messageBox.shown.size(), 1);
+    QCOMPARE(f.t.messageBox.shown[0].prompt, kSuccess);
+    QCOMPARE(f.t.messageBox.shown[0].style, (MessageBox::Style{.icon = MessageBox::Icon::Information}));
+    QCOMPARE(f.t.messageBox.shown[0].title, QString());
     QTRY_VERIFY2(!f.form(), "the dialog closes after the export");
     QCOMPARE(QDir(f.t.posix(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("list.DEXP")});
 }
@@ -186,27 +189,27 @@ void TestExportDialog::exportBeforeChoosingAFile()
     const bool rootCopyBefore = QFile::exists(QStringLiteral("/BackupSettings.dat"));
     ExportDialog &d = f.show();
     control<QPushButton>(&d, "Command1")->click();
-    QCOMPARE(f.t.msgBox.shown.size(), 1);
-    QCOMPARE(f.t.msgBox.shown[0].style, 48);
-    QVERIFY2(f.t.msgBox.shown[0].prompt.contains(u"Browse..."), qPrintable(f.t.msgBox.shown[0].prompt));
+    QCOMPARE(f.t.messageBox.shown.size(), 1);
+    QCOMPARE(f.t.messageBox.shown[0].style, (MessageBox::Style{.icon = MessageBox::Icon::Warning}));
+    QVERIFY2(f.t.messageBox.shown[0].prompt.contains(u"Browse..."), qPrintable(f.t.messageBox.shown[0].prompt));
     QVERIFY2(f.form() && d.isVisible(), "the dialog stays open");
     QCOMPARE(QFile::exists(QStringLiteral("/BackupSettings.dat")), rootCopyBefore);
     // A cancelled browse chooses nothing either.
     control<QPushButton>(&d, "Command3")->click();
     control<QPushButton>(&d, "Command1")->click();
-    QCOMPARE(f.t.msgBox.shown.size(), 2);
-    QCOMPARE(f.t.msgBox.shown[1].style, 48);
+    QCOMPARE(f.t.messageBox.shown.size(), 2);
+    QCOMPARE(f.t.messageBox.shown[1].style, (MessageBox::Style{.icon = MessageBox::Icon::Warning}));
     QVERIFY(readFile(settingsPath(f.t)) == f.saved);
 }
 
 void TestExportDialog::failedCopy_data()
 {
     QTest::addColumn<QString>("where");
-    QTest::addColumn<QString>("reason"); // part of the host's reason
-    QTest::newRow("folder does not exist") << "missing" << "No such file";
+    QTest::addColumn<QString>("reason"); // part of the reason shown
+    QTest::newRow("folder does not exist") << "missing" << systemReason(ENOENT);
     QTest::newRow("target is a folder") << "folder" << "folder";
     QTest::newRow("drive not mapped") << "unmapped" << "no such drive";
-    QTest::newRow("read-only file system") << "read-only" << "Read-only";
+    QTest::newRow("read-only file system") << "read-only" << systemReason(EROFS);
 }
 
 void TestExportDialog::failedCopy()
@@ -232,9 +235,9 @@ void TestExportDialog::failedCopy()
     f.dialogs.answers = {dosTarget};
     control<QPushButton>(&d, "Command3")->click();
     control<QPushButton>(&d, "Command1")->click();
-    QCOMPARE(f.t.msgBox.shown.size(), 1);
-    QCOMPARE(f.t.msgBox.shown[0].style, 16);
-    QVERIFY2(f.t.msgBox.shown[0].prompt.contains(reason, Qt::CaseInsensitive), qPrintable(f.t.msgBox.shown[0].prompt));
+    QCOMPARE(f.t.messageBox.shown.size(), 1);
+    QCOMPARE(f.t.messageBox.shown[0].style, (MessageBox::Style{.icon = MessageBox::Icon::Critical}));
+    QVERIFY2(f.t.messageBox.shown[0].prompt.contains(reason, Qt::CaseInsensitive), qPrintable(f.t.messageBox.shown[0].prompt));
     QVERIFY2(f.form() && d.isVisible(), "the dialog stays open");
     QCOMPARE(control<QLabel>(&d, "Label2")->text(), dosTarget);
     QVERIFY2(!QFile::exists(f.t.posix(QStringLiteral("missing"))), "no folder is created");
@@ -261,7 +264,7 @@ void TestExportDialog::cancelAndCloseBoxCreateNothing()
         control<QPushButton>(&d, "Command2")->click();
     QTRY_VERIFY2(!f.form(), "the dialog is gone");
     QVERIFY(QDir(f.t.posix(QStringLiteral("out"))).isEmpty());
-    QVERIFY(f.t.msgBox.shown.isEmpty());
+    QVERIFY(f.t.messageBox.shown.isEmpty());
     QVERIFY(readFile(settingsPath(f.t)) == f.saved);
 }
 

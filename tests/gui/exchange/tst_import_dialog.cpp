@@ -1,3 +1,4 @@
+#include "core/platform/system_reason.h"
 #include "gui/exchange/import_dialog.h"
 #include "support/control_panel_fixture.h"
 #include "support/fault_fs.h"
@@ -10,6 +11,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <cerrno>
 
 namespace {
 
@@ -28,7 +31,7 @@ struct Fixture : OpenDialog<ImportDialog>
         QVERIFY(writeFile(settingsPath(t), current));
         QVERIFY(writeFile(t.posix(QStringLiteral("in/list.DEXP")), exported));
     }
-    ~Fixture() { slot.Discard(); }
+    ~Fixture() { slot.discard(); }
     QString exportDos() const { return t.dos(QStringLiteral("in")) + QStringLiteral("\\list.DEXP"); }
     QStringList appFolder() const
     {
@@ -135,13 +138,13 @@ void TestImportDialog::answeredNoOrEmptyCopiesNothing()
     Fixture f;
     ImportDialog &d = f.show();
     control<QLineEdit>(&d, "Text1")->setText(text == u"export" ? f.exportDos() : text);
-    f.t.msgBox.answers = {MsgBox::No};
+    f.t.messageBox.answers = {MessageBox::Answer::No};
     control<QPushButton>(&d, "Command2")->click();
-    QCOMPARE(f.t.msgBox.shown.size(), asked ? 1 : 0);
+    QCOMPARE(f.t.messageBox.shown.size(), asked ? 1 : 0);
     if (asked) {
-        QCOMPARE(f.t.msgBox.shown[0].prompt, kQuestion);
-        QCOMPARE(f.t.msgBox.shown[0].style, 4);
-        QCOMPARE(f.t.msgBox.shown[0].title, QStringLiteral("Import Directory"));
+        QCOMPARE(f.t.messageBox.shown[0].prompt, kQuestion);
+        QCOMPARE(f.t.messageBox.shown[0].style, (MessageBox::Style{.buttons = MessageBox::Buttons::YesNo}));
+        QCOMPARE(f.t.messageBox.shown[0].title, QStringLiteral("Import Directory"));
     }
     QTRY_VERIFY2(!f.form(), "the dialog closes");
     QVERIFY2(readFile(settingsPath(f.t)) == f.current, "the settings file is unchanged");
@@ -171,7 +174,7 @@ void TestImportDialog::browse()
     QCOMPARE(control<QLineEdit>(&d, "Text1")->text(), showsExport ? f.exportDos() : QString());
     if (choices.size() == 2)
         QCOMPARE(f.dialogs.requests[1].fileName, f.exportDos()); // opens again on the chosen file
-    QVERIFY(f.t.msgBox.shown.isEmpty());
+    QVERIFY(f.t.messageBox.shown.isEmpty());
     QVERIFY(readFile(settingsPath(f.t)) == f.current);
 }
 
@@ -207,14 +210,14 @@ void TestImportDialog::confirmedImport()
         control<QLineEdit>(&d, "Text1")->setText(f.t.host.appPath + QStringLiteral("\\BackupSettings.dat"));
         expected = f.current;
     }
-    f.t.msgBox.answers = {MsgBox::Yes};
+    f.t.messageBox.answers = {MessageBox::Answer::Yes};
     control<QPushButton>(&d, "Command2")->click();
 
-    QCOMPARE(f.t.msgBox.shown.size(), 2);
-    QCOMPARE(f.t.msgBox.shown[0].prompt, kQuestion);
-    QCOMPARE(f.t.msgBox.shown[1].prompt, kSuccess);
-    QCOMPARE(f.t.msgBox.shown[1].style, 64);
-    QCOMPARE(f.t.msgBox.shown[1].title, QString());
+    QCOMPARE(f.t.messageBox.shown.size(), 2);
+    QCOMPARE(f.t.messageBox.shown[0].prompt, kQuestion);
+    QCOMPARE(f.t.messageBox.shown[1].prompt, kSuccess);
+    QCOMPARE(f.t.messageBox.shown[1].style, (MessageBox::Style{.icon = MessageBox::Icon::Information}));
+    QCOMPARE(f.t.messageBox.shown[1].title, QString());
     QVERIFY2(readFile(settingsPath(f.t)) == expected, "the settings file is byte for byte the chosen file");
     QCOMPARE(f.t.end.calls, 1);
     QCOMPARE(f.appFolder(), QStringList{QStringLiteral("BackupSettings.dat")});
@@ -223,10 +226,10 @@ void TestImportDialog::confirmedImport()
 void TestImportDialog::failedImport_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("reason"); // part of the host's reason
+    QTest::addColumn<QString>("reason"); // part of the reason shown
     QTest::newRow("the starting C:\\, a folder") << "C:\\" << "not a regular file";
-    QTest::newRow("no such file") << "in\\none.DEXP" << "No such file";
-    QTest::newRow("blanks around a name are not trimmed") << "in\\list.DEXP " << "No such file";
+    QTest::newRow("no such file") << "in\\none.DEXP" << systemReason(ENOENT);
+    QTest::newRow("blanks around a name are not trimmed") << "in\\list.DEXP " << systemReason(ENOENT);
     QTest::newRow("drive not mapped") << "Q:\\list.DEXP" << "no such drive";
 }
 
@@ -238,11 +241,11 @@ void TestImportDialog::failedImport()
     ImportDialog &d = f.show();
     const QString typed = text.startsWith(u"in\\") ? f.t.dos(QString()) + u'\\' + text : text;
     control<QLineEdit>(&d, "Text1")->setText(typed);
-    f.t.msgBox.answers = {MsgBox::Yes};
+    f.t.messageBox.answers = {MessageBox::Answer::Yes};
     control<QPushButton>(&d, "Command2")->click();
-    QCOMPARE(f.t.msgBox.shown.size(), 2);
-    QCOMPARE(f.t.msgBox.shown[1].style, 16);
-    QVERIFY2(f.t.msgBox.shown[1].prompt.contains(reason, Qt::CaseInsensitive), qPrintable(f.t.msgBox.shown[1].prompt));
+    QCOMPARE(f.t.messageBox.shown.size(), 2);
+    QCOMPARE(f.t.messageBox.shown[1].style, (MessageBox::Style{.icon = MessageBox::Icon::Critical}));
+    QVERIFY2(f.t.messageBox.shown[1].prompt.contains(reason, Qt::CaseInsensitive), qPrintable(f.t.messageBox.shown[1].prompt));
     QVERIFY2(readFile(settingsPath(f.t)) == f.current, "the settings file is unchanged");
     QCOMPARE(f.t.end.calls, 0);
     QVERIFY2(f.form() && d.isVisible(), "the dialog stays open");
@@ -263,11 +266,11 @@ void TestImportDialog::failedImportOnAFullDisk()
     fs.fill();
     ImportDialog &d = f.show();
     control<QLineEdit>(&d, "Text1")->setText(f.exportDos());
-    f.t.msgBox.answers = {MsgBox::Yes};
+    f.t.messageBox.answers = {MessageBox::Answer::Yes};
     control<QPushButton>(&d, "Command2")->click();
-    QCOMPARE(f.t.msgBox.shown.size(), 2);
-    QCOMPARE(f.t.msgBox.shown[1].style, 16);
-    QVERIFY2(f.t.msgBox.shown[1].prompt.contains(u"space", Qt::CaseInsensitive), qPrintable(f.t.msgBox.shown[1].prompt));
+    QCOMPARE(f.t.messageBox.shown.size(), 2);
+    QCOMPARE(f.t.messageBox.shown[1].style, (MessageBox::Style{.icon = MessageBox::Icon::Critical}));
+    QVERIFY2(f.t.messageBox.shown[1].prompt.contains(u"space", Qt::CaseInsensitive), qPrintable(f.t.messageBox.shown[1].prompt));
     QVERIFY2(readFile(settings) == f.current, "the settings file is unchanged");
     QCOMPARE(QDir(fs.path()).entryList(QDir::Files | QDir::Hidden).size(), 2); // the settings file and the filler
     QCOMPARE(f.t.end.calls, 0);
@@ -292,7 +295,7 @@ void TestImportDialog::cancelAndCloseBox()
     else
         control<QPushButton>(&d, "Command3")->click();
     QTRY_VERIFY(!f.form());
-    QVERIFY(f.t.msgBox.shown.isEmpty());
+    QVERIFY(f.t.messageBox.shown.isEmpty());
     QVERIFY(readFile(settingsPath(f.t)) == f.current);
     ImportDialog &again = f.show();
     QCOMPARE(control<QLineEdit>(&again, "Text1")->text(), QStringLiteral("C:\\"));

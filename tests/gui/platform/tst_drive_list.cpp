@@ -9,7 +9,7 @@
 
 namespace {
 
-QStringList shown(const DriveListBox &box)
+QStringList shown(const DriveList &box)
 {
     QStringList out;
     for (int i = 0; i < box.count(); ++i)
@@ -19,7 +19,7 @@ QStringList shown(const DriveListBox &box)
 
 } // namespace
 
-class TestDriveListBox : public QObject
+class TestDriveList : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -33,19 +33,19 @@ private Q_SLOTS:
     void screenReaderHearsTheLabelThenTheDrive();
 };
 
-void TestDriveListBox::listsEveryDriveWithWhatItStandsFor()
+void TestDriveList::listsEveryDriveWithWhatItStandsFor()
 {
     TestHost t;
     QVERIFY(QDir().mkpath(t.posix(QStringLiteral("stick"))));
     t.mapDrive(u'D', t.posix(QStringLiteral("stick")));
     t.mapDrive(u'M', t.posix(QStringLiteral("unplugged"))); // listed, though it cannot be opened
-    DriveListBox box(t.drives);
+    DriveList box(t.drives);
     QCOMPARE(shown(box), (QStringList{QStringLiteral("C: [/]"), QStringLiteral("D: [%1]").arg(t.posix(QStringLiteral("stick"))),
                                       QStringLiteral("M: [%1]").arg(t.posix(QStringLiteral("unplugged")))}));
-    QVERIFY2(box.Drive() == u"C:" && box.currentIndex() == 0, "starts on the current folder's drive");
+    QVERIFY2(box.drive() == u"C:" && box.currentIndex() == 0, "starts on the current folder's drive");
 }
 
-void TestDriveListBox::settingFromCodeFiresChangeOnlyOnAChange_data()
+void TestDriveList::settingFromCodeFiresChangeOnlyOnAChange_data()
 {
     QTest::addColumn<QString>("drive");
     QTest::addColumn<QString>("after");
@@ -58,7 +58,7 @@ void TestDriveListBox::settingFromCodeFiresChangeOnlyOnAChange_data()
     QTest::newRow("nothing") << "" << "C:" << 0 << true;
 }
 
-void TestDriveListBox::settingFromCodeFiresChangeOnlyOnAChange()
+void TestDriveList::settingFromCodeFiresChangeOnlyOnAChange()
 {
     QFETCH(QString, drive);
     QFETCH(QString, after);
@@ -67,25 +67,25 @@ void TestDriveListBox::settingFromCodeFiresChangeOnlyOnAChange()
     TestHost t;
     QVERIFY(QDir().mkpath(t.posix(QStringLiteral("stick"))));
     t.mapDrive(u'D', t.posix(QStringLiteral("stick")));
-    DriveListBox box(t.drives);
+    DriveList box(t.drives);
     int fired = 0;
-    connect(&box, &DriveListBox::Change, &box, [&] { ++fired; });
+    connect(&box, &DriveList::driveChanged, &box, [&] { ++fired; });
 
     QCOMPARE(!box.setDrive(drive), refused);
-    QCOMPARE(box.Drive(), after);
+    QCOMPARE(box.drive(), after);
     QVERIFY2(box.currentText().startsWith(after), "the list shows the chosen drive");
     QCOMPARE(fired, changes);
 }
 
-void TestDriveListBox::personsChoiceFiresChange()
+void TestDriveList::personsChoiceFiresChange()
 {
     TestHost t;
     QVERIFY(QDir().mkpath(t.posix(QStringLiteral("stick"))));
     t.mapDrive(u'D', t.posix(QStringLiteral("stick")));
-    DriveListBox box(t.drives);
+    DriveList box(t.drives);
     box.show();
     QStringList seen;
-    connect(&box, &DriveListBox::Change, &box, [&] { seen << box.Drive(); });
+    connect(&box, &DriveList::driveChanged, &box, [&] { seen << box.drive(); });
     QTest::keyClick(&box, Qt::Key_Down);
     QTest::keyClick(&box, Qt::Key_Down); // already on the last drive: no change
     QTest::keyClick(&box, Qt::Key_Up);
@@ -94,28 +94,28 @@ void TestDriveListBox::personsChoiceFiresChange()
 
 // The fallback of a drive that cannot be read chooses C: from inside the
 // change handler; the list must end on C: with both changes seen, in order.
-void TestDriveListBox::choosingAgainInsideTheHandlerSettles()
+void TestDriveList::choosingAgainInsideTheHandlerSettles()
 {
     TestHost t;
     t.mapDrive(u'E', t.posix(QStringLiteral("unplugged")));
-    DriveListBox box(t.drives);
+    DriveList box(t.drives);
     box.show();
     QStringList seen;
-    connect(&box, &DriveListBox::Change, &box, [&] {
-        seen << box.Drive();
-        if (box.Drive() == u"E:")
+    connect(&box, &DriveList::driveChanged, &box, [&] {
+        seen << box.drive();
+        if (box.drive() == u"E:")
             QVERIFY(box.setDrive(QStringLiteral("C:\\")));
     });
     QTest::keyClick(&box, Qt::Key_Down);
     QCOMPARE(seen, (QStringList{QStringLiteral("E:"), QStringLiteral("C:")}));
-    QCOMPARE(box.Drive(), QStringLiteral("C:"));
+    QCOMPARE(box.drive(), QStringLiteral("C:"));
     QCOMPARE(box.currentIndex(), 0);
 }
 
-void TestDriveListBox::driveMappedLaterCanBeChosen()
+void TestDriveList::driveMappedLaterCanBeChosen()
 {
     TestHost t;
-    DriveListBox box(t.drives);
+    DriveList box(t.drives);
     QCOMPARE(box.count(), 1);
     QVERIFY(QDir().mkpath(t.posix(QStringLiteral("share"))));
     t.mapDrive(u'N', t.posix(QStringLiteral("share")));
@@ -123,13 +123,13 @@ void TestDriveListBox::driveMappedLaterCanBeChosen()
     box.showPopup();
     box.hidePopup();
     QCOMPARE(box.count(), 2);
-    QCOMPARE(box.Drive(), QStringLiteral("C:"));
+    QCOMPARE(box.drive(), QStringLiteral("C:"));
     t.mapDrive(u'P', t.posix(QStringLiteral("share")));
     QVERIFY2(box.setDrive(QStringLiteral("p:")), "a drive mapped meanwhile can be set from code");
-    QCOMPARE(box.Drive(), QStringLiteral("P:"));
+    QCOMPARE(box.drive(), QStringLiteral("P:"));
 }
 
-void TestDriveListBox::screenReaderHearsTheLabelThenTheDrive_data()
+void TestDriveList::screenReaderHearsTheLabelThenTheDrive_data()
 {
     QTest::addColumn<QString>("accessibleName");
     QTest::addColumn<QString>("label");
@@ -140,7 +140,7 @@ void TestDriveListBox::screenReaderHearsTheLabelThenTheDrive_data()
 
 // Qt's drop-down list is named by its current entry on this host, which
 // would say "C: [/]" where the control is the drive list.
-void TestDriveListBox::screenReaderHearsTheLabelThenTheDrive()
+void TestDriveList::screenReaderHearsTheLabelThenTheDrive()
 {
     QFETCH(QString, accessibleName);
     QFETCH(QString, label);
@@ -149,7 +149,7 @@ void TestDriveListBox::screenReaderHearsTheLabelThenTheDrive()
     QVERIFY(QDir().mkpath(t.posix(QStringLiteral("stick"))));
     t.mapDrive(u'D', t.posix(QStringLiteral("stick")));
     QWidget window;
-    auto *box = new DriveListBox(t.drives, &window);
+    auto *box = new DriveList(t.drives, &window);
     box->setAccessibleName(accessibleName);
     if (!label.isEmpty())
         (new QLabel(label, &window))->setBuddy(box);
@@ -164,5 +164,5 @@ void TestDriveListBox::screenReaderHearsTheLabelThenTheDrive()
     QVERIFY2(drives.size() == 2 && drives.first() == u"C: [/]", qPrintable(drives.join(u',')));
 }
 
-QTEST_MAIN(TestDriveListBox)
+QTEST_MAIN(TestDriveList)
 #include "tst_drive_list.moc"

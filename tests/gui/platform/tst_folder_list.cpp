@@ -1,10 +1,10 @@
-#include "support/folder_clicks.h"
-#include "core/platform/files/folder_files.h"
 #include "core/platform/files/file_copier.h"
+#include "core/platform/files/folder_files.h"
 #include "core/platform/paths/posix_name.h"
 #include "gui/platform/folder_list.h"
 #include "support/accessibility.h"
 #include "support/fault_fs.h"
+#include "support/folder_clicks.h"
 #include "support/scripted_host.h"
 #include "support/test_files.h"
 
@@ -81,7 +81,7 @@ private:
 
 } // namespace
 
-class TestDirListBox : public QObject
+class TestFolderList : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -99,14 +99,14 @@ private Q_SLOTS:
     void screenReaderHearsEachRowsLevel();
 };
 
-void TestDirListBox::entriesAreAncestorsOpenFolderAndSubFolders()
+void TestFolderList::entriesAreAncestorsOpenFolderAndSubFolders()
 {
     TestHost t;
     makeTree(t);
     // Not UTF-8: listed all the same, its byte escaped. Removed by hand, as QDir cannot name it.
     const QByteArray badName = QFile::encodeName(t.posix(QStringLiteral("tree"))) + "/bad\xff";
     QVERIFY(::mkdir(badName.constData(), 0755) == 0);
-    DirListBox list(t.drives);
+    FolderList list(t.drives);
     const QString tree = t.dos(QStringLiteral("tree"));
     const bool opened = list.setPath(tree).ok();
     ::rmdir(badName.constData());
@@ -119,17 +119,17 @@ void TestDirListBox::entriesAreAncestorsOpenFolderAndSubFolders()
                                 QStringLiteral("bad") + QChar(0xDCFF), QStringLiteral("c d"), QStringLiteral("linkdir")})
         expected << tree + u'\\' + name;
     QCOMPARE(entries(&list), expected);
-    QCOMPARE(list.Path(), tree);
-    QVERIFY2(list.ListIndex() == openRow, "the open folder is highlighted after an open");
-    QCOMPARE(list.List(list.ListIndex()), tree);
-    QVERIFY2(list.List(-1).isEmpty() && list.List(list.ListCount()).isEmpty(), "outside the entries: empty");
+    QCOMPARE(list.path(), tree);
+    QVERIFY2(list.highlightedRow() == openRow, "the open folder is highlighted after an open");
+    QCOMPARE(list.entryPath(list.highlightedRow()), tree);
+    QVERIFY2(list.entryPath(-1).isEmpty() && list.entryPath(list.count()).isEmpty(), "outside the entries: empty");
 
     // The tree is drawn: the open folder deeper than its parent, its sub-folders deeper still.
     QCOMPARE(list.item(openRow + 1)->text(), QStringLiteral("A"));
     QCOMPARE(list.item(0)->text(), QStringLiteral("C:\\"));
 }
 
-void TestDirListBox::driveRootHasNoDoubledSeparator_data()
+void TestFolderList::driveRootHasNoDoubledSeparator_data()
 {
     QTest::addColumn<QString>("spelling");
     QTest::newRow("bare letter") << "d:";
@@ -137,37 +137,37 @@ void TestDirListBox::driveRootHasNoDoubledSeparator_data()
     QTest::newRow("climbing above the root") << "D:\\x\\..\\..\\";
 }
 
-void TestDirListBox::driveRootHasNoDoubledSeparator()
+void TestFolderList::driveRootHasNoDoubledSeparator()
 {
     QFETCH(QString, spelling);
     TestHost t;
     QVERIFY(QDir().mkpath(t.posix(QStringLiteral("stick/x"))));
     QVERIFY(QDir().mkpath(t.posix(QStringLiteral("stick/Y"))));
     t.mapDrive(u'D', t.posix(QStringLiteral("stick")));
-    DirListBox list(t.drives);
+    FolderList list(t.drives);
     QVERIFY(list.setPath(spelling));
-    QCOMPARE(list.Path(), QStringLiteral("D:\\"));
+    QCOMPARE(list.path(), QStringLiteral("D:\\"));
     QCOMPARE(entries(&list), (QStringList{QStringLiteral("D:\\"), QStringLiteral("D:\\x"), QStringLiteral("D:\\Y")}));
-    QCOMPARE(list.ListIndex(), 0);
+    QCOMPARE(list.highlightedRow(), 0);
 }
 
-void TestDirListBox::followsTheJunction()
+void TestFolderList::followsTheJunction()
 {
     TestHost t;
     QVERIFY(QDir().mkpath(t.posix(QStringLiteral("users/ann"))));
     QVERIFY(QDir().mkpath(t.posix(QStringLiteral("users/bob"))));
-    DirListBox list(t.drives);
+    FolderList list(t.drives);
     list.show();
     QVERIFY(list.setPath(QStringLiteral("C:\\Documents and Settings")));
-    QCOMPARE(list.Path(), QStringLiteral("C:\\Documents and Settings"));
+    QCOMPARE(list.path(), QStringLiteral("C:\\Documents and Settings"));
     QCOMPARE(entries(&list), (QStringList{QStringLiteral("C:\\"), QStringLiteral("C:\\Documents and Settings"),
                                           QStringLiteral("C:\\Documents and Settings\\ann"),
                                           QStringLiteral("C:\\Documents and Settings\\bob")}));
     QVERIFY(clickEntry(&list, QStringLiteral("C:\\Documents and Settings\\ann"), true));
-    QCOMPARE(list.Path(), QStringLiteral("C:\\Documents and Settings\\ann"));
+    QCOMPARE(list.path(), QStringLiteral("C:\\Documents and Settings\\ann"));
 }
 
-void TestDirListBox::failedOpenLeavesTheListAsItWas_data()
+void TestFolderList::failedOpenLeavesTheListAsItWas_data()
 {
     QTest::addColumn<QString>("target"); // relative to the test's folder, or a drive-letter path
     QTest::newRow("missing folder") << "tree/none";
@@ -178,27 +178,27 @@ void TestDirListBox::failedOpenLeavesTheListAsItWas_data()
     QTest::newRow("drive whose target is missing") << "M:\\";
 }
 
-void TestDirListBox::failedOpenLeavesTheListAsItWas()
+void TestFolderList::failedOpenLeavesTheListAsItWas()
 {
     QFETCH(QString, target);
     TestHost t;
     makeTree(t);
     t.mapDrive(u'M', t.posix(QStringLiteral("unplugged")));
-    DirListBox list(t.drives);
+    FolderList list(t.drives);
     QVERIFY(list.setPath(t.dos(QStringLiteral("tree"))));
-    list.setListIndex(1); // a parent highlighted, not opened
+    list.setHighlightedRow(1); // a parent highlighted, not opened
     const QStringList before = entries(&list);
 
     const QString dos = target.contains(u':') ? target : t.dos(target);
     const auto error = list.setPath(dos);
     QVERIFY2(!error, qPrintable(dos + QStringLiteral(" opened")));
     QVERIFY2(!error.error().isEmpty(), "the reason comes back");
-    QCOMPARE(list.Path(), t.dos(QStringLiteral("tree")));
+    QCOMPARE(list.path(), t.dos(QStringLiteral("tree")));
     QCOMPARE(entries(&list), before);
-    QCOMPARE(list.ListIndex(), 1);
+    QCOMPARE(list.highlightedRow(), 1);
 }
 
-void TestDirListBox::folderNobodyMayReadIsRefused()
+void TestFolderList::folderNobodyMayReadIsRefused()
 {
     TestHost t;
     makeTree(t);
@@ -206,7 +206,7 @@ void TestDirListBox::folderNobodyMayReadIsRefused()
     for (const char *open : {"", "tree"})
         QVERIFY(::chmod(QFile::encodeName(t.posix(QString::fromLatin1(open))).constData(), 0755) == 0);
     QVERIFY(::chmod(QFile::encodeName(t.posix(QStringLiteral("tree/locked"))).constData(), 0700) == 0);
-    DirListBox list(t.drives);
+    FolderList list(t.drives);
     QVERIFY(list.setPath(t.dos(QStringLiteral("tree"))));
     const QStringList before = entries(&list);
     const QString locked = t.dos(QStringLiteral("tree/locked"));
@@ -215,7 +215,7 @@ void TestDirListBox::folderNobodyMayReadIsRefused()
     const int result = runAsNobody([&] {
         if (list.setPath(locked))
             return 1;
-        return entries(&list) == before && list.Path() == t.dos(QStringLiteral("tree")) ? 0 : 2;
+        return entries(&list) == before && list.path() == t.dos(QStringLiteral("tree")) ? 0 : 2;
     });
     if (result == -1)
         QSKIP("cannot drop rights to the user nobody here");
@@ -223,7 +223,7 @@ void TestDirListBox::folderNobodyMayReadIsRefused()
     QVERIFY2(result == 0, "the failed open changed the list");
 }
 
-void TestDirListBox::mouseAndKeys_data()
+void TestFolderList::mouseAndKeys_data()
 {
     QTest::addColumn<QString>("steps");     // click:X, dclick:X, ctrlclick:X, below, enter, down; X relative
     QTest::addColumn<QString>("open");      // the open folder afterwards
@@ -240,14 +240,14 @@ void TestDirListBox::mouseAndKeys_data()
     QTest::newRow("link to a folder opens under its own name") << "dclick:tree/linkdir" << "tree/linkdir" << "tree/linkdir";
 }
 
-void TestDirListBox::mouseAndKeys()
+void TestFolderList::mouseAndKeys()
 {
     QFETCH(QString, steps);
     QFETCH(QString, open);
     QFETCH(QString, highlight);
     TestHost t;
     makeTree(t);
-    DirListBox list(t.drives);
+    FolderList list(t.drives);
     list.resize(300, 400);
     list.show();
     QVERIFY(QTest::qWaitForWindowExposed(&list));
@@ -270,14 +270,14 @@ void TestDirListBox::mouseAndKeys()
         }
     }
     // Space for the click below must exist for that row to mean anything.
-    QVERIFY(list.visualItemRect(list.item(list.ListCount() - 1)).bottom() < list.viewport()->height() - 3);
-    QCOMPARE(list.Path(), t.dos(open));
-    QCOMPARE(list.List(list.ListIndex()), t.dos(highlight));
+    QVERIFY(list.visualItemRect(list.item(list.count() - 1)).bottom() < list.viewport()->height() - 3);
+    QCOMPARE(list.path(), t.dos(open));
+    QCOMPARE(list.entryPath(list.highlightedRow()), t.dos(highlight));
     QVERIFY2(list.selectedItems().size() == 1 && list.selectedItems().first() == list.currentItem(),
              "what ListIndex names is what is drawn highlighted");
 }
 
-void TestDirListBox::folderOfAnyNameOpensAsItselfAndIsCopied_data()
+void TestFolderList::folderOfAnyNameOpensAsItselfAndIsCopied_data()
 {
     QTest::addColumn<QList<QByteArray>>("folders"); // side by side; the first is the one clicked
     QTest::addColumn<QString>("shown");             // how the first is drawn; empty: not checked
@@ -305,7 +305,7 @@ void TestDirListBox::folderOfAnyNameOpensAsItselfAndIsCopied_data()
 
 // Each listed folder opens as itself in a folder list, and in a run: the file
 // listing reads it and the copy takes its file, never a sibling's.
-void TestDirListBox::folderOfAnyNameOpensAsItselfAndIsCopied()
+void TestFolderList::folderOfAnyNameOpensAsItselfAndIsCopied()
 {
     QFETCH(QList<QByteArray>, folders);
     QFETCH(QString, shown);
@@ -314,7 +314,7 @@ void TestDirListBox::folderOfAnyNameOpensAsItselfAndIsCopied()
     const ByteFolders made(QFile::encodeName(t.posix(QStringLiteral("tree"))), folders);
     QVERIFY2(made.create(), "cannot make the folders");
 
-    DirListBox list(t.drives);
+    FolderList list(t.drives);
     list.resize(300, 400);
     list.show();
     QVERIFY(QTest::qWaitForWindowExposed(&list));
@@ -323,20 +323,20 @@ void TestDirListBox::folderOfAnyNameOpensAsItselfAndIsCopied()
     const QStringList listed = entries(&list).mid(ancestorsOf(tree).size());
     QVERIFY2(listed.size() == folders.size(), qPrintable(QStringLiteral("%1 of %2 folders listed").arg(listed.size()).arg(folders.size())));
 
-    DirListBox opened(t.drives);
-    FileListBox files(t.drives);
-    FileSystemObject copier(t.drives);
+    FolderList opened(t.drives);
+    FolderFiles files(t.drives);
+    FileCopier copier(t.drives);
     for (const QString &folder : listed) {
         const QString shownPath = posixname::displayed(folder);
-        QVERIFY2(opened.setPath(folder) && opened.Path() == folder, qPrintable(shownPath + QStringLiteral(" did not open")));
-        const auto error = files.setPath(folder);
+        QVERIFY2(opened.setPath(folder) && opened.path() == folder, qPrintable(shownPath + QStringLiteral(" did not open")));
+        const auto error = files.setFolder(folder);
         QVERIFY2(error.ok(), qPrintable(error.describe()));
-        QVERIFY2(files.ListCount() == 1, qPrintable(shownPath + QStringLiteral(": not one file")));
-        const QString file = files.List(0);
+        QVERIFY2(files.count() == 1, qPrintable(shownPath + QStringLiteral(": not one file")));
+        const QString file = files.name(0);
         const int index = file.mid(3).chopped(4).toInt();
         QVERIFY2(file == ByteFolders::fileName(index) && folder == tree + u'\\' + posixname::decode(folders[index]),
                  qPrintable(shownPath + QStringLiteral(" opened the folder of ") + file));
-        const auto copied = copier.CopyFile(folder + u'\\' + file, t.dos(QStringLiteral("dest")) + u'\\');
+        const auto copied = copier.copyFile(folder + u'\\' + file, t.dos(QStringLiteral("dest")) + u'\\');
         QVERIFY2(copied, qPrintable(copied ? QString() : copied.error()));
         QVERIFY2(readFile(t.posix(QStringLiteral("dest/")) + file) == folders[index], qPrintable(shownPath + QStringLiteral(": wrong copy")));
     }
@@ -348,29 +348,29 @@ void TestDirListBox::folderOfAnyNameOpensAsItselfAndIsCopied()
     if (!shown.isEmpty())
         QCOMPARE(list.item(row)->text(), shown);
     QVERIFY(clickEntry(&list, first, true));
-    QCOMPARE(list.Path(), first);
+    QCOMPARE(list.path(), first);
 }
 
 // The indent shows how deep a folder lies; a screen reader says it as a level.
-void TestDirListBox::screenReaderHearsEachRowsLevel()
+void TestFolderList::screenReaderHearsEachRowsLevel()
 {
     TestHost t;
     makeTree(t);
     QVERIFY(QDir().mkpath(t.posix(QStringLiteral("tree/b/back\\slash"))));
-    DirListBox list(t.drives);
+    FolderList list(t.drives);
     list.show();
     QVERIFY(list.setPath(t.dos(QStringLiteral("tree/b"))));
     const QStringList levels = spokenRows(&list, QAccessible::Description);
     const QStringList names = spokenRows(&list, QAccessible::Name);
-    QCOMPARE(levels.size(), list.ListCount());
-    for (int i = 0; i < list.ListCount(); ++i) {
+    QCOMPARE(levels.size(), list.count());
+    for (int i = 0; i < list.count(); ++i) {
         // "C:\" is level 1, each name below it one more.
-        const qsizetype depth = list.List(i).split(u'\\', Qt::SkipEmptyParts).size();
+        const qsizetype depth = list.entryPath(i).split(u'\\', Qt::SkipEmptyParts).size();
         QCOMPARE(levels[i], QStringLiteral("level %1").arg(depth));
         QCOMPARE(names[i], list.item(i)->text());
     }
     QVERIFY2(names.contains(u"back\\slash"), "a backslash in a name is heard as one");
 }
 
-QTEST_MAIN(TestDirListBox)
+QTEST_MAIN(TestFolderList)
 #include "tst_folder_list.moc"

@@ -27,11 +27,11 @@ QString savedFile(const QString &root)
 // process exits as Qt's xcb plugin does when the X connection breaks.
 int exitingChild(const QString &how, const QString &root)
 {
-    ScriptedMsgBox msgBox;
+    ScriptedMessageBox messageBox;
     SessionEnd sessionEnd;
     QtProgramEnd end(&sessionEnd);
-    auto *panel = new SavingWindow(msgBox, savedFile(root));
-    panel->Load();
+    auto *panel = new SavingWindow(messageBox, savedFile(root));
+    panel->load();
     panel->show();
     sessionEnd.watch(panel, [panel = QPointer<SavingWindow>(panel)] {
         if (panel && !panel->saveWithoutWindows())
@@ -39,7 +39,7 @@ int exitingChild(const QString &how, const QString &root)
     });
     panel->change(QStringLiteral("C:\\Docs"));
     if (how == u"ended") {
-        end.End();
+        end.endProgram();
     } else if (how == u"closed") {
         panel->close(); // saves; anything written after this would be a second save
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -75,8 +75,8 @@ void TestSessionEnd::signalClosesThePanel()
     QFETCH(int, signal);
     TestHost t;
     SessionEnd sessionEnd;
-    QPointer<SavingWindow> panel = new SavingWindow(t.msgBox, savedFile(t.root()));
-    panel->Load();
+    QPointer<SavingWindow> panel = new SavingWindow(t.messageBox, savedFile(t.root()));
+    panel->load();
     panel->show();
     sessionEnd.watch(panel, [] {});
     panel->change(QStringLiteral("C:\\Docs"));
@@ -100,10 +100,10 @@ void TestSessionEnd::signalDuringAQuestion()
 {
     QFETCH(int, signal);
     TestHost t;
-    QtMsgBox realBoxes;
+    QtMessageBox realBoxes;
     SessionEnd sessionEnd;
     QPointer<SavingWindow> panel = new SavingWindow(realBoxes, savedFile(t.root()));
-    panel->Load();
+    panel->load();
     panel->show();
     sessionEnd.watch(panel, [] {});
     panel->change(QStringLiteral("C:\\Docs"));
@@ -143,19 +143,19 @@ void TestSessionEnd::endStopsTheSignals()
 {
     TestHost t;
     SessionEnd sessionEnd;
-    QPointer<SavingWindow> panel = new SavingWindow(t.msgBox, savedFile(t.root()));
-    panel->Load();
+    QPointer<SavingWindow> panel = new SavingWindow(t.messageBox, savedFile(t.root()));
+    panel->load();
     panel->show();
     sessionEnd.watch(panel, [] {});
     panel->change(QStringLiteral("C:\\Docs"));
-    QtProgramEnd(&sessionEnd).End();
+    QtProgramEnd(&sessionEnd).endProgram();
     QCoreApplication::processEvents(); // the exit request has nothing to leave here
 
     QCOMPARE(::raise(SIGTERM), 0);
     QTest::qWait(100);
     QVERIFY2(!panel.isNull() && !panel->isVisible(), "End() should hide the panel, and the signal close nothing");
     QVERIFY2(!QFile::exists(savedFile(t.root())), "something saved after End()");
-    panel->Discard();
+    panel->discard();
 }
 
 void TestSessionEnd::displayGoesAway_data()

@@ -82,18 +82,18 @@ void TestToolkit::formHasOneInstance()
 {
     int loads = 0, unloads = 0;
     FormSlot<CountingForm> slot([&] { return new CountingForm(&loads, &unloads); });
-    CountingForm &first = slot.Show();
+    CountingForm &first = slot.show();
     first.state = 42;
-    CountingForm &again = slot.Show();
+    CountingForm &again = slot.show();
     QCOMPARE(&again, &first);
     QCOMPARE(again.state, 42);
     QCOMPARE(loads, 1);
 
     QPointer<CountingForm> watched = &first;
-    first.Unload();
+    first.unload();
     QCOMPARE(unloads, 1);
     QTRY_VERIFY2(watched.isNull(), "an unloaded form is destroyed");
-    CountingForm &fresh = slot.Show();
+    CountingForm &fresh = slot.show();
     QCOMPARE(loads, 2);
     QCOMPARE(fresh.state, 0);
 
@@ -102,8 +102,8 @@ void TestToolkit::formHasOneInstance()
     QCOMPARE(unloads, 2);
     QTRY_VERIFY(watched.isNull());
 
-    watched = &slot.Show();
-    slot.Discard();
+    watched = &slot.show();
+    slot.discard();
     QCOMPARE(unloads, 2);
     QTRY_VERIFY2(watched.isNull(), "a discarded form is gone without its unload handler");
 }
@@ -123,7 +123,7 @@ void TestToolkit::showBringsBackAMinimisedOrHiddenForm()
     QFETCH(bool, hide);
     int loads = 0, unloads = 0;
     FormSlot<CountingForm> slot([&] { return new CountingForm(&loads, &unloads); });
-    CountingForm &first = slot.Show();
+    CountingForm &first = slot.show();
     first.state = 7;
     if (minimise)
         first.setWindowState(Qt::WindowMinimized);
@@ -131,14 +131,14 @@ void TestToolkit::showBringsBackAMinimisedOrHiddenForm()
         first.hide();
     QVERIFY(first.isMinimized() == minimise && first.isVisible() != hide);
 
-    CountingForm &again = slot.Show();
+    CountingForm &again = slot.show();
     QCOMPARE(&again, &first);
     QVERIFY2(!again.isMinimized(), "restored from the task bar");
     QVERIFY2(again.isVisible(), "shown again");
     QCOMPARE(again.state, 7);
     QCOMPARE(loads, 1);
     QCOMPARE(unloads, 0);
-    slot.Discard();
+    slot.discard();
 }
 
 void TestToolkit::newFormOpensOverItsAnchor_data()
@@ -170,7 +170,7 @@ void TestToolkit::newFormOpensOverItsAnchor()
             return form;
         },
         &anchor);
-    CountingForm &form = slot.Show();
+    CountingForm &form = slot.show();
     QVERIFY2(form.isWindow() && !form.parentWidget(), "a top-level window of its own");
     QVERIFY2(!form.isModal(), "the anchor stays usable");
     const QRect placed = form.frameGeometry();
@@ -184,67 +184,72 @@ void TestToolkit::newFormOpensOverItsAnchor()
     // Once open, a form stays where it was put.
     form.move(room.topLeft() + QPoint(10, 10));
     const QPoint moved = form.pos();
-    slot.Show();
+    slot.show();
     QCOMPARE(form.pos(), moved);
-    slot.Discard();
+    slot.discard();
 }
 
 void TestToolkit::endRunsNoUnloadHandler()
 {
     int loads = 0, unloads = 0;
     FormSlot<CountingForm> slot([&] { return new CountingForm(&loads, &unloads); });
-    CountingForm &form = slot.Show();
+    CountingForm &form = slot.show();
     QVERIFY(form.isVisible());
     int exitCode = -1;
-    QTimer::singleShot(0, [] { QtProgramEnd().End(); });
+    QTimer::singleShot(0, [] { QtProgramEnd().endProgram(); });
     QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });
     exitCode = QCoreApplication::exec();
     QCOMPARE(exitCode, 0);
     QVERIFY2(!form.isVisible(), "every window goes");
     QCOMPARE(unloads, 0);
-    slot.Discard();
+    slot.discard();
 }
 
 void TestToolkit::messageBoxStyles_data()
 {
-    QTest::addColumn<int>("style");
+    using Box = MessageBox;
+    QTest::addColumn<Box::Style>("style");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("press");
-    QTest::addColumn<int>("answer");
+    QTest::addColumn<Box::Answer>("answer");
     QTest::addColumn<QStringList>("buttons");
     QTest::addColumn<QString>("defaultButton");
     QTest::addColumn<int>("icon");
 
-    QTest::newRow("0: OK, application title") << 0 << "" << "OK" << 1 << QStringList{QStringLiteral("OK")} << "OK"
-                                               << int(QMessageBox::NoIcon);
-    QTest::newRow("1: OK and Cancel, Cancel pressed") << 1 << "Confirm Removal" << "Cancel" << 2
-                                                      << QStringList{QStringLiteral("Cancel"), QStringLiteral("OK")} << "OK"
-                                                      << int(QMessageBox::NoIcon);
-    QTest::newRow("4: Yes and No, Yes the default") << 4 << "Import Directory" << "No" << 7
-                                                    << QStringList{QStringLiteral("No"), QStringLiteral("Yes")} << "Yes"
-                                                    << int(QMessageBox::NoIcon);
-    QTest::newRow("4: Yes pressed") << 4 << "t" << "Yes" << 6 << QStringList{QStringLiteral("No"), QStringLiteral("Yes")}
-                                    << "Yes" << int(QMessageBox::NoIcon);
-    QTest::newRow("16: error icon") << 16 << "Change Backup Location" << "OK" << 1 << QStringList{QStringLiteral("OK")}
-                                    << "OK" << int(QMessageBox::Critical);
-    QTest::newRow("48: warning icon") << 48 << "" << "OK" << 1 << QStringList{QStringLiteral("OK")} << "OK"
-                                      << int(QMessageBox::Warning);
-    QTest::newRow("64: information icon") << 64 << "" << "OK" << 1 << QStringList{QStringLiteral("OK")} << "OK"
-                                          << int(QMessageBox::Information);
+    const QStringList ok{QStringLiteral("OK")};
+    const QStringList yesNo{QStringLiteral("No"), QStringLiteral("Yes")};
+    QTest::newRow("OK, application title") << Box::Style{} << "" << "OK" << Box::Answer::Ok << ok << "OK"
+                                           << int(QMessageBox::NoIcon);
+    QTest::newRow("OK and Cancel, Cancel pressed")
+        << Box::Style{.buttons = Box::Buttons::OkCancel} << "Confirm Removal" << "Cancel" << Box::Answer::Cancel
+        << QStringList{QStringLiteral("Cancel"), QStringLiteral("OK")} << "OK" << int(QMessageBox::NoIcon);
+    QTest::newRow("Yes and No, Yes the default") << Box::Style{.buttons = Box::Buttons::YesNo} << "Import Directory"
+                                                 << "No" << Box::Answer::No << yesNo << "Yes" << int(QMessageBox::NoIcon);
+    QTest::newRow("Yes pressed") << Box::Style{.buttons = Box::Buttons::YesNo} << "t" << "Yes" << Box::Answer::Yes
+                                 << yesNo << "Yes" << int(QMessageBox::NoIcon);
+    QTest::newRow("Yes and No, No the default, warning icon")
+        << Box::Style{.buttons = Box::Buttons::YesNo, .icon = Box::Icon::Warning, .secondIsDefault = true} << ""
+        << "Yes" << Box::Answer::Yes << yesNo << "No" << int(QMessageBox::Warning);
+    QTest::newRow("error icon") << Box::Style{.icon = Box::Icon::Critical} << "Change Backup Location" << "OK"
+                                << Box::Answer::Ok << ok << "OK" << int(QMessageBox::Critical);
+    QTest::newRow("warning icon") << Box::Style{.icon = Box::Icon::Warning} << "" << "OK" << Box::Answer::Ok << ok
+                                  << "OK" << int(QMessageBox::Warning);
+    QTest::newRow("information icon") << Box::Style{.icon = Box::Icon::Information} << "" << "OK" << Box::Answer::Ok
+                                      << ok << "OK" << int(QMessageBox::Information);
 }
 
 void TestToolkit::messageBoxStyles()
 {
-    QFETCH(int, style);
+    QFETCH(MessageBox::Style, style);
     QFETCH(QString, title);
     QFETCH(QString, press);
-    QFETCH(int, answer);
+    QFETCH(MessageBox::Answer, answer);
     QFETCH(QStringList, buttons);
     QFETCH(QString, defaultButton);
     QFETCH(int, icon);
     BoxPresser presser;
     presser.pressSoon(press);
-    QtMsgBox box;
+    QtMessageBox box;
     QCOMPARE(box.show(QStringLiteral("A & B <b>not bold</b>"), style, title), answer);
     QCOMPARE(presser.title, title.isEmpty() ? QStringLiteral("Quillstow") : title);
     QCOMPARE(presser.text, QStringLiteral("A & B <b>not bold</b>"));

@@ -21,11 +21,6 @@ constexpr qsizetype kTempPrefixSize = sizeof kTempPrefix - 1;
 constexpr int kTempRandom = 8;
 constexpr char kTempAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 
-QString reason(const char *what, int err)
-{
-    return QString::fromUtf8(what) + QStringLiteral(": ") + systemReason(err);
-}
-
 QByteArray folderOf(const QByteArray &path)
 {
     const qsizetype slash = path.lastIndexOf('/');
@@ -142,7 +137,7 @@ void AtomicFile::abandon()
 Failure AtomicFile::fail(const char *what, int err)
 {
     abandon();
-    return failure(reason(what, err));
+    return systemFailure(QString::fromUtf8(what), err);
 }
 
 Status AtomicFile::open(const Plan &plan)

@@ -130,7 +130,7 @@ Result<QByteArray> realPosixPath(const DriveMap &drives, const QString &dosPath)
         return failure(QStringLiteral("%1: no such drive").arg(dosPath));
     char *real = ::realpath(posixname::encode(*posix).constData(), nullptr);
     if (!real)
-        return failure(QStringLiteral("%1: %2").arg(dosPath, systemReason(errno)));
+        return systemFailure(dosPath, errno);
     QByteArray bytes(real);
     std::free(real);
     return bytes;

@@ -3,9 +3,9 @@
 
 #include "core/platform/files/atomic_file.h"
 #include "core/platform/files/fd_guard.h"
-#include "core/platform/system_reason.h"
 #include "core/platform/paths/drive_map.h"
 #include "core/platform/paths/posix_name.h"
+#include "core/platform/system_reason.h"
 
 #include <QThread>
 
@@ -47,7 +47,7 @@ Result<FdGuard> openFolder(const std::optional<QByteArray> &posix, const QString
         return failure(QStringLiteral("%1: no such drive").arg(dosFolder));
     FdGuard fd(::open(posix->constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd.valid())
-        return failure(QStringLiteral("%1: %2").arg(dosFolder, systemReason(errno)));
+        return systemFailure(dosFolder, errno);
     return fd;
 }
 
@@ -76,14 +76,14 @@ static int keepTimesInPlace(const QByteArray &placed, const struct stat &source,
     return 1;
 }
 
-FileSystemObject::FileSystemObject(const DriveMap &drives, IoFaults *faults)
+FileCopier::FileCopier(const DriveMap &drives, IoFaults *faults)
     : m_drives(drives), m_faults(faults)
 {
 }
 
 // The POSIX bytes of a path. The folder part is translated once per folder:
 // a drive lookup reads the drives folder, which costs system calls per file.
-std::optional<QByteArray> FileSystemObject::posixOf(const QString &dosPath, Folder *folderState)
+std::optional<QByteArray> FileCopier::posixOf(const QString &dosPath, Folder *folderState)
 {
     const qsizetype cut = lastSeparator(dosPath);
     const QString name = cut < 0 ? QString() : dosPath.mid(cut + 1);
@@ -120,7 +120,7 @@ std::optional<QByteArray> FileSystemObject::posixOf(const QString &dosPath, Fold
     return posixname::encode(*posix);
 }
 
-std::optional<QByteArray> FileSystemObject::folderPosix(const QString &dosFolder)
+std::optional<QByteArray> FileCopier::folderPosix(const QString &dosFolder)
 {
     const auto posix = m_drives.toPosix(dosFolder);
     if (!posix)
@@ -128,7 +128,7 @@ std::optional<QByteArray> FileSystemObject::folderPosix(const QString &dosFolder
     return posixname::encode(*posix);
 }
 
-void FileSystemObject::remember(const QString &dosFolder, const Folder &learned)
+void FileCopier::remember(const QString &dosFolder, const Folder &learned)
 {
     const std::lock_guard locker(m_lock);
     const auto it = m_folders.find(dosFolder);
@@ -147,7 +147,7 @@ void FileSystemObject::remember(const QString &dosFolder, const Folder &learned)
     }
 }
 
-Result<qint64> FileSystemObject::CopyFile(const QString &source, const QString &destination)
+Result<qint64> FileCopier::copyFile(const QString &source, const QString &destination)
 {
     const auto from = posixOf(source);
     if (!from)
@@ -171,11 +171,11 @@ Result<qint64> FileSystemObject::CopyFile(const QString &source, const QString &
     // stays: it means nothing to a regular file.
     const int in = ::open(from->constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (in < 0)
-        return failure(QStringLiteral("%1: %2").arg(source, systemReason(errno)));
+        return systemFailure(source, errno);
     const FdGuard guard(in);
     struct stat st;
     if (::fstat(in, &st) != 0)
-        return failure(QStringLiteral("%1: %2").arg(source, systemReason(errno)));
+        return systemFailure(source, errno);
     if (!S_ISREG(st.st_mode))
         return failure(QStringLiteral("%1: not a regular file").arg(source));
 
@@ -232,7 +232,7 @@ Result<qint64> FileSystemObject::CopyFile(const QString &source, const QString &
         && (learned.noAnonymous || learned.device != 0 || learned.defaultAcl >= 0 || !learned.noKernelCopyFrom.empty() || learned.timesLostInPlace >= 0))
         remember(folderKey, learned);
     if (!status)
-        return failure(QStringLiteral("%1: %2").arg(dest, status.error()));
+        return status.failure().about(dest);
     return qint64(st.st_size);
 }
 
@@ -254,15 +254,15 @@ static bool sharedByMachines(int folderFd)
     }
 }
 
-Status FileSystemObject::RemoveLeftovers(const QString &dosFolder, std::optional<std::chrono::seconds> quietFor)
+Status FileCopier::removeLeftovers(const QString &dosFolder, std::optional<std::chrono::seconds> quietFor)
 {
     auto folder = openFolder(folderPosix(dosFolder), dosFolder);
     if (!folder)
-        return failure(folder.error());
+        return folder.failure();
     const int fd = folder->get();
     DIR *dir = ::fdopendir(fd);
     if (!dir)
-        return failure(QStringLiteral("%1: %2").arg(dosFolder, systemReason(errno)));
+        return systemFailure(dosFolder, errno);
     folder->release(); // closedir closes it
     // A lock reaches only the copies of this machine. Where other machines
     // write too, what changed lately may be one of their copies and stays.
@@ -294,24 +294,24 @@ Status FileSystemObject::RemoveLeftovers(const QString &dosFolder, std::optional
             || named.st_dev != st.st_dev)
             continue;
         if (::unlinkat(fd, entry->d_name, 0) != 0 && errno != ENOENT && firstFailure)
-            firstFailure = failure(QStringLiteral("%1\\%2: %3").arg(dosFolder, QString::fromUtf8(entry->d_name), systemReason(errno)));
+            firstFailure = systemFailure(QStringLiteral("%1\\%2").arg(dosFolder, QString::fromUtf8(entry->d_name)), errno);
     }
     ::closedir(dir);
     return firstFailure;
 }
 
-Status FileSystemObject::Flush(const QString &dosFolder)
+Status FileCopier::flush(const QString &dosFolder)
 {
     const auto folder = openFolder(folderPosix(dosFolder), dosFolder);
     if (!folder)
-        return failure(folder.error());
+        return folder.failure();
     const int rc = faultableCall(m_faults, [&] { return ::syncfs(folder->get()); });
     if (rc != 0)
-        return failure(QStringLiteral("%1: cannot write the copies to the device: %2").arg(dosFolder, systemReason(errno)));
+        return systemFailure(QStringLiteral("%1: cannot write the copies to the device").arg(dosFolder), errno);
     return done();
 }
 
-Result<bool> FileSystemObject::FolderExists(const QString &dosFolder)
+Result<bool> FileCopier::folderExists(const QString &dosFolder)
 {
     const auto posix = folderPosix(dosFolder);
     if (!posix)
@@ -321,10 +321,10 @@ Result<bool> FileSystemObject::FolderExists(const QString &dosFolder)
         return bool(S_ISDIR(st.st_mode));
     if (errno == ENOENT || errno == ENOTDIR)
         return false;
-    return failure(QStringLiteral("%1: %2").arg(dosFolder, systemReason(errno)));
+    return systemFailure(dosFolder, errno);
 }
 
-bool FileSystemObject::SameFile(const QString &dosPath, const QString &otherDosPath)
+bool FileCopier::sameFile(const QString &dosPath, const QString &otherDosPath)
 {
     const auto one = posixOf(dosPath);
     const auto other = posixOf(otherDosPath);
@@ -333,7 +333,7 @@ bool FileSystemObject::SameFile(const QString &dosPath, const QString &otherDosP
            && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-int FileSystemObject::ParallelCopies(const QString &dosFolder)
+int FileCopier::parallelCopies(const QString &dosFolder)
 {
     // Two copies a processor: while one waits for the disk, the other works
     // (measured on a 2-core machine: 4 at once beat 2 and 8).

@@ -25,13 +25,13 @@ class DriveMap;
 // from in the kernel) is kept for the object's life behind a lock, so a drive
 // mapped anew while an object lives is seen by the next object. The DriveMap
 // must outlive it; an IoFaults given to it may be shared by the threads.
-class FileSystemObject
+class FileCopier
 {
 public:
-    explicit FileSystemObject(const DriveMap &drives, IoFaults *faults = nullptr);
+    explicit FileCopier(const DriveMap &drives, IoFaults *faults = nullptr);
 
     // The size of the copy made.
-    Result<qint64> CopyFile(const QString &source, const QString &destination);
+    Result<qint64> copyFile(const QString &source, const QString &destination);
 
     // How long a temporary file must have been left unchanged before a
     // clean-up takes it for a leftover: a copy running on another machine
@@ -44,23 +44,23 @@ public:
     // on a network share where other machines' locks are not seen, it changed
     // within `quietFor` (empty: kLeftoverQuiet on a share, no wait on a local
     // disk). A backup run calls it once at its start.
-    Status RemoveLeftovers(const QString &dosFolder, std::optional<std::chrono::seconds> quietFor = std::nullopt);
+    Status removeLeftovers(const QString &dosFolder, std::optional<std::chrono::seconds> quietFor = std::nullopt);
 
     // Writes everything cached for the file system holding the folder to its
     // device (syncfs); a backup run ends with it.
-    Status Flush(const QString &dosFolder);
+    Status flush(const QString &dosFolder);
 
     // Whether the path names an existing folder; a failure when that cannot
     // be told (no access on the way).
-    Result<bool> FolderExists(const QString &dosFolder);
+    Result<bool> folderExists(const QString &dosFolder);
 
     // Whether two names lead to one file: on a file system that folds case
     // or normalizes names, "README.txt" and "Readme.txt" do.
-    bool SameFile(const QString &dosPath, const QString &otherDosPath);
+    bool sameFile(const QString &dosPath, const QString &otherDosPath);
 
     // How many copies to run at once into the folder: many where each call
     // is a network round trip (FUSE, SMB, NFS), else two per processor.
-    int ParallelCopies(const QString &dosFolder);
+    int parallelCopies(const QString &dosFolder);
 
 private:
     struct Folder

@@ -11,10 +11,10 @@ Result<FileSystemIdentity> fileSystemIdentity(const QByteArray &posixFolder)
 {
     struct stat st;
     if (::stat(posixFolder.constData(), &st) != 0)
-        return failure(systemReason(errno));
+        return systemFailure({}, errno);
     struct statfs fs;
     if (::statfs(posixFolder.constData(), &fs) != 0)
-        return failure(systemReason(errno));
+        return systemFailure({}, errno);
     // f_fsid is opaque: its two ints are kept as the kernel gives them.
     int halves[2];
     static_assert(sizeof halves == sizeof fs.f_fsid);

@@ -1,11 +1,11 @@
 #include "core/platform/files/folder_files.h"
 
-#include "core/platform/paths/drive_map.h"
 #include "core/platform/files/folder_listing.h"
+#include "core/platform/paths/drive_map.h"
 
-FileListBox::FileListBox(const DriveMap &drives) : m_drives(drives) {}
+FolderFiles::FolderFiles(const DriveMap &drives) : m_drives(drives) {}
 
-Status FileListBox::setPath(const QString &dosPath)
+Status FolderFiles::setFolder(const QString &dosPath)
 {
     if (dosPath.isEmpty()) {
         m_path.clear();
@@ -19,7 +19,7 @@ Status FileListBox::setPath(const QString &dosPath)
 
     auto names = listFolder(*posix, EntryKind::File);
     if (!names)
-        return failure(QStringLiteral("%1: %2").arg(dosPath, names.error()));
+        return names.failure().about(dosPath);
     m_path = *normal;
     m_names = std::move(*names);
     return done();

@@ -11,19 +11,19 @@ class DriveMap;
 // a regular file left out. Every other name is listed, carried without loss
 // (posix_name.h), so no file is left out for its name. It starts on no
 // folder, with nothing listed.
-class FileListBox
+class FolderFiles
 {
 public:
-    explicit FileListBox(const DriveMap &drives);
+    explicit FolderFiles(const DriveMap &drives);
 
     // Opens a folder. On failure the listing keeps its folder and names and
     // the reason comes back. The empty path gives the empty listing.
-    Status setPath(const QString &dosPath);
+    Status setFolder(const QString &dosPath);
 
     // The folder listed now: no trailing "\" except on a drive root ("C:\").
-    const QString &Path() const { return m_path; }
-    int ListCount() const { return int(m_names.size()); }
-    QString List(int index) const { return index >= 0 && index < ListCount() ? m_names[index] : QString(); }
+    const QString &folder() const { return m_path; }
+    int count() const { return int(m_names.size()); }
+    QString name(int index) const { return index >= 0 && index < count() ? m_names[index] : QString(); }
 
 private:
     const DriveMap &m_drives;

@@ -30,7 +30,7 @@ Result<QStringList> listFolder(const QString &posixFolder, EntryKind kind)
 {
     DIR *folder = ::opendir(posixname::pathBytes(posixFolder).constData());
     if (!folder)
-        return failure(systemReason(errno));
+        return systemFailure({}, errno);
     QStringList names;
     const int folderFd = ::dirfd(folder);
     for (;;) {
@@ -47,7 +47,7 @@ Result<QStringList> listFolder(const QString &posixFolder, EntryKind kind)
     const int readError = errno;
     ::closedir(folder);
     if (readError != 0)
-        return failure(systemReason(readError));
+        return systemFailure({}, readError);
     std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
         const int c = a.compare(b, Qt::CaseInsensitive);
         return c != 0 ? c < 0 : a < b;

@@ -16,7 +16,7 @@ namespace {
 
 Failure reason(const char *what, int err)
 {
-    return failure(QString::fromUtf8(what) + QStringLiteral(": ") + systemReason(err));
+    return systemFailure(QString::fromUtf8(what), err);
 }
 
 // The whole lines of the last maxBytes of an open file.
@@ -25,7 +25,7 @@ Result<QList<QByteArray>> tailLines(int fd, off_t size, qsizetype maxBytes)
     const off_t from = size > off_t(maxBytes) ? size - off_t(maxBytes) : 0;
     auto bytes = readSpan(fd, from, qsizetype(size - from), "cannot read the log");
     if (!bytes)
-        return failure(bytes.error());
+        return bytes.failure();
     QList<QByteArray> lines = bytes->split('\n');
     lines.removeLast(); // after the last newline: empty, or a line a crash cut short
     if (from > 0 && !lines.isEmpty())
@@ -100,7 +100,7 @@ Status appendLine(const QString &posixPath, QByteArrayView line, qsizetype maxBy
     const QByteArray path = posixname::encode(posixPath);
     auto locked = openLocked(path);
     if (!locked)
-        return failure(locked.error());
+        return locked.failure();
     const FdGuard fd(std::move(locked).value());
     struct stat st;
     if (::fstat(fd.get(), &st) != 0)
@@ -110,7 +110,7 @@ Status appendLine(const QString &posixPath, QByteArrayView line, qsizetype maxBy
         // A last line that a crash cut short stays a damaged line of its own.
         const auto last = readSpan(fd.get(), st.st_size - 1, 1, "cannot read the log");
         if (!last)
-            return failure(last.error());
+            return last.failure();
         if (*last != "\n")
             bytes += '\n';
     }
@@ -125,7 +125,7 @@ Status appendLine(const QString &posixPath, QByteArrayView line, qsizetype maxBy
     // Cut back to the newest lines, under the same lock, so no append is lost.
     auto lines = tailLines(fd.get(), size, keepBytes);
     if (!lines)
-        return failure(lines.error());
+        return lines.failure();
     QByteArray kept;
     for (const QByteArray &each : std::as_const(*lines))
         kept += each + '\n';
@@ -140,25 +140,7 @@ Status appendLine(const QString &posixPath, QByteArrayView line, qsizetype maxBy
     if (step)
         step = file.commit(AtomicFile::Durability::Normal);
     if (!step)
-        return failure(QStringLiteral("cannot cut the log back: ") + step.error());
-    return done();
-}
-
-Status makeFolder(const QString &posixPath)
-{
-    const QByteArray path = posixname::encode(posixPath);
-    for (qsizetype slash = path.indexOf('/', 1);; slash = path.indexOf('/', slash + 1)) {
-        const QByteArray part = slash < 0 ? path : path.left(slash);
-        if (!part.isEmpty() && ::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
-            return reason("cannot make the folder", errno);
-        if (slash < 0)
-            break;
-    }
-    struct stat st;
-    if (::stat(path.constData(), &st) != 0)
-        return reason("cannot make the folder", errno);
-    if (!S_ISDIR(st.st_mode))
-        return reason("cannot make the folder", ENOTDIR);
+        return Failure{QStringLiteral("cannot cut the log back: ") + step.error(), step.systemError()};
     return done();
 }
 

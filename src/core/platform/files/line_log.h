@@ -21,7 +21,4 @@ Result<QList<QByteArray>> readLines(const QString &posixPath, qsizetype maxBytes
 // that fit in keepBytes. The file is made with mode 0600.
 Status appendLine(const QString &posixPath, QByteArrayView line, qsizetype maxBytes, qsizetype keepBytes);
 
-// Makes a folder and any missing parents (mode 0700, as a per-user folder).
-Status makeFolder(const QString &posixPath);
-
 } // namespace line_log

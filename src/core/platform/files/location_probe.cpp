@@ -64,7 +64,7 @@ Result<LocationTimes> probeLocation(const QByteArray &posixFolder)
         name = probeName(posixFolder);
         fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0 && (errno != EEXIST || attempt > 100))
-            return failure(QStringLiteral("cannot create a file in the backup location: %1").arg(systemReason(errno)));
+            return systemFailure(QStringLiteral("cannot create a file in the backup location"), errno);
     }
     Q_ASSERT(isTemporaryName(name.mid(name.lastIndexOf('/') + 1)));
 
@@ -83,7 +83,7 @@ Result<LocationTimes> probeLocation(const QByteArray &posixFolder)
     const int err = errno;
     ::unlink(name.constData());
     if (!timeSet)
-        return failure(QStringLiteral("cannot set a time in the backup location: %1").arg(systemReason(err)));
+        return systemFailure(QStringLiteral("cannot set a time in the backup location"), err);
     const qint64 stored = qint64(st.st_mtim.tv_sec) * kSecond + st.st_mtim.tv_nsec;
     found.resolutionNs = resolutionFrom(kProbeSeconds * kSecond + kProbeNanoseconds, stored);
     if (found.resolutionNs == 0)

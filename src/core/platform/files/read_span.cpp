@@ -14,7 +14,7 @@ Result<QByteArray> readSpan(int fd, off_t from, qsizetype length, const char *wh
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            return failure(QString::fromUtf8(what) + QStringLiteral(": ") + systemReason(errno));
+            return systemFailure(QString::fromUtf8(what), errno);
         if (got == 0)
             break;
         have += got;

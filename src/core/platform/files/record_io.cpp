@@ -16,7 +16,7 @@ namespace {
 
 Failure reason(const char *what, int err)
 {
-    return failure(QString::fromUtf8(what) + QStringLiteral(": ") + systemReason(err));
+    return systemFailure(QString::fromUtf8(what), err);
 }
 
 // Follows symbolic links to the file a save must replace. A link to nothing
@@ -76,13 +76,15 @@ Result<QByteArray> readPrefix(const QString &posixPath, qsizetype maxBytes)
 {
     const FdGuard fd(::open(posixname::encode(posixPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!fd.valid()) {
-        if (errno == ENOENT)
+        if (errno == ENOENT || errno == ENOTDIR)
             return QByteArray();
         return reason("cannot open the file", errno);
     }
     struct stat st;
     if (::fstat(fd.get(), &st) != 0)
         return reason("cannot read the file", errno);
+    if (S_ISDIR(st.st_mode))
+        return Failure{QStringLiteral("a folder is in its place"), EISDIR};
     if (!S_ISREG(st.st_mode))
         return failure(QStringLiteral("not a regular file"));
     return readSpan(fd.get(), 0, qsizetype(std::min<off_t>(st.st_size, maxBytes)), "cannot read the file");
@@ -102,7 +104,7 @@ Status replaceRecords(const QString &posixPath, QByteArrayView records, IoFaults
 {
     const auto target = finalTarget(posixname::encode(posixPath));
     if (!target)
-        return failure(target.error());
+        return target.failure();
     AtomicFile file(*target, faults);
     if (Status written = writeRecords(file, *target, records); !written)
         return written;

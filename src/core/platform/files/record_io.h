@@ -9,8 +9,9 @@ struct IoFaults;
 // The file operations of the data files of fixed-size records. Paths are
 // POSIX paths; failures come back with the host's reason.
 
-// At most maxBytes from the start of a regular file. A missing file, or a
-// symbolic link to nothing, reads as empty.
+// At most maxBytes from the start of a regular file. A missing file (or
+// folder on its way), or a symbolic link to nothing, reads as empty. A folder fails with EISDIR, any
+// other file that is not a regular one with no system error.
 Result<QByteArray> readPrefix(const QString &posixPath, qsizetype maxBytes);
 
 // Creates an empty file if the name is free; an existing file, or a symbolic

@@ -2,6 +2,7 @@
 
 #include "core/platform/files/atomic_file.h"
 #include "core/platform/files/fd_guard.h"
+#include "core/platform/make_folders.h"
 #include "core/platform/system_reason.h"
 
 #include <cerrno>
@@ -9,35 +10,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-// Makes every missing folder on the way down to `folder`.
-Status makeFolders(const QByteArray &folder)
-{
-    for (qsizetype slash = folder.indexOf('/', 1);; slash = folder.indexOf('/', slash + 1)) {
-        const QByteArray part = slash < 0 ? folder : folder.left(slash);
-        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
-            return failure(QStringLiteral("cannot create the folder %1: %2")
-                               .arg(QString::fromLocal8Bit(part), systemReason(errno)));
-        if (slash < 0)
-            return done();
-    }
-}
-
-} // namespace
-
 Result<QByteArray> readStateFile(const QByteArray &posixPath, qsizetype maxBytes)
 {
     const int fd = ::open(posixPath.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT)
             return QByteArray();
-        return failure(systemReason(errno));
+        return systemFailure({}, errno);
     }
     const FdGuard guard(fd);
     struct stat st;
     if (::fstat(fd, &st) != 0)
-        return failure(systemReason(errno));
+        return systemFailure({}, errno);
     if (!S_ISREG(st.st_mode))
         return failure(QStringLiteral("not a regular file"));
     QByteArray bytes(maxBytes + 1, Qt::Uninitialized);
@@ -47,7 +31,7 @@ Result<QByteArray> readStateFile(const QByteArray &posixPath, qsizetype maxBytes
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return failure(systemReason(errno));
+            return systemFailure({}, errno);
         if (n == 0)
             break;
         got += n;

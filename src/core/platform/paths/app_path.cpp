@@ -1,6 +1,7 @@
 #include "core/platform/paths/app_path.h"
 #include "core/platform/paths/posix_name.h"
 
+#include "core/platform/make_folders.h"
 #include "core/platform/paths/drive_map.h"
 #include "core/platform/paths/xdg_folders.h"
 
@@ -8,7 +9,6 @@
 
 #include <climits>
 #include <cstdlib>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #ifndef QUILLSTOW_INSTALL_PREFIX
@@ -31,16 +31,6 @@ QString resolved(const QString &folder)
     if (::realpath(posixname::encode(folder).constData(), buffer))
         return posixname::decode(QByteArrayView(buffer));
     return QDir::cleanPath(folder);
-}
-
-// mkdir -p on the exact bytes; the XDG rules ask for 0700 on what is created.
-void makeFolders(const QString &folder)
-{
-    const QByteArray bytes = posixname::encode(folder);
-    for (qsizetype i = 1; i <= bytes.size(); ++i) {
-        if (i == bytes.size() || bytes[i] == '/')
-            ::mkdir(bytes.left(i).constData(), 0700);
-    }
 }
 
 bool isAtOrBelow(const QString &folder, const QString &root)
@@ -73,7 +63,8 @@ QString appPath(const DriveMap &drives, const QString &executableFolder, const Q
         && ::access(posixname::encode(executableFolder).constData(), W_OK) == 0)
         return withoutTrailingSeparator(*dos);
     const QString own = xdg::dataHome() + QStringLiteral("/quillstow");
-    makeFolders(own);
+    // A folder that cannot be made fails the first save there, which says why.
+    static_cast<void>(makeFolders(posixname::encode(own)));
     return withoutTrailingSeparator(drives.toDos(own).value_or(QStringLiteral("C:\\")));
 }
 

@@ -3,8 +3,10 @@
 
 class DriveMap;
 
-// `App.Path`: the executable's folder in drive-letter form, without a trailing
-// "\". An installed copy never writes into its installation: where that
+// The program's own folder, where its data files lie: what the host it was
+// written for calls App.Path, the folder that holds the executable, here in
+// drive-letter form (drive_map.h) without a trailing "\". An installed copy
+// never writes into its installation: where that
 // folder lies under the install prefix, /usr or /opt (whoever runs it, root
 // too), or cannot be written, the per-user folder $XDG_DATA_HOME/quillstow
 // stands in for it, created here.

@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-QString ProgramStart::Dir(const QString &path) const
+QString ProgramStart::normalFileName(const QString &path) const
 {
     const auto posix = m_drives.toPosix(path);
     if (!posix || posix->endsWith(u'/'))
@@ -25,7 +25,7 @@ QString ProgramStart::Dir(const QString &path) const
     return name;
 }
 
-Status QtProgramStart::Shell(const QString &path, int windowStyle)
+Status QtProgramStart::startProgram(const QString &path, WindowStyle windowStyle)
 {
     Q_UNUSED(windowStyle);
     const auto posix = m_drives.toPosix(path);
@@ -34,11 +34,11 @@ Status QtProgramStart::Shell(const QString &path, int windowStyle)
     const QByteArray native = posixname::encode(*posix);
     struct stat st;
     if (::stat(native.constData(), &st) != 0)
-        return failure(systemReason(errno));
+        return systemFailure({}, errno);
     if (!S_ISREG(st.st_mode))
         return failure(QStringLiteral("\"%1\" is not a program file").arg(path));
     if (::access(native.constData(), X_OK) != 0)
-        return failure(systemReason(errno));
+        return systemFailure({}, errno);
     QProcess process;
     process.setProgram(*posix);
     process.setStandardInputFile(QProcess::nullDevice());

@@ -10,18 +10,19 @@ class ProgramStart
 {
 public:
     // The one window style the program asks for: a normal window with the focus.
-    enum WindowStyle { NormalFocus = 1 };
+    enum class WindowStyle { NormalFocus };
 
     explicit ProgramStart(const DriveMap &drives) : m_drives(drives) {}
     virtual ~ProgramStart() = default;
 
-    // `Shell`: starts the program at a drive-letter path and returns at once,
-    // without waiting for it. A start that fails is a failure with its reason.
-    virtual Status Shell(const QString &path, int windowStyle) = 0;
+    // Starts the program at a drive-letter path and returns at once, without
+    // waiting for it. A start that fails is a failure with its reason.
+    virtual Status startProgram(const QString &path, WindowStyle windowStyle) = 0;
 
-    // `Dir(path, 0)`: the name of the normal file at the path (not hidden, not
-    // a device, FIFO, socket or dangling link, not a folder), or "" when there is none.
-    QString Dir(const QString &path) const;
+    // The host's file test: the name of the normal file at the path (not
+    // hidden, not a device, FIFO, socket or dangling link, not a folder), or
+    // "" when there is none.
+    QString normalFileName(const QString &path) const;
 
 protected:
     const DriveMap &m_drives;
@@ -33,5 +34,5 @@ class QtProgramStart final : public ProgramStart
 {
 public:
     using ProgramStart::ProgramStart;
-    Status Shell(const QString &path, int windowStyle) override;
+    Status startProgram(const QString &path, WindowStyle windowStyle) override;
 };

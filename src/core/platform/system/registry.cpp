@@ -12,42 +12,42 @@
 
 namespace {
 
-const QHash<Registry::HKEY, QString> kRootNames = {
-    {Registry::HKEY_CLASSES_ROOT, QStringLiteral("HKEY_CLASSES_ROOT")},
-    {Registry::HKEY_CURRENT_USER, QStringLiteral("HKEY_CURRENT_USER")},
-    {Registry::HKEY_LOCAL_MACHINE, QStringLiteral("HKEY_LOCAL_MACHINE")},
-    {Registry::HKEY_USERS, QStringLiteral("HKEY_USERS")},
-    {Registry::HKEY_CURRENT_CONFIG, QStringLiteral("HKEY_CURRENT_CONFIG")},
+const QHash<Registry::Key, QString> kRootNames = {
+    {Registry::ClassesRoot, QStringLiteral("HKEY_CLASSES_ROOT")},
+    {Registry::CurrentUser, QStringLiteral("HKEY_CURRENT_USER")},
+    {Registry::LocalMachine, QStringLiteral("HKEY_LOCAL_MACHINE")},
+    {Registry::Users, QStringLiteral("HKEY_USERS")},
+    {Registry::CurrentConfig, QStringLiteral("HKEY_CURRENT_CONFIG")},
 };
 
 // Every right outside these would change the store (or its security), which
 // a read-only store never allows.
-constexpr std::uint32_t kReadRights = Registry::KEY_READ | Registry::KEY_WOW64_64KEY | Registry::KEY_WOW64_32KEY
-                                      | Registry::GENERIC_READ;
+constexpr std::uint32_t kReadRights = Registry::ReadRights | Registry::View64 | Registry::View32
+                                      | Registry::GenericRead;
 
 // A store is small; a file much larger than any store is not read whole.
 constexpr qint64 kMaxStoreBytes = 16 * 1024 * 1024;
 
 } // namespace
 
-QString Registry::pathOf(HKEY key) const
+QString Registry::pathOf(Key key) const
 {
     if (const auto root = kRootNames.constFind(key); root != kRootNames.constEnd())
         return registry::fold(*root);
     return m_open.value(key);
 }
 
-long Registry::RegOpenKeyExA(HKEY key, QByteArrayView subKey, std::uint32_t options, std::uint32_t samDesired,
-                             HKEY &result)
+long Registry::openKey(Key key, QByteArrayView subKey, std::uint32_t options, std::uint32_t samDesired,
+                             Key &result)
 {
     Q_UNUSED(options); // reserved; the link option means nothing in a store without links
     result = 0;
     const QString base = pathOf(key);
     if (base.isEmpty())
-        return ERROR_INVALID_HANDLE;
+        return InvalidHandle;
     const auto name = codepage::decode(subKey);
     if (!name)
-        return ERROR_FILE_NOT_FOUND; // no key has a name that is not text
+        return NotFound; // no key has a name that is not text
     QString path = base;
     for (const QString &part : name->split(u'\\', Qt::SkipEmptyParts))
         path += u'\\' + registry::fold(part);
@@ -55,51 +55,51 @@ long Registry::RegOpenKeyExA(HKEY key, QByteArrayView subKey, std::uint32_t opti
     const bool isRoot = std::any_of(kRootNames.begin(), kRootNames.end(),
                                     [&](const QString &r) { return registry::fold(r) == path; });
     if (!isRoot && !m_store.keys.contains(path))
-        return ERROR_FILE_NOT_FOUND;
+        return NotFound;
     if (samDesired & ~kReadRights)
-        return ERROR_ACCESS_DENIED;
+        return AccessDenied;
     result = m_next;
     m_next += 4;
     m_open.insert(result, path);
-    return ERROR_SUCCESS;
+    return Success;
 }
 
-long Registry::RegQueryValueExA(HKEY key, QByteArrayView valueName, std::uint32_t *reserved, std::uint32_t *type,
+long Registry::queryValue(Key key, QByteArrayView valueName, std::uint32_t *reserved, std::uint32_t *type,
                                 char *data, std::uint32_t *size)
 {
     Q_UNUSED(reserved);
     const QString path = pathOf(key);
     if (path.isEmpty())
-        return ERROR_INVALID_HANDLE;
+        return InvalidHandle;
     const auto name = codepage::decode(valueName);
     if (!name)
-        return ERROR_FILE_NOT_FOUND;
+        return NotFound;
     const auto k = m_store.keys.constFind(path);
     if (k == m_store.keys.constEnd())
-        return ERROR_FILE_NOT_FOUND;
+        return NotFound;
     const auto v = k->values.constFind(registry::fold(*name));
     if (v == k->values.constEnd())
-        return ERROR_FILE_NOT_FOUND;
+        return NotFound;
     if (type)
         *type = v->type;
     const auto length = std::uint32_t(v->data.size());
     if (!size)
-        return data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+        return data ? InvalidParameter : Success;
     if (data && *size < length) {
         *size = length;
-        return ERROR_MORE_DATA;
+        return MoreData;
     }
     if (data && length > 0)
         std::memcpy(data, v->data.constData(), length);
     *size = length;
-    return ERROR_SUCCESS;
+    return Success;
 }
 
-long Registry::RegCloseKey(HKEY key)
+long Registry::closeKey(Key key)
 {
     if (kRootNames.contains(key))
-        return ERROR_SUCCESS;
-    return m_open.remove(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+        return Success;
+    return m_open.remove(key) ? Success : InvalidHandle;
 }
 
 // Where the installed windows program finds the installed data.

@@ -1,6 +1,6 @@
 #include "core/platform/system/run_lock.h"
 
-#include "core/platform/files/line_log.h"
+#include "core/platform/make_folders.h"
 #include "core/platform/paths/posix_name.h"
 #include "core/platform/paths/xdg_folders.h"
 #include "core/platform/system_reason.h"
@@ -37,13 +37,13 @@ Result<bool> RunLock::tryAcquire()
         return true;
     const qsizetype slash = m_path.lastIndexOf(u'/');
     if (slash > 0) {
-        if (auto made = line_log::makeFolder(m_path.left(slash)); !made)
-            return failure(QStringLiteral("%1: %2").arg(m_path, made.error()));
+        if (const Status made = makeFolders(posixname::encode(m_path.left(slash))); !made)
+            return made.failure().about(m_path);
     }
     // O_CLOEXEC: a program started during a run must not keep the lock.
     const int fd = ::open(posixname::encode(m_path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
-        return failure(QStringLiteral("%1: cannot open the lock: %2").arg(m_path, systemReason(errno)));
+        return systemFailure(QStringLiteral("%1: cannot open the lock").arg(m_path), errno);
     int rc;
     while ((rc = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
     }
@@ -55,7 +55,7 @@ Result<bool> RunLock::tryAcquire()
     ::close(fd);
     if (err == EWOULDBLOCK)
         return false;
-    return failure(QStringLiteral("%1: cannot lock: %2").arg(m_path, systemReason(err)));
+    return systemFailure(QStringLiteral("%1: cannot lock").arg(m_path), err);
 }
 
 Result<bool> RunLock::acquire(const std::atomic<bool> &stop, std::chrono::milliseconds timeout,

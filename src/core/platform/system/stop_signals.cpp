@@ -33,7 +33,7 @@ extern "C" void onStopSignal(int)
 StopSignals::StopSignals()
 {
     if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        m_installed = failure(systemReason(errno));
+        m_installed = systemFailure({}, errno);
         g_pipe[0] = g_pipe[1] = -1;
         return;
     }

@@ -62,7 +62,7 @@ void TestProgramStart::fileTest()
     QVERIFY(QFile::link(t.posix(QStringLiteral("tool")), t.posix(QStringLiteral("link"))));
     QVERIFY(QFile::link(t.posix(QStringLiteral("gone")), t.posix(QStringLiteral("dangling"))));
     QtProgramStart start(t.drives);
-    QCOMPARE(start.Dir(t.dos(QString()) + u'\\' + name), found);
+    QCOMPARE(start.normalFileName(t.dos(QString()) + u'\\' + name), found);
 }
 
 // The program runs on its own: the call returns, and the program does its work.
@@ -73,7 +73,7 @@ void TestProgramStart::startsDetached()
     QDir().mkpath(t.posix(QStringLiteral("My Tools")));
     write(t.posix(QStringLiteral("My Tools/viewer")), "#!/bin/sh\necho ran > '" + marker.toUtf8() + "'\n", true);
     QtProgramStart start(t.drives);
-    const Status started = start.Shell(t.dos(QStringLiteral("My Tools")) + QStringLiteral("\\viewer"), ProgramStart::NormalFocus);
+    const Status started = start.startProgram(t.dos(QStringLiteral("My Tools")) + QStringLiteral("\\viewer"), ProgramStart::WindowStyle::NormalFocus);
     QVERIFY2(started, qPrintable(started.describe()));
     QTRY_VERIFY2_WITH_TIMEOUT(QFile::exists(marker), "the started program ran", 20000);
 }
@@ -98,7 +98,7 @@ void TestProgramStart::failedStarts()
     QVERIFY(::mkfifo(qPrintable(t.posix(QStringLiteral("fifo"))), 0755) == 0);
     path.replace(QStringLiteral("<root>"), t.dos(QString()));
     QtProgramStart start(t.drives);
-    const Status started = start.Shell(path, ProgramStart::NormalFocus);
+    const Status started = start.startProgram(path, ProgramStart::WindowStyle::NormalFocus);
     QVERIFY2(!started && !started.error().isEmpty(), "a start that fails is an error, with a reason");
 }
 

@@ -15,20 +15,20 @@ struct Read
     QByteArray data;
 };
 
-// Opens the key under HKEY_LOCAL_MACHINE for reading and queries one value.
+// Opens the key under LocalMachine for reading and queries one value.
 Read readValue(Registry &reg, const QByteArray &key, const QByteArray &value)
 {
     Read out;
-    Registry::HKEY h = 0;
-    out.rc = reg.RegOpenKeyExA(Registry::HKEY_LOCAL_MACHINE, key, 0, Registry::KEY_READ, h);
+    Registry::Key h = 0;
+    out.rc = reg.openKey(Registry::LocalMachine, key, 0, Registry::ReadRights, h);
     if (out.rc != 0)
         return out;
     char buffer[4096];
     std::uint32_t size = sizeof buffer;
-    out.rc = reg.RegQueryValueExA(h, value, nullptr, &out.type, buffer, &size);
+    out.rc = reg.queryValue(h, value, nullptr, &out.type, buffer, &size);
     if (out.rc == 0)
         out.data = QByteArray(buffer, size);
-    reg.RegCloseKey(h);
+    reg.closeKey(h);
     return out;
 }
 
@@ -164,7 +164,7 @@ void TestRegistry::headers()
     if (recognised)
         QVERIFY2(r.rc == 0 && r.data == QByteArray("x\0", 2), qPrintable(QString::number(r.rc)));
     else
-        QVERIFY2(r.rc == Registry::ERROR_FILE_NOT_FOUND && parsed.store.keys.isEmpty(), "a text that is no store holds nothing");
+        QVERIFY2(r.rc == Registry::NotFound && parsed.store.keys.isEmpty(), "a text that is no store holds nothing");
 }
 
 // A damaged line is skipped and named; the lines around it still count.
@@ -199,7 +199,7 @@ void TestRegistry::damagedLines()
     QVERIFY2(parsed.recognised, "still a store");
     const bool trailing = damaged.endsWith('\\');
     Registry reg(parsed.store);
-    QCOMPARE(readValue(reg, kKey, "bad").rc, long(Registry::ERROR_FILE_NOT_FOUND));
+    QCOMPARE(readValue(reg, kKey, "bad").rc, long(Registry::NotFound));
     QCOMPARE(readValue(reg, kKey, "before").data, QByteArray("1\0", 2));
     if (!trailing) {
         QVERIFY2(parsed.problems.size() == 1, qPrintable(parsed.problems.join(u'|')));
@@ -223,11 +223,11 @@ void TestRegistry::deletions()
     const registry::ParseResult parsed = parse(text);
     Registry reg(parsed.store);
     QCOMPARE(readValue(reg, "SOFTWARE\\A", "keep").rc, 0L);
-    QCOMPARE(readValue(reg, "SOFTWARE\\A", "gone").rc, long(Registry::ERROR_FILE_NOT_FOUND));
-    Registry::HKEY h = 0;
-    QVERIFY2(reg.RegOpenKeyExA(Registry::HKEY_LOCAL_MACHINE, "SOFTWARE\\A\\B", 0, Registry::KEY_READ, h) == 2,
+    QCOMPARE(readValue(reg, "SOFTWARE\\A", "gone").rc, long(Registry::NotFound));
+    Registry::Key h = 0;
+    QVERIFY2(reg.openKey(Registry::LocalMachine, "SOFTWARE\\A\\B", 0, Registry::ReadRights, h) == 2,
              "a deleted key is gone");
-    QVERIFY2(reg.RegOpenKeyExA(Registry::HKEY_LOCAL_MACHINE, "SOFTWARE\\A\\B\\C", 0, Registry::KEY_READ, h) == 2,
+    QVERIFY2(reg.openKey(Registry::LocalMachine, "SOFTWARE\\A\\B\\C", 0, Registry::ReadRights, h) == 2,
              "and its sub-keys with it");
     // A value after a deleted key or a bad key line has no key to go to.
     QVERIFY2(parsed.problems.size() == 5, qPrintable(parsed.problems.join(u'|')));
@@ -259,61 +259,61 @@ void TestRegistry::openRights()
     QFETCH(uint, mask);
     QFETCH(long, expected);
     Registry reg = storeOf(store("\"a\"=\"x\""));
-    Registry::HKEY h = 12345;
-    QCOMPARE(reg.RegOpenKeyExA(Registry::HKEY_LOCAL_MACHINE, kKey, 0, mask, h), expected);
+    Registry::Key h = 12345;
+    QCOMPARE(reg.openKey(Registry::LocalMachine, kKey, 0, mask, h), expected);
     QVERIFY2((h != 0) == (expected == 0), "a handle only for an open that succeeded");
     // A missing key is missing whatever is asked for.
-    QCOMPARE(reg.RegOpenKeyExA(Registry::HKEY_LOCAL_MACHINE, "SOFTWARE\\Nope", 0, mask, h), long(Registry::ERROR_FILE_NOT_FOUND));
+    QCOMPARE(reg.openKey(Registry::LocalMachine, "SOFTWARE\\Nope", 0, mask, h), long(Registry::NotFound));
     QCOMPARE(h, 0);
 }
 
 void TestRegistry::openAndClose()
 {
     Registry reg = storeOf("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Shared Tools\\MSINFO]\r\n\"PATH\"=\"p\"\r\n");
-    Registry::HKEY a = 0, b = 0, c = 0;
+    Registry::Key a = 0, b = 0, c = 0;
     // Names in any case, a key on the way, a key below an open one.
-    QCOMPARE(reg.RegOpenKeyExA(Registry::HKEY_LOCAL_MACHINE, "software\\MICROSOFT", 0, Registry::KEY_READ, a), 0L);
-    QCOMPARE(reg.RegOpenKeyExA(a, "shared tools\\msinfo", 0, Registry::KEY_READ, b), 0L);
+    QCOMPARE(reg.openKey(Registry::LocalMachine, "software\\MICROSOFT", 0, Registry::ReadRights, a), 0L);
+    QCOMPARE(reg.openKey(a, "shared tools\\msinfo", 0, Registry::ReadRights, b), 0L);
     QVERIFY2(a != b && a != 0 && b != 0, "each open has its own handle");
     std::uint32_t size = 0;
-    QCOMPARE(reg.RegQueryValueExA(b, "path", nullptr, nullptr, nullptr, &size), 0L);
+    QCOMPARE(reg.queryValue(b, "path", nullptr, nullptr, nullptr, &size), 0L);
     QCOMPARE(size, 2u);
-    QCOMPARE(reg.RegQueryValueExA(a, "PATH", nullptr, nullptr, nullptr, &size), long(Registry::ERROR_FILE_NOT_FOUND));
+    QCOMPARE(reg.queryValue(a, "PATH", nullptr, nullptr, nullptr, &size), long(Registry::NotFound));
     // Trailing and doubled separators name the same key; a name that is not text names none.
-    QCOMPARE(reg.RegOpenKeyExA(Registry::HKEY_LOCAL_MACHINE, "SOFTWARE\\\\Microsoft\\", 0, Registry::KEY_READ, c), 0L);
-    QCOMPARE(reg.RegCloseKey(c), 0L);
-    QCOMPARE(reg.RegOpenKeyExA(Registry::HKEY_LOCAL_MACHINE, "SOFTWARE\\\xFF", 0, Registry::KEY_READ, c), 2L);
-    QCOMPARE(reg.RegOpenKeyExA(Registry::HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Shared", 0, Registry::KEY_READ, c), 2L);
+    QCOMPARE(reg.openKey(Registry::LocalMachine, "SOFTWARE\\\\Microsoft\\", 0, Registry::ReadRights, c), 0L);
+    QCOMPARE(reg.closeKey(c), 0L);
+    QCOMPARE(reg.openKey(Registry::LocalMachine, "SOFTWARE\\\xFF", 0, Registry::ReadRights, c), 2L);
+    QCOMPARE(reg.openKey(Registry::LocalMachine, "SOFTWARE\\Microsoft\\Shared", 0, Registry::ReadRights, c), 2L);
     // A root is always there.
-    QCOMPARE(reg.RegOpenKeyExA(Registry::HKEY_CURRENT_USER, "", 0, Registry::KEY_READ, c), 0L);
-    QCOMPARE(reg.RegCloseKey(c), 0L);
+    QCOMPARE(reg.openKey(Registry::CurrentUser, "", 0, Registry::ReadRights, c), 0L);
+    QCOMPARE(reg.closeKey(c), 0L);
     QCOMPARE(reg.openHandles(), 2);
-    QCOMPARE(reg.RegCloseKey(b), 0L);
-    QCOMPARE(reg.RegCloseKey(b), long(Registry::ERROR_INVALID_HANDLE));
-    QCOMPARE(reg.RegQueryValueExA(b, "PATH", nullptr, nullptr, nullptr, &size), long(Registry::ERROR_INVALID_HANDLE));
-    QCOMPARE(reg.RegOpenKeyExA(b, "x", 0, Registry::KEY_READ, c), long(Registry::ERROR_INVALID_HANDLE));
-    QCOMPARE(reg.RegCloseKey(0), long(Registry::ERROR_INVALID_HANDLE));
-    QCOMPARE(reg.RegCloseKey(a), 0L);
+    QCOMPARE(reg.closeKey(b), 0L);
+    QCOMPARE(reg.closeKey(b), long(Registry::InvalidHandle));
+    QCOMPARE(reg.queryValue(b, "PATH", nullptr, nullptr, nullptr, &size), long(Registry::InvalidHandle));
+    QCOMPARE(reg.openKey(b, "x", 0, Registry::ReadRights, c), long(Registry::InvalidHandle));
+    QCOMPARE(reg.closeKey(0), long(Registry::InvalidHandle));
+    QCOMPARE(reg.closeKey(a), 0L);
     QCOMPARE(reg.openHandles(), 0);
 }
 
 void TestRegistry::queryBuffer()
 {
     Registry reg = storeOf(store("\"v\"=hex:01,02,03,04,05"));
-    Registry::HKEY h = 0;
-    QCOMPARE(reg.RegOpenKeyExA(Registry::HKEY_LOCAL_MACHINE, kKey, 0, Registry::KEY_READ, h), 0L);
+    Registry::Key h = 0;
+    QCOMPARE(reg.openKey(Registry::LocalMachine, kKey, 0, Registry::ReadRights, h), 0L);
     char buffer[8];
     std::memset(buffer, 'z', sizeof buffer);
     std::uint32_t type = 0, size = 4;
-    QCOMPARE(reg.RegQueryValueExA(h, "v", nullptr, &type, buffer, &size), long(Registry::ERROR_MORE_DATA));
+    QCOMPARE(reg.queryValue(h, "v", nullptr, &type, buffer, &size), long(Registry::MoreData));
     QCOMPARE(size, 5u);
     QCOMPARE(type, 3u);
     QCOMPARE(QByteArray(buffer, 8), QByteArray("zzzzzzzz"));
     size = 5;
-    QCOMPARE(reg.RegQueryValueExA(h, "v", nullptr, &type, buffer, &size), 0L);
+    QCOMPARE(reg.queryValue(h, "v", nullptr, &type, buffer, &size), 0L);
     QCOMPARE(QByteArray(buffer, 8), QByteArray("\x01\x02\x03\x04\x05zzz"));
-    QCOMPARE(reg.RegQueryValueExA(h, "v", nullptr, &type, buffer, nullptr), long(Registry::ERROR_INVALID_PARAMETER));
-    QCOMPARE(reg.RegCloseKey(h), 0L);
+    QCOMPARE(reg.queryValue(h, "v", nullptr, &type, buffer, nullptr), long(Registry::InvalidParameter));
+    QCOMPARE(reg.closeKey(h), 0L);
 }
 
 // The user's store replaces the shipped one; a file that is no store is passed over.
@@ -335,7 +335,7 @@ void TestRegistry::storeLookup()
 
     QStringList warnings;
     Registry none = loadRegistry(candidates, &warnings);
-    QCOMPARE(readValue(none, kKey, "from").rc, long(Registry::ERROR_FILE_NOT_FOUND));
+    QCOMPARE(readValue(none, kKey, "from").rc, long(Registry::NotFound));
     QVERIFY2(warnings.isEmpty(), "no file is no warning");
 
     writeFile(candidates[2], store("\"from\"=\"installed\""));
@@ -347,7 +347,7 @@ void TestRegistry::storeLookup()
     writeFile(candidates[0], "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n\"from\"=\"user\"\r\n\"x\"=dword:zz\r\n");
     Registry user = loadRegistry(candidates, &warnings);
     QCOMPARE(readValue(user, "SOFTWARE\\Other", "from").data, QByteArray("user\0", 5));
-    QCOMPARE(readValue(user, kKey, "from").rc, long(Registry::ERROR_FILE_NOT_FOUND)); // replaced, not merged
+    QCOMPARE(readValue(user, kKey, "from").rc, long(Registry::NotFound)); // replaced, not merged
     QVERIFY2(warnings.size() == 1 && warnings.first().contains(QStringLiteral("line 4")), qPrintable(warnings.join(u'|')));
 
     warnings.clear();
@@ -366,14 +366,14 @@ void TestRegistry::shippedStore()
     QStringList warnings;
     Registry reg = loadRegistry({path}, &warnings);
     QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(u'|')));
-    Registry::HKEY h = 0;
-    QCOMPARE(reg.RegOpenKeyExA(Registry::HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO", 0, 0x20019, h), 0L);
+    Registry::Key h = 0;
+    QCOMPARE(reg.openKey(Registry::LocalMachine, "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO", 0, 0x20019, h), 0L);
     char buffer[1024];
     std::uint32_t type = 0, size = sizeof buffer;
-    QCOMPARE(reg.RegQueryValueExA(h, "PATH", nullptr, &type, buffer, &size), 0L);
+    QCOMPARE(reg.queryValue(h, "PATH", nullptr, &type, buffer, &size), 0L);
     QCOMPARE(type, 1u);
     QCOMPARE(QByteArray(buffer, size), QByteArray("C:\\usr\\bin\\hardinfo\0", 20));
-    reg.RegCloseKey(h);
+    reg.closeKey(h);
 }
 
 // Keys as deep and names as long as the host allows load; beyond that a key
