@@ -238,7 +238,7 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    // The control panel reads its list and location from BackupSettings.dat in App.Path.
+    // The control panel reads its list and location from BackupSettings.dat in its folder (appPath()).
     SettingsModel model;
     for (int i = 0; i < tree.dosFolders.size(); ++i)
         model.directories[size_t(i)] = tree.dosFolders[i];

@@ -196,7 +196,7 @@ done
 kill -0 "$APP_PID" 2>/dev/null && xs_fail "the installed program did not end with its window"
 wait "$APP_PID" || xs_fail "the installed program ended with status $?"
 
-# /usr/bin cannot be written by this user, so App.Path is the per-user folder.
+# /usr/bin cannot be written by this user, so the program's folder is the per-user one.
 SAVED=$USER_HOME/.local/share/quillstow/BackupSettings.dat
 [ -f "$SAVED" ] || xs_fail "no settings file at $SAVED"
 [ "$(stat -c %s "$SAVED")" = 129536 ] || xs_fail "$SAVED is not 1012 records"

@@ -42,7 +42,7 @@ public:
 
 // A scripted host on a fresh temporary folder: drive C: is the real root,
 // mapped drives live in <root>/drives, the users' folder is <root>/users, and
-// `App.Path` is <root>/app (created).
+// the program's folder (appPath()) is <root>/app (created).
 class TestHost
 {
 public:

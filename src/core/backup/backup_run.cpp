@@ -9,11 +9,11 @@
 #include <algorithm>
 #include <thread>
 
-BackupRun::BackupRun(const DriveMap &drives, FolderFiles &listing, FileCopier &fso, Options options)
-    : m_drives(drives), m_fileListing(listing), m_fso(fso), m_options(std::move(options)),
+BackupRun::BackupRun(const DriveMap &drives, FolderFiles &listing, FileCopier &copier, Options options)
+    : m_drives(drives), m_fileListing(listing), m_copier(copier), m_options(std::move(options)),
       m_tally(m_options.sameFile ? m_options.sameFile
-                                 : BackupTally::SameFile([&fso](const QString &one, const QString &other) {
-                                       return fso.sameFile(one, other);
+                                 : BackupTally::SameFile([&copier](const QString &one, const QString &other) {
+                                       return copier.sameFile(one, other);
                                    })),
       m_currency(drives, {m_options.copyEverything, m_options.locationTimes, {}})
 {
@@ -70,7 +70,7 @@ BackupOutcome BackupRun::run(const DirArray &directories, int count, const QStri
     // A location that is missing (the first run with the default one, a
     // drive not plugged in) is said once, not once for every file.
     const QString folder = locationFolder(location);
-    if (const Result<bool> exists = m_fso.folderExists(folder); exists.ok() && !*exists) {
+    if (const Result<bool> exists = m_copier.folderExists(folder); exists.ok() && !*exists) {
         BackupOutcome outcome = m_tally.take();
         outcome.locationMissing = true;
         outcome.location = location;
@@ -79,9 +79,9 @@ BackupOutcome BackupRun::run(const DirArray &directories, int count, const QStri
     // What an interrupted run left is cleared first. A clean-up that fails
     // is no failure of the run: a leftover only takes room, and a folder
     // that cannot be written makes every copy say why.
-    [[maybe_unused]] const Status cleaned = m_fso.removeLeftovers(folder, m_options.leftoverQuiet);
+    [[maybe_unused]] const Status cleaned = m_copier.removeLeftovers(folder, m_options.leftoverQuiet);
     m_currency.begin(location);
-    const int workers = m_options.parallelCopies > 0 ? m_options.parallelCopies : m_fso.parallelCopies(folder);
+    const int workers = m_options.parallelCopies > 0 ? m_options.parallelCopies : m_copier.parallelCopies(folder);
     CopySchedule schedule(workers * 8 + 64);
     {
         std::lock_guard lock(m_mutex);
@@ -129,7 +129,7 @@ BackupOutcome BackupRun::run(const DirArray &directories, int count, const QStri
 
     // The copies are on the device when the run returns, or the run says not.
     if (m_options.flush && m_tally.filesCopied() > 0) {
-        if (const Status flushed = m_fso.flush(folder); !flushed)
+        if (const Status flushed = m_copier.flush(folder); !flushed)
             m_tally.flushFailed(flushed.error());
     }
     BackupOutcome outcome = m_tally.take();
@@ -167,7 +167,7 @@ void BackupRun::copyWorker(CopySchedule &schedule, const QString &location)
         const QString destination = location + task->name;
         if (m_currency.isCurrent(*task, destination)) {
             m_tally.current(*task, destination);
-        } else if (const Result<qint64> copied = m_fso.copyFile(task->source, destination)) {
+        } else if (const Result<qint64> copied = m_copier.copyFile(task->source, destination)) {
             m_tally.copied(*task, destination, *copied);
         } else {
             m_tally.notCopied(*task, destination, copied.error());

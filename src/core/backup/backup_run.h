@@ -60,7 +60,7 @@ public:
         int filesCurrent = 0; // found current, so not copied again
     };
 
-    BackupRun(const DriveMap &drives, FolderFiles &listing, FileCopier &fso, Options options = {});
+    BackupRun(const DriveMap &drives, FolderFiles &listing, FileCopier &copier, Options options = {});
 
     // Runs to the end on the calling thread; the listing is used by it alone.
     BackupOutcome run(const DirArray &directories, int count, const QString &location);
@@ -78,7 +78,7 @@ private:
 
     const DriveMap &m_drives;
     FolderFiles &m_fileListing;
-    FileCopier &m_fso;
+    FileCopier &m_copier;
     Options m_options;
     BackupTally m_tally;
     RunCurrency m_currency;

@@ -1,7 +1,4 @@
 #pragma once
-#include "core/result.h"
-#include "core/store/settings_model.h"
-
 #include <QString>
 #include <QStringList>
 
@@ -9,9 +6,10 @@ class Clock;
 class DriveMap;
 class QTextStream;
 
-// The backup run without a window, started from the command line or by the
+// The backup without a window, started from the command line or by the
 // timer's check. It reads the data files the control panel saved (and never
-// writes them, nor creates a missing one) and records every run in the run log.
+// writes them, nor creates a missing one); the run and its record are the
+// control panel's own (backup_job.h), this only presents them.
 struct HeadlessBackupOptions
 {
     bool ifDue = false;   // the timer's check: only when an automatic backup is due
@@ -39,14 +37,6 @@ namespace headless_backup {
 constexpr int kClean = 0;      // nothing was left out (or, with --if-due, nothing was due)
 constexpr int kLeftOut = 1;    // the run ended but left something out, or was stopped
 constexpr int kNotStarted = 2; // the run could not start
-
-// BackupSettings.dat as last saved; a missing or empty file reads as an
-// empty list with no location. A failure when it is damaged (not a file,
-// unreadable, cut short).
-Result<SettingsModel> readSavedSettings(const DriveMap &drives, const QString &appPath);
-
-// Whether the saved list names at least one folder.
-bool hasSavedFolders(const SettingsModel &model);
 
 // quillstow --backup [--if-due] [--full] [--new-disk]; returns the exit status.
 int run(const HeadlessBackupOptions &options, const HeadlessEnvironment &environment);

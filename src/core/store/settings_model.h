@@ -21,6 +21,16 @@ struct SettingsModel
     // Slot 1: how many entries of the list are in use.
     int count() const { return settingSlots[1].toCount(); }
     void setCount(int count) { settingSlots[1] = Variant::fromInteger(qint16(count)); }
+    // Whether the list names at least one folder, the free slot included.
+    bool hasFolders() const
+    {
+        const int last = qBound(0, count(), kDirSlots - 1);
+        for (int i = 0; i <= last; ++i) {
+            if (!directories[size_t(i)].isEmpty())
+                return true;
+        }
+        return false;
+    }
 
     bool operator==(const SettingsModel &) const = default;
 };

@@ -1,11 +1,6 @@
 #include "gui/app/control_panel_window.h"
 
-#include "core/backup/backup_run.h"
-#include "core/backup/location_disk.h"
-#include "core/platform/files/file_copier.h"
 #include "core/platform/paths/code_page.h"
-#include "core/platform/system/run_lock.h"
-#include "core/store/run_log.h"
 #include "gui/backup/live_run.h"
 #include "gui/platform/message_box.h"
 #include "gui/platform/program_end.h"
@@ -116,7 +111,8 @@ void ControlPanelWindow::onLoad()
 
 void ControlPanelWindow::onUnload()
 {
-    saveSettings();
+    // A failed save has been told; the window closes either way, as the user asked.
+    static_cast<void>(saveSettings());
     closeDialogs();
 }
 
@@ -127,13 +123,12 @@ void ControlPanelWindow::loadSettings()
     m_model = loaded ? *loaded : m_settingsFile.emptyModel();
 }
 
-bool ControlPanelWindow::saveSettings()
+Status ControlPanelWindow::saveSettings()
 {
-    if (const Status saved = m_settingsFile.save(m_model); !saved) {
+    Status saved = m_settingsFile.save(m_model);
+    if (!saved)
         m_host.messageBox.show(kSaveFailed.arg(saved.error()), {.icon = MessageBox::Icon::Critical});
-        return false;
-    }
-    return true;
+    return saved;
 }
 
 // The dialogs go with the control panel, after its save; none saves anything of its own.
@@ -190,67 +185,58 @@ void ControlPanelWindow::changeLocation(const QString &location)
 // input, so no handler runs and the model stays as the run read it.
 void ControlPanelWindow::backupAll()
 {
-    if (m_backupRun)
+    if (m_liveRun)
         return;
-    const QString location = m_model.location();
-    // An unmounted share leaves its empty mount-point folder on the local
-    // disk; copying there would look like a backup and be none.
-    if (checkLocationDisk(m_host.drives, location) == LocationDisk::Different
-        && m_host.messageBox.show(differentDiskMessage() + QStringLiteral("\n\nBack up to this disk anyway?"),
-                              {.buttons = MessageBox::Buttons::YesNo, .icon = MessageBox::Icon::Warning, .secondIsDefault = true})
-               != MessageBox::Answer::Yes)
-        return;
-    FileCopier fso(m_host.drives);
-    BackupRun run(m_host.drives, m_fileListing, fso, m_runOptions);
-    RunLock lock;
-    m_backupRun = &run;
-    const std::optional<LockedRun> ran =
-        runWhenLockFree(lock, run, m_model.directories, m_model.count(), location, this, m_closeAfterRun);
-    lock.release();
-    m_backupRun = nullptr;
-    if (ran)
-        recordRun(*ran, location);
+    BackupRequest request;
+    request.newDisk = BackupRequest::NewDisk::Ask;
+    request.waitWhileBusy = true;
+    request.list = m_model;
+    // Read now: the state folders are the session's as it is at the press.
+    const BackupServices services{m_host.drives, m_host.appPath, m_clock, BackupRecords::fromEnvironment()};
+    BackupReport report;
+    {
+        LiveRun live(m_host.messageBox, this);
+        m_liveRun = &live;
+        report = runBackup(request, services, live, m_runOptions);
+        m_liveRun = nullptr;
+    }
     if (m_closeAfterRun) {
         // The session is ending: close (and save) now, with no box to wait on.
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
         return;
     }
-    if (ran && ran->outcome.hasSomethingToSay())
-        m_host.messageBox.show(backupFailureMessage(ran->outcome), {.icon = MessageBox::Icon::Warning}, QString(),
-                           backupFailureDetails(ran->outcome));
+    presentRun(report);
 }
 
-// The run log and the location's disk: neither is worth a word to the user
-// when it cannot be written, so their failures are let go.
-void ControlPanelWindow::recordRun(const LockedRun &ran, const QString &location)
+// A clean run, and one the user gave up, say nothing. What could not be
+// recorded (the log, the location's disk) is not worth a word here.
+void ControlPanelWindow::presentRun(const BackupReport &report)
 {
-    const BackupOutcome &outcome = ran.outcome;
-    if (!outcome.stopped && outcome.filesCopied + outcome.filesCurrent > 0) {
-        [[maybe_unused]] const Status remembered = rememberLocationDisk(m_host.drives, location);
+    const BackupOutcome &outcome = report.outcome;
+    switch (report.kind) {
+    case BackupReport::Kind::Nothing:
+    case BackupReport::Kind::Declined:
+        return;
+    case BackupReport::Kind::NotStarted:
+        m_host.messageBox.show(outcome.locationMissing ? backupFailureMessage(outcome) : report.record.reason,
+                               {.icon = MessageBox::Icon::Warning});
+        return;
+    case BackupReport::Kind::Ran:
+        if (outcome.hasSomethingToSay())
+            m_host.messageBox.show(backupFailureMessage(outcome), {.icon = MessageBox::Icon::Warning}, QString(),
+                                   backupFailureDetails(outcome));
+        return;
     }
-
-    RunRecord record;
-    record.trigger = RunRecord::Trigger::Manual;
-    record.outcome = outcome.stopped           ? RunRecord::Outcome::Stopped
-                     : outcome.locationMissing ? RunRecord::Outcome::Unreachable
-                                               : RunRecord::Outcome::Completed;
-    record.start = ran.start;
-    record.end = ran.end;
-    record.copied = outcome.filesCopied;
-    record.current = outcome.filesCurrent;
-    record.leftOut = outcome.filesNotCopied + outcome.foldersNotOpened;
-    record.reason = outcome.locationMissing ? backupFailureMessage(outcome) : outcome.firstFailure;
-    [[maybe_unused]] const Status logged = RunLog().append(record);
 }
 
 // A close that the program asks for during a run (the session ending) stops
 // the run and happens once the copies in flight are done.
 void ControlPanelWindow::closeEvent(QCloseEvent *event)
 {
-    if (m_backupRun) {
+    if (m_liveRun) {
         event->ignore();
         m_closeAfterRun = true;
-        m_backupRun->stop();
+        m_liveRun->stop();
         return;
     }
     Form::closeEvent(event);
@@ -315,7 +301,7 @@ void ControlPanelWindow::importTriggered()
 // completed: after a failed save it would hand out an older list.
 void ControlPanelWindow::exportTriggered()
 {
-    if (saveSettings())
+    if (saveSettings().ok())
         m_exportDialog.show();
 }
 

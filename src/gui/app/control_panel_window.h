@@ -1,6 +1,8 @@
 #pragma once
+#include "core/backup/backup_job.h"
 #include "core/backup/backup_run.h"
 #include "core/platform/files/folder_files.h"
+#include "core/platform/system/clock.h"
 #include "core/store/settings_file.h"
 #include "core/store/settings_model.h"
 #include "gui/about/about_box.h"
@@ -13,7 +15,7 @@
 #include "gui/platform/form.h"
 #include "gui/platform/host.h"
 
-struct LockedRun;
+class LiveRun;
 
 class QGroupBox;
 class QLabel;
@@ -35,7 +37,7 @@ public:
     void backupAll() override;
 
     // The unload's save without any window, for a process that exits without
-    // closing it (the display went away).
+    // closing it (the display went away). A failure says why; nothing is shown.
     Status saveWithoutWindows() const { return m_settingsFile.save(m_model); }
     // How backupAll's runs copy; tests hold the copies here.
     void setBackupRunOptions(BackupRunOptions options) { m_runOptions = std::move(options); }
@@ -48,7 +50,7 @@ protected:
 private:
     void buildWindow();
     void loadSettings();
-    bool saveSettings(); // false: it failed, and the user has been told
+    Status saveSettings(); // a failure has been told to the user
     void closeDialogs();
 
     void addDirectoryClicked();
@@ -56,7 +58,7 @@ private:
     void changeLocationClicked();
     void autoBackupIntervalClicked();
     void backupNowClicked();
-    void recordRun(const LockedRun &ran, const QString &location);
+    void presentRun(const BackupReport &report);
     void autoBackupSettingsTriggered();
     void backupDataNowTriggered();
     void importTriggered();
@@ -69,7 +71,8 @@ private:
     SettingsModel m_model;
     FolderFiles m_fileListing;
     BackupRunOptions m_runOptions;
-    BackupRun *m_backupRun = nullptr; // the run going on, if any
+    SystemClock m_clock;
+    LiveRun *m_liveRun = nullptr; // the backup going on, if any
     bool m_closeAfterRun = false;
     FormSlot<ExportDialog> m_exportDialog{[this] { return new ExportDialog(m_host); }, this};
     FormSlot<ImportDialog> m_importDialog{[this] { return new ImportDialog(m_host); }, this};

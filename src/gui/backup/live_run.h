@@ -1,35 +1,49 @@
 #pragma once
-#include "core/backup/backup_run.h"
+#include "core/backup/backup_job.h"
 
-#include <QDateTime>
+#include <QPointer>
 
-#include <optional>
+#include <memory>
 
+class BackupProgressWindow;
+class InputBlock;
+class MessageBox;
+class QEventLoop;
 class QWidget;
-class RunLock;
 
-// Runs a backup on a thread of its own and returns its outcome when it is
-// over, while the windows keep painting and answering the desktop but take
-// no input. A run still going after showAfterMs shows its progress window
-// over anchor, with Stop.
-BackupOutcome runKeepingWindowsAlive(BackupRun &run, const BackupRun::DirArray &directories, int count,
-                                     const QString &location, QWidget *anchor, int showAfterMs = 1000);
-
-// A run that began once the run lock was held.
-struct LockedRun
+// The control panel's part in a backup: it asks about a new disk in a
+// Yes/No box, and while it waits for another run or runs the backup on a
+// thread of its own, the windows keep painting and answering the desktop but
+// take no input. A wait shows the progress window at once; a run still going
+// after showAfterMs shows it over anchor. Its Stop, Esc and close box give up
+// the wait or stop the run, as stop() does.
+class LiveRun final : public BackupFrontEnd
 {
-    BackupOutcome outcome;
-    QDateTime start; // UTC: when the copying began, after any wait
-    QDateTime end;
-};
+public:
+    LiveRun(MessageBox &messageBox, QWidget *anchor, int showAfterMs = 1000, int pollMs = 200);
+    ~LiveRun();
 
-// The same, once this process holds the per-user run lock. While another run
-// (an automatic one) holds it, the progress window shows at once, waiting,
-// and the lock is tried again every pollMs from a timer, so nothing blocks.
-// Stop, Esc or the close box give up waiting, and so does giveUp turning
-// true (the session ending): then nothing has run and nothing is returned.
-// A lock that cannot be made at all does not keep the user from a backup.
-// The lock stays held on return; the caller releases it.
-std::optional<LockedRun> runWhenLockFree(RunLock &lock, BackupRun &run, const BackupRun::DirArray &directories,
-                                         int count, const QString &location, QWidget *anchor, const bool &giveUp,
-                                         int showAfterMs = 1000, int pollMs = 200);
+    bool confirmNewDisk() override;
+    // Tries the lock again every pollMs from a timer, so nothing blocks.
+    bool waitForLock(RunLock &lock) override;
+    BackupOutcome drive(BackupRun &run, const SettingsModel &list) override;
+
+    // Gives up the wait, or stops the run: the copies in flight finish,
+    // nothing more is copied. Before either, the next one does not start.
+    void stop();
+
+private:
+    void blockInput();
+    void showWindow();
+    void refresh();
+
+    MessageBox &m_messageBox;
+    QPointer<QWidget> m_anchor;
+    const int m_showAfterMs;
+    const int m_pollMs;
+    std::unique_ptr<InputBlock> m_block;
+    std::unique_ptr<BackupProgressWindow> m_window;
+    QEventLoop *m_loop = nullptr; // the wait or the run going on
+    BackupRun *m_run = nullptr;   // the run going on
+    bool m_stopped = false;
+};

@@ -71,7 +71,8 @@ void AddDirectoryDialog::driveRootClicked()
     static_cast<void>(m_folderList->setPath(QStringLiteral("C:\\")));
 }
 
-// My Documents: the fixed folder of the users' folders, not the user's own.
+// My Documents: the fixed folder of the users' folders, not the user's own;
+// where it cannot be opened the list stays where it was.
 void AddDirectoryDialog::documentsClicked()
 {
     static_cast<void>(m_folderList->setPath(QStringLiteral("C:\\Documents and Settings")));

@@ -74,8 +74,8 @@ void ExportDialog::exportClicked()
         m_host.messageBox.show(kNoTarget, {.icon = MessageBox::Icon::Warning});
         return;
     }
-    FileCopier fso(m_host.drives);
-    if (const auto copied = fso.copyFile(data_file_names::settingsPath(m_host.appPath), target); !copied) {
+    FileCopier copier(m_host.drives);
+    if (const auto copied = copier.copyFile(data_file_names::settingsPath(m_host.appPath), target); !copied) {
         m_host.messageBox.show(kCopyFailed.arg(copied.error()), {.icon = MessageBox::Icon::Critical});
         return;
     }

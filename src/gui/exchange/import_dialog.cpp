@@ -78,8 +78,8 @@ void ImportDialog::importClicked()
     }
     // The copy replaces the settings file only once it is complete, so a
     // failure leaves the current list in place and the program running.
-    FileCopier fso(m_host.drives);
-    if (const auto copied = fso.copyFile(source, data_file_names::settingsPath(m_host.appPath)); !copied) {
+    FileCopier copier(m_host.drives);
+    if (const auto copied = copier.copyFile(source, data_file_names::settingsPath(m_host.appPath)); !copied) {
         m_host.messageBox.show(kCopyFailed.arg(copied.error()), {.icon = MessageBox::Icon::Critical});
         return;
     }

@@ -25,7 +25,7 @@ void onSignal(int)
     const int saved = errno;
     const char byte = 1;
     if (g_signalPipe >= 0)
-        (void)!::write(g_signalPipe, &byte, 1);
+        (void)!::write(g_signalPipe, &byte, 1); // a full pipe already holds a wake-up
     errno = saved;
 }
 

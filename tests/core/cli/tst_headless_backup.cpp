@@ -29,7 +29,7 @@ struct Outcome
 };
 
 // A copy of the program in a folder of its own, so that its data files
-// (App.Path is the program's folder when it can be written) lie there too.
+// (the program's folder is where it lies, when that can be written) lie there too.
 class Sandbox
 {
 public:

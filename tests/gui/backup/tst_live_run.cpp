@@ -66,7 +66,9 @@ struct Fixture
         panel->load();
         panel->addDirectory(t.dos(QStringLiteral("docs")));
         panel->show();
-        dirs[0] = t.dos(QStringLiteral("docs"));
+        list.directories[0] = t.dos(QStringLiteral("docs"));
+        list.setCount(1);
+        list.setLocation(t.dos(QStringLiteral("backup")) + u'\\');
         options.beforeCopy = [this](const QString &) {
             while (!release)
                 QThread::msleep(5);
@@ -83,7 +85,8 @@ struct Fixture
     {
         BackupRun backup(t.drives, listing, fso, options);
         current = &backup;
-        return runKeepingWindowsAlive(backup, dirs, 1, t.dos(QStringLiteral("backup")) + u'\\', panel, showAfterMs);
+        LiveRun live(t.messageBox, panel, showAfterMs);
+        return live.drive(backup, list);
     }
 
     // Every file in the backup is a whole copy, and they are as many as the run says.
@@ -100,7 +103,7 @@ struct Fixture
     ControlPanelWindow *panel = nullptr;
     FolderFiles listing{t.drives};
     FileCopier fso{t.drives};
-    BackupRun::DirArray dirs;
+    SettingsModel list;
     BackupRunOptions options;
     BackupRun *current = nullptr;
     std::atomic<bool> release{false};

@@ -24,6 +24,7 @@ extern "C" void onStopSignal(int)
 {
     const int saved = errno;
     g_requested = 1;
+    // A full pipe already holds a wake-up; a handler can do nothing about any other failure.
     [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &kSignalByte, 1);
     errno = saved;
 }
@@ -77,6 +78,7 @@ bool StopSignals::wait(std::chrono::milliseconds timeout)
 void StopSignals::wake()
 {
     if (g_pipe[1] >= 0) {
+        // A full pipe already holds a wake-up.
         [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &kWakeByte, 1);
     }
 }

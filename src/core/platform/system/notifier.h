@@ -1,0 +1,14 @@
+#pragma once
+#include "core/result.h"
+
+#include <QString>
+
+// Tells the user of a run that ended while nobody watched it: a desktop
+// notification here (desktop_notification.h), a stand-in in tests.
+class Notifier
+{
+public:
+    virtual ~Notifier() = default;
+    // A failure when nobody can be told (no desktop session, no service).
+    virtual Status notify(const QString &summary, const QString &body) = 0;
+};
