@@ -9,14 +9,16 @@ struct Options
     QCommandLineOption backup{QStringLiteral("backup"),
                               QStringLiteral("Back up the saved list into the saved location, without a window.")};
     QCommandLineOption ifDue{QStringLiteral("if-due"),
-                             QStringLiteral("With --backup: only when an automatic backup is due (the timer's check).")};
+                             QStringLiteral("With --backup: only when an automatic backup is due (the timer's check, "
+                                            "which also tells, once a day, when backups have stopped).")};
     QCommandLineOption full{QStringLiteral("full"),
                             QStringLiteral("With --backup: copy every file, also those already current.")};
     QCommandLineOption newDisk{QStringLiteral("new-disk"),
                                QStringLiteral("With --backup: back up even when the location is not on the disk it "
                                               "was on last time.")};
     QCommandLineOption status{QStringLiteral("status"),
-                              QStringLiteral("Show the last runs and when the next automatic backup is due.")};
+                              QStringLiteral("Show the age of the last complete backup, the last runs and when the "
+                                             "next automatic backup is due; exit status 3 when backups are overdue.")};
     QCommandLineOption details{QStringLiteral("details"),
                                QStringLiteral("Show, in a window, what the last backup run left out and why.")};
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit.")};

@@ -1,6 +1,7 @@
 #include "core/cli/headless_backup.h"
 
 #include "core/backup/auto_schedule.h"
+#include "core/backup/backup_overdue.h"
 #include "core/backup/backup_job.h"
 #include "core/platform/paths/drive_map.h"
 #include "core/platform/system/clock.h"
@@ -8,6 +9,7 @@
 #include "core/platform/system/notifier.h"
 #include "core/platform/system/run_lock.h"
 #include "core/platform/system/stop_signals.h"
+#include "core/store/alarm_record.h"
 #include "core/store/auto_backup_file.h"
 #include "core/store/location_disk_record.h"
 #include "core/store/run_log.h"
@@ -53,10 +55,14 @@ public:
         // Without a session bus (no one logged in to a desktop) nobody can be told.
         if (!QDBusConnection::sessionBus().isConnected())
             return failure(QStringLiteral("no session bus"));
-        m_notification = std::make_unique<DesktopNotification>(QDBusConnection::sessionBus());
+        // A second notice of the same check (the alarm after the run's own) takes the first one's place.
+        const bool showing = m_notification != nullptr;
+        if (!showing)
+            m_notification = std::make_unique<DesktopNotification>(QDBusConnection::sessionBus());
         const Result<quint32> shown = m_notification->show(summary, body);
         if (!shown) {
-            m_notification.reset();
+            if (!showing)
+                m_notification.reset();
             return shown.failure();
         }
         return done();
@@ -160,9 +166,10 @@ int exitStatusOf(const BackupReport &report, bool automatic)
 int run(const HeadlessBackupOptions &options, const HeadlessEnvironment &environment)
 {
     // The timer's check reads two small files and nothing more when nothing is due.
+    qint16 code = 0;
     if (options.ifDue) {
         // A file that cannot be read reads as the dialog shows it: once a day.
-        const qint16 code = AutoBackupFile(environment.drives, environment.appPath).read().valueOr(0);
+        code = AutoBackupFile(environment.drives, environment.appPath).read().valueOr(0);
         if (auto_schedule::intervalOf(code) == auto_schedule::Interval::Off)
             return kClean;
         // A log that cannot be read holds no completed run: a backup is due.
@@ -208,7 +215,12 @@ int run(const HeadlessBackupOptions &options, const HeadlessEnvironment &environ
     }
     for (const QString &warning : report.warnings)
         environment.err << warning << Qt::endl;
-    if (record.notified)
+    // Only the timer's check runs when nobody does anything: it tells when backups have stopped.
+    const bool alarmed = options.ifDue && report.kind != BackupReport::Kind::Nothing
+                         && record.outcome != RunRecord::Outcome::Completed
+                         && backup_overdue::tellIfOverdue(code, services.records, AlarmRecord::defaultPath(), notifier,
+                                                          environment.clock);
+    if (record.notified || alarmed)
         notifier.waitForTheAction(environment.detailsCommand, environment.err);
     return exitStatusOf(report, options.ifDue);
 }
@@ -217,7 +229,18 @@ int printStatus(const HeadlessEnvironment &environment)
 {
     // A log that cannot be read tells of no run.
     const QList<RunRecord> runs = RunLog(environment.runLogPath).runs().valueOr({});
+    // A file that cannot be read reads as the dialog shows it: once a day.
+    const qint16 code = AutoBackupFile(environment.drives, environment.appPath).read().valueOr(0);
+    const Result<SettingsModel> saved = SettingsFile(environment.drives, environment.appPath).read();
+    const backup_overdue::Finding finding =
+        backup_overdue::assess(code, runs, AlarmRecord::load(AlarmRecord::defaultPath()),
+                               RunLock::takenAt(environment.lockPath), environment.clock);
+    // Nothing saved to back up is no backup missed, as the timer's check sees it; a damaged file is.
+    const bool overdue = finding.overdue && (!saved || (!saved->location().isEmpty() && saved->hasFolders()));
     QTextStream &out = environment.out;
+    out << backup_overdue::lastCompleteLine(finding, environment.clock) << Qt::endl;
+    if (overdue)
+        out << backup_overdue::overdueLine(finding) << Qt::endl;
     if (runs.isEmpty()) {
         out << "No backup has run yet." << Qt::endl;
     } else {
@@ -240,17 +263,14 @@ int printStatus(const HeadlessEnvironment &environment)
         }
     }
 
-    // A file that cannot be read reads as the dialog shows it: once a day.
-    const qint16 code = AutoBackupFile(environment.drives, environment.appPath).read().valueOr(0);
     const auto interval = auto_schedule::intervalOf(code);
     if (interval == auto_schedule::Interval::Off) {
         out << "Automatic backups are off (Auto Sync Settings in the control panel)." << Qt::endl;
         return kClean;
     }
-    const Result<SettingsModel> saved = SettingsFile(environment.drives, environment.appPath).read();
     if (!saved) {
         out << "No automatic backup will run: " << saved.error() << Qt::endl;
-        return kClean;
+        return overdue ? kOverdue : kClean;
     }
     if (saved->location().isEmpty()) {
         out << "No automatic backup will run: no backup location is saved." << Qt::endl;
@@ -267,7 +287,7 @@ int printStatus(const HeadlessEnvironment &environment)
             << Qt::endl;
     else
         out << "Automatic backups: " << every << "; the next is due at " << localTime(decision.at) << "." << Qt::endl;
-    return kClean;
+    return overdue ? kOverdue : kClean;
 }
 
 } // namespace headless_backup

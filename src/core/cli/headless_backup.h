@@ -37,11 +37,14 @@ namespace headless_backup {
 constexpr int kClean = 0;      // nothing was left out (or, with --if-due, nothing was due)
 constexpr int kLeftOut = 1;    // the run ended but left something out, or was stopped
 constexpr int kNotStarted = 2; // the run could not start
+// And of --status: automatic backups are on and none has completed for too long.
+constexpr int kOverdue = 3;
 
 // quillstow --backup [--if-due] [--full] [--new-disk]; returns the exit status.
 int run(const HeadlessBackupOptions &options, const HeadlessEnvironment &environment);
 
-// quillstow --status: the last runs and when the next automatic one is due.
+// quillstow --status: the age of the last complete backup, the last runs and
+// when the next automatic one is due.
 int printStatus(const HeadlessEnvironment &environment);
 
 } // namespace headless_backup

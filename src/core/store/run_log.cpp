@@ -4,6 +4,7 @@
 #include "core/platform/make_folders.h"
 #include "core/platform/paths/posix_name.h"
 #include "core/platform/paths/xdg_folders.h"
+#include "core/platform/system/clock.h"
 
 #include <QStringView>
 
@@ -42,22 +43,6 @@ std::optional<RunRecord::Outcome> outcomeOf(QByteArrayView word)
             return outcome;
     }
     return std::nullopt;
-}
-
-QByteArray timeText(const QDateTime &at)
-{
-    return at.toUTC().toString(Qt::ISODateWithMs).toLatin1();
-}
-
-std::optional<QDateTime> timeOf(QByteArrayView text)
-{
-    // Only the form encode() writes: a time zone other than Z is not ours.
-    if (!text.endsWith('Z'))
-        return std::nullopt;
-    const QDateTime at = QDateTime::fromString(QString::fromLatin1(text), Qt::ISODateWithMs);
-    if (!at.isValid())
-        return std::nullopt;
-    return at.toUTC();
 }
 
 std::optional<qint64> countOf(QByteArrayView text)
@@ -147,8 +132,8 @@ namespace run_log {
 QByteArray encode(const RunRecord &run)
 {
     QByteArrayList fields;
-    fields << kVersion.toByteArray() << triggerWord(run.trigger) << outcomeWord(run.outcome) << timeText(run.start)
-           << timeText(run.end) << QByteArray::number(run.copied) << QByteArray::number(run.current)
+    fields << kVersion.toByteArray() << triggerWord(run.trigger) << outcomeWord(run.outcome) << utcText(run.start)
+           << utcText(run.end) << QByteArray::number(run.copied) << QByteArray::number(run.current)
            << QByteArray::number(run.leftOut) << QByteArray(run.notified ? "1" : "0")
            << escape(QStringView(run.reason).left(kMaxReasonChars));
     return fields.join('\t');
@@ -165,8 +150,8 @@ std::optional<RunRecord> decode(QByteArrayView line)
     else if (fields[1] != "manual")
         return std::nullopt;
     const auto outcome = outcomeOf(fields[2]);
-    const auto start = timeOf(fields[3]);
-    const auto end = timeOf(fields[4]);
+    const auto start = utcTimeOf(fields[3]);
+    const auto end = utcTimeOf(fields[4]);
     const auto copied = countOf(fields[5]);
     const auto current = countOf(fields[6]);
     const auto leftOut = countOf(fields[7]);

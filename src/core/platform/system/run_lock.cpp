@@ -1,8 +1,10 @@
 #include "core/platform/system/run_lock.h"
 
+#include "core/platform/files/state_file.h"
 #include "core/platform/make_folders.h"
 #include "core/platform/paths/posix_name.h"
 #include "core/platform/paths/xdg_folders.h"
+#include "core/platform/system/clock.h"
 #include "core/platform/system_reason.h"
 
 #include <QDeadlineTimer>
@@ -13,6 +15,24 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+
+namespace {
+
+// The time text and its newline; a longer file is not one a holder wrote.
+constexpr qsizetype kMaxTakenAtBytes = 64;
+
+// Only tells of a hang: the lock holds whether or not the time is written,
+// and a short write leaves a line without its newline, which reads as no time.
+void writeTakenAt(int fd)
+{
+    if (::ftruncate(fd, 0) != 0)
+        return;
+    const QByteArray text = utcText(QDateTime::currentDateTimeUtc()) + '\n';
+    const ssize_t written = ::pwrite(fd, text.constData(), size_t(text.size()), 0);
+    static_cast<void>(written);
+}
+
+} // namespace
 
 QString RunLock::defaultPath()
 {
@@ -49,6 +69,7 @@ Result<bool> RunLock::tryAcquire()
     }
     if (rc == 0) {
         m_fd = fd;
+        writeTakenAt(fd);
         return true;
     }
     const int err = errno;
@@ -73,6 +94,14 @@ Result<bool> RunLock::acquire(const std::atomic<bool> &stop, std::chrono::millis
             wait = std::clamp<qint64>(deadline.remainingTime(), 1, wait);
         QThread::msleep(static_cast<unsigned long>(wait));
     }
+}
+
+std::optional<QDateTime> RunLock::takenAt(const QString &posixPath)
+{
+    const Result<QByteArray> bytes = readStateFile(posixname::encode(posixPath), kMaxTakenAtBytes);
+    if (!bytes || !bytes->endsWith('\n'))
+        return std::nullopt;
+    return utcTimeOf(QByteArrayView(*bytes).chopped(1));
 }
 
 void RunLock::release()

@@ -1,15 +1,19 @@
 #pragma once
 #include "core/result.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <atomic>
 #include <chrono>
+#include <optional>
 
 // The per-user lock that keeps two backup runs from writing at once, a flock
 // on a file of its own. The kernel drops it when the holder ends, however it
 // ends, so a crashed run never leaves the next one locked out. Locks are per
-// open file: two RunLock objects conflict even within one process.
+// open file: two RunLock objects conflict even within one process. The holder
+// writes into the file when it took the lock, so that a run which finds the
+// lock busy can tell one that has held it for far too long.
 class RunLock
 {
 public:
@@ -24,6 +28,7 @@ public:
 
     // True: held by this object now (also when it already was); false:
     // another run holds it. A failure when the lock file cannot be made.
+    // Taking it writes the time into the file.
     Result<bool> tryAcquire();
     // Waits until the lock is held (true), or until stop becomes true or the
     // timeout passes (false), trying every pollInterval; for a run without a
@@ -35,6 +40,11 @@ public:
     bool held() const { return m_fd >= 0; }
 
     const QString &path() const { return m_path; }
+
+    // When the lock's last holder took it, as it wrote it into the file
+    // (that holder may be gone: a flock leaves no trace). Nothing when the
+    // file is missing, is not a small regular file, or holds anything else.
+    static std::optional<QDateTime> takenAt(const QString &posixPath);
 
 private:
     QString m_path;

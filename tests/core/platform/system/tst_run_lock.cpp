@@ -65,14 +65,19 @@ void TestRunLock::oneHolderAtATime()
     }
     auto got = mine.tryAcquire();
     QVERIFY2(got && !*got && !mine.held(), "a run finding another going skips");
+    // flock(1) writes no time; a RunLock that takes the lock writes when.
+    QCOMPARE(RunLock::takenAt(path).has_value(), !otherIsAProcess);
     if (otherIsAProcess) {
         child.kill(); // however a holder ends, its lock goes with it
         QVERIFY(child.waitForFinished(5000));
     } else {
         other.release();
     }
+    const QDateTime freed = QDateTime::currentDateTimeUtc().addMSecs(-1);
     got = mine.tryAcquire();
     QVERIFY2(got && *got && mine.held(), "free once the other is gone");
+    const std::optional<QDateTime> taken = RunLock::takenAt(path);
+    QVERIFY2(taken && *taken >= freed && *taken <= QDateTime::currentDateTimeUtc(), "the holder wrote when it took it");
     QCOMPARE(mine.tryAcquire().valueOr(false), true); // already held: still true
     QVERIFY2(!other.tryAcquire().valueOr(true), "and now the other cannot have it");
     QVERIFY2(QProcess::execute(QStringLiteral("flock"), {QStringLiteral("--nonblock"), path, QStringLiteral("true")}) == 1,
