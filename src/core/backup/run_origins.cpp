@@ -142,9 +142,19 @@ void RunOrigins::copied(const QByteArray &realSourceFolder, const QString &name,
             version.mode = kept->mode;
         }
         m_record->put(std::move(version));
+        m_changed = true;
     }
-    m_record->put(std::move(entry));
-    m_changed = true;
+    // The very copy it had (copied again, its bytes the same): the entry stays,
+    // with the time that content was first copied.
+    const OriginEntry *had = m_record->find(copyName);
+    if (made.keptAs.isEmpty() && had && had->original == entry.original && had->size == entry.size
+        && had->modifiedNs == entry.modifiedNs && had->mode == entry.mode) {
+        entry.copiedNs = had->copiedNs;
+    }
+    if (!had || !(*had == entry)) {
+        m_record->put(std::move(entry));
+        m_changed = true;
+    }
     if (m_freeBytes >= 0) {
         m_freeBytes -= made.size;
         if (m_freeBytes < m_reserve)

@@ -8,14 +8,34 @@
 #include "core/store/location_layout.h"
 
 #include <algorithm>
+#include <charconv>
+#include <vector>
 
 namespace {
 
 constexpr QByteArrayView kMagic = "QUILLSTOW ORIGINS 1";
 
-QByteArray encoded(const QByteArray &bytes)
+// Appends the bytes with what would end a field or a line, and "%", as %XX.
+void appendEncoded(QByteArray &out, QByteArrayView bytes)
 {
-    return bytes.toPercentEncoding();
+    static constexpr char hex[] = "0123456789ABCDEF";
+    for (const char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f || c == '%') {
+            out += '%';
+            out += hex[u >> 4];
+            out += hex[u & 15];
+        } else {
+            out += c;
+        }
+    }
+}
+
+void appendNumber(QByteArray &out, qint64 value, int base = 10)
+{
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value, base).ptr;
+    out.append(digits, end - digits);
 }
 
 std::optional<qint64> number(QByteArrayView text, int base = 10)
@@ -27,39 +47,63 @@ std::optional<qint64> number(QByteArrayView text, int base = 10)
     return value;
 }
 
-std::optional<OriginEntry> entryOf(const QList<QByteArray> &fields)
+QByteArray decoded(QByteArrayView field)
 {
+    return field.contains('%') ? QByteArray::fromPercentEncoding(field.toByteArray()) : field.toByteArray();
+}
+
+// The fields of one line, without copying them.
+qsizetype splitFields(QByteArrayView line, QByteArrayView *fields, qsizetype most)
+{
+    qsizetype count = 0;
+    while (count < most) {
+        const qsizetype tab = line.indexOf('\t');
+        fields[count++] = tab < 0 ? line : line.first(tab);
+        if (tab < 0)
+            return count;
+        line = line.sliced(tab + 1);
+    }
+    return most + 1; // more than any line of ours has
+}
+
+// An entry line below a "folder" line, whose original folder is given.
+std::optional<OriginEntry> entryOf(const QByteArrayView *fields, qsizetype count, const QByteArray &folder)
+{
+    static const QByteArray versionsPrefix = location_layout::kVersions.toByteArray() + '/';
     OriginEntry entry;
-    if (fields[0] == "copy" && fields.size() == 8)
+    if (fields[0] == "copy" && count == 7)
         entry.kind = OriginEntry::Kind::Copy;
-    else if (fields[0] == "version" && fields.size() == 9)
+    else if (fields[0] == "version" && count == 9)
         entry.kind = OriginEntry::Kind::Version;
     else
         return std::nullopt;
-    entry.name = QByteArray::fromPercentEncoding(fields[1]);
-    entry.original = QByteArray::fromPercentEncoding(fields[2]);
-    const auto size = number(fields[3]);
-    const auto modified = number(fields[4]);
-    const auto mode = number(fields[5], 8);
-    const auto copied = number(fields[6]);
     const bool version = entry.kind == OriginEntry::Kind::Version;
-    const auto replaced = version ? number(fields[8]) : std::optional<qint64>(0);
-    if (!size || !modified || !mode || *mode > 07777 || !copied || !replaced || (version && *replaced == 0))
+    const QByteArrayView *numbers = fields + (version ? 3 : 2);
+    entry.name = decoded(fields[1]);
+    // A copy lies under its original's name; a version names its original.
+    const QByteArray originalName = version ? decoded(fields[2]) : entry.name;
+    const auto size = number(numbers[0]);
+    const auto modified = number(numbers[1]);
+    const auto mode = number(numbers[2], 8);
+    const auto copied = number(numbers[3]);
+    const auto replaced = version ? number(numbers[5]) : std::optional<qint64>(0);
+    if (folder.isEmpty() || !size || !modified || !mode || *mode > 07777 || !copied || !replaced
+        || (version && *replaced == 0))
         return std::nullopt;
     // A version lies in the versions folder and a copy beside the others, nowhere else.
-    const bool inVersions = entry.name.startsWith(location_layout::kVersions.toByteArray() + '/');
-    if (!location_layout::isStoredName(entry.name) || inVersions != version)
+    if (!location_layout::isStoredName(entry.name) || entry.name.startsWith(versionsPrefix) != version
+        || !location_layout::isCopyName(originalName))
         return std::nullopt;
-    if (!entry.original.startsWith('/') || entry.original.size() > OriginRecord::kMaxPathBytes
-        || entry.original.contains('\0'))
+    entry.original = folder + (folder.endsWith('/') ? "" : "/") + originalName;
+    if (entry.original.size() > OriginRecord::kMaxPathBytes)
         return std::nullopt;
     entry.size = *size;
     entry.modifiedNs = *modified;
     entry.mode = quint32(*mode);
     entry.copiedNs = *copied;
     entry.replacedNs = *replaced;
-    if (fields[7] != "-")
-        entry.checksum = fields[7];
+    if (numbers[4] != "-")
+        entry.checksum = numbers[4].toByteArray();
     return entry;
 }
 
@@ -76,19 +120,33 @@ QByteArray OriginRecord::pathFor(const QByteArray &locationFolder, const Machine
 
 std::optional<OriginRecord> OriginRecord::parse(QByteArrayView bytes)
 {
-    const QList<QByteArray> lines = bytes.toByteArray().split('\n');
-    if (lines.isEmpty() || lines.first() != kMagic)
+    const auto lineAt = [&bytes](qsizetype &at) {
+        const qsizetype end = bytes.indexOf('\n', at);
+        const QByteArrayView line = bytes.sliced(at, (end < 0 ? bytes.size() : end) - at);
+        at = end < 0 ? bytes.size() : end + 1;
+        return line;
+    };
+    qsizetype at = 0;
+    if (lineAt(at) != kMagic)
         return std::nullopt;
     OriginRecord record;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QList<QByteArray> fields = lines[i].split('\t');
-        if (fields.first() == "writer" && fields.size() == 5) {
-            record.m_writer.machine = QByteArray::fromPercentEncoding(fields[1]);
-            record.m_writer.host = QByteArray::fromPercentEncoding(fields[2]);
-            record.m_writer.user = QByteArray::fromPercentEncoding(fields[3]);
+    QByteArrayView fields[10];
+    QByteArray folder; // of the entries that follow; empty until a good "folder" line
+    while (at < bytes.size()) {
+        const QByteArrayView line = lineAt(at);
+        const qsizetype count = splitFields(line, fields, 9);
+        if (fields[0] == "folder" && count == 2) {
+            folder = decoded(fields[1]);
+            if (!folder.startsWith('/') || folder.contains('\0') || folder.size() > kMaxPathBytes)
+                folder.clear();
+        } else if (fields[0] == "writer" && count == 5) {
+            record.m_writer.machine = decoded(fields[1]);
+            record.m_writer.host = decoded(fields[2]);
+            record.m_writer.user = decoded(fields[3]);
             record.m_writer.uid = quint32(number(fields[4]).value_or(0));
-        } else if (std::optional<OriginEntry> entry = entryOf(fields)) {
-            record.m_entries.insert(entry->name, std::move(*entry));
+        } else if (count <= 9) {
+            if (std::optional<OriginEntry> entry = entryOf(fields, count, folder))
+                record.m_entries.insert(entry->name, std::move(*entry));
         }
     }
     return record;
@@ -131,21 +189,58 @@ QList<OriginRecord> OriginRecord::loadAll(const QByteArray &locationFolder, QStr
 
 QByteArray OriginRecord::serialized() const
 {
-    QByteArray out = kMagic.toByteArray() + '\n';
-    out += "writer\t" + encoded(m_writer.machine) + '\t' + encoded(m_writer.host) + '\t' + encoded(m_writer.user) + '\t'
-           + QByteArray::number(m_writer.uid) + '\n';
-    // In name order, so that a record that did not change is written the same.
-    QList<QByteArray> names = m_entries.keys();
-    std::sort(names.begin(), names.end());
-    for (const QByteArray &name : std::as_const(names)) {
-        const OriginEntry &entry = m_entries[name];
-        const bool version = entry.kind == OriginEntry::Kind::Version;
-        out += (version ? "version\t" : "copy\t") + encoded(entry.name) + '\t' + encoded(entry.original) + '\t'
-               + QByteArray::number(entry.size) + '\t' + QByteArray::number(entry.modifiedNs) + '\t'
-               + QByteArray::number(entry.mode, 8) + '\t' + QByteArray::number(entry.copiedNs) + '\t'
-               + (entry.checksum.isEmpty() ? QByteArray("-") : entry.checksum);
-        if (version)
-            out += '\t' + QByteArray::number(entry.replacedNs);
+    // By original, so that each folder is written once and a record that
+    // did not change is written the same.
+    std::vector<const OriginEntry *> order;
+    order.reserve(size_t(m_entries.size()));
+    for (const OriginEntry &entry : m_entries)
+        order.push_back(&entry);
+    std::sort(order.begin(), order.end(), [](const OriginEntry *a, const OriginEntry *b) {
+        return a->original != b->original ? a->original < b->original : a->name < b->name;
+    });
+    QByteArray out;
+    out.reserve(qsizetype(order.size()) * 72 + 256);
+    out += kMagic;
+    out += "\nwriter\t";
+    appendEncoded(out, m_writer.machine);
+    out += '\t';
+    appendEncoded(out, m_writer.host);
+    out += '\t';
+    appendEncoded(out, m_writer.user);
+    out += '\t';
+    appendNumber(out, m_writer.uid);
+    out += '\n';
+    QByteArrayView folder;
+    for (const OriginEntry *entry : order) {
+        const qsizetype slash = entry->original.lastIndexOf('/');
+        const QByteArrayView entryFolder = QByteArrayView(entry->original).first(std::max<qsizetype>(slash, 1));
+        if (entryFolder != folder) {
+            folder = entryFolder;
+            out += "folder\t";
+            appendEncoded(out, folder);
+            out += '\n';
+        }
+        const bool version = entry->kind == OriginEntry::Kind::Version;
+        out += version ? "version\t" : "copy\t";
+        appendEncoded(out, entry->name);
+        if (version) {
+            out += '\t';
+            appendEncoded(out, QByteArrayView(entry->original).sliced(slash + 1));
+        }
+        for (const qint64 value : {entry->size, entry->modifiedNs}) {
+            out += '\t';
+            appendNumber(out, value);
+        }
+        out += '\t';
+        appendNumber(out, entry->mode, 8);
+        out += '\t';
+        appendNumber(out, entry->copiedNs);
+        out += '\t';
+        out += entry->checksum.isEmpty() ? QByteArray("-") : entry->checksum;
+        if (version) {
+            out += '\t';
+            appendNumber(out, entry->replacedNs);
+        }
         out += '\n';
     }
     return out;
@@ -162,8 +257,10 @@ Status OriginRecord::save(const QByteArray &posixPath) const
     Status step = file.open(plan);
     if (step)
         step = file.write(serialized());
+    // Replaced whole in one rename: the old record or the new. The run's flush
+    // of the location takes it to the device with the copies.
     if (step)
-        step = file.commit(AtomicFile::Durability::Synced);
+        step = file.commit(AtomicFile::Durability::Normal);
     return step;
 }
 

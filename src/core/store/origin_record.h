@@ -34,13 +34,15 @@ struct OriginEntry
 // each reads all of them.
 //
 // On disk, .quillstow/origins/<machine>-<uid>.txt, lines of tab-separated
-// fields, every path percent-encoded (its bytes exactly):
+// fields, every path as its bytes with control bytes and "%" written %XX:
 //   QUILLSTOW ORIGINS 1
 //   writer   <machine> <host> <user> <uid>
-//   copy     <name> <original> <size> <modified ns> <mode, octal> <copied ns> <checksum or ->
-//   version  <name> <original> <size> <modified ns> <mode, octal> <copied ns> <checksum or -> <replaced ns>
-// A line that is damaged, or names anything but a copy or a version of the
-// location, is skipped: a record written by another machine is read, never trusted.
+//   folder   <the original folder of the entries below>
+//   copy     <name> <size> <modified ns> <mode, octal> <copied ns> <checksum or ->
+//   version  <name> <original's name> <size> <modified ns> <mode, octal> <copied ns> <checksum or -> <replaced ns>
+// A copy lies under its original's name. A line that is damaged, or names
+// anything but a copy or a version of the location, is skipped: a record
+// written by another machine is read, never trusted.
 class OriginRecord
 {
 public:
@@ -59,8 +61,8 @@ public:
     static QList<OriginRecord> loadAll(const QByteArray &locationFolder, QStringList *skipped = nullptr);
 
     QByteArray serialized() const;
-    // Replaces the file whole and syncs it, making its folders (readable by
-    // the other users of a shared location).
+    // Replaces the file whole, making its folders (readable by the other
+    // users of a shared location).
     Status save(const QByteArray &posixPath) const;
 
     const MachineIdentity &writer() const { return m_writer; }

@@ -167,32 +167,39 @@ void TestVersions::earlierCopiesAreKept()
 
 void TestVersions::recordReadsOnlyWhatItMayName_data()
 {
-    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QByteArray>("lines");
     QTest::addColumn<bool>("kept");
-    const QByteArray tail = "\t/home/ann/a.txt\t5\t1\t644\t2\t-";
-    QTest::newRow("a copy") << "copy\ta.txt" + tail << true;
-    QTest::newRow("a version") << "version\t.quillstow%2Fversions%2Fa 2026-12-01 090000.txt" + tail + "\t3" << true;
-    QTest::newRow("a name that climbs") << "copy\t..%2F..%2Fetc%2Fpasswd" + tail << false;
-    QTest::newRow("an absolute name") << "copy\t%2Fetc%2Fpasswd" + tail << false;
-    QTest::newRow("a name in a folder") << "copy\tsub%2Fa.txt" + tail << false;
-    QTest::newRow("a version outside the versions") << "version\ta.txt" + tail + "\t3" << false;
-    QTest::newRow("a copy among the versions") << "copy\t.quillstow%2Fversions%2Fa.txt" + tail << false;
-    QTest::newRow("a relative original") << QByteArray("copy\ta.txt\thome%2Fa.txt\t5\t1\t644\t2\t-") << false;
-    QTest::newRow("a NUL in the original") << QByteArray("copy\ta.txt\t%2Fa%00b\t5\t1\t644\t2\t-") << false;
-    QTest::newRow("a negative size") << QByteArray("copy\ta.txt\t%2Fa\t-5\t1\t644\t2\t-") << false;
-    QTest::newRow("a mode too large") << QByteArray("copy\ta.txt\t%2Fa\t5\t1\t17777\t2\t-") << false;
-    QTest::newRow("a field short") << QByteArray("copy\ta.txt\t%2Fa\t5\t1\t644\t2") << false;
+    const QByteArray folder = "folder\t/home/ann\n";
+    const QByteArray tail = "\t5\t1\t644\t2\t-";
+    QTest::newRow("a copy") << folder + "copy\ta.txt" + tail << true;
+    QTest::newRow("a version") << folder + "version\t.quillstow/versions/a 2026-12-01 090000.txt\ta.txt" + tail + "\t3" << true;
+    QTest::newRow("a name that climbs") << folder + "copy\t../../etc/passwd" + tail << false;
+    QTest::newRow("an absolute name") << folder + "copy\t/etc/passwd" + tail << false;
+    QTest::newRow("a name in a folder") << folder + "copy\tsub/a.txt" + tail << false;
+    QTest::newRow("a version outside the versions") << folder + "version\ta.txt\ta.txt" + tail + "\t3" << false;
+    QTest::newRow("a version whose original climbs")
+        << folder + "version\t.quillstow/versions/a 2026-12-01 090000.txt\t..%2Fx" + tail + "\t3" << false;
+    QTest::newRow("a copy among the versions") << folder + "copy\t.quillstow/versions/a.txt" + tail << false;
+    QTest::newRow("no folder before it") << QByteArray("copy\ta.txt") + tail << false;
+    QTest::newRow("a relative folder") << "folder\thome/ann\ncopy\ta.txt" + tail << false;
+    QTest::newRow("a NUL in the folder") << "folder\t/home%00/ann\ncopy\ta.txt" + tail << false;
+    QTest::newRow("a negative size") << folder + "copy\ta.txt\t-5\t1\t644\t2\t-" << false;
+    QTest::newRow("a mode too large") << folder + "copy\ta.txt\t5\t1\t17777\t2\t-" << false;
+    QTest::newRow("a field short") << folder + "copy\ta.txt\t5\t1\t644\t2" << false;
 }
 
 // A record in the location may come from another machine, or be damaged:
-// only lines that name a copy or a version of this location are read.
+// only lines that name a copy or a version of this location, and an
+// absolute original, are read.
 void TestVersions::recordReadsOnlyWhatItMayName()
 {
-    QFETCH(QByteArray, line);
+    QFETCH(QByteArray, lines);
     QFETCH(bool, kept);
-    const std::optional<OriginRecord> record = OriginRecord::parse("QUILLSTOW ORIGINS 1\n" + line + "\ncopy\tb.txt\t%2Fb\t1\t1\t644\t1\t-\n");
+    const std::optional<OriginRecord> record =
+        OriginRecord::parse("QUILLSTOW ORIGINS 1\n" + lines + "\nfolder\t/home/bob\ncopy\tb.txt\t1\t1\t644\t1\t-\n");
     QVERIFY(record.has_value());
     QCOMPARE(record->entries().size(), kept ? 2 : 1);
+    QVERIFY2(record->find("b.txt") && record->find("b.txt")->original == "/home/bob/b.txt", "the good line after it is read");
     if (kept)
         QVERIFY2(OriginRecord::parse(record->serialized())->entries() == record->entries(), "written as it was read");
 }
