@@ -203,7 +203,8 @@ inline bool parseTreeOptions(int argc, char **argv, TreeOptions &o)
 // that flush is left out of the run and made right after it through the same
 // component, so one run gives both figures: the copies alone, and the copies
 // on the device.
-inline RunTime backupRun(const DriveMap &drives, const Tree &tree, const QString &posixDest)
+inline RunTime backupRun(const DriveMap &drives, const Tree &tree, const QString &posixDest,
+                         std::optional<RunOrigins::Options> origins = std::nullopt)
 {
     SettingsModel model;
     for (int i = 0; i < tree.dosFolders.size(); ++i)
@@ -212,6 +213,7 @@ inline RunTime backupRun(const DriveMap &drives, const Tree &tree, const QString
     FileCopier fso(drives);
     BackupRunOptions options;
     options.flush = false;
+    options.origins = std::move(origins);
     BackupRun run(drives, File1, fso, options);
     const QString location = drives.toDos(posixDest).value_or(QString()) + u'\\';
 

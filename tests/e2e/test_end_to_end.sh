@@ -292,7 +292,7 @@ click_backup_now
 win=$(xs_wait_window "Quillstow" 60) || xs_fail "a long run showed no progress window"
 xs_screenshot "$win" "$SHOTS/backup-progress.png"
 xs_wait_gone "Quillstow" 240 || xs_fail "the progress window stayed after the run"
-copied=$(find "$T/many-backup" -type f | wc -l)
+copied=$(find "$T/many-backup" -maxdepth 1 -type f | wc -l)
 [ "$copied" -eq 60000 ] || xs_fail "the long run copied $copied of 60000 files"
 xs_close "$PANEL"
 wait_app_end "closing the control panel after a long run"
@@ -302,10 +302,10 @@ now_ms() { echo $(($(date +%s%N) / 1000000)); }
 # The copies a stopped run made: fewer than all, each whole, no temporary left.
 expect_stopped_copies() {
     local what=$1 copied
-    copied=$(find "$STOPPED" -type f | wc -l)
+    copied=$(find "$STOPPED" -maxdepth 1 -type f | wc -l)
     [ "$copied" -lt 60000 ] || xs_fail "$what: the run was not stopped (all 60000 files copied)"
     [ -z "$(find "$STOPPED" -name '.quillstow-*')" ] || xs_fail "$what: a copy under way was left unfinished"
-    (cd "$STOPPED" && find . -type f -print0 | xargs -0 -r md5sum) >"$T/sums"
+    (cd "$STOPPED" && find . -maxdepth 1 -type f -print0 | xargs -0 -r md5sum) >"$T/sums"
     (cd "$T/many" && md5sum -c --quiet "$T/sums") || xs_fail "$what: a copy differs from its file"
     xs_log "$what: $copied of 60000 files copied"
 }
@@ -340,13 +340,13 @@ stop_from_progress() {
     while xdotool search --onlyvisible --name '^Quillstow$' 2>/dev/null | grep -qx "$win"; do
         ms=$(($(now_ms) - t0))
         [ "$ms" -lt 10000 ] || xs_fail "$how: the run went on for 10 s after it was stopped"
-        [ -z "$atSecond" ] && [ "$ms" -ge 1000 ] && atSecond=$(find "$STOPPED" -type f | wc -l)
+        [ -z "$atSecond" ] && [ "$ms" -ge 1000 ] && atSecond=$(find "$STOPPED" -maxdepth 1 -type f | wc -l)
         sleep 0.05
     done
     gone=$(($(now_ms) - t0))
-    [ -n "$atSecond" ] || atSecond=$(find "$STOPPED" -type f | wc -l)
+    [ -n "$atSecond" ] || atSecond=$(find "$STOPPED" -maxdepth 1 -type f | wc -l)
     xs_log "$how: the progress window went ${gone} ms after the stop"
-    [ "$(find "$STOPPED" -type f | wc -l)" -eq "$atSecond" ] || xs_fail "$how: files were still being copied a second after the stop"
+    [ "$(find "$STOPPED" -maxdepth 1 -type f | wc -l)" -eq "$atSecond" ] || xs_fail "$how: files were still being copied a second after the stop"
     expect_stopped_copies "$how"
     box=$(xs_wait_window "Quillstow") || xs_fail "$how: the stopped run said nothing"
     if [ "$how" = Esc ]; then xs_screenshot "$box" "$SHOTS/backup-stopped.png"; fi

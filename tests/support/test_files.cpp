@@ -21,3 +21,10 @@ QStringList everythingIn(const QString &folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
+
+QStringList copiesIn(const QString &location)
+{
+    QStringList names = everythingIn(location);
+    names.removeAll(QStringLiteral(".quillstow"));
+    return names;
+}

@@ -12,3 +12,5 @@ bool writeFile(const QString &path, const QByteArray &bytes);
 
 // Every name in a folder, hidden ones included, sorted.
 QStringList everythingIn(const QString &folder);
+// The same in a backup location, but for Quillstow's own folder there.
+QStringList copiesIn(const QString &location);

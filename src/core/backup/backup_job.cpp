@@ -9,6 +9,7 @@
 #include "core/platform/system/run_lock.h"
 #include "core/store/last_run_details.h"
 #include "core/store/settings_file.h"
+#include "core/store/version_settings.h"
 
 #include <QElapsedTimer>
 
@@ -124,6 +125,11 @@ BackupReport Job::run(BackupFrontEnd &frontEnd, BackupRunOptions options)
     }
 
     options.copyEverything = options.copyEverything || m_request.full;
+    if (!options.origins) {
+        // Settings that cannot be read keep every version, as a new user has it.
+        options.origins = RunOrigins::Options{VersionSettings::load().valueOr(VersionSettings()),
+                                              m_services.clock.now(), MachineIdentity::ofThisProcess()};
+    }
     FolderFiles listing(m_services.drives);
     BackupRun backup(m_services.drives, listing, copier, options);
     m_report.record.start = m_services.clock.now();
@@ -131,6 +137,7 @@ BackupReport Job::run(BackupFrontEnd &frontEnd, BackupRunOptions options)
     timer.start();
     m_report.outcome = frontEnd.drive(backup, list);
     m_report.elapsedMs = timer.elapsed();
+    m_report.warnings << m_report.outcome.warnings;
     const BackupOutcome &outcome = m_report.outcome;
     if (outcome.locationMissing) // gone since the look above
         return notStarted(RunRecord::Outcome::Unreachable, backupFailureMessage(outcome));

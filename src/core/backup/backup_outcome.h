@@ -53,6 +53,7 @@ struct BackupOutcome
     int foldersPartly = 0;      // listed folders of which a stop left some files
     int foldersLeft = 0;        // listed folders of which a stop left every file
     int foldersUnreached = 0;   // of those, the ones never listed, whose files are not counted
+    QStringList warnings;       // what the run could not keep beside the copies (the record of origins)
 
     bool failed() const
     {

@@ -17,6 +17,8 @@ BackupRun::BackupRun(const DriveMap &drives, FolderFiles &listing, FileCopier &c
                                    })),
       m_currency(drives, {m_options.copyEverything, m_options.locationTimes, {}})
 {
+    if (m_options.origins)
+        m_origins.emplace(*m_options.origins);
 }
 
 QString BackupRun::locationFolder(const QString &location)
@@ -81,6 +83,8 @@ BackupOutcome BackupRun::run(const DirArray &directories, int count, const QStri
     // that cannot be written makes every copy say why.
     [[maybe_unused]] const Status cleaned = m_copier.removeLeftovers(folder, m_options.leftoverQuiet);
     m_currency.begin(location);
+    if (m_origins)
+        m_origins->begin(m_currency.locationFolder());
     const int workers = m_options.parallelCopies > 0 ? m_options.parallelCopies : m_copier.parallelCopies(folder);
     CopySchedule schedule(workers * 8 + 64);
     {
@@ -127,12 +131,15 @@ BackupOutcome BackupRun::run(const DirArray &directories, int count, const QStri
         m_schedule = nullptr;
     }
 
+    // Before the flush, so that the record reaches the device with the copies.
+    const QStringList kept = m_origins ? m_origins->finish() : QStringList();
     // The copies are on the device when the run returns, or the run says not.
     if (m_options.flush && m_tally.filesCopied() > 0) {
         if (const Status flushed = m_copier.flush(folder); !flushed)
             m_tally.flushFailed(flushed.error());
     }
     BackupOutcome outcome = m_tally.take();
+    outcome.warnings = kept;
     m_currency.finish(!m_stop && outcome.flushed.ok());
     std::lock_guard lock(m_mutex);
     outcome.stopped = m_stop;
@@ -164,21 +171,38 @@ void BackupRun::copyWorker(CopySchedule &schedule, const QString &location)
         }
         if (m_options.beforeCopy)
             m_options.beforeCopy(task->source);
-        const QString destination = location + task->name;
-        if (m_currency.isCurrent(*task, destination)) {
-            m_tally.current(*task, destination);
-        } else if (const Result<qint64> copied = m_copier.copyFile(task->source, destination)) {
-            m_tally.copied(*task, destination, *copied);
-        } else {
-            m_tally.notCopied(*task, destination, copied.error());
-            m_currency.copyFailed(*task);
-        }
+        copyOne(*task, location + task->name);
         if (!task->repass) {
             std::lock_guard lock(m_mutex);
             ++m_ended[size_t(task->folderIndex)];
         }
         schedule.done(*task);
     }
+}
+
+// The quick check, the copy, and what is kept of it in the location.
+void BackupRun::copyOne(const CopyTask &task, const QString &destination)
+{
+    const auto [realFolder, seenWhole] = m_origins ? m_currency.sourceFolder(task.folderIndex) : std::pair<QByteArray, bool>();
+    RunOrigins *origins = m_origins && !realFolder.isEmpty() ? &*m_origins : nullptr;
+    if (m_currency.isCurrent(task, destination)) {
+        m_tally.current(task, destination);
+        if (origins)
+            origins->current(realFolder, task.name, seenWhole);
+        return;
+    }
+    if (origins)
+        origins->makeRoomFor(realFolder, task.name);
+    const Result<CopyMade> copied = m_copier.copyFile(task.source, destination,
+                                                      origins ? origins->keepNamesFor(task.name) : FileCopier::KeepNames());
+    if (!copied) {
+        m_tally.notCopied(task, destination, copied.error());
+        m_currency.copyFailed(task);
+        return;
+    }
+    m_tally.copied(task, destination, copied->size);
+    if (origins)
+        origins->copied(realFolder, task.name, *copied);
 }
 
 void BackupRun::stop()

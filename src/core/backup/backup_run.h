@@ -2,6 +2,7 @@
 #include "core/backup/backup_outcome.h"
 #include "core/backup/copy_schedule.h"
 #include "core/backup/run_currency.h"
+#include "core/backup/run_origins.h"
 #include "core/platform/files/file_copier.h"
 #include "core/store/settings_model.h"
 
@@ -30,6 +31,8 @@ struct BackupRunOptions
     BackupTally::SameFile sameFile;
     // How long a temporary file must lie unchanged before it counts as left over.
     std::optional<std::chrono::seconds> leftoverQuiet; // empty: as the location's file system calls for
+    // Keeps the record of origins and the versions in the location; empty: the copies alone.
+    std::optional<RunOrigins::Options> origins;
 };
 
 // The backup run: every file that lies directly in directories[0] to
@@ -74,6 +77,7 @@ public:
 
 private:
     void copyWorker(CopySchedule &schedule, const QString &location);
+    void copyOne(const CopyTask &task, const QString &destination);
     std::vector<int> recurringKeys(const DirArray &directories, int last) const;
 
     const DriveMap &m_drives;
@@ -82,6 +86,7 @@ private:
     Options m_options;
     BackupTally m_tally;
     RunCurrency m_currency;
+    std::optional<RunOrigins> m_origins;
     std::atomic<bool> m_stop{false};
 
     mutable std::mutex m_mutex; // guards what follows

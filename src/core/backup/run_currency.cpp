@@ -96,6 +96,15 @@ bool RunCurrency::isCurrent(const CopyTask &task, const QString &destination)
     return m_check->isCurrent(task.source, destination, lastPass);
 }
 
+std::pair<QByteArray, bool> RunCurrency::sourceFolder(int index)
+{
+    std::lock_guard lock(m_mutex);
+    const int folder = m_folderOfEntry.value(index, -1);
+    if (folder < 0)
+        return {};
+    return {m_folders[size_t(folder)].real, m_folders[size_t(folder)].lastPass.has_value()};
+}
+
 void RunCurrency::copyFailed(const CopyTask &task)
 {
     std::lock_guard lock(m_mutex);

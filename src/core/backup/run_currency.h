@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class DriveMap;
@@ -42,6 +43,12 @@ public:
     // From the workers, right before the task's copy.
     bool isCurrent(const CopyTask &task, const QString &destination);
     void copyFailed(const CopyTask &task);
+
+    // The real POSIX path of the folder that list entry `index` listed (empty
+    // when not known), and whether an earlier run saw it whole.
+    std::pair<QByteArray, bool> sourceFolder(int index);
+    // The real POSIX path of the location's folder; empty when not known.
+    const QByteArray &locationFolder() const { return m_location; }
 
     // At the run's end: `complete` false (stopped, or the copies may not be
     // on the device) keeps every record as it was.

@@ -5,11 +5,11 @@
 #include <cerrno>
 #include <sys/stat.h>
 
-Status makeFolders(const QByteArray &posixFolder)
+Status makeFolders(const QByteArray &posixFolder, unsigned mode)
 {
     for (qsizetype slash = posixFolder.indexOf('/', 1);; slash = posixFolder.indexOf('/', slash + 1)) {
         const QByteArray part = slash < 0 ? posixFolder : posixFolder.left(slash);
-        if (!part.isEmpty() && ::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
+        if (!part.isEmpty() && ::mkdir(part.constData(), mode_t(mode)) != 0 && errno != EEXIST)
             return systemFailure(QStringLiteral("cannot make the folder %1").arg(QString::fromLocal8Bit(part)), errno);
         if (slash < 0)
             break;

@@ -4,6 +4,7 @@
 #include "core/platform/paths/drive_map.h"
 #include "core/platform/system/run_lock.h"
 #include "core/store/auto_backup_file.h"
+#include "core/store/origin_record.h"
 #include "core/store/run_log.h"
 #include "core/store/settings_file.h"
 #include "support/private_session_bus.h"
@@ -12,7 +13,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -172,6 +175,7 @@ private Q_SLOTS:
     void commandLine();
     void signalStopsTheRun_data();
     void signalStopsTheRun();
+    void killedRunsLeaveEveryCopyWhole();
     void troubleIsToldAndDetailsOpen_data();
     void troubleIsToldAndDetailsOpen();
 };
@@ -448,6 +452,69 @@ void TestHeadlessBackup::signalStopsTheRun()
     const QList<RunRecord> runs = box.log().runs().valueOr({});
     QVERIFY(!runs.isEmpty());
     QCOMPARE(runs.last().outcome, RunRecord::Outcome::Stopped);
+}
+
+// A run that replaces 1,000 copies, killed at a random moment, again and
+// again: each file's last complete copy is under its name or among the
+// versions, whole, and a run to its end leaves the location tidy.
+void TestHeadlessBackup::killedRunsLeaveEveryCopyWhole()
+{
+    constexpr int kFiles = 1000;
+    constexpr int kRounds = 6;
+    Sandbox box;
+    QVERIFY2(box.ready(), "the program could not be copied into a folder of its own");
+    auto contentOf = [](int file, int round) {
+        return QByteArray::number(file) + '/' + QByteArray::number(round) + QByteArray(round * 7 % 50, 'x');
+    };
+    for (int i = 0; i < kFiles; ++i)
+        QVERIFY(writeFile(box.path("src") + QStringLiteral("/f%1.txt").arg(i), contentOf(i, 0)));
+    QVERIFY(box.saveSettings(box.dos("dest") + u'\\'));
+    QCOMPARE(box.run({QStringLiteral("--backup")}).exitCode, 0);
+
+    const QString dest = box.path("dest");
+    const QString versions = dest + QStringLiteral("/.quillstow/versions");
+    auto underName = [&](int i) { return readFile(dest + QStringLiteral("/f%1.txt").arg(i)); };
+    QList<QByteArray> lastSeen;
+    for (int i = 0; i < kFiles; ++i)
+        lastSeen << underName(i);
+    QRandomGenerator random(20261209);
+    for (int round = 1; round <= kRounds; ++round) {
+        for (int i = 0; i < kFiles; ++i)
+            QVERIFY(writeFile(box.path("src") + QStringLiteral("/f%1.txt").arg(i), contentOf(i, round)));
+        const auto process = box.start({QStringLiteral("--backup")});
+        QVERIFY(process->waitForStarted());
+        QThread::msleep(unsigned(random.bounded(20, 400)));
+        ::kill(pid_t(process->processId()), SIGKILL);
+        process->waitForFinished(30000);
+        QSet<QByteArray> kept;
+        for (const QString &name : QDir(versions).entryList(QDir::Files))
+            kept.insert(readFile(versions + u'/' + name));
+        for (int i = 0; i < kFiles; ++i) {
+            const QByteArray now = underName(i);
+            const bool whole = now == lastSeen[i] || now == contentOf(i, round);
+            QVERIFY2(whole && (now == lastSeen[i] || kept.contains(lastSeen[i])),
+                     qPrintable(QStringLiteral("round %1, file %2: %3 under its name, %4 before")
+                                    .arg(round)
+                                    .arg(i)
+                                    .arg(QString::fromUtf8(now), QString::fromUtf8(lastSeen[i]))));
+            lastSeen[i] = now;
+        }
+    }
+    QCOMPARE(box.run({QStringLiteral("--backup")}).exitCode, 0);
+    const QStringList everything = QDir(dest).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                                   + QDir(dest + QStringLiteral("/.quillstow/origins")).entryList(QDir::Files | QDir::Hidden);
+    QVERIFY2(everything.filter(QStringLiteral(".quillstow-")).isEmpty() && everything.filter(QStringLiteral(".running")).isEmpty(),
+             qPrintable(everything.join(u' ')));
+    // Every version is in the record, and the record names no file that is not there.
+    QSet<QByteArray> recorded;
+    for (const OriginRecord &record : OriginRecord::loadAll(QFile::encodeName(QFileInfo(dest).canonicalFilePath()))) {
+        for (const OriginEntry &entry : record.entries()) {
+            recorded.insert(entry.name);
+            QVERIFY2(QFileInfo::exists(dest + u'/' + QString::fromUtf8(entry.name)), entry.name.constData());
+        }
+    }
+    for (const QString &name : QDir(versions).entryList(QDir::Files))
+        QVERIFY2(recorded.contains(".quillstow/versions/" + name.toUtf8()), qPrintable(name));
 }
 
 // The whole way from an automatic run to the person: a notification on the

@@ -271,7 +271,7 @@ void TestLiveRun::newDiskIsAskedAbout()
     useOwnState(f.t, f.panel);
     backupNow(f.panel);
     QVERIFY2(f.t.messageBox.shown.isEmpty(), "the first run onto a location asks nothing");
-    QCOMPARE(everythingIn(f.t.posix(QStringLiteral("backup"))).size(), 3);
+    QCOMPARE(copiesIn(f.t.posix(QStringLiteral("backup"))).size(), 3);
 
     const QByteArray folder = QFile::encodeName(f.t.posix(QStringLiteral("backup")));
     if (::mount("quillstow-test", folder.constData(), "tmpfs", 0, "size=1m") != 0)
@@ -287,7 +287,7 @@ void TestLiveRun::newDiskIsAskedAbout()
              "a Yes/No box whose default is No");
 
     const bool yes = answer == MessageBox::Answer::Yes;
-    QCOMPARE(everythingIn(f.t.posix(QStringLiteral("backup"))).size(), yes ? 3 : 0);
+    QCOMPARE(copiesIn(f.t.posix(QStringLiteral("backup"))).size(), yes ? 3 : 0);
     const LocationDisk now = checkLocationDisk(f.t.drives, f.t.dos(QStringLiteral("backup")) + u'\\');
     QVERIFY2(now == (yes ? LocationDisk::Same : LocationDisk::Different), "Yes, and only Yes, remembers the new disk");
     const QList<RunRecord> runs = loggedRuns();
@@ -347,7 +347,7 @@ void TestLiveRun::manualRunWaitsForTheLock()
 
     QCOMPARE(waitingText, QStringLiteral("Waiting for the automatic backup to finish"));
     QVERIFY2(!visibleProgress(), "the progress window goes with the wait");
-    const qsizetype copied = everythingIn(f.t.posix(QStringLiteral("backup"))).size();
+    const qsizetype copied = copiesIn(f.t.posix(QStringLiteral("backup"))).size();
     if (how == u"release") {
         QCOMPARE(copied, 3);
         QCOMPARE(loggedRuns().size(), 1);

@@ -323,6 +323,41 @@ Status AtomicFile::setTimes(const struct stat &source)
     return done();
 }
 
+// Where hard links cannot be made (FAT, some shares) the file is moved
+// instead, never over another: a name taken meanwhile is passed by.
+static bool noHardLinks(int err)
+{
+    return err == EPERM || err == EXDEV || err == EMLINK || err == ENOTSUP || err == EOPNOTSUPP || err == ENOSYS;
+}
+
+Status AtomicFile::keepTarget(bool &moved)
+{
+    moved = false;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QByteArray as = m_keepNames(attempt);
+        if (::link(m_target.constData(), as.constData()) == 0) {
+            m_keptAs = as;
+            return done();
+        }
+        const int err = errno;
+        if (err == EEXIST)
+            continue;
+        struct stat st;
+        if (err == ENOENT && ::lstat(m_target.constData(), &st) != 0 && errno == ENOENT)
+            return done(); // gone meanwhile: nothing to keep
+        if (!noHardLinks(err))
+            return fail("cannot keep the earlier copy as a version", err);
+        if (::lstat(as.constData(), &st) == 0)
+            continue;
+        if (::rename(m_target.constData(), as.constData()) != 0)
+            return fail("cannot keep the earlier copy as a version", errno);
+        m_keptAs = as;
+        moved = true;
+        return done();
+    }
+    return fail("cannot keep the earlier copy as a version", EEXIST);
+}
+
 Status AtomicFile::commit(Durability durability)
 {
     const QByteArray folder = folderOf(m_target);
@@ -375,9 +410,21 @@ Status AtomicFile::commit(Durability durability)
     m_fd = -1;
     if (::close(fd) != 0)
         return fail("cannot finish writing the new file", errno);
+    bool moved = false;
+    if (m_keepNames) {
+        if (Status kept = keepTarget(moved); !kept)
+            return kept;
+    }
     const int rc = faultableCall(m_faults, [this] { return ::rename(m_tempName.constData(), m_target.constData()); });
-    if (rc != 0)
-        return fail("cannot put the new file in place", errno);
+    if (rc != 0) {
+        const int err = errno;
+        // The earlier file goes back under its name; a link made to it is only a second name.
+        if (moved && ::rename(m_keptAs.constData(), m_target.constData()) == 0)
+            m_keptAs.clear();
+        else if (!moved && !m_keptAs.isEmpty() && ::unlink(m_keptAs.constData()) == 0)
+            m_keptAs.clear();
+        return fail("cannot put the new file in place", err);
+    }
     m_tempName.clear();
     syncFolder(folder, durability);
     return done();

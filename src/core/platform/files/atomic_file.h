@@ -6,6 +6,8 @@
 #include <QString>
 #include <sys/types.h>
 
+#include <functional>
+
 struct stat;
 
 // Writes a new file beside its target and puts it in place only when it is
@@ -51,11 +53,18 @@ public:
     Status copyRange(int sourceFd, off_t from, const struct stat &source, bool tryKernel = true);
     // Gives the new file the source's times.
     Status setTimes(const struct stat &source);
+    // The file that the commit replaces is kept, at the first free name that
+    // `names` gives (it is asked for attempt 0, 1, ...): linked there before
+    // the rename, so that at every instant it is whole under one name or the
+    // other, or moved there where the file system has no hard links.
+    void keepReplaced(std::function<QByteArray(int attempt)> names) { m_keepNames = std::move(names); }
     Status commit(Durability durability);
 
     // What open() and copyRange() found out, for a caller that remembers it.
     bool anonymousRefused() const { return m_anonymousRefused; }
     bool kernelCopyRefused() const { return m_kernelCopyRefused; }
+    // After a commit: where the replaced file was kept; empty when there was none.
+    const QByteArray &keptAs() const { return m_keptAs; }
 
 private:
     Failure fail(const char *what, int err);
@@ -63,6 +72,7 @@ private:
     Status copySpan(int sourceFd, off_t at, off_t length, bool &tryKernel, bool &anyCopied);
     Status copyByReadWrite(int sourceFd, off_t at, off_t length);
     Status openNamed(unsigned mode);
+    Status keepTarget(bool &moved);
     void abandon();
 
     QByteArray m_target;
@@ -75,6 +85,8 @@ private:
     bool m_anonymousRefused = false;
     bool m_kernelCopyRefused = false;
     QByteArray m_tempName;
+    std::function<QByteArray(int)> m_keepNames;
+    QByteArray m_keptAs;
 };
 
 // True for a name this program gives its temporary files (".quillstow-"

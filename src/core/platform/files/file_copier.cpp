@@ -1,5 +1,6 @@
 #include "core/platform/files/file_copier.h"
 #include "core/platform/files/location_probe.h"
+#include "core/platform/files/read_span.h"
 
 #include "core/platform/files/atomic_file.h"
 #include "core/platform/files/fd_guard.h"
@@ -76,6 +77,20 @@ static int keepTimesInPlace(const QByteArray &placed, const struct stat &source,
     return 1;
 }
 
+// Whether the file at `placed` (a copy about to be replaced) holds other
+// content than the open source: only a regular file, seen without following
+// a link, is ever kept. Bytes are compared only where the sizes agree.
+static bool differsFrom(const QByteArray &placed, int sourceFd, const struct stat &source)
+{
+    struct stat st;
+    if (::lstat(placed.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    if (st.st_size != source.st_size)
+        return true;
+    const FdGuard earlier(::open(placed.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    return !earlier.valid() || !sameBytes(sourceFd, earlier.get(), qint64(st.st_size));
+}
+
 FileCopier::FileCopier(const DriveMap &drives, IoFaults *faults)
     : m_drives(drives), m_faults(faults)
 {
@@ -147,7 +162,7 @@ void FileCopier::remember(const QString &dosFolder, const Folder &learned)
     }
 }
 
-Result<qint64> FileCopier::copyFile(const QString &source, const QString &destination)
+Result<CopyMade> FileCopier::copyFile(const QString &source, const QString &destination, const KeepNames &keep)
 {
     const auto from = posixOf(source);
     if (!from)
@@ -185,15 +200,21 @@ Result<qint64> FileCopier::copyFile(const QString &source, const QString &destin
     // temporary file either way and the look costs one more round trip per
     // file; a source on another device cannot be the destination itself, and
     // a folder in the way then fails the rename instead.
-    const bool look = !folder.noAnonymous || folder.device == 0 || folder.device == quint64(st.st_dev);
+    // An earlier copy to keep must be seen, so the look is made then too.
+    const bool look = keep || !folder.noAnonymous || folder.device == 0 || folder.device == quint64(st.st_dev);
     struct stat existing;
     const bool exists = look && ::stat(to->constData(), &existing) == 0;
+    CopyMade made{qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                  quint32(st.st_mode & 07777), {}};
     if (exists) {
-        if (existing.st_dev == st.st_dev && existing.st_ino == st.st_ino)
-            return qint64(0); // a file copied onto itself stays as it is
+        if (existing.st_dev == st.st_dev && existing.st_ino == st.st_ino) {
+            made.size = 0;
+            return made; // a file copied onto itself stays as it is
+        }
         if (S_ISDIR(existing.st_mode))
             return failure(QStringLiteral("%1: is a folder").arg(dest));
     }
+    const bool keepEarlier = exists && keep && differsFrom(*to, in, st);
 
     const QString folderKey = dest.left(lastSeparator(dest) + 1);
     Folder learned;
@@ -218,6 +239,8 @@ Result<qint64> FileCopier::copyFile(const QString &source, const QString &destin
         status = out.copyRange(in, 0, st, tryKernel);
     if (status)
         status = out.setTimes(st);
+    if (status && keepEarlier)
+        out.keepReplaced(keep);
     if (status)
         status = out.commit(AtomicFile::Durability::Normal);
     if (status && folder.timesLostInPlace != 0)
@@ -233,7 +256,8 @@ Result<qint64> FileCopier::copyFile(const QString &source, const QString &destin
         remember(folderKey, learned);
     if (!status)
         return status.failure().about(dest);
-    return qint64(st.st_size);
+    made.keptAs = out.keptAs();
+    return made;
 }
 
 // A network file system: each call is a round trip, and other machines may

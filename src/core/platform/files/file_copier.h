@@ -7,11 +7,22 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <vector>
 
 class DriveMap;
+
+// What a copy made: the source as it was copied and, where it replaced an
+// earlier copy of other content that was asked to be kept, where that went.
+struct CopyMade
+{
+    qint64 size = 0;
+    qint64 modifiedNs = 0;
+    quint32 mode = 0;   // permission bits
+    QByteArray keptAs;  // POSIX bytes of the kept earlier copy; empty: none
+};
 
 // The file-copy component. Paths are in drive-letter form; a destination that
 // ends in "\" names a folder, which is never created. A copy replaces the
@@ -30,8 +41,16 @@ class FileCopier
 public:
     explicit FileCopier(const DriveMap &drives, IoFaults *faults = nullptr);
 
-    // The size of the copy made.
-    Result<qint64> copyFile(const QString &source, const QString &destination);
+    // Where an earlier copy of other content is kept: the names to try, in
+    // order, for attempt 0, 1, ... (POSIX bytes, on the destination's file
+    // system). Without them an earlier copy is replaced, as a copy does.
+    using KeepNames = std::function<QByteArray(int attempt)>;
+
+    // A regular file of another size, or of the same size but other bytes,
+    // is kept; one with the very bytes of the source, or anything that is not
+    // a regular file, is simply replaced. Where it cannot be kept the copy
+    // fails and the earlier copy stays as it was.
+    Result<CopyMade> copyFile(const QString &source, const QString &destination, const KeepNames &keep = {});
 
     // How long a temporary file must have been left unchanged before a
     // clean-up takes it for a leftover: a copy running on another machine

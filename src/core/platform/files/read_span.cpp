@@ -2,6 +2,7 @@
 
 #include "core/platform/system_reason.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <unistd.h>
 
@@ -21,4 +22,17 @@ Result<QByteArray> readSpan(int fd, off_t from, qsizetype length, const char *wh
     }
     bytes.truncate(have);
     return bytes;
+}
+
+bool sameBytes(int oneFd, int otherFd, qint64 length)
+{
+    constexpr qsizetype kChunk = 1 << 20;
+    for (qint64 at = 0; at < length; at += kChunk) {
+        const qsizetype part = qsizetype(std::min<qint64>(kChunk, length - at));
+        const Result<QByteArray> one = readSpan(oneFd, off_t(at), part, "");
+        const Result<QByteArray> other = readSpan(otherFd, off_t(at), part, "");
+        if (!one || !other || one->size() != part || *one != *other)
+            return false;
+    }
+    return true;
 }

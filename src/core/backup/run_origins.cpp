@@ -1,0 +1,352 @@
+#include "core/backup/run_origins.h"
+
+#include "core/platform/files/file_facts.h"
+#include "core/platform/files/folder_listing.h"
+#include "core/platform/make_folders.h"
+#include "core/platform/paths/posix_name.h"
+#include "core/store/location_layout.h"
+
+#include <QSet>
+
+#include <algorithm>
+
+namespace {
+
+constexpr qint64 kSecond = 1'000'000'000;
+constexpr qint64 kGiB = qint64(1) << 30;
+
+qint64 nanoseconds(const QDateTime &at)
+{
+    return at.toMSecsSinceEpoch() * 1'000'000;
+}
+
+// A listing's name as the bytes it stands for on disk (posix_name.h).
+QByteArray nameBytes(QString name)
+{
+    name.replace(QChar(posixname::kBackslash), u'\\');
+    return posixname::encode(name);
+}
+
+} // namespace
+
+RunOrigins::RunOrigins(Options options) : m_options(std::move(options)) {}
+
+qint64 RunOrigins::reserveFor(qint64 diskBytes)
+{
+    return std::min(diskBytes / 20, kGiB);
+}
+
+void RunOrigins::begin(const QByteArray &locationFolder)
+{
+    if (locationFolder.isEmpty())
+        return;
+    m_folder = locationFolder.endsWith('/') ? locationFolder : locationFolder + '/';
+    m_recordPath = OriginRecord::pathFor(m_folder, m_options.writer);
+    m_markerPath = m_recordPath.chopped(4) + ".running";
+    m_recordExisted = fileFacts(m_recordPath).ok();
+    std::lock_guard lock(m_mutex);
+    if (fileFacts(m_markerPath).ok()) {
+        loadLocked();
+        tidyLocked();
+    }
+    if (const Result<DiskSpace> space = diskSpace(m_folder)) {
+        m_reserve = reserveFor(space->total);
+        m_freeBytes = space->available;
+        if (m_freeBytes < m_reserve)
+            makeRoomLocked(0);
+    }
+}
+
+QByteArray RunOrigins::original(const QByteArray &realSourceFolder, const QString &name) const
+{
+    return (realSourceFolder.endsWith('/') ? realSourceFolder : realSourceFolder + '/') + nameBytes(name);
+}
+
+void RunOrigins::loadLocked()
+{
+    if (m_record)
+        return;
+    // A record that cannot be read is made anew from this run on; the
+    // versions it named stay as plain files.
+    Result<OriginRecord> loaded = m_recordExisted ? OriginRecord::load(m_recordPath) : Result<OriginRecord>(OriginRecord());
+    if (!loaded)
+        m_warnings << QStringLiteral("The record of origins %1 could not be read, and is made anew: %2")
+                          .arg(posixname::decode(m_recordPath), loaded.error());
+    m_record = loaded ? std::move(loaded).value() : OriginRecord();
+    m_record->setWriter(m_options.writer);
+}
+
+// Before the first version of a run: a run cut off from here on leaves the marker.
+void RunOrigins::noteRunningLocked()
+{
+    if (m_marked)
+        return;
+    m_marked = true;
+    static_cast<void>(makeFolders(m_folder + location_layout::kOrigins.toByteArray(), 0777));
+    static_cast<void>(makeFolders(m_folder + location_layout::kVersions.toByteArray(), 0777));
+    OriginRecord marker; // any small file will do; its content is never read
+    if (const Status made = marker.save(m_markerPath); !made)
+        m_warnings << QStringLiteral("A version may be left unrecorded if this run is cut off: ") + made.error();
+}
+
+FileCopier::KeepNames RunOrigins::keepNamesFor(const QString &name)
+{
+    if (m_folder.isEmpty() || !m_options.versions.keep)
+        return {};
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_copiedNames.contains(name))
+            return {};
+        noteRunningLocked();
+    }
+    const QByteArray versions = m_folder + location_layout::kVersions.toByteArray() + '/';
+    const QByteArray bytes = nameBytes(name);
+    const QDateTime when = m_options.now;
+    return [versions, bytes, when](int attempt) {
+        return versions + location_layout::versionName(bytes, when, attempt);
+    };
+}
+
+void RunOrigins::copied(const QByteArray &realSourceFolder, const QString &name, const CopyMade &made)
+{
+    if (m_folder.isEmpty())
+        return;
+    std::lock_guard lock(m_mutex);
+    const QByteArray copyName = nameBytes(name);
+    if (m_copiedNames.contains(name))
+        m_copiedAgain.insert(copyName);
+    m_copiedNames.insert(name, true);
+    loadLocked();
+    OriginEntry entry;
+    entry.name = copyName;
+    entry.original = original(realSourceFolder, name);
+    entry.size = made.size;
+    entry.modifiedNs = made.modifiedNs;
+    entry.mode = made.mode;
+    entry.copiedNs = nanoseconds(m_options.now);
+    if (!made.keptAs.isEmpty() && made.keptAs.startsWith(m_folder)) {
+        // The earlier copy keeps what its own entry said of it; without one,
+        // where it lies says what it was.
+        OriginEntry version;
+        if (const OriginEntry *earlier = m_record->find(copyName))
+            version = *earlier;
+        else
+            version.original = entry.original;
+        version.kind = OriginEntry::Kind::Version;
+        version.name = made.keptAs.sliced(m_folder.size());
+        version.replacedNs = nanoseconds(m_options.now);
+        m_keptThisRun.insert(copyName, version.name);
+        if (const Result<FileFacts> kept = fileFacts(made.keptAs); kept && version.copiedNs == 0) {
+            version.size = kept->size;
+            version.modifiedNs = kept->modifiedNs;
+            version.mode = kept->mode;
+        }
+        m_record->put(std::move(version));
+        m_changed = true;
+    }
+    // The very copy it had (copied again, its bytes the same): the entry stays,
+    // with the time that content was first copied.
+    const OriginEntry *had = m_record->find(copyName);
+    if (made.keptAs.isEmpty() && had && had->original == entry.original && had->size == entry.size
+        && had->modifiedNs == entry.modifiedNs && had->mode == entry.mode) {
+        entry.copiedNs = had->copiedNs;
+    }
+    if (!had || !(*had == entry)) {
+        m_record->put(std::move(entry));
+        m_changed = true;
+    }
+    if (m_freeBytes >= 0) {
+        m_freeBytes -= made.size;
+        if (m_freeBytes < m_reserve)
+            makeRoomLocked(0);
+    }
+}
+
+void RunOrigins::current(const QByteArray &realSourceFolder, const QString &name, bool known)
+{
+    if (m_folder.isEmpty() || (known && m_recordExisted))
+        return;
+    std::lock_guard lock(m_mutex);
+    loadLocked();
+    const QByteArray copyName = nameBytes(name);
+    const QByteArray from = original(realSourceFolder, name);
+    const OriginEntry *entry = m_record->find(copyName);
+    if (entry && entry->original == from)
+        return;
+    const Result<FileFacts> facts = fileFacts(from);
+    if (!facts || !facts->regular)
+        return; // a link: the copy is what it points at, looked at by the copy itself
+    OriginEntry found;
+    found.name = copyName;
+    found.original = from;
+    found.size = facts->size;
+    found.modifiedNs = facts->modifiedNs;
+    found.mode = facts->mode;
+    found.copiedNs = entry ? entry->copiedNs : 0;
+    m_record->put(std::move(found));
+    m_changed = true;
+}
+
+void RunOrigins::makeRoomFor(const QByteArray &realSourceFolder, const QString &name)
+{
+    if (m_folder.isEmpty() || m_freeBytes < 0)
+        return;
+    const Result<FileFacts> source = fileFacts(original(realSourceFolder, name), true);
+    if (!source)
+        return; // the copy says why it cannot be made
+    std::lock_guard lock(m_mutex);
+    if (m_freeBytes - source->size < m_reserve)
+        makeRoomLocked(source->size);
+}
+
+bool RunOrigins::removeVersionLocked(const QByteArray &name)
+{
+    const QByteArray path = m_folder + name;
+    const Result<FileFacts> facts = fileFacts(path);
+    if (const Status removed = removeFile(path); !removed) {
+        m_warnings << QStringLiteral("The version %1 could not be removed: %2").arg(posixname::decode(path), removed.error());
+        return false;
+    }
+    m_record->remove(name);
+    m_changed = true;
+    if (facts && m_freeBytes >= 0)
+        m_freeBytes += facts->size;
+    return true;
+}
+
+// The oldest versions go first, and only this machine's and user's: the
+// others are not ours to know the worth of.
+void RunOrigins::makeRoomLocked(qint64 wanted)
+{
+    loadLocked();
+    QList<const OriginEntry *> versions;
+    for (const OriginEntry &entry : m_record->entries()) {
+        if (entry.kind == OriginEntry::Kind::Version)
+            versions.append(&entry);
+    }
+    std::sort(versions.begin(), versions.end(),
+              [](const OriginEntry *a, const OriginEntry *b) { return a->replacedNs < b->replacedNs; });
+    QList<QByteArray> names;
+    for (const OriginEntry *entry : std::as_const(versions))
+        names.append(entry->name);
+    for (const QByteArray &name : std::as_const(names)) {
+        if (m_freeBytes - wanted >= m_reserve)
+            break;
+        removeVersionLocked(name);
+    }
+    if (const Result<DiskSpace> space = diskSpace(m_folder))
+        m_freeBytes = space->available;
+}
+
+// Every version for a while, then the newest of each day, then of each week.
+void RunOrigins::thinLocked()
+{
+    const VersionSettings &keep = m_options.versions;
+    const qint64 now = nanoseconds(m_options.now);
+    QHash<QByteArray, QList<const OriginEntry *>> byOriginal;
+    for (const OriginEntry &entry : m_record->entries()) {
+        if (entry.kind == OriginEntry::Kind::Version)
+            byOriginal[entry.original].append(&entry);
+    }
+    QList<QByteArray> thinned;
+    for (auto &versions : byOriginal) {
+        std::sort(versions.begin(), versions.end(),
+                  [](const OriginEntry *a, const OriginEntry *b) { return a->replacedNs > b->replacedNs; });
+        QSet<qint64> daysKept, weeksKept;
+        for (const OriginEntry *version : std::as_const(versions)) {
+            const qint64 age = now - version->replacedNs;
+            const QDate day = QDateTime::fromMSecsSinceEpoch(version->replacedNs / 1'000'000).toLocalTime().date();
+            if (age < qint64(keep.everyVersionForHours) * 3600 * kSecond)
+                continue;
+            if (age < qint64(keep.dailyForDays) * 86400 * kSecond) {
+                if (!daysKept.contains(day.toJulianDay())) {
+                    daysKept.insert(day.toJulianDay());
+                    continue;
+                }
+            } else if (keep.weeklyForWeeks == 0
+                       || age < (qint64(keep.dailyForDays) * 86400 + qint64(keep.weeklyForWeeks) * 7 * 86400) * kSecond) {
+                const qint64 week = (day.toJulianDay() - day.dayOfWeek() + 1) / 7;
+                if (!weeksKept.contains(week)) {
+                    weeksKept.insert(week);
+                    continue;
+                }
+            }
+            thinned.append(version->name);
+        }
+    }
+    for (const QByteArray &name : std::as_const(thinned))
+        removeVersionLocked(name);
+}
+
+// What a run cut off between a version's link and its copy's rename, or
+// before its record was saved, left in the versions folder: a second name of
+// the copy itself goes; a real earlier copy is taken into the record.
+void RunOrigins::tidyLocked()
+{
+    QSet<QByteArray> recorded;
+    for (const OriginRecord &record : OriginRecord::loadAll(m_folder)) {
+        for (const OriginEntry &entry : record.entries())
+            recorded.insert(entry.name);
+    }
+    const QByteArray versionsFolder = m_folder + location_layout::kVersions.toByteArray();
+    const Result<QStringList> names = listFolder(posixname::decode(versionsFolder), EntryKind::File);
+    for (const QString &each : names.valueOr({})) {
+        const QByteArray fileName = posixname::encode(each);
+        const QByteArray name = location_layout::kVersions.toByteArray() + '/' + fileName;
+        const std::optional<QByteArray> copyName = location_layout::copyNameOfVersion(fileName);
+        if (recorded.contains(name) || !copyName)
+            continue;
+        const Result<FileFacts> version = fileFacts(m_folder + name);
+        const Result<FileFacts> copy = fileFacts(m_folder + *copyName);
+        if (!version || !version->regular)
+            continue;
+        if (copy && copy->device == version->device && copy->inode == version->inode) {
+            removeVersionLocked(name);
+            continue;
+        }
+        const OriginEntry *entry = m_record->find(*copyName);
+        if (!entry)
+            continue; // whose it was is not known: it stays a plain file
+        OriginEntry adopted = *entry;
+        adopted.kind = OriginEntry::Kind::Version;
+        adopted.name = name;
+        adopted.size = version->size;
+        adopted.modifiedNs = version->modifiedNs;
+        adopted.mode = version->mode;
+        adopted.replacedNs = std::max<qint64>(1, version->changedNs); // when it was given its version name
+        m_record->put(std::move(adopted));
+        m_changed = true;
+    }
+    m_marked = true; // removed once this run's record is saved
+}
+
+QStringList RunOrigins::finish()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_folder.isEmpty())
+        return m_warnings;
+    if (!m_record) {
+        // Marked for a version that was never made: no copy got that far.
+        if (m_marked)
+            static_cast<void>(removeFile(m_markerPath));
+        return m_warnings;
+    }
+    // A name listed in two folders: the run put back what the last one ended with.
+    for (auto it = m_keptThisRun.cbegin(); it != m_keptThisRun.cend(); ++it) {
+        if (m_copiedAgain.contains(it.key()) && sameFileBytes(m_folder + it.value(), m_folder + it.key()))
+            removeVersionLocked(it.value());
+    }
+    if (m_options.versions.keep)
+        thinLocked();
+    if (m_changed) {
+        if (const Status saved = m_record->save(m_recordPath); !saved) {
+            m_warnings << QStringLiteral("The record of where the copies came from could not be saved: ") + saved.error();
+            return m_warnings; // the marker stays, so the next run tidies up
+        }
+    }
+    if (m_marked) {
+        if (const Status removed = removeFile(m_markerPath); !removed)
+            m_warnings << QStringLiteral("The run's marker could not be removed: ") + removed.error();
+    }
+    return m_warnings;
+}

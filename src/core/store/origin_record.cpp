@@ -1,0 +1,282 @@
+#include "core/store/origin_record.h"
+
+#include "core/platform/files/atomic_file.h"
+#include "core/platform/files/folder_listing.h"
+#include "core/platform/files/state_file.h"
+#include "core/platform/make_folders.h"
+#include "core/platform/paths/posix_name.h"
+#include "core/store/location_layout.h"
+
+#include <algorithm>
+#include <charconv>
+#include <vector>
+
+namespace {
+
+constexpr QByteArrayView kMagic = "QUILLSTOW ORIGINS 1";
+
+// Appends the bytes with what would end a field or a line, and "%", as %XX.
+void appendEncoded(QByteArray &out, QByteArrayView bytes)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    for (const char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f || c == '%') {
+            out += '%';
+            out += hex[u >> 4];
+            out += hex[u & 15];
+        } else {
+            out += c;
+        }
+    }
+}
+
+void appendNumber(QByteArray &out, qint64 value, int base = 10)
+{
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value, base).ptr;
+    out.append(digits, end - digits);
+}
+
+std::optional<qint64> number(QByteArrayView text, int base = 10)
+{
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok, base);
+    if (!ok || value < 0)
+        return std::nullopt;
+    return value;
+}
+
+QByteArray decoded(QByteArrayView field)
+{
+    return field.contains('%') ? QByteArray::fromPercentEncoding(field.toByteArray()) : field.toByteArray();
+}
+
+// The fields of one line, without copying them.
+qsizetype splitFields(QByteArrayView line, QByteArrayView *fields, qsizetype most)
+{
+    qsizetype count = 0;
+    while (count < most) {
+        const qsizetype tab = line.indexOf('\t');
+        fields[count++] = tab < 0 ? line : line.first(tab);
+        if (tab < 0)
+            return count;
+        line = line.sliced(tab + 1);
+    }
+    return most + 1; // more than any line of ours has
+}
+
+// An entry line below a "folder" line, whose original folder is given.
+std::optional<OriginEntry> entryOf(const QByteArrayView *fields, qsizetype count, const QByteArray &folder)
+{
+    static const QByteArray versionsPrefix = location_layout::kVersions.toByteArray() + '/';
+    OriginEntry entry;
+    if (fields[0] == "copy" && count == 7)
+        entry.kind = OriginEntry::Kind::Copy;
+    else if (fields[0] == "version" && count == 9)
+        entry.kind = OriginEntry::Kind::Version;
+    else
+        return std::nullopt;
+    const bool version = entry.kind == OriginEntry::Kind::Version;
+    const QByteArrayView *numbers = fields + (version ? 3 : 2);
+    entry.name = decoded(fields[1]);
+    // A copy lies under its original's name; a version names its original.
+    const QByteArray originalName = version ? decoded(fields[2]) : entry.name;
+    const auto size = number(numbers[0]);
+    const auto modified = number(numbers[1]);
+    const auto mode = number(numbers[2], 8);
+    const auto copied = number(numbers[3]);
+    const auto replaced = version ? number(numbers[5]) : std::optional<qint64>(0);
+    if (folder.isEmpty() || !size || !modified || !mode || *mode > 07777 || !copied || !replaced
+        || (version && *replaced == 0))
+        return std::nullopt;
+    // A version lies in the versions folder and a copy beside the others, nowhere else.
+    if (!location_layout::isStoredName(entry.name) || entry.name.startsWith(versionsPrefix) != version
+        || !location_layout::isCopyName(originalName))
+        return std::nullopt;
+    entry.original = folder + (folder.endsWith('/') ? "" : "/") + originalName;
+    if (entry.original.size() > OriginRecord::kMaxPathBytes)
+        return std::nullopt;
+    entry.size = *size;
+    entry.modifiedNs = *modified;
+    entry.mode = quint32(*mode);
+    entry.copiedNs = *copied;
+    entry.replacedNs = *replaced;
+    if (numbers[4] != "-")
+        entry.checksum = numbers[4].toByteArray();
+    return entry;
+}
+
+} // namespace
+
+QByteArray OriginRecord::pathFor(const QByteArray &locationFolder, const MachineIdentity &writer)
+{
+    QByteArray folder = locationFolder;
+    if (!folder.endsWith('/'))
+        folder += '/';
+    return folder + location_layout::kOrigins.toByteArray() + '/' + writer.machine + '-'
+           + QByteArray::number(writer.uid) + ".txt";
+}
+
+std::optional<OriginRecord> OriginRecord::parse(QByteArrayView bytes)
+{
+    const auto lineAt = [&bytes](qsizetype &at) {
+        const qsizetype end = bytes.indexOf('\n', at);
+        const QByteArrayView line = bytes.sliced(at, (end < 0 ? bytes.size() : end) - at);
+        at = end < 0 ? bytes.size() : end + 1;
+        return line;
+    };
+    qsizetype at = 0;
+    if (lineAt(at) != kMagic)
+        return std::nullopt;
+    OriginRecord record;
+    QByteArrayView fields[10];
+    QByteArray folder; // of the entries that follow; empty until a good "folder" line
+    while (at < bytes.size()) {
+        const QByteArrayView line = lineAt(at);
+        const qsizetype count = splitFields(line, fields, 9);
+        if (fields[0] == "folder" && count == 2) {
+            folder = decoded(fields[1]);
+            if (!folder.startsWith('/') || folder.contains('\0') || folder.size() > kMaxPathBytes)
+                folder.clear();
+        } else if (fields[0] == "writer" && count == 5) {
+            record.m_writer.machine = decoded(fields[1]);
+            record.m_writer.host = decoded(fields[2]);
+            record.m_writer.user = decoded(fields[3]);
+            record.m_writer.uid = quint32(number(fields[4]).value_or(0));
+        } else if (count <= 9) {
+            if (std::optional<OriginEntry> entry = entryOf(fields, count, folder))
+                record.m_entries.insert(entry->name, std::move(*entry));
+        }
+    }
+    return record;
+}
+
+Result<OriginRecord> OriginRecord::load(const QByteArray &posixPath)
+{
+    const Result<QByteArray> bytes = readStateFile(posixPath, kMaxBytes);
+    if (!bytes)
+        return bytes.failure();
+    if (bytes->isEmpty())
+        return OriginRecord();
+    if (std::optional<OriginRecord> record = parse(*bytes))
+        return std::move(*record);
+    return failure(QStringLiteral("not a record of origins"));
+}
+
+QList<OriginRecord> OriginRecord::loadAll(const QByteArray &locationFolder, QStringList *skipped)
+{
+    QByteArray folder = locationFolder;
+    if (!folder.endsWith('/'))
+        folder += '/';
+    folder += location_layout::kOrigins.toByteArray();
+    QList<OriginRecord> records;
+    const Result<QStringList> names = listFolder(posixname::decode(folder), EntryKind::File);
+    if (!names)
+        return records; // no record in the location yet
+    for (const QString &name : *names) {
+        if (!name.endsWith(u".txt"))
+            continue;
+        const QByteArray path = folder + '/' + posixname::encode(name);
+        Result<OriginRecord> record = load(path);
+        if (record)
+            records.append(std::move(record).value());
+        else if (skipped)
+            skipped->append(QStringLiteral("%1: %2").arg(posixname::decode(path), record.error()));
+    }
+    return records;
+}
+
+QByteArray OriginRecord::serialized() const
+{
+    // By original, so that each folder is written once and a record that
+    // did not change is written the same.
+    std::vector<const OriginEntry *> order;
+    order.reserve(size_t(m_entries.size()));
+    for (const OriginEntry &entry : m_entries)
+        order.push_back(&entry);
+    std::sort(order.begin(), order.end(), [](const OriginEntry *a, const OriginEntry *b) {
+        return a->original != b->original ? a->original < b->original : a->name < b->name;
+    });
+    QByteArray out;
+    out.reserve(qsizetype(order.size()) * 72 + 256);
+    out += kMagic;
+    out += "\nwriter\t";
+    appendEncoded(out, m_writer.machine);
+    out += '\t';
+    appendEncoded(out, m_writer.host);
+    out += '\t';
+    appendEncoded(out, m_writer.user);
+    out += '\t';
+    appendNumber(out, m_writer.uid);
+    out += '\n';
+    QByteArrayView folder;
+    for (const OriginEntry *entry : order) {
+        const qsizetype slash = entry->original.lastIndexOf('/');
+        const QByteArrayView entryFolder = QByteArrayView(entry->original).first(std::max<qsizetype>(slash, 1));
+        if (entryFolder != folder) {
+            folder = entryFolder;
+            out += "folder\t";
+            appendEncoded(out, folder);
+            out += '\n';
+        }
+        const bool version = entry->kind == OriginEntry::Kind::Version;
+        out += version ? "version\t" : "copy\t";
+        appendEncoded(out, entry->name);
+        if (version) {
+            out += '\t';
+            appendEncoded(out, QByteArrayView(entry->original).sliced(slash + 1));
+        }
+        for (const qint64 value : {entry->size, entry->modifiedNs}) {
+            out += '\t';
+            appendNumber(out, value);
+        }
+        out += '\t';
+        appendNumber(out, entry->mode, 8);
+        out += '\t';
+        appendNumber(out, entry->copiedNs);
+        out += '\t';
+        out += entry->checksum.isEmpty() ? QByteArray("-") : entry->checksum;
+        if (version) {
+            out += '\t';
+            appendNumber(out, entry->replacedNs);
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+Status OriginRecord::save(const QByteArray &posixPath) const
+{
+    if (const Status made = makeFolders(posixPath.left(posixPath.lastIndexOf('/')), 0777); !made)
+        return made;
+    AtomicFile file(posixPath);
+    AtomicFile::Plan plan;
+    plan.mode = 0644;
+    plan.replacing = true; // a named temporary either way: the location may be a share
+    Status step = file.open(plan);
+    if (step)
+        step = file.write(serialized());
+    // Replaced whole in one rename: the old record or the new. The run's flush
+    // of the location takes it to the device with the copies.
+    if (step)
+        step = file.commit(AtomicFile::Durability::Normal);
+    return step;
+}
+
+const OriginEntry *OriginRecord::find(const QByteArray &name) const
+{
+    const auto it = m_entries.constFind(name);
+    return it == m_entries.cend() ? nullptr : &*it;
+}
+
+void OriginRecord::put(OriginEntry entry)
+{
+    const QByteArray name = entry.name;
+    m_entries.insert(name, std::move(entry));
+}
+
+bool OriginRecord::remove(const QByteArray &name)
+{
+    return m_entries.remove(name) > 0;
+}

@@ -1,0 +1,81 @@
+#pragma once
+#include "core/platform/system/machine_identity.h"
+#include "core/result.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QHash>
+#include <QList>
+
+#include <optional>
+
+// One copy or version in a backup location and the file it came from.
+struct OriginEntry
+{
+    enum class Kind { Copy, Version };
+
+    Kind kind = Kind::Copy;
+    QByteArray name;       // in the location, relative to its folder (location_layout.h)
+    QByteArray original;   // the real POSIX path of the file it copies, as bytes
+    qint64 size = 0;
+    qint64 modifiedNs = 0; // the original's modification time when it was copied
+    quint32 mode = 0;      // its permission bits
+    qint64 copiedNs = 0;   // when the copy was made; 0: not known (found current before any record)
+    qint64 replacedNs = 0; // a version: when it stopped being the current copy
+    QByteArray checksum;   // empty: none kept
+
+    bool operator==(const OriginEntry &) const = default;
+};
+
+// Where each copy and version of a backup location came from, kept in the
+// location itself, so that the stick alone is enough to restore onto a new
+// machine. Every machine and user writes a record of its own and replaces it
+// whole, so several of them sharing a location never corrupt each other's;
+// each reads all of them.
+//
+// On disk, .quillstow/origins/<machine>-<uid>.txt, lines of tab-separated
+// fields, every path as its bytes with control bytes and "%" written %XX:
+//   QUILLSTOW ORIGINS 1
+//   writer   <machine> <host> <user> <uid>
+//   folder   <the original folder of the entries below>
+//   copy     <name> <size> <modified ns> <mode, octal> <copied ns> <checksum or ->
+//   version  <name> <original's name> <size> <modified ns> <mode, octal> <copied ns> <checksum or -> <replaced ns>
+// A copy lies under its original's name. A line that is damaged, or names
+// anything but a copy or a version of the location, is skipped: a record
+// written by another machine is read, never trusted.
+class OriginRecord
+{
+public:
+    static constexpr qsizetype kMaxBytes = 64 << 20; // far more than 100,000 copies with their versions
+    static constexpr qsizetype kMaxPathBytes = 4096;
+
+    // .quillstow/origins/<machine>-<uid>.txt below the location's folder (POSIX bytes).
+    static QByteArray pathFor(const QByteArray &locationFolder, const MachineIdentity &writer);
+
+    // The record in the file; a missing file holds none. A failure when it
+    // cannot be read, is too large or is not such a record.
+    static Result<OriginRecord> load(const QByteArray &posixPath);
+    static std::optional<OriginRecord> parse(QByteArrayView bytes);
+    // Every machine's and user's record in the location, each read on its own;
+    // one that cannot be read is left out and named in `skipped`.
+    static QList<OriginRecord> loadAll(const QByteArray &locationFolder, QStringList *skipped = nullptr);
+
+    QByteArray serialized() const;
+    // Replaces the file whole, making its folders (readable by the other
+    // users of a shared location).
+    Status save(const QByteArray &posixPath) const;
+
+    const MachineIdentity &writer() const { return m_writer; }
+    void setWriter(MachineIdentity writer) { m_writer = std::move(writer); }
+
+    // By name in the location.
+    const QHash<QByteArray, OriginEntry> &entries() const { return m_entries; }
+    const OriginEntry *find(const QByteArray &name) const;
+    // Adds the entry, or replaces the one of its name.
+    void put(OriginEntry entry);
+    bool remove(const QByteArray &name);
+
+private:
+    MachineIdentity m_writer;
+    QHash<QByteArray, OriginEntry> m_entries;
+};

@@ -1,0 +1,35 @@
+#pragma once
+#include "core/result.h"
+
+#include <QByteArray>
+#include <QString>
+
+// How earlier copies are kept, a per-user setting in
+// $XDG_CONFIG_HOME/quillstow/quillstow.conf:
+//
+//   [versions]
+//   keep=true                  ; false: a replaced copy is gone, as before
+//   every-version-for-hours=24 ; every version this young is kept
+//   daily-for-days=30          ; then the newest of each day, up to this age
+//   weekly-for-weeks=0         ; then the newest of each week; 0: for as long as there is room
+//
+// A key that is missing, or whose value is not a number in range, reads as the default.
+struct VersionSettings
+{
+    bool keep = true;
+    int everyVersionForHours = 24;
+    int dailyForDays = 30;
+    int weeklyForWeeks = 0;
+
+    static constexpr qsizetype kMaxBytes = 64 * 1024;
+
+    static QByteArray defaultPath();
+    // The settings of the file; a missing file holds the defaults. A failure
+    // when it cannot be read.
+    static Result<VersionSettings> load(const QByteArray &posixPath = defaultPath());
+    static VersionSettings parse(QByteArrayView text);
+    // Writes the four keys, keeping every other line of the file.
+    Status save(const QByteArray &posixPath = defaultPath()) const;
+
+    bool operator==(const VersionSettings &) const = default;
+};

@@ -1,0 +1,240 @@
+// Earlier copies kept as versions, and the record of where each copy came
+// from, over runs with a clock the test sets.
+#include "core/backup/backup_run.h"
+#include "core/platform/files/file_copier.h"
+#include "core/platform/files/folder_files.h"
+#include "core/store/location_layout.h"
+#include "core/store/origin_record.h"
+#include "support/fault_fs.h"
+#include "support/scripted_host.h"
+#include "support/test_files.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace {
+
+const MachineIdentity kWriter{QByteArray(32, 'a'), "host", "ann", 1000};
+
+struct Runs
+{
+    explicit Runs(TestHost &host, const QString &location) : t(host), backup(location)
+    {
+        qputenv("XDG_STATE_HOME", QFile::encodeName(t.posix(QStringLiteral("state"))));
+    }
+
+    BackupOutcome run(const QStringList &folders)
+    {
+        BackupRun::DirArray dirs;
+        for (int i = 0; i < folders.size(); ++i)
+            dirs[size_t(i)] = t.dos(folders[i]);
+        BackupRunOptions options;
+        options.parallelCopies = 4;
+        options.origins = RunOrigins::Options{settings, now, kWriter};
+        FolderFiles listing(t.drives);
+        FileCopier copier(t.drives);
+        BackupRun run(t.drives, listing, copier, options);
+        return run.run(dirs, int(folders.size()), t.drives.toDos(backup).value() + u'\\');
+    }
+
+    // The versions' contents, oldest first (their names sort by time).
+    QStringList versions() const
+    {
+        QStringList contents;
+        const QString folder = backup + QStringLiteral("/.quillstow/versions");
+        for (const QString &name : QDir(folder).entryList(QDir::Files, QDir::Name))
+            contents << QString::fromUtf8(readFile(folder + u'/' + name));
+        return contents;
+    }
+
+    OriginRecord record() const
+    {
+        return OriginRecord::load(OriginRecord::pathFor(QFile::encodeName(QFileInfo(backup).canonicalFilePath()), kWriter))
+            .valueOr(OriginRecord());
+    }
+
+    TestHost &t;
+    QString backup;
+    VersionSettings settings;
+    QDateTime now = QDateTime(QDate(2026, 12, 1), QTime(9, 0), Qt::UTC);
+};
+
+QStringList words(std::initializer_list<const char *> texts)
+{
+    QStringList out;
+    for (const char *text : texts)
+        out << QString::fromUtf8(text);
+    return out;
+}
+
+bool setTime(const QString &path, qint64 seconds)
+{
+    const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+}
+
+} // namespace
+
+class TestVersions : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void earlierCopiesAreKept_data();
+    void earlierCopiesAreKept();
+    void recordReadsOnlyWhatItMayName_data();
+    void recordReadsOnlyWhatItMayName();
+    void oldestVersionsMakeRoom();
+};
+
+void TestVersions::earlierCopiesAreKept_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("versions");
+    // Steps: "docs/a.txt=text" writes a source (a new time each), "same docs/a.txt=text" writes
+    // it keeping its time, "touch docs/a.txt" moves its time only, "+N" moves the clock N
+    // minutes, "off" turns versions off, "run" backs up docs/ (and other/ where it exists).
+    QTest::newRow("changed three times over four runs, then nothing")
+        << words({"docs/a.txt=one", "run", "+60", "docs/a.txt=two two", "run", "+60", "docs/a.txt=three three",
+                       "run", "+60", "same docs/a.txt=three thre3", "run", "+60", "run"})
+        << words({"one", "two two", "three three"});
+    QTest::newRow("a new time, the same bytes") << words({"docs/a.txt=same", "run", "+60", "touch docs/a.txt", "run"})
+                                                << QStringList();
+    QTest::newRow("a name in two listed folders: only what survives")
+        << words({"docs/a.txt=up", "other/a.txt=down", "run", "+60", "run", "+60", "other/a.txt=down again", "run"})
+        << words({"down"});
+    QTest::newRow("versions turned off") << words({"off", "docs/a.txt=one", "run", "+60", "docs/a.txt=two two", "run"})
+                                         << QStringList();
+    // Two versions of one day, older than a day: the newer stays.
+    QTest::newRow("thinned to one a day after a day")
+        << words({"docs/a.txt=v0", "run", "+60", "docs/a.txt=v1 ", "run", "+60", "docs/a.txt=v2  ", "run",
+                       "+2880", "docs/a.txt=v3   ", "run"})
+        << words({"v1 ", "v2  "});
+}
+
+void TestVersions::earlierCopiesAreKept()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, versions);
+    TestHost t;
+    QVERIFY(QDir(t.root()).mkpath(QStringLiteral("backup")));
+    Runs runs(t, t.posix(QStringLiteral("backup")));
+    qint64 time = 1'700'000'000;
+    QString last;
+    for (const QString &step : std::as_const(steps)) {
+        if (step == u"run") {
+            QStringList folders{QStringLiteral("docs")};
+            if (QFileInfo::exists(t.posix(QStringLiteral("other"))))
+                folders << QStringLiteral("other");
+            const BackupOutcome outcome = runs.run(folders);
+            QVERIFY2(outcome.filesNotCopied == 0 && outcome.warnings.isEmpty(),
+                     qPrintable(outcome.firstFailure + outcome.warnings.join(u'\n')));
+        } else if (step.startsWith(u'+')) {
+            runs.now = runs.now.addSecs(step.mid(1).toLongLong() * 60);
+        } else if (step == u"off") {
+            runs.settings.keep = false;
+        } else if (step.startsWith(u"touch ")) {
+            QVERIFY(setTime(t.posix(step.mid(6)), ++time));
+        } else {
+            const bool keepTime = step.startsWith(u"same ");
+            const QString spec = keepTime ? step.mid(5) : step;
+            const QString path = t.posix(spec.section(u'=', 0, 0));
+            QVERIFY(writeFile(path, spec.section(u'=', 1).toUtf8()));
+            QVERIFY(setTime(path, keepTime ? time : ++time));
+            last = spec.section(u'=', 1);
+        }
+    }
+    QCOMPARE(runs.versions(), versions);
+    QCOMPARE(QString::fromUtf8(readFile(t.posix(QStringLiteral("backup/a.txt")))), last);
+    // Every version and the copy are in the record, with where they came from.
+    const OriginRecord record = runs.record();
+    int recordedVersions = 0;
+    for (const OriginEntry &entry : record.entries()) {
+        recordedVersions += entry.kind == OriginEntry::Kind::Version;
+        QVERIFY2(entry.original.endsWith("/a.txt") && QFileInfo::exists(runs.backup + u'/' + QString::fromUtf8(entry.name)),
+                 entry.name.constData());
+    }
+    QCOMPARE(recordedVersions, versions.size());
+    QVERIFY2(record.find("a.txt") && record.find("a.txt")->size == last.toUtf8().size(), "the copy's entry is its own");
+    QVERIFY2(!QFileInfo::exists(QFileInfo(QString::fromUtf8(OriginRecord::pathFor(QFile::encodeName(QFileInfo(runs.backup).canonicalFilePath()), kWriter))).path()
+                                + QStringLiteral("/") + QString::fromLatin1(kWriter.machine) + QStringLiteral("-1000.running")),
+             "a run that ended leaves no marker");
+}
+
+void TestVersions::recordReadsOnlyWhatItMayName_data()
+{
+    QTest::addColumn<QByteArray>("lines");
+    QTest::addColumn<bool>("kept");
+    const QByteArray folder = "folder\t/home/ann\n";
+    const QByteArray tail = "\t5\t1\t644\t2\t-";
+    QTest::newRow("a copy") << folder + "copy\ta.txt" + tail << true;
+    QTest::newRow("a version") << folder + "version\t.quillstow/versions/a 2026-12-01 090000.txt\ta.txt" + tail + "\t3" << true;
+    QTest::newRow("a name that climbs") << folder + "copy\t../../etc/passwd" + tail << false;
+    QTest::newRow("an absolute name") << folder + "copy\t/etc/passwd" + tail << false;
+    QTest::newRow("a name in a folder") << folder + "copy\tsub/a.txt" + tail << false;
+    QTest::newRow("a version outside the versions") << folder + "version\ta.txt\ta.txt" + tail + "\t3" << false;
+    QTest::newRow("a version whose original climbs")
+        << folder + "version\t.quillstow/versions/a 2026-12-01 090000.txt\t..%2Fx" + tail + "\t3" << false;
+    QTest::newRow("a copy among the versions") << folder + "copy\t.quillstow/versions/a.txt" + tail << false;
+    QTest::newRow("no folder before it") << QByteArray("copy\ta.txt") + tail << false;
+    QTest::newRow("a relative folder") << "folder\thome/ann\ncopy\ta.txt" + tail << false;
+    QTest::newRow("a NUL in the folder") << "folder\t/home%00/ann\ncopy\ta.txt" + tail << false;
+    QTest::newRow("a negative size") << folder + "copy\ta.txt\t-5\t1\t644\t2\t-" << false;
+    QTest::newRow("a mode too large") << folder + "copy\ta.txt\t5\t1\t17777\t2\t-" << false;
+    QTest::newRow("a field short") << folder + "copy\ta.txt\t5\t1\t644\t2" << false;
+}
+
+// A record in the location may come from another machine, or be damaged:
+// only lines that name a copy or a version of this location, and an
+// absolute original, are read.
+void TestVersions::recordReadsOnlyWhatItMayName()
+{
+    QFETCH(QByteArray, lines);
+    QFETCH(bool, kept);
+    const std::optional<OriginRecord> record =
+        OriginRecord::parse("QUILLSTOW ORIGINS 1\n" + lines + "\nfolder\t/home/bob\ncopy\tb.txt\t1\t1\t644\t1\t-\n");
+    QVERIFY(record.has_value());
+    QCOMPARE(record->entries().size(), kept ? 2 : 1);
+    QVERIFY2(record->find("b.txt") && record->find("b.txt")->original == "/home/bob/b.txt", "the good line after it is read");
+    if (kept)
+        QVERIFY2(OriginRecord::parse(record->serialized())->entries() == record->entries(), "written as it was read");
+}
+
+// On a small disk filled by versions, the oldest go first: every run
+// completes and the current copy is whole.
+void TestVersions::oldestVersionsMakeRoom()
+{
+    SmallTmpfs fs(QStringLiteral("size=320k"));
+    if (!fs.mounted())
+        QSKIP(qPrintable(fs.skipReason()));
+    TestHost t;
+    Runs runs(t, fs.path());
+    QStringList made;
+    for (int round = 0; round < 8; ++round) {
+        const QByteArray bytes(60 * 1024, char('a' + round));
+        QVERIFY(writeFile(t.posix(QStringLiteral("docs/big.bin")), bytes));
+        QVERIFY(setTime(t.posix(QStringLiteral("docs/big.bin")), 1'700'000'000 + round));
+        const BackupOutcome outcome = runs.run({QStringLiteral("docs")});
+        QVERIFY2(outcome.filesNotCopied == 0, qPrintable(QStringLiteral("round %1: %2").arg(round).arg(outcome.firstFailure)));
+        QVERIFY2(readFile(fs.path() + QStringLiteral("/big.bin")) == bytes, "the current copy is whole");
+        runs.now = runs.now.addSecs(60);
+        made << QString(QChar(u'a' + round)).repeated(4);
+    }
+    const QStringList left = runs.versions();
+    QVERIFY2(!left.isEmpty() && left.size() < 7, qPrintable(QString::number(left.size())));
+    // The newest versions are what is left.
+    QStringList expected;
+    for (qsizetype i = made.size() - 1 - left.size(); i < made.size() - 1; ++i)
+        expected << made[i];
+    QStringList found;
+    for (const QString &each : left)
+        found << each.left(4);
+    QCOMPARE(found, expected);
+}
+
+QTEST_GUILESS_MAIN(TestVersions)
+#include "tst_versions.moc"
