@@ -2,6 +2,7 @@
 
 #include "core/platform/files/file_facts.h"
 #include "core/platform/files/folder_listing.h"
+#include "core/platform/files/state_file.h"
 #include "core/platform/make_folders.h"
 #include "core/platform/paths/posix_name.h"
 #include "core/store/location_layout.h"
@@ -84,8 +85,8 @@ void RunOrigins::noteRunningLocked()
     m_marked = true;
     static_cast<void>(makeFolders(m_folder + location_layout::kOrigins.toByteArray(), 0777));
     static_cast<void>(makeFolders(m_folder + location_layout::kVersions.toByteArray(), 0777));
-    OriginRecord marker; // any small file will do; its content is never read
-    if (const Status made = marker.save(m_markerPath); !made)
+    // An empty file: only that it is there says anything.
+    if (const Status made = appendToFile(m_markerPath, {}, 0644); !made)
         m_warnings << QStringLiteral("A version may be left unrecorded if this run is cut off: ") + made.error();
 }
 
@@ -141,8 +142,8 @@ void RunOrigins::copied(const QByteArray &realSourceFolder, const QString &name,
             version.modifiedNs = kept->modifiedNs;
             version.mode = kept->mode;
         }
+        m_changedNames.insert(version.name);
         m_record->put(std::move(version));
-        m_changed = true;
     }
     // The very copy it had (copied again, its bytes the same): the entry stays,
     // with the time that content was first copied.
@@ -152,8 +153,8 @@ void RunOrigins::copied(const QByteArray &realSourceFolder, const QString &name,
         entry.copiedNs = had->copiedNs;
     }
     if (!had || !(*had == entry)) {
+        m_changedNames.insert(copyName);
         m_record->put(std::move(entry));
-        m_changed = true;
     }
     if (m_freeBytes >= 0) {
         m_freeBytes -= made.size;
@@ -183,8 +184,8 @@ void RunOrigins::current(const QByteArray &realSourceFolder, const QString &name
     found.modifiedNs = facts->modifiedNs;
     found.mode = facts->mode;
     found.copiedNs = entry ? entry->copiedNs : 0;
+    m_changedNames.insert(copyName);
     m_record->put(std::move(found));
-    m_changed = true;
 }
 
 void RunOrigins::makeRoomFor(const QByteArray &realSourceFolder, const QString &name)
@@ -208,7 +209,8 @@ bool RunOrigins::removeVersionLocked(const QByteArray &name)
         return false;
     }
     m_record->remove(name);
-    m_changed = true;
+    m_changedNames.remove(name);
+    m_goneNames.insert(name);
     if (facts && m_freeBytes >= 0)
         m_freeBytes += facts->size;
     return true;
@@ -243,6 +245,9 @@ void RunOrigins::thinLocked()
 {
     const VersionSettings &keep = m_options.versions;
     const qint64 now = nanoseconds(m_options.now);
+    // Days and weeks as the clock on the wall counts them; one offset for
+    // all, so a thousand versions cost no thousand time-zone lookups.
+    const qint64 offset = qint64(m_options.now.toLocalTime().offsetFromUtc()) * kSecond;
     QHash<QByteArray, QList<const OriginEntry *>> byOriginal;
     for (const OriginEntry &entry : m_record->entries()) {
         if (entry.kind == OriginEntry::Kind::Version)
@@ -255,17 +260,17 @@ void RunOrigins::thinLocked()
         QSet<qint64> daysKept, weeksKept;
         for (const OriginEntry *version : std::as_const(versions)) {
             const qint64 age = now - version->replacedNs;
-            const QDate day = QDateTime::fromMSecsSinceEpoch(version->replacedNs / 1'000'000).toLocalTime().date();
             if (age < qint64(keep.everyVersionForHours) * 3600 * kSecond)
                 continue;
+            const qint64 day = (version->replacedNs + offset) / (86400 * kSecond);
             if (age < qint64(keep.dailyForDays) * 86400 * kSecond) {
-                if (!daysKept.contains(day.toJulianDay())) {
-                    daysKept.insert(day.toJulianDay());
+                if (!daysKept.contains(day)) {
+                    daysKept.insert(day);
                     continue;
                 }
             } else if (keep.weeklyForWeeks == 0
                        || age < (qint64(keep.dailyForDays) * 86400 + qint64(keep.weeklyForWeeks) * 7 * 86400) * kSecond) {
-                const qint64 week = (day.toJulianDay() - day.dayOfWeek() + 1) / 7;
+                const qint64 week = (day + 3) / 7; // weeks from Monday: 1 January 1970 was a Thursday
                 if (!weeksKept.contains(week)) {
                     weeksKept.insert(week);
                     continue;
@@ -314,8 +319,8 @@ void RunOrigins::tidyLocked()
         adopted.modifiedNs = version->modifiedNs;
         adopted.mode = version->mode;
         adopted.replacedNs = std::max<qint64>(1, version->changedNs); // when it was given its version name
+        m_changedNames.insert(name);
         m_record->put(std::move(adopted));
-        m_changed = true;
     }
     m_marked = true; // removed once this run's record is saved
 }
@@ -338,8 +343,8 @@ QStringList RunOrigins::finish()
     }
     if (m_options.versions.keep)
         thinLocked();
-    if (m_changed) {
-        if (const Status saved = m_record->save(m_recordPath); !saved) {
+    if (!m_changedNames.isEmpty() || !m_goneNames.isEmpty()) {
+        if (const Status saved = m_record->saveChanges(m_recordPath, m_changedNames, m_goneNames); !saved) {
             m_warnings << QStringLiteral("The record of where the copies came from could not be saved: ") + saved.error();
             return m_warnings; // the marker stays, so the next run tidies up
         }

@@ -81,7 +81,8 @@ private:
 
     std::mutex m_mutex; // guards what follows
     std::optional<OriginRecord> m_record; // read when first needed
-    bool m_changed = false;
+    QSet<QByteArray> m_changedNames; // entries put since the record was read
+    QSet<QByteArray> m_goneNames;    // entries removed
     bool m_marked = false;
     QHash<QString, bool> m_copiedNames; // names this run has copied to
     // A version this run made of a name copied to again later in the run:

@@ -1,8 +1,8 @@
 #include "core/cli/headless_backup.h"
 
 #include "core/backup/auto_schedule.h"
-#include "core/backup/backup_overdue.h"
 #include "core/backup/backup_job.h"
+#include "core/backup/backup_overdue.h"
 #include "core/platform/paths/drive_map.h"
 #include "core/platform/system/clock.h"
 #include "core/platform/system/desktop_notification.h"

@@ -1,6 +1,7 @@
 #include "core/store/origin_record.h"
 
 #include "core/platform/files/atomic_file.h"
+#include "core/platform/files/file_facts.h"
 #include "core/platform/files/folder_listing.h"
 #include "core/platform/files/state_file.h"
 #include "core/platform/make_folders.h"
@@ -118,37 +119,79 @@ QByteArray OriginRecord::pathFor(const QByteArray &locationFolder, const Machine
            + QByteArray::number(writer.uid) + ".txt";
 }
 
-std::optional<OriginRecord> OriginRecord::parse(QByteArrayView bytes)
+namespace {
+
+constexpr QByteArrayView kJournalMagic = "QUILLSTOW ORIGINS JOURNAL";
+
+QByteArray journalPathOf(const QByteArray &recordPath)
 {
-    const auto lineAt = [&bytes](qsizetype &at) {
-        const qsizetype end = bytes.indexOf('\n', at);
-        const QByteArrayView line = bytes.sliced(at, (end < 0 ? bytes.size() : end) - at);
-        at = end < 0 ? bytes.size() : end + 1;
-        return line;
-    };
-    qsizetype at = 0;
-    if (lineAt(at) != kMagic)
-        return std::nullopt;
-    OriginRecord record;
+    return (recordPath.endsWith(".txt") ? recordPath.chopped(4) : recordPath) + ".journal";
+}
+
+// Replaces a file of the location whole, readable by the other users of a
+// shared location, making its folders.
+Status replaceWhole(const QByteArray &posixPath, QByteArrayView bytes)
+{
+    if (const Status made = makeFolders(posixPath.left(posixPath.lastIndexOf('/')), 0777); !made)
+        return made;
+    AtomicFile file(posixPath);
+    AtomicFile::Plan plan;
+    plan.mode = 0644;
+    plan.replacing = true; // a named temporary either way: the location may be a share
+    Status step = file.open(plan);
+    if (step)
+        step = file.write(bytes);
+    // Replaced whole in one rename: the old file or the new. The run's flush
+    // of the location takes it to the device with the copies.
+    if (step)
+        step = file.commit(AtomicFile::Durability::Normal);
+    return step;
+}
+
+} // namespace
+
+// The lines after a first line already read: a record's, or a journal's,
+// where "gone" removes an entry and a last line without its newline (a write
+// cut short) is left out.
+void OriginRecord::readLines(QByteArrayView bytes, qsizetype at, bool journal)
+{
     QByteArrayView fields[10];
     QByteArray folder; // of the entries that follow; empty until a good "folder" line
     while (at < bytes.size()) {
-        const QByteArrayView line = lineAt(at);
+        const qsizetype end = bytes.indexOf('\n', at);
+        if (end < 0 && journal)
+            break;
+        const QByteArrayView line = bytes.sliced(at, (end < 0 ? bytes.size() : end) - at);
+        at = end < 0 ? bytes.size() : end + 1;
         const qsizetype count = splitFields(line, fields, 9);
         if (fields[0] == "folder" && count == 2) {
             folder = decoded(fields[1]);
             if (!folder.startsWith('/') || folder.contains('\0') || folder.size() > kMaxPathBytes)
                 folder.clear();
+        } else if (fields[0] == "gone" && count == 2 && journal) {
+            m_entries.remove(decoded(fields[1]));
+        } else if (fields[0] == "generation" && count == 2 && !journal) {
+            m_generation = quint64(number(fields[1]).value_or(0));
         } else if (fields[0] == "writer" && count == 5) {
-            record.m_writer.machine = decoded(fields[1]);
-            record.m_writer.host = decoded(fields[2]);
-            record.m_writer.user = decoded(fields[3]);
-            record.m_writer.uid = quint32(number(fields[4]).value_or(0));
+            m_writer.machine = decoded(fields[1]);
+            m_writer.host = decoded(fields[2]);
+            m_writer.user = decoded(fields[3]);
+            m_writer.uid = quint32(number(fields[4]).value_or(0));
         } else if (count <= 9) {
             if (std::optional<OriginEntry> entry = entryOf(fields, count, folder))
-                record.m_entries.insert(entry->name, std::move(*entry));
+                m_entries.insert(entry->name, std::move(*entry));
         }
     }
+}
+
+std::optional<OriginRecord> OriginRecord::parse(QByteArrayView bytes)
+{
+    const qsizetype end = bytes.indexOf('\n');
+    if ((end < 0 ? bytes : bytes.first(end)) != kMagic)
+        return std::nullopt;
+    OriginRecord record;
+    record.m_entries.reserve(bytes.size() / 64);
+    record.readLines(bytes, end < 0 ? bytes.size() : end + 1, false);
     return record;
 }
 
@@ -157,11 +200,24 @@ Result<OriginRecord> OriginRecord::load(const QByteArray &posixPath)
     const Result<QByteArray> bytes = readStateFile(posixPath, kMaxBytes);
     if (!bytes)
         return bytes.failure();
-    if (bytes->isEmpty())
-        return OriginRecord();
-    if (std::optional<OriginRecord> record = parse(*bytes))
-        return std::move(*record);
-    return failure(QStringLiteral("not a record of origins"));
+    OriginRecord record;
+    if (!bytes->isEmpty()) {
+        std::optional<OriginRecord> parsed = parse(*bytes);
+        if (!parsed)
+            return failure(QStringLiteral("not a record of origins"));
+        record = std::move(*parsed);
+    }
+    record.m_baseBytes = bytes->size();
+    // The changes since, where they were written for this very record: a
+    // journal left from before the record was last written whole is spent.
+    const QByteArray journal = readStateFile(journalPathOf(posixPath), kMaxBytes).valueOr(QByteArray());
+    const qsizetype end = journal.indexOf('\n');
+    const QByteArray expected = kJournalMagic.toByteArray() + ' ' + QByteArray::number(record.m_generation);
+    if (end > 0 && journal.first(end) == expected) {
+        record.readLines(journal, end + 1, true);
+        record.m_journalBytes = journal.size();
+    }
+    return record;
 }
 
 QList<OriginRecord> OriginRecord::loadAll(const QByteArray &locationFolder, QStringList *skipped)
@@ -187,19 +243,59 @@ QList<OriginRecord> OriginRecord::loadAll(const QByteArray &locationFolder, QStr
     return records;
 }
 
-QByteArray OriginRecord::serialized() const
+// One entry's line, after a "folder" line where its folder is not the one before.
+static void appendEntry(QByteArray &out, const OriginEntry &entry, QByteArray &folder)
 {
-    // By original, so that each folder is written once and a record that
-    // did not change is written the same.
-    std::vector<const OriginEntry *> order;
-    order.reserve(size_t(m_entries.size()));
-    for (const OriginEntry &entry : m_entries)
-        order.push_back(&entry);
-    std::sort(order.begin(), order.end(), [](const OriginEntry *a, const OriginEntry *b) {
+    const qsizetype slash = entry.original.lastIndexOf('/');
+    const QByteArrayView entryFolder = QByteArrayView(entry.original).first(std::max<qsizetype>(slash, 1));
+    if (entryFolder != folder) {
+        folder = entryFolder.toByteArray();
+        out += "folder\t";
+        appendEncoded(out, folder);
+        out += '\n';
+    }
+    const bool version = entry.kind == OriginEntry::Kind::Version;
+    out += version ? "version\t" : "copy\t";
+    appendEncoded(out, entry.name);
+    if (version) {
+        out += '\t';
+        appendEncoded(out, QByteArrayView(entry.original).sliced(slash + 1));
+    }
+    for (const qint64 value : {entry.size, entry.modifiedNs}) {
+        out += '\t';
+        appendNumber(out, value);
+    }
+    out += '\t';
+    appendNumber(out, entry.mode, 8);
+    out += '\t';
+    appendNumber(out, entry.copiedNs);
+    out += '\t';
+    out += entry.checksum.isEmpty() ? QByteArray("-") : entry.checksum;
+    if (version) {
+        out += '\t';
+        appendNumber(out, entry.replacedNs);
+    }
+    out += '\n';
+}
+
+// By original, so that each folder is written once and what did not change
+// is written the same.
+static std::vector<const OriginEntry *> inOrder(std::vector<const OriginEntry *> entries)
+{
+    std::sort(entries.begin(), entries.end(), [](const OriginEntry *a, const OriginEntry *b) {
         return a->original != b->original ? a->original < b->original : a->name < b->name;
     });
+    return entries;
+}
+
+QByteArray OriginRecord::serialized() const
+{
+    std::vector<const OriginEntry *> all;
+    all.reserve(size_t(m_entries.size()));
+    for (const OriginEntry &entry : m_entries)
+        all.push_back(&entry);
     QByteArray out;
-    out.reserve(qsizetype(order.size()) * 72 + 256);
+    out.reserve(qsizetype(all.size()) * 72 + 256);
     out += kMagic;
     out += "\nwriter\t";
     appendEncoded(out, m_writer.machine);
@@ -209,59 +305,67 @@ QByteArray OriginRecord::serialized() const
     appendEncoded(out, m_writer.user);
     out += '\t';
     appendNumber(out, m_writer.uid);
+    out += "\ngeneration\t";
+    appendNumber(out, qint64(m_generation));
     out += '\n';
-    QByteArrayView folder;
-    for (const OriginEntry *entry : order) {
-        const qsizetype slash = entry->original.lastIndexOf('/');
-        const QByteArrayView entryFolder = QByteArrayView(entry->original).first(std::max<qsizetype>(slash, 1));
-        if (entryFolder != folder) {
-            folder = entryFolder;
-            out += "folder\t";
-            appendEncoded(out, folder);
-            out += '\n';
-        }
-        const bool version = entry->kind == OriginEntry::Kind::Version;
-        out += version ? "version\t" : "copy\t";
-        appendEncoded(out, entry->name);
-        if (version) {
-            out += '\t';
-            appendEncoded(out, QByteArrayView(entry->original).sliced(slash + 1));
-        }
-        for (const qint64 value : {entry->size, entry->modifiedNs}) {
-            out += '\t';
-            appendNumber(out, value);
-        }
-        out += '\t';
-        appendNumber(out, entry->mode, 8);
-        out += '\t';
-        appendNumber(out, entry->copiedNs);
-        out += '\t';
-        out += entry->checksum.isEmpty() ? QByteArray("-") : entry->checksum;
-        if (version) {
-            out += '\t';
-            appendNumber(out, entry->replacedNs);
-        }
-        out += '\n';
-    }
+    QByteArray folder;
+    for (const OriginEntry *entry : inOrder(std::move(all)))
+        appendEntry(out, *entry, folder);
     return out;
 }
 
-Status OriginRecord::save(const QByteArray &posixPath) const
+Status OriginRecord::save(const QByteArray &posixPath)
 {
-    if (const Status made = makeFolders(posixPath.left(posixPath.lastIndexOf('/')), 0777); !made)
-        return made;
-    AtomicFile file(posixPath);
-    AtomicFile::Plan plan;
-    plan.mode = 0644;
-    plan.replacing = true; // a named temporary either way: the location may be a share
-    Status step = file.open(plan);
-    if (step)
-        step = file.write(serialized());
-    // Replaced whole in one rename: the old record or the new. The run's flush
-    // of the location takes it to the device with the copies.
-    if (step)
-        step = file.commit(AtomicFile::Durability::Normal);
-    return step;
+    ++m_generation; // a journal of the record before is spent from here on
+    const QByteArray bytes = serialized();
+    if (const Status saved = replaceWhole(posixPath, bytes); !saved) {
+        --m_generation;
+        return saved;
+    }
+    m_baseBytes = bytes.size();
+    m_journalBytes = 0;
+    // A journal that cannot be removed is spent anyway: it names the generation before.
+    static_cast<void>(removeFile(journalPathOf(posixPath)));
+    return done();
+}
+
+Status OriginRecord::saveChanges(const QByteArray &posixPath, const QSet<QByteArray> &changed,
+                                 const QSet<QByteArray> &gone)
+{
+    QByteArray lines;
+    for (const QByteArray &name : gone) {
+        if (!m_entries.contains(name)) {
+            lines += "gone\t";
+            appendEncoded(lines, name);
+            lines += '\n';
+        }
+    }
+    std::vector<const OriginEntry *> entries;
+    for (const QByteArray &name : changed) {
+        if (const OriginEntry *entry = find(name))
+            entries.push_back(entry);
+    }
+    QByteArray folder;
+    for (const OriginEntry *entry : inOrder(std::move(entries)))
+        appendEntry(lines, *entry, folder);
+    if (lines.isEmpty())
+        return done();
+    // Written whole where there is no record yet, or where the journal would
+    // grow past half of it: the next reader then reads no more than it must.
+    if (m_baseBytes == 0 || m_journalBytes + lines.size() > m_baseBytes / 2)
+        return save(posixPath);
+    const QByteArray journal = journalPathOf(posixPath);
+    if (m_journalBytes == 0) {
+        const QByteArray start = kJournalMagic.toByteArray() + ' ' + QByteArray::number(m_generation) + '\n' + lines;
+        if (Status written = replaceWhole(journal, start); !written)
+            return written;
+        m_journalBytes = start.size();
+        return done();
+    }
+    if (Status appended = appendToFile(journal, lines, 0644); !appended)
+        return appended.failure().about(posixname::decode(journal));
+    m_journalBytes += lines.size();
+    return done();
 }
 
 const OriginEntry *OriginRecord::find(const QByteArray &name) const

@@ -6,6 +6,7 @@
 #include <QByteArrayView>
 #include <QHash>
 #include <QList>
+#include <QSet>
 
 #include <optional>
 
@@ -37,6 +38,7 @@ struct OriginEntry
 // fields, every path as its bytes with control bytes and "%" written %XX:
 //   QUILLSTOW ORIGINS 1
 //   writer   <machine> <host> <user> <uid>
+//   generation <n>, counting the times the record was written whole
 //   folder   <the original folder of the entries below>
 //   copy     <name> <size> <modified ns> <mode, octal> <copied ns> <checksum or ->
 //   version  <name> <original's name> <size> <modified ns> <mode, octal> <copied ns> <checksum or -> <replaced ns>
@@ -63,7 +65,14 @@ public:
     QByteArray serialized() const;
     // Replaces the file whole, making its folders (readable by the other
     // users of a shared location).
-    Status save(const QByteArray &posixPath) const;
+    Status save(const QByteArray &posixPath);
+    // Writes what changed since the record was loaded or saved (the entries
+    // of `changed`, and the names of `gone` now without one) to its journal,
+    // <machine>-<uid>.journal beside it, a run that changed little writing
+    // little; the record is written whole instead where the journal would
+    // outgrow half of it. A journal belongs to one writing of the record,
+    // and is spent once the record is written whole again.
+    Status saveChanges(const QByteArray &posixPath, const QSet<QByteArray> &changed, const QSet<QByteArray> &gone);
 
     const MachineIdentity &writer() const { return m_writer; }
     void setWriter(MachineIdentity writer) { m_writer = std::move(writer); }
@@ -76,6 +85,11 @@ public:
     bool remove(const QByteArray &name);
 
 private:
+    void readLines(QByteArrayView bytes, qsizetype at, bool journal);
+
     MachineIdentity m_writer;
     QHash<QByteArray, OriginEntry> m_entries;
+    quint64 m_generation = 0; // which writing of the record a journal belongs to
+    qsizetype m_baseBytes = 0;
+    qsizetype m_journalBytes = 0;
 };

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
@@ -89,6 +90,7 @@ private Q_SLOTS:
     void recordReadsOnlyWhatItMayName_data();
     void recordReadsOnlyWhatItMayName();
     void oldestVersionsMakeRoom();
+    void journalOfAnEarlierRecordIsSpent();
 };
 
 void TestVersions::earlierCopiesAreKept_data()
@@ -234,6 +236,30 @@ void TestVersions::oldestVersionsMakeRoom()
     for (const QString &each : left)
         found << each.left(4);
     QCOMPARE(found, expected);
+}
+
+// What changed is added to the record's journal; once the record is written
+// whole the journal is spent, even where a crash left it behind.
+void TestVersions::journalOfAnEarlierRecordIsSpent()
+{
+    QTemporaryDir dir;
+    const QByteArray path = QFile::encodeName(dir.path()) + "/origins/a-1.txt";
+    const QByteArray journal = QFile::encodeName(dir.path()) + "/origins/a-1.journal";
+    OriginRecord record;
+    for (int i = 0; i < 20; ++i)
+        record.put({OriginEntry::Kind::Copy, "f" + QByteArray::number(i), "/home/ann/f" + QByteArray::number(i), i, 1, 0644, 1, 0, {}});
+    QVERIFY(record.save(path));
+    record.put({OriginEntry::Kind::Copy, "f1", "/home/ann/f1", 111, 2, 0644, 2, 0, {}});
+    QVERIFY(record.saveChanges(path, {"f1"}, {}));
+    QVERIFY2(QFileInfo::exists(QString::fromUtf8(journal)), "a small change goes to the journal");
+    QCOMPARE(OriginRecord::load(path).valueOr(OriginRecord()).find("f1")->size, qint64(111));
+    const QByteArray leftBehind = readFile(QString::fromUtf8(journal));
+    record.put({OriginEntry::Kind::Copy, "f1", "/home/ann/f1", 222, 3, 0644, 3, 0, {}});
+    QVERIFY(record.save(path));
+    QVERIFY(writeFile(QString::fromUtf8(journal), leftBehind));
+    const OriginRecord reread = OriginRecord::load(path).valueOr(OriginRecord());
+    QCOMPARE(reread.entries().size(), 20);
+    QCOMPARE(reread.find("f1")->size, qint64(222));
 }
 
 QTEST_GUILESS_MAIN(TestVersions)

@@ -62,3 +62,22 @@ Status writeStateFile(const QByteArray &posixPath, QByteArrayView bytes)
         step = out.commit(AtomicFile::Durability::Normal);
     return step;
 }
+
+Status appendToFile(const QByteArray &posixPath, QByteArrayView bytes, unsigned mode)
+{
+    const FdGuard fd(::open(posixPath.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, mode_t(mode)));
+    if (!fd.valid())
+        return systemFailure({}, errno);
+    const char *p = bytes.data();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd.get(), p, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return systemFailure({}, n < 0 ? errno : ENOSPC);
+        p += n;
+        left -= n;
+    }
+    return done();
+}

@@ -15,3 +15,7 @@ Result<QByteArray> readStateFile(const QByteArray &posixPath, qsizetype maxBytes
 // Replaces the file whole (a link in its place is replaced, not followed),
 // creating its folder and the folders above it first, readable by the user alone.
 Status writeStateFile(const QByteArray &posixPath, QByteArrayView bytes);
+
+// Adds bytes at the end of a file (made with `mode` when missing) in one
+// write; a crash can leave the end cut short, never two writes mixed.
+Status appendToFile(const QByteArray &posixPath, QByteArrayView bytes, unsigned mode = 0600);
