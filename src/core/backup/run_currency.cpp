@@ -83,17 +83,20 @@ void RunCurrency::folderVisited(int index, bool opened, const QString &listingFo
 
 bool RunCurrency::isCurrent(const CopyTask &task, const QString &destination)
 {
-    if (!m_check)
-        return false;
     std::optional<qint64> lastPass;
+    int folder = -1;
     {
         std::lock_guard lock(m_mutex);
-        const int folder = m_folderOfEntry.value(task.folderIndex, -1);
+        folder = m_folderOfEntry.value(task.folderIndex, -1);
         if (folder < 0)
             return false;
         lastPass = m_folders[size_t(folder)].lastPass;
     }
-    return m_check->isCurrent(task.source, destination, lastPass);
+    if (m_check && m_check->isCurrent(task.source, destination, lastPass))
+        return true;
+    std::lock_guard lock(m_mutex);
+    m_folders[size_t(folder)].copiedInto = true;
+    return false;
 }
 
 std::pair<QByteArray, bool> RunCurrency::sourceFolder(int index)
@@ -121,7 +124,10 @@ void RunCurrency::finish(bool complete)
     {
         std::lock_guard lock(m_mutex);
         for (const Folder &folder : m_folders) {
-            if (folder.opened && !folder.failed && !folder.real.isEmpty())
+            // Where every file was found current, the pass on record already
+            // proves them so: keeping it spares the everyday run a write.
+            const bool advances = folder.copiedInto || !folder.lastPass;
+            if (folder.opened && !folder.failed && !folder.real.isEmpty() && advances)
                 passes.setLastPass(folder.real, m_location, m_startNs);
         }
     }

@@ -19,7 +19,8 @@ struct CopyTask;
 // it. A folder's record advances to this run's start only when the run was
 // not stopped, the folder was opened, and every file of it was found current
 // or copied; otherwise it stays, so a file changed before this run and not
-// copied is never taken for current later.
+// copied is never taken for current later. A folder whose every file was
+// found current keeps the pass it has, which proves them current as well.
 class RunCurrency
 {
 public:
@@ -61,6 +62,7 @@ private:
         std::optional<qint64> lastPass;  // from the record
         bool opened = false;
         bool failed = false;
+        bool copiedInto = false; // a file of it was not current: copied, or tried
     };
 
     int folderOf(const QString &listingFolder);

@@ -150,11 +150,15 @@ void TestQuickCheck::oneConditionBrokenCopiesAgain()
     }
     tree.options.copyEverything = change == u"everything";
     const ino_t before = statOf(dst).st_ino;
+    const QString passes = tree.t.posix(QStringLiteral("state/quillstow/complete-passes"));
+    const ino_t passesBefore = statOf(passes).st_ino;
     const BackupOutcome outcome = tree.run();
     QVERIFY2(!outcome.failed(), qPrintable(backupFailureDetails(outcome)));
     QCOMPARE(outcome.filesCopied + outcome.filesCurrent, 3);
     QCOMPARE(outcome.filesCopied, change == u"everything" ? 3 : int(copied));
     QVERIFY2((statOf(dst).st_ino != before) == copied, "the copy was rewritten exactly when it was not current");
+    QVERIFY2((statOf(passes).st_ino != passesBefore) == (outcome.filesCopied > 0),
+             "the record of passes is written exactly when something was copied");
     QVERIFY(S_ISREG(statOf(dst).st_mode));
     QCOMPARE(readFile(dst), readFile(tree.src(QStringLiteral("b.txt"))));
 }
@@ -229,11 +233,13 @@ void TestQuickCheck::incompleteRunKeepsTheFolderRecord()
     } else {
         QVERIFY(QFile::remove(tree.dst(QStringLiteral("b.txt"))));
         QVERIFY(QDir().mkpath(tree.dst(QStringLiteral("b.txt")))); // a folder in the copy's way
+        // A folder whose every file was current keeps its pass: give it a new one.
+        QVERIFY(writeFile(tree.t.posix(QStringLiteral("other/new.txt")), "new"));
         outcome = tree.run(both);
         QCOMPARE(outcome.filesNotCopied, 1);
         const QString message = backupFailureMessage(outcome);
-        QVERIFY2(message.contains(u"2 files were copied, 1 was already current."), qPrintable(message));
-        QVERIFY2(tree.lastPass(QStringLiteral("other")) > first, "a folder seen whole advances");
+        QVERIFY2(message.contains(u"3 files were copied, 1 was already current."), qPrintable(message));
+        QVERIFY2(tree.lastPass(QStringLiteral("other")) > first, "a folder seen whole and copied into advances");
         QVERIFY(QDir(tree.dst(QStringLiteral("b.txt"))).removeRecursively());
     }
     QCOMPARE(tree.lastPass(QStringLiteral("docs")), first);
