@@ -42,6 +42,9 @@ Status rememberLocationDisk(const DriveMap &drives, const QString &location, con
         return now.failure();
     // A damaged record is replaced by one that holds this location.
     LocationDiskRecord record = LocationDiskRecord::load(recordPath).valueOr(LocationDiskRecord());
+    // The everyday run finds the disk it knows: nothing to write.
+    if (record.diskOf(now->first) == now->second)
+        return done();
     record.remember(now->first, now->second);
     return record.save(recordPath);
 }

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 class TestLocationDisk : public QObject
 {
@@ -62,6 +63,14 @@ void TestLocationDisk::check()
 
     const int found = int(checkLocationDisk(t.drives, location, record));
     QVERIFY2(found == expected, qPrintable(QStringLiteral("read as %1, not %2").arg(found).arg(expected)));
+    if (found == int(LocationDisk::Same)) {
+        // The disk it knows is not written again on every run.
+        struct stat known {}, after {};
+        QVERIFY(::stat(record.constData(), &known) == 0);
+        QVERIFY(rememberLocationDisk(t.drives, location, record).ok());
+        QVERIFY(::stat(record.constData(), &after) == 0);
+        QVERIFY2(after.st_ino == known.st_ino, "the record was rewritten unchanged");
+    }
     if (mountOver) {
         // Backing up onto the new disk anyway makes it the one remembered.
         QVERIFY(rememberLocationDisk(t.drives, location, record).ok());
