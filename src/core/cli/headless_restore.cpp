@@ -143,8 +143,9 @@ int restore(const CommandLine &line, const HeadlessEnvironment &environment)
         out << QStringLiteral("not kept       %1: the location holds no copy of it").arg(shown(path)) << Qt::endl;
     for (const QByteArray &path : plan.nothingAt)
         out << QStringLiteral("not kept       %1: no copy is that old").arg(shown(path)) << Qt::endl;
-    out << (line.dryRun ? QStringLiteral("Would restore %1 files, %2 not.") : QStringLiteral("Restored %1 files, %2 not."))
-               .arg(restored)
+    const QString files = restored == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(restored);
+    out << (line.dryRun ? QStringLiteral("Would restore %1, %2 not.") : QStringLiteral("Restored %1, %2 not."))
+               .arg(files)
                .arg(notRestored)
         << Qt::endl;
     return notRestored > 0 ? kLeftOut : kClean;
