@@ -8,12 +8,16 @@
 #include "core/platform/files/restore_target.h"
 #include "core/platform/make_folders.h"
 #include "core/platform/system/clock.h"
+#include "core/platform/system/stop_signals.h"
 #include "core/platform/paths/posix_name.h"
 #include "core/restore/restore_plan.h"
 #include "core/store/settings_file.h"
 
 #include <QDateTime>
 #include <QTextStream>
+
+#include <atomic>
+#include <thread>
 
 namespace headless_restore {
 namespace {
@@ -76,8 +80,10 @@ QList<QByteArray> cleanedPaths(const QList<QByteArray> &typed)
 {
     const QByteArray working = workingFolder().valueOr(QByteArray("/"));
     QList<QByteArray> paths;
-    for (const QByteArray &path : typed)
-        paths.append(cleanedPath(path, working).value_or(QByteArray("/")));
+    for (const QByteArray &path : typed) {
+        if (const std::optional<QByteArray> cleaned = cleanedPath(path, working))
+            paths.append(*cleaned);
+    }
     return paths;
 }
 
@@ -134,11 +140,33 @@ int restore(const CommandLine &line, const HeadlessEnvironment &environment)
     int restored = 0;
     int notRestored = int(plan.nothingKept.size() + plan.nothingAt.size());
     RestoreControl control;
-    control.fileDone = [&](const RestoreOutcome &outcome, qsizetype, qsizetype) {
+    qsizetype handled = 0;
+    control.fileDone = [&](const RestoreOutcome &outcome, qsizetype done, qsizetype) {
+        handled = done;
         out << outcomeLine(outcome) << Qt::endl;
         (outcome.restored() ? restored : notRestored) += 1;
     };
-    static_cast<void>(runRestore(plan, request, line.dryRun, control));
+    // On a thread of its own, so that SIGTERM and SIGINT stop it between
+    // files, as they stop a backup run: no file is left half written.
+    StopSignals stopSignals;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> finished{false};
+    control.stop = &stop;
+    std::thread worker([&] {
+        static_cast<void>(runRestore(plan, request, line.dryRun, control));
+        finished = true;
+        stopSignals.wake();
+    });
+    while (!finished) {
+        if (stopSignals.wait(std::chrono::milliseconds(250)))
+            stop = true;
+    }
+    worker.join();
+    const qsizetype left = plan.files.size() - handled;
+    if (left > 0) {
+        out << QStringLiteral("Stopped: %1 more not restored.").arg(left) << Qt::endl;
+        notRestored += int(left);
+    }
     for (const QByteArray &path : plan.nothingKept)
         out << QStringLiteral("not kept       %1: the location holds no copy of it").arg(shown(path)) << Qt::endl;
     for (const QByteArray &path : plan.nothingAt)
@@ -158,7 +186,10 @@ int listVersions(const CommandLine &line, const HeadlessEnvironment &environment
         environment.err << catalog.error() << Qt::endl;
         return kNotStarted;
     }
-    const QByteArray path = cleanedPaths(line.paths).constFirst();
+    const QList<QByteArray> paths = cleanedPaths(line.paths);
+    if (paths.isEmpty())
+        return kNotStarted; // the command line gives a path; an empty one is refused there
+    const QByteArray &path = paths.first();
     const CatalogFile *file = catalog->find(path);
     if (!file) {
         environment.err << "The location holds no copy of the file " << shown(path) << '.' << Qt::endl;

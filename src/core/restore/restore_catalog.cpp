@@ -4,6 +4,8 @@
 #include "core/store/location_layout.h"
 #include "core/store/origin_record.h"
 
+#include <QSet>
+
 #include <algorithm>
 
 const StoredCopy *CatalogFile::at(std::optional<qint64> atNs) const
@@ -41,7 +43,7 @@ RestoreCatalog RestoreCatalog::load(const QByteArray &locationFolder, QStringLis
     const Result<FileFacts> versions = fileFacts(folder + location_layout::kVersions.toByteArray());
     const bool versionsReadable = own && own->folder && versions && versions->folder;
     QHash<QByteArray, QList<StoredCopy>> byOriginal;
-    QHash<QByteArray, bool> seen; // stored names already taken, by one original each
+    QSet<QByteArray> seen; // each original's stored names, once each
     for (const OriginRecord &record : records) {
         for (const OriginEntry &entry : record.entries()) {
             const bool current = entry.kind == OriginEntry::Kind::Copy;
@@ -53,7 +55,7 @@ RestoreCatalog RestoreCatalog::load(const QByteArray &locationFolder, QStringLis
             // Another machine's copy of the same name may have replaced it since.
             if (!facts || !facts->regular || facts->size != entry.size)
                 continue;
-            seen.insert(entry.original + '\0' + entry.name, true);
+            seen.insert(entry.original + '\0' + entry.name);
             byOriginal[entry.original].append(
                 {current, entry.name, path, entry.size, entry.modifiedNs, entry.replacedNs, entry.mode});
         }

@@ -450,6 +450,8 @@ void TestHeadlessBackup::restoreFromTheCommandLine_data()
                                              << s("skipped") << s("") << s("src/a.txt=mine");
     QTest::newRow("into a folder") << s("") << QStringList{restore, QStringLiteral("--to"), QStringLiteral("BOX/out"), QStringLiteral("BOX/src")} << 0
                                    << s("Restored 2 files") << s("") << s("out/src/a.txt=alpha");
+    QTest::newRow("a path typed relative to the current folder") << s("delete") << QStringList{restore, QStringLiteral("REL/src/./a.txt")} << 0
+                                                                << s("Restored 1 file,") << s("") << s("src/a.txt=alpha");
     QTest::newRow("a path of which nothing is kept") << s("") << QStringList{restore, QStringLiteral("BOX/elsewhere")} << 1
                                                      << s("the location holds no copy of it") << s("") << s("src/a.txt=alpha");
     QTest::newRow("a location that cannot be read") << s("") << QStringList{restore, QStringLiteral("--from"), QStringLiteral("BOX/nowhere"), a} << 2
@@ -478,8 +480,12 @@ void TestHeadlessBackup::restoreFromTheCommandLine()
     else if (before == u"change")
         QVERIFY(writeFile(box.path("src") + QStringLiteral("/a.txt"), "mine"));
     const QString root = box.path("");
-    for (QString &argument : arguments)
+    // REL/: the same path relative to the folder the program starts in, the test's own.
+    for (QString &argument : arguments) {
+        if (argument.startsWith(u"REL/"))
+            argument = QDir::current().relativeFilePath(root + argument.mid(4));
         argument.replace(QStringLiteral("BOX/"), root);
+    }
 
     const Outcome result = box.run(arguments);
     QVERIFY2(result.exitCode == exitCode,

@@ -112,8 +112,10 @@ RestoreFolder::~RestoreFolder()
 Result<RestoreFolder> RestoreFolder::open(const QByteArray &root, const QByteArray &below, bool make)
 {
     RestoreFolder folder(::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.m_fd < 0 && errno == ENOENT && !make)
+        return folder; // what a restore would make
     if (folder.m_fd < 0)
-        return systemFailure(QString::fromUtf8(root), errno);
+        return systemFailure(QStringLiteral("cannot open the folder"), errno);
     for (const QByteArray &name : below.split('/')) {
         if (name.isEmpty())
             continue;
