@@ -60,11 +60,14 @@ Result<QByteArray> locationFolder(const CommandLine &line, const HeadlessEnviron
     return folder;
 }
 
-Result<RestoreCatalog> catalogOf(const CommandLine &line, const HeadlessEnvironment &environment)
+Result<RestoreCatalog> catalogOf(const CommandLine &line, const HeadlessEnvironment &environment,
+                                 QByteArray *locationPath = nullptr)
 {
     const Result<QByteArray> folder = locationFolder(line, environment);
     if (!folder)
         return folder.failure();
+    if (locationPath)
+        *locationPath = *folder;
     QStringList skipped;
     RestoreCatalog catalog = RestoreCatalog::load(*folder, &skipped);
     for (const QString &each : std::as_const(skipped))
@@ -112,18 +115,25 @@ QString outcomeLine(const RestoreOutcome &outcome)
 
 int restore(const CommandLine &line, const HeadlessEnvironment &environment)
 {
-    const Result<RestoreCatalog> catalog = catalogOf(line, environment);
+    RestoreRequest request;
+    const Result<RestoreCatalog> catalog = catalogOf(line, environment, &request.locationFolder);
     if (!catalog) {
         environment.err << catalog.error() << Qt::endl;
         return kNotStarted;
     }
-    RestoreRequest request;
     request.paths = cleanedPaths(line.paths);
     request.atNs = line.atNs;
     request.onConflict = line.onConflict;
     request.today = environment.clock.now().toLocalTime().date();
     if (!line.to.isEmpty()) {
         const QByteArray to = cleanedPath(line.to, workingFolder().valueOr(QByteArray("/"))).value_or(line.to);
+        const QByteArray location =
+            cleanedPath(request.locationFolder, workingFolder().valueOr(QByteArray("/"))).value_or(request.locationFolder);
+        if (to == location || to.startsWith(location + '/')) {
+            environment.err << "The folder " << shown(to) << " lies in the backup location: a restore writes nothing there."
+                            << Qt::endl;
+            return kNotStarted;
+        }
         // The chosen folder is made where missing, through whatever the user's path goes.
         if (!line.dryRun) {
             if (const Status made = makeFolders(to, 0777); !made) {

@@ -33,10 +33,11 @@ Status moveToTrash(const QByteArray &path)
     return done();
 }
 
-RestoreOutcome restoreOne(const PlannedFile &file, OnConflict onConflict, QDate today, bool dryRun)
+RestoreOutcome restoreOne(const PlannedFile &file, OnConflict onConflict, QDate today, bool dryRun,
+                          const std::optional<RestoreFolder::FolderId> &location)
 {
     using Kind = RestoreOutcome::Kind;
-    Result<RestoreFolder> folder = RestoreFolder::open(file.root, file.folder, !dryRun);
+    Result<RestoreFolder> folder = RestoreFolder::open(file.root, file.folder, !dryRun, location);
     if (!folder)
         return outcome(file, Kind::Failed, file.name, folder.error());
     const StoredCopy &copy = file.copy;
@@ -163,12 +164,20 @@ RestorePlan planRestore(const RestoreCatalog &catalog, const RestoreRequest &req
 QList<RestoreOutcome> runRestore(const RestorePlan &plan, const RestoreRequest &request, bool dryRun,
                                  const RestoreControl &control)
 {
+    // A record may name an original in the location itself: such a file is
+    // not restored, whatever the path it is reached by.
+    std::optional<RestoreFolder::FolderId> location;
+    if (!request.locationFolder.isEmpty()) {
+        const Result<RestoreFolder::FolderId> id = folderId(request.locationFolder);
+        if (id)
+            location = *id;
+    }
     QList<RestoreOutcome> outcomes;
     outcomes.reserve(plan.files.size());
     for (const PlannedFile &file : plan.files) {
         if (control.stop && control.stop->load())
             break;
-        outcomes.append(restoreOne(file, request.onConflict, request.today, dryRun));
+        outcomes.append(restoreOne(file, request.onConflict, request.today, dryRun, location));
         if (control.fileDone)
             control.fileDone(outcomes.last(), outcomes.size(), plan.files.size());
     }

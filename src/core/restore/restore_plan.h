@@ -18,6 +18,7 @@ struct RestoreRequest
     std::optional<qint64> atNs; // the content as it was then (ns since the epoch); none: the newest
     OnConflict onConflict = OnConflict::KeepBoth;
     QDate today; // names a file kept beside another
+    QByteArray locationFolder; // the backup location, never written into
 };
 
 // One file to restore: the copy chosen and where it goes, root/folder/name.

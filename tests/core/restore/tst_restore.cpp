@@ -111,6 +111,11 @@ void TestRestore::restoreDoesWhatItSays_data()
     QTest::newRow("a stored name outside the location") << none
         << QByteArray("folder\tROOT/outside\ncopy\t../home/docs/a.txt\t3\t1\t644\t1\t-\n") << QByteArray("/") << none
         << false << keepBoth << false << QByteArray("AlreadyThere AlreadyThere") << QByteArray("outside/a.txt=<missing>");
+    QTest::newRow("an original in the location itself") << none << QByteArray("folder\tROOT/backup\ncopy\tevil.txt\t4\t1\t644\t1\t-\n")
+        << QByteArray("/") << none << false << keepBoth << false << QByteArray("Failed AlreadyThere AlreadyThere")
+        << QByteArray("backup/evil.txt=evil");
+    QTest::newRow("into a folder in the location") << none << none << QByteArray("home/docs/a.txt") << QByteArray("backup/out")
+        << false << keepBoth << false << QByteArray("Failed") << QByteArray("backup/out/a.txt=<missing>");
     QTest::newRow("a symbolic link placed in a target folder") << QByteArray("link") << none << QByteArray("home/docs")
         << none << false << keepBoth << false << QByteArray("AlreadyThere Failed") << QByteArray("home/docs/a.txt=new");
 }
@@ -183,6 +188,7 @@ void TestRestore::restoreDoesWhatItSays()
         request.atNs = (kFirst + 500) * 1'000'000'000;
     request.onConflict = OnConflict(onConflict);
     request.today = QDate::currentDate();
+    request.locationFolder = at("backup");
     const QStringList locationBefore = stateOf(t.posix(QStringLiteral("backup")));
     const RestorePlan plan = planRestore(catalog, request);
     const QList<RestoreOutcome> done = runRestore(plan, request, dryRun);

@@ -109,13 +109,54 @@ RestoreFolder::~RestoreFolder()
         ::close(m_fd);
 }
 
-Result<RestoreFolder> RestoreFolder::open(const QByteArray &root, const QByteArray &below, bool make)
+namespace {
+
+bool isFolder(int fd, const std::optional<RestoreFolder::FolderId> &folder)
+{
+    struct stat st;
+    return folder && ::fstat(fd, &st) == 0 && quint64(st.st_dev) == folder->device && quint64(st.st_ino) == folder->inode;
+}
+
+// Whether the folder or one above it, up to "/", is `folder`.
+bool isWithin(int fd, const std::optional<RestoreFolder::FolderId> &folder)
+{
+    if (!folder)
+        return false;
+    int at = ::dup(fd);
+    for (int depth = 0; at >= 0 && depth < 4096; ++depth) {
+        struct stat st;
+        struct stat up;
+        const int parent = ::openat(at, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const bool same = isFolder(at, folder);
+        const bool top = parent < 0 || (::fstat(at, &st) == 0 && ::fstat(parent, &up) == 0 && st.st_dev == up.st_dev
+                                        && st.st_ino == up.st_ino);
+        ::close(at);
+        at = parent;
+        if (same || top) {
+            if (at >= 0)
+                ::close(at);
+            return same;
+        }
+    }
+    if (at >= 0)
+        ::close(at);
+    return false;
+}
+
+const QString kInLocation = QStringLiteral("it would lie in the backup location");
+
+} // namespace
+
+Result<RestoreFolder> RestoreFolder::open(const QByteArray &root, const QByteArray &below, bool make,
+                                          std::optional<FolderId> avoid)
 {
     RestoreFolder folder(::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.m_fd < 0 && errno == ENOENT && !make)
         return folder; // what a restore would make
     if (folder.m_fd < 0)
         return systemFailure(QStringLiteral("cannot open the folder"), errno);
+    if (isWithin(folder.m_fd, avoid))
+        return failure(kInLocation);
     for (const QByteArray &name : below.split('/')) {
         if (name.isEmpty())
             continue;
@@ -136,6 +177,8 @@ Result<RestoreFolder> RestoreFolder::open(const QByteArray &root, const QByteArr
             return systemFailure(QStringLiteral("cannot open a folder on the way"), errno);
         }
         ::close(std::exchange(folder.m_fd, next));
+        if (isFolder(folder.m_fd, avoid))
+            return failure(kInLocation);
     }
     return folder;
 }
@@ -222,6 +265,14 @@ Result<QByteArray> workingFolder()
         return systemFailure(QStringLiteral("cannot tell the current folder"), errno);
     folder.truncate(qsizetype(std::strlen(folder.constData())));
     return folder;
+}
+
+Result<RestoreFolder::FolderId> folderId(const QByteArray &posixPath)
+{
+    struct stat st;
+    if (::stat(posixPath.constData(), &st) != 0)
+        return systemFailure({}, errno);
+    return RestoreFolder::FolderId{quint64(st.st_dev), quint64(st.st_ino)};
 }
 
 Status readableFolder(const QByteArray &posixPath)

@@ -3,6 +3,8 @@
 
 #include <QByteArray>
 
+#include <optional>
+
 // The host's side of a restore: a folder that restored files are written
 // into, reached one name at a time from the root of the target, never through
 // a symbolic link, so that whatever a record in a backup location names, and
@@ -24,7 +26,15 @@ public:
     // root, which the user named and may be reached through a link. Each name
     // below it is opened without following a link; with `make` a missing one
     // is made, and without it the folder is `missing()`, nothing is made.
-    static Result<RestoreFolder> open(const QByteArray &root, const QByteArray &below, bool make);
+    // A folder on the way that is the one `avoid` stands for (the backup
+    // location, which a restore never writes into) fails the open.
+    struct FolderId
+    {
+        quint64 device = 0;
+        quint64 inode = 0;
+    };
+    static Result<RestoreFolder> open(const QByteArray &root, const QByteArray &below, bool make,
+                                      std::optional<FolderId> avoid = std::nullopt);
 
     // A folder on the way is not there yet (open without `make`).
     bool missing() const { return m_fd < 0; }
@@ -47,6 +57,9 @@ private:
 
 // The process's current folder, as its bytes.
 Result<QByteArray> workingFolder();
+
+// The folder at the path, links followed.
+Result<RestoreFolder::FolderId> folderId(const QByteArray &posixPath);
 
 // Whether the path is a folder that can be opened and read.
 Status readableFolder(const QByteArray &posixPath);
