@@ -3,8 +3,10 @@
 // quickly and small; the windows are a program of their own that it hands over to.
 #include "core/cli/command_line.h"
 #include "core/cli/headless_backup.h"
+#include "core/cli/headless_restore.h"
 #include "core/platform/paths/app_path.h"
 #include "core/platform/paths/drive_map.h"
+#include "core/platform/paths/posix_name.h"
 #include "core/platform/system/clock.h"
 #include "core/platform/system/run_lock.h"
 #include "core/platform/system/terminal.h"
@@ -39,6 +41,8 @@ int runWithoutWindows(int argc, char *argv[], const CommandLine &line)
     case CommandLine::Mode::Details:
     case CommandLine::Mode::Backup:
     case CommandLine::Mode::Status:
+    case CommandLine::Mode::Restore:
+    case CommandLine::Mode::Versions:
         break;
     }
     const DriveMap drives = DriveMap::fromEnvironment();
@@ -58,6 +62,10 @@ int runWithoutWindows(int argc, char *argv[], const CommandLine &line)
                                           standardErrorIsTerminal()};
     if (line.mode == CommandLine::Mode::Status)
         return headless_backup::printStatus(environment);
+    if (line.mode == CommandLine::Mode::Restore)
+        return headless_restore::restore(line, environment);
+    if (line.mode == CommandLine::Mode::Versions)
+        return headless_restore::listVersions(line, environment);
     return headless_backup::run({line.ifDue, line.full, line.newDisk}, environment);
 }
 
@@ -67,7 +75,7 @@ int main(int argc, char *argv[])
 {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+        arguments << posixname::decode(argv[i]); // a path given comes back as its very bytes
     const CommandLine line = parseCommandLine(arguments);
     if (!line.opensWindows())
         return runWithoutWindows(argc, argv, line);

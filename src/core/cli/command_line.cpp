@@ -1,6 +1,9 @@
 #include "core/cli/command_line.h"
 
+#include "core/platform/paths/posix_name.h"
+
 #include <QCommandLineParser>
+#include <QDateTime>
 
 namespace {
 
@@ -21,6 +24,29 @@ struct Options
                                              "next automatic backup is due; exit status 3 when backups are overdue.")};
     QCommandLineOption details{QStringLiteral("details"),
                                QStringLiteral("Show, in a window, what the last backup run left out and why.")};
+    QCommandLineOption restore{QStringLiteral("restore"),
+                               QStringLiteral("Restore each PATH, a file or folder as it was backed up, from the "
+                                              "backup location.")};
+    QCommandLineOption from{QStringLiteral("from"),
+                            QStringLiteral("With --restore or --versions: the backup location to read (default: "
+                                           "the saved one)."),
+                            QStringLiteral("FOLDER")};
+    QCommandLineOption to{QStringLiteral("to"),
+                          QStringLiteral("With --restore: restore into FOLDER instead of the original folders."),
+                          QStringLiteral("FOLDER")};
+    QCommandLineOption at{QStringLiteral("at"),
+                          QStringLiteral("With --restore: each file as it was at that local time "
+                                         "(\"YYYY-MM-DD HH:MM\"), the newest copy or version not newer."),
+                          QStringLiteral("TIME")};
+    QCommandLineOption onConflict{QStringLiteral("on-conflict"),
+                                  QStringLiteral("With --restore, where a file is already there: keep-both (the "
+                                                 "default; the restored file is renamed \"NAME (restored DATE)\"), "
+                                                 "replace (the file there goes to the trash) or skip."),
+                                  QStringLiteral("CHOICE")};
+    QCommandLineOption dryRun{QStringLiteral("dry-run"),
+                              QStringLiteral("With --restore: tell what would happen to each file, write nothing.")};
+    QCommandLineOption versions{QStringLiteral("versions"),
+                                QStringLiteral("List the copy and the versions kept of the file PATH, newest first.")};
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit.")};
     QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
                                QStringLiteral("Show the version and exit.")};
@@ -31,7 +57,11 @@ struct Options
             QStringLiteral("Copies the files of chosen folders into one backup folder.\n"
                            "Without options it opens the Quillstow Control Panel."));
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-        parser.addOptions({backup, ifDue, full, newDisk, status, details, help, version});
+        parser.addOptions({backup, ifDue, full, newDisk, status, details, restore, from, to, at, onConflict, dryRun,
+                           versions, help, version});
+        parser.addPositionalArgument(QStringLiteral("PATH"),
+                                     QStringLiteral("With --restore or --versions: an original file or folder."),
+                                     QStringLiteral("[PATH...]"));
     }
 };
 
@@ -40,6 +70,52 @@ CommandLine error(const QString &text)
     CommandLine line;
     line.mode = CommandLine::Mode::Error;
     line.error = text;
+    return line;
+}
+
+// --restore and --versions, whose options are known to go with them.
+CommandLine restoreLine(const QCommandLineParser &parser, const Options &options, bool versions)
+{
+    CommandLine line;
+    line.mode = versions ? CommandLine::Mode::Versions : CommandLine::Mode::Restore;
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
+        return error(versions ? QStringLiteral("--versions needs the PATH of a file.")
+                              : QStringLiteral("--restore needs at least one PATH: a file or folder as it was "
+                                               "backed up, such as ~/Documents."));
+    if (versions && positional.size() > 1)
+        return error(QStringLiteral("Unexpected argument '%1'.").arg(positional[1]));
+    for (const QString &path : positional) {
+        if (path.isEmpty())
+            return error(QStringLiteral("An empty PATH names no file."));
+        line.paths.append(posixname::encode(path));
+    }
+    line.from = posixname::encode(parser.value(options.from));
+    line.to = posixname::encode(parser.value(options.to));
+    if (parser.isSet(options.from) && line.from.isEmpty())
+        return error(QStringLiteral("--from needs a FOLDER."));
+    if (parser.isSet(options.to) && line.to.isEmpty())
+        return error(QStringLiteral("--to needs a FOLDER."));
+    if (parser.isSet(options.at)) {
+        const QDateTime at = QDateTime::fromString(parser.value(options.at), QStringLiteral("yyyy-MM-dd HH:mm"));
+        if (!at.isValid())
+            return error(QStringLiteral("--at takes a local time as \"YYYY-MM-DD HH:MM\", not '%1'.")
+                             .arg(parser.value(options.at)));
+        // The whole minute: a version listed at 14:05 is one of 14:05:37.
+        line.atNs = (at.toMSecsSinceEpoch() + 60'000) * 1'000'000 - 1;
+    }
+    if (parser.isSet(options.onConflict)) {
+        const QString choice = parser.value(options.onConflict);
+        if (choice == u"keep-both")
+            line.onConflict = OnConflict::KeepBoth;
+        else if (choice == u"replace")
+            line.onConflict = OnConflict::Replace;
+        else if (choice == u"skip")
+            line.onConflict = OnConflict::Skip;
+        else
+            return error(QStringLiteral("--on-conflict takes keep-both, replace or skip, not '%1'.").arg(choice));
+    }
+    line.dryRun = parser.isSet(options.dryRun);
     return line;
 }
 
@@ -62,8 +138,6 @@ CommandLine parseCommandLine(const QStringList &arguments)
     options.addTo(parser);
     if (!parser.parse(arguments))
         return error(parser.errorText());
-    if (!parser.positionalArguments().isEmpty())
-        return error(QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().first()));
     if (parser.isSet(options.help)) {
         line.mode = CommandLine::Mode::Help;
         return line;
@@ -75,8 +149,21 @@ CommandLine parseCommandLine(const QStringList &arguments)
     const bool backup = parser.isSet(options.backup);
     const bool status = parser.isSet(options.status);
     const bool details = parser.isSet(options.details);
-    if (int(backup) + int(status) + int(details) > 1)
-        return error(QStringLiteral("--backup, --status and --details cannot be given together."));
+    const bool restore = parser.isSet(options.restore);
+    const bool versions = parser.isSet(options.versions);
+    if (int(backup) + int(status) + int(details) + int(restore) + int(versions) > 1)
+        return error(QStringLiteral("--backup, --status, --details, --restore and --versions cannot be given together."));
+    const QStringList positional = parser.positionalArguments();
+    if (!positional.isEmpty() && !restore && !versions)
+        return error(QStringLiteral("Unexpected argument '%1'.").arg(positional.first()));
+    for (const QCommandLineOption *withRestore : {&options.to, &options.at, &options.onConflict, &options.dryRun}) {
+        if (!restore && parser.isSet(*withRestore))
+            return error(QStringLiteral("--%1 goes with --restore.").arg(withRestore->names().constFirst()));
+    }
+    if (!restore && !versions && parser.isSet(options.from))
+        return error(QStringLiteral("--from goes with --restore or --versions."));
+    if (restore || versions)
+        return restoreLine(parser, options, versions);
     for (const QCommandLineOption *withBackup : {&options.ifDue, &options.full, &options.newDisk}) {
         if (!backup && parser.isSet(*withBackup))
             return error(QStringLiteral("--%1 goes with --backup.").arg(withBackup->names().constFirst()));

@@ -173,6 +173,8 @@ private Q_SLOTS:
     void ifDue();
     void commandLine_data();
     void commandLine();
+    void restoreFromTheCommandLine_data();
+    void restoreFromTheCommandLine();
     void signalStopsTheRun_data();
     void signalStopsTheRun();
     void killedRunsLeaveEveryCopyWhole();
@@ -395,6 +397,13 @@ void TestHeadlessBackup::commandLine_data()
     QTest::newRow("a stray argument") << QStringList{QStringLiteral("--backup"), QStringLiteral("now")} << 2 << QStringLiteral("") << QStringLiteral("Unexpected argument 'now'");
     QTest::newRow("--if-due alone") << QStringList{QStringLiteral("--if-due")} << 2 << QStringLiteral("") << QStringLiteral("--if-due goes with --backup");
     QTest::newRow("--status, nothing saved") << QStringList{QStringLiteral("--status")} << 0 << QStringLiteral("no backup location is saved") << QStringLiteral("");
+    QTest::newRow("--restore without a PATH") << QStringList{QStringLiteral("--restore")} << 2 << QStringLiteral("") << QStringLiteral("--restore needs at least one PATH");
+    QTest::newRow("--restore, nothing saved") << QStringList{QStringLiteral("--restore"), QStringLiteral("/home")} << 2 << QStringLiteral("") << QStringLiteral("No backup location is saved");
+    QTest::newRow("an unknown conflict choice") << QStringList{QStringLiteral("--restore"), QStringLiteral("--on-conflict"), QStringLiteral("merge"), QStringLiteral("/home")}
+                                                << 2 << QStringLiteral("") << QStringLiteral("--on-conflict takes keep-both, replace or skip");
+    QTest::newRow("a time not as asked") << QStringList{QStringLiteral("--restore"), QStringLiteral("--at"), QStringLiteral("yesterday"), QStringLiteral("/home")}
+                                         << 2 << QStringLiteral("") << QStringLiteral("--at takes a local time");
+    QTest::newRow("--to without --restore") << QStringList{QStringLiteral("--to"), QStringLiteral("/tmp")} << 2 << QStringLiteral("") << QStringLiteral("--to goes with --restore");
 }
 
 void TestHeadlessBackup::commandLine()
@@ -410,10 +419,80 @@ void TestHeadlessBackup::commandLine()
     QVERIFY2(result.exitCode == exitCode, qPrintable(QStringLiteral("exit %1: %2").arg(result.exitCode).arg(result.err)));
     QVERIFY2(result.out.contains(stdoutHas), qPrintable(result.out));
     QVERIFY2(result.err.contains(stderrHas), qPrintable(result.err));
-    // An error shows the usage with it.
-    if (exitCode == 2)
+    // An error of the command line shows the usage with it.
+    if (exitCode == 2 && !stderrHas.startsWith(u"No backup"))
         QVERIFY2(result.err.contains(QStringLiteral("Usage:")), qPrintable(result.err));
     QCOMPARE(fingerprint(box.settingsPath()), QStringLiteral("missing"));
+}
+
+// Files got back from what a real --backup left: BOX/ is the sandbox's folder.
+void TestHeadlessBackup::restoreFromTheCommandLine_data()
+{
+    QTest::addColumn<QString>("before"); // done to the backed-up folder first
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("stdoutHas");
+    QTest::addColumn<QString>("stderrHas");
+    QTest::addColumn<QString>("fileAfter"); // "path=content" below BOX/
+
+    const auto s = [](const char *text) { return QString::fromUtf8(text); };
+    const QString restore = QStringLiteral("--restore");
+    const QString a = QStringLiteral("BOX/src/a.txt");
+    const QString kept = QStringLiteral("src/a (restored %1).txt=alpha").arg(QDate::currentDate().toString(Qt::ISODate));
+    QTest::newRow("a deleted folder comes back") << s("delete") << QStringList{restore, QStringLiteral("BOX/src")} << 0
+                                                 << s("Restored 2 files, 0 not.") << s("") << s("src/a.txt=alpha");
+    QTest::newRow("from a location named") << s("delete") << QStringList{restore, QStringLiteral("--from"), QStringLiteral("BOX/dest"), QStringLiteral("BOX/src")}
+                                           << 0 << s("restored       ") << s("") << s("src/b.txt=beta");
+    QTest::newRow("a dry run writes nothing") << s("delete") << QStringList{restore, QStringLiteral("--dry-run"), QStringLiteral("BOX/src")} << 0
+                                              << s("Would restore 2 files") << s("") << s("src/a.txt=<unreadable>");
+    QTest::newRow("a file there is kept beside") << s("change") << QStringList{restore, a} << 0 << s("restored as") << s("") << kept;
+    QTest::newRow("a file there is skipped") << s("change") << QStringList{restore, QStringLiteral("--on-conflict"), QStringLiteral("skip"), a} << 1
+                                             << s("skipped") << s("") << s("src/a.txt=mine");
+    QTest::newRow("into a folder") << s("") << QStringList{restore, QStringLiteral("--to"), QStringLiteral("BOX/out"), QStringLiteral("BOX/src")} << 0
+                                   << s("Restored 2 files") << s("") << s("out/src/a.txt=alpha");
+    QTest::newRow("a path typed relative to the current folder") << s("delete") << QStringList{restore, QStringLiteral("REL/src/./a.txt")} << 0
+                                                                << s("Restored 1 file,") << s("") << s("src/a.txt=alpha");
+    QTest::newRow("a path of which nothing is kept") << s("") << QStringList{restore, QStringLiteral("BOX/elsewhere")} << 1
+                                                     << s("the location holds no copy of it") << s("") << s("src/a.txt=alpha");
+    QTest::newRow("a location that cannot be read") << s("") << QStringList{restore, QStringLiteral("--from"), QStringLiteral("BOX/nowhere"), a} << 2
+                                                    << s("") << s("cannot be read") << s("src/a.txt=alpha");
+    QTest::newRow("--versions") << s("") << QStringList{QStringLiteral("--versions"), a} << 0 << s("(the current copy)") << s("") << s("src/a.txt=alpha");
+}
+
+void TestHeadlessBackup::restoreFromTheCommandLine()
+{
+    QFETCH(QString, before);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, stdoutHas);
+    QFETCH(QString, stderrHas);
+    QFETCH(QString, fileAfter);
+
+    Sandbox box;
+    QVERIFY2(box.ready(), "the program could not be copied into a folder of its own");
+    QVERIFY(writeFile(box.path("src") + QStringLiteral("/a.txt"), "alpha"));
+    QVERIFY(writeFile(box.path("src") + QStringLiteral("/b.txt"), "beta"));
+    QVERIFY(box.saveSettings(box.dos("dest") + u'\\'));
+    const Outcome backup = box.run({QStringLiteral("--backup")});
+    QVERIFY2(backup.exitCode == 0, qPrintable(backup.err));
+    if (before == u"delete")
+        QVERIFY(QDir(box.path("src")).removeRecursively());
+    else if (before == u"change")
+        QVERIFY(writeFile(box.path("src") + QStringLiteral("/a.txt"), "mine"));
+    const QString root = box.path("");
+    // REL/: the same path relative to the folder the program starts in, the test's own.
+    for (QString &argument : arguments) {
+        if (argument.startsWith(u"REL/"))
+            argument = QDir::current().relativeFilePath(root + argument.mid(4));
+        argument.replace(QStringLiteral("BOX/"), root);
+    }
+
+    const Outcome result = box.run(arguments);
+    QVERIFY2(result.exitCode == exitCode,
+             qPrintable(QStringLiteral("exit %1, stdout: %2, stderr: %3").arg(result.exitCode).arg(result.out, result.err)));
+    QVERIFY2(result.out.contains(stdoutHas), qPrintable(result.out));
+    QVERIFY2(result.err.contains(stderrHas), qPrintable(result.err));
+    QCOMPARE(QString::fromUtf8(readFile(root + fileAfter.section(u'=', 0, 0))), fileAfter.section(u'=', 1));
 }
 
 // `systemctl --user stop`, a logout or Ctrl+C: the copies in flight finish,

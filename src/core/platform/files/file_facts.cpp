@@ -17,6 +17,7 @@ Result<FileFacts> fileFacts(const QByteArray &posixPath, bool followLinks)
         return systemFailure({}, errno);
     FileFacts facts;
     facts.regular = S_ISREG(st.st_mode);
+    facts.folder = S_ISDIR(st.st_mode);
     facts.size = qint64(st.st_size);
     facts.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     facts.changedNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;

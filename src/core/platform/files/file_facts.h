@@ -7,6 +7,7 @@
 struct FileFacts
 {
     bool regular = false; // a regular file, the path not followed where it is a link
+    bool folder = false;  // a folder, likewise
     qint64 size = 0;
     qint64 modifiedNs = 0;
     qint64 changedNs = 0; // the inode's change time: a new name given to it changes it too

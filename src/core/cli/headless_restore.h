@@ -1,0 +1,15 @@
+#pragma once
+#include "core/cli/headless_backup.h"
+
+struct CommandLine;
+
+// quillstow --restore and --versions, without a window: files got back from
+// a backup location by their original paths, the record of origins in the
+// location telling where each copy came from. Exit statuses as --backup's:
+// 0 everything restored (or already there), 1 something not, 2 could not start.
+namespace headless_restore {
+
+int restore(const CommandLine &line, const HeadlessEnvironment &environment);
+int listVersions(const CommandLine &line, const HeadlessEnvironment &environment);
+
+} // namespace headless_restore

@@ -1,0 +1,75 @@
+#pragma once
+#include "core/restore/on_conflict.h"
+#include "core/restore/restore_catalog.h"
+
+#include <QByteArray>
+#include <QDate>
+#include <QList>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <optional>
+
+struct RestoreRequest
+{
+    QList<QByteArray> paths; // original files or folders, absolute and clean (cleanedPath())
+    QByteArray toFolder;     // empty: each file back to its original path
+    std::optional<qint64> atNs; // the content as it was then (ns since the epoch); none: the newest
+    OnConflict onConflict = OnConflict::KeepBoth;
+    QDate today; // names a file kept beside another
+    QByteArray locationFolder; // the backup location, never written into
+};
+
+// One file to restore: the copy chosen and where it goes, root/folder/name.
+// Folders below root are made as needed; root itself is "/" or the chosen folder.
+struct PlannedFile
+{
+    QByteArray original;
+    StoredCopy copy;
+    QByteArray root;
+    QByteArray folder; // below root: "" or "a/b"
+    QByteArray name;
+
+    QByteArray targetOf(const QByteArray &fileName) const;
+};
+
+struct RestorePlan
+{
+    QList<PlannedFile> files;
+    QList<QByteArray> nothingKept; // requested paths of which the location keeps no file
+    QList<QByteArray> nothingAt;   // originals with no copy as old as the time asked
+};
+
+RestorePlan planRestore(const RestoreCatalog &catalog, const RestoreRequest &request);
+
+struct RestoreOutcome
+{
+    enum class Kind { Restored, RestoredAs, Replaced, Skipped, AlreadyThere, Failed };
+    Kind kind = Kind::Failed;
+    QByteArray original;
+    QByteArray target; // where the file is (or would be) restored
+    QString reason;    // Skipped and Failed: why
+
+    bool restored() const { return kind != Kind::Skipped && kind != Kind::Failed; }
+};
+
+// For a window's progress and Stop: told after each file; stop is read
+// between files.
+struct RestoreControl
+{
+    std::function<void(const RestoreOutcome &outcome, qsizetype done, qsizetype total)> fileDone;
+    const std::atomic<bool> *stop = nullptr;
+};
+
+// Restores the plan's files, or with dryRun tells what would happen to each
+// and writes nothing. Nothing is written in the backup location.
+QList<RestoreOutcome> runRestore(const RestorePlan &plan, const RestoreRequest &request, bool dryRun,
+                                 const RestoreControl &control = {});
+
+// "report (restored 2026-12-09).odt", then "report (restored 2026-12-09 2).odt" ...
+QByteArray keptBothName(QByteArrayView name, QDate day, int attempt);
+
+// A path as a shell user typed it, made absolute against the working folder
+// with "." and ".." and doubled "/" taken out; nothing for an empty one.
+std::optional<QByteArray> cleanedPath(const QByteArray &typed, const QByteArray &workingFolder);
