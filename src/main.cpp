@@ -3,8 +3,10 @@
 // quickly and small; the windows are a program of their own that it hands over to.
 #include "core/cli/command_line.h"
 #include "core/cli/headless_backup.h"
+#include "core/cli/headless_verify.h"
 #include "core/platform/paths/app_path.h"
 #include "core/platform/paths/drive_map.h"
+#include "core/platform/paths/posix_name.h"
 #include "core/platform/system/clock.h"
 #include "core/platform/system/run_lock.h"
 #include "core/platform/system/terminal.h"
@@ -39,6 +41,7 @@ int runWithoutWindows(int argc, char *argv[], const CommandLine &line)
     case CommandLine::Mode::Details:
     case CommandLine::Mode::Backup:
     case CommandLine::Mode::Status:
+    case CommandLine::Mode::Verify:
         break;
     }
     const DriveMap drives = DriveMap::fromEnvironment();
@@ -58,6 +61,8 @@ int runWithoutWindows(int argc, char *argv[], const CommandLine &line)
                                           standardErrorIsTerminal()};
     if (line.mode == CommandLine::Mode::Status)
         return headless_backup::printStatus(environment);
+    if (line.mode == CommandLine::Mode::Verify)
+        return headless_verify::run({line.from, line.samplePercent}, environment);
     return headless_backup::run({line.ifDue, line.full, line.newDisk}, environment);
 }
 
@@ -66,8 +71,10 @@ int runWithoutWindows(int argc, char *argv[], const CommandLine &line)
 int main(int argc, char *argv[])
 {
     QStringList arguments;
+    // Without loss, so that --from can name a folder whose name is not UTF-8:
+    // bytes that are not become the codec's escapes, and a backslash stays one.
     for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+        arguments << posixname::decode(argv[i]).replace(QChar(posixname::kBackslash), u'\\');
     const CommandLine line = parseCommandLine(arguments);
     if (!line.opensWindows())
         return runWithoutWindows(argc, argv, line);

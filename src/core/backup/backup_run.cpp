@@ -194,7 +194,8 @@ void BackupRun::copyOne(const CopyTask &task, const QString &destination)
     if (origins)
         origins->makeRoomFor(realFolder, task.name);
     const Result<CopyMade> copied = m_copier.copyFile(task.source, destination,
-                                                      origins ? origins->keepNamesFor(task.name) : FileCopier::KeepNames());
+                                                      origins ? origins->keepNamesFor(task.name) : FileCopier::KeepNames(),
+                                                      origins && origins->checksums());
     if (!copied) {
         m_tally.notCopied(task, destination, copied.error());
         m_currency.copyFailed(task);

@@ -125,6 +125,7 @@ void RunOrigins::copied(const QByteArray &realSourceFolder, const QString &name,
     entry.modifiedNs = made.modifiedNs;
     entry.mode = made.mode;
     entry.copiedNs = nanoseconds(m_options.now);
+    entry.checksum = made.checksum;
     if (!made.keptAs.isEmpty() && made.keptAs.startsWith(m_folder)) {
         // The earlier copy keeps what its own entry said of it; without one,
         // where it lies says what it was.
@@ -184,6 +185,9 @@ void RunOrigins::current(const QByteArray &realSourceFolder, const QString &name
     found.modifiedNs = facts->modifiedNs;
     found.mode = facts->mode;
     found.copiedNs = entry ? entry->copiedNs : 0;
+    // The same bytes as far as the quick check can tell: the checksum still holds.
+    if (entry && entry->size == found.size && entry->modifiedNs == found.modifiedNs)
+        found.checksum = entry->checksum;
     m_changedNames.insert(copyName);
     m_record->put(std::move(found));
 }
@@ -348,6 +352,10 @@ QStringList RunOrigins::finish()
             m_warnings << QStringLiteral("The record of where the copies came from could not be saved: ") + saved.error();
             return m_warnings; // the marker stays, so the next run tidies up
         }
+        const QByteArray listPath = OriginRecord::checksumListPathFor(m_folder, m_options.writer);
+        if (const Status listed = m_record->saveChecksumList(listPath); !listed)
+            m_warnings << QStringLiteral("The list of checksums %1 could not be saved: %2")
+                              .arg(posixname::decode(listPath), listed.error());
     }
     if (m_marked) {
         if (const Status removed = removeFile(m_markerPath); !removed)

@@ -39,6 +39,10 @@ public:
     // At the start, with the real POSIX path of the location's folder.
     void begin(const QByteArray &locationFolder);
 
+    // Whether copies are to be made with their checksums, kept in the record
+    // and in the location's checksum list.
+    bool checksums() const { return !m_folder.isEmpty() && m_options.versions.checksums; }
+
     // Where an earlier copy of `name` goes; none without versions, and none
     // for a name this run has already copied to (only what survives the run
     // is kept, not each folder's copy of a name listed twice).
@@ -54,7 +58,7 @@ public:
     void current(const QByteArray &realSourceFolder, const QString &name, bool known);
 
     // At the end, before the location is flushed: thins the versions and
-    // saves the record where anything changed. Failures come back as lines
+    // saves the record, and the checksum list beside it, where anything changed. Failures come back as lines
     // for the run's warnings; they never fail the run.
     QStringList finish();
 

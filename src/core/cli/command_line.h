@@ -7,11 +7,13 @@
 // trouble; every other form runs without a display.
 struct CommandLine
 {
-    enum class Mode { ControlPanel, Details, Backup, Status, Help, Version, Error };
+    enum class Mode { ControlPanel, Details, Backup, Status, Verify, Help, Version, Error };
     Mode mode = Mode::ControlPanel;
     bool ifDue = false;   // --if-due: only when an automatic backup is due
     bool full = false;    // --full: every file copied, current or not
     bool newDisk = false; // --new-disk: back up even onto a location's new disk
+    QString from;         // --from: the location --verify reads; empty: the saved one
+    double samplePercent = 100; // --sample: the share of the copies --verify reads
     QString error;        // Error: what was wrong, in one line
 
     // Whether this form needs a display (the window program) at all.
