@@ -1,6 +1,7 @@
 // Earlier copies kept as versions, and the record of where each copy came
 // from, over runs with a clock the test sets.
 #include "core/backup/backup_run.h"
+#include "core/platform/files/content_hash.h"
 #include "core/platform/files/file_copier.h"
 #include "core/platform/files/folder_files.h"
 #include "core/store/location_layout.h"
@@ -99,7 +100,7 @@ void TestVersions::earlierCopiesAreKept_data()
     QTest::addColumn<QStringList>("versions");
     // Steps: "docs/a.txt=text" writes a source (a new time each), "same docs/a.txt=text" writes
     // it keeping its time, "touch docs/a.txt" moves its time only, "+N" moves the clock N
-    // minutes, "off" turns versions off, "run" backs up docs/ (and other/ where it exists).
+    // minutes, "off" turns versions off, "nosum" checksums, "run" backs up docs/ (and other/ where it exists).
     QTest::newRow("changed three times over four runs, then nothing")
         << words({"docs/a.txt=one", "run", "+60", "docs/a.txt=two two", "run", "+60", "docs/a.txt=three three",
                        "run", "+60", "same docs/a.txt=three thre3", "run", "+60", "run"})
@@ -111,6 +112,8 @@ void TestVersions::earlierCopiesAreKept_data()
         << words({"down"});
     QTest::newRow("versions turned off") << words({"off", "docs/a.txt=one", "run", "+60", "docs/a.txt=two two", "run"})
                                          << QStringList();
+    QTest::newRow("checksums turned off") << words({"nosum", "docs/a.txt=one", "run", "+60", "docs/a.txt=two two", "run"})
+                                          << words({"one"});
     // Two versions of one day, older than a day: the newer stays.
     QTest::newRow("thinned to one a day after a day")
         << words({"docs/a.txt=v0", "run", "+60", "docs/a.txt=v1 ", "run", "+60", "docs/a.txt=v2  ", "run",
@@ -139,6 +142,8 @@ void TestVersions::earlierCopiesAreKept()
             runs.now = runs.now.addSecs(step.mid(1).toLongLong() * 60);
         } else if (step == u"off") {
             runs.settings.keep = false;
+        } else if (step == u"nosum") {
+            runs.settings.checksums = false;
         } else if (step.startsWith(u"touch ")) {
             QVERIFY(setTime(t.posix(step.mid(6)), ++time));
         } else {
@@ -159,7 +164,15 @@ void TestVersions::earlierCopiesAreKept()
         recordedVersions += entry.kind == OriginEntry::Kind::Version;
         QVERIFY2(entry.original.endsWith("/a.txt") && QFileInfo::exists(runs.backup + u'/' + QString::fromUtf8(entry.name)),
                  entry.name.constData());
+        // A version keeps the checksum its copy had, read back the same.
+        const Result<QByteArray> sum = checksumOfFile(QFile::encodeName(runs.backup) + '/' + entry.name);
+        QVERIFY2(runs.settings.checksums ? sum && entry.checksum == *sum : entry.checksum.isEmpty(),
+                 qPrintable(QStringLiteral("%1: %2").arg(QString::fromUtf8(entry.name), QString::fromLatin1(entry.checksum))));
     }
+    const QByteArray list = OriginRecord::checksumListPathFor(QFile::encodeName(QFileInfo(runs.backup).canonicalFilePath()), kWriter);
+    // No list at all where it would be empty: xxhsum takes an empty one for a damaged one.
+    QCOMPARE(QFileInfo::exists(QString::fromUtf8(list)) ? readFile(QString::fromUtf8(list)) : QByteArray(), record.checksumList());
+    QVERIFY2(record.checksumList().contains("  a.txt\n") == runs.settings.checksums, record.checksumList().constData());
     QCOMPARE(recordedVersions, versions.size());
     QVERIFY2(record.find("a.txt") && record.find("a.txt")->size == last.toUtf8().size(), "the copy's entry is its own");
     QVERIFY2(!QFileInfo::exists(QFileInfo(QString::fromUtf8(OriginRecord::pathFor(QFile::encodeName(QFileInfo(runs.backup).canonicalFilePath()), kWriter))).path()

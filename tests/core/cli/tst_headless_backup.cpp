@@ -395,6 +395,18 @@ void TestHeadlessBackup::commandLine_data()
     QTest::newRow("a stray argument") << QStringList{QStringLiteral("--backup"), QStringLiteral("now")} << 2 << QStringLiteral("") << QStringLiteral("Unexpected argument 'now'");
     QTest::newRow("--if-due alone") << QStringList{QStringLiteral("--if-due")} << 2 << QStringLiteral("") << QStringLiteral("--if-due goes with --backup");
     QTest::newRow("--status, nothing saved") << QStringList{QStringLiteral("--status")} << 0 << QStringLiteral("no backup location is saved") << QStringLiteral("");
+    QTest::newRow("--help tells of --verify") << QStringList{QStringLiteral("--help")} << 0 << QStringLiteral("--sample <percent>") << QStringLiteral("");
+    QTest::newRow("--verify, nothing saved") << QStringList{QStringLiteral("--verify")} << 2 << QStringLiteral("") << QStringLiteral("No backup location is saved");
+    QTest::newRow("--verify from a folder not there")
+        << QStringList{QStringLiteral("--verify"), QStringLiteral("--from"), QStringLiteral("/nonexistent/stick")} << 2
+        << QStringLiteral("") << QStringLiteral("cannot be read");
+    QTest::newRow("--from alone") << QStringList{QStringLiteral("--from"), QStringLiteral("/media/stick")} << 2 << QStringLiteral("") << QStringLiteral("--from goes with --verify");
+    QTest::newRow("--sample of 0") << QStringList{QStringLiteral("--verify"), QStringLiteral("--sample"), QStringLiteral("0")} << 2
+                                   << QStringLiteral("") << QStringLiteral("--sample takes a percentage above 0 and up to 100, not '0'");
+    QTest::newRow("--sample of words") << QStringList{QStringLiteral("--verify"), QStringLiteral("--sample=some")} << 2
+                                       << QStringLiteral("") << QStringLiteral("not 'some'");
+    QTest::newRow("--verify with --backup") << QStringList{QStringLiteral("--verify"), QStringLiteral("--backup")} << 2
+                                            << QStringLiteral("") << QStringLiteral("cannot be given together");
 }
 
 void TestHeadlessBackup::commandLine()
@@ -410,9 +422,10 @@ void TestHeadlessBackup::commandLine()
     QVERIFY2(result.exitCode == exitCode, qPrintable(QStringLiteral("exit %1: %2").arg(result.exitCode).arg(result.err)));
     QVERIFY2(result.out.contains(stdoutHas), qPrintable(result.out));
     QVERIFY2(result.err.contains(stderrHas), qPrintable(result.err));
-    // An error shows the usage with it.
+    // An error of the command line shows the usage with it; a location --verify cannot read is none.
+    const bool locationError = stderrHas.contains(u"No backup location") || stderrHas.contains(u"cannot be read");
     if (exitCode == 2)
-        QVERIFY2(result.err.contains(QStringLiteral("Usage:")), qPrintable(result.err));
+        QVERIFY2(result.err.contains(QStringLiteral("Usage:")) != locationError, qPrintable(result.err));
     QCOMPARE(fingerprint(box.settingsPath()), QStringLiteral("missing"));
 }
 
