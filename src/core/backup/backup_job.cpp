@@ -130,6 +130,9 @@ BackupReport Job::run(BackupFrontEnd &frontEnd, BackupRunOptions options)
         options.origins = RunOrigins::Options{VersionSettings::load().valueOr(VersionSettings()),
                                               m_services.clock.now(), MachineIdentity::ofThisProcess()};
     }
+    // Each automatic run reads a share of the copies back, a few seconds' worth.
+    if (m_request.trigger == RunRecord::Trigger::Automatic && !options.readBack)
+        options.readBack = std::chrono::seconds(3);
     FolderFiles listing(m_services.drives);
     BackupRun backup(m_services.drives, listing, copier, options);
     m_report.record.start = m_services.clock.now();

@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
+#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -56,6 +58,18 @@ public:
     // A copy was found current; `known` says its folder was seen whole by an
     // earlier run that kept this record, so it has its entry already.
     void current(const QByteArray &realSourceFolder, const QString &name, bool known);
+
+    // After the copies, in an automatic run: reads back a rotating share of
+    // this writer's copies and versions that have a checksum, starting after
+    // the last one the run before read, at least the share that reads every
+    // one within 30 days at the pace runs have come, then more while within
+    // `budget`. A damaged copy whose original is unchanged since it was
+    // copied is copied again at once by `copyAgain` (its damaged bytes are
+    // not kept as a version); any other damage stays and is told in the
+    // run's warnings. statePath keeps where each location's rotation stands.
+    using CopyAgain = std::function<Result<CopyMade>(const QByteArray &original, const QByteArray &name)>;
+    void readBack(std::chrono::milliseconds budget, const QByteArray &statePath, const CopyAgain &copyAgain);
+    static QByteArray defaultReadBackStatePath();
 
     // At the end, before the location is flushed: thins the versions and
     // saves the record, and the checksum list beside it, where anything changed. Failures come back as lines

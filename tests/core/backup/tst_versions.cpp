@@ -38,6 +38,7 @@ struct Runs
         BackupRunOptions options;
         options.parallelCopies = 4;
         options.origins = RunOrigins::Options{settings, now, kWriter};
+        options.readBack = readBack;
         FolderFiles listing(t.drives);
         FileCopier copier(t.drives);
         BackupRun run(t.drives, listing, copier, options);
@@ -64,6 +65,7 @@ struct Runs
     QString backup;
     VersionSettings settings;
     QDateTime now = QDateTime(QDate(2026, 12, 1), QTime(9, 0), Qt::UTC);
+    std::optional<std::chrono::milliseconds> readBack;
 };
 
 QStringList words(std::initializer_list<const char *> texts)
@@ -90,6 +92,8 @@ private Q_SLOTS:
     void earlierCopiesAreKept();
     void recordReadsOnlyWhatItMayName_data();
     void recordReadsOnlyWhatItMayName();
+    void readBackHealsWithinAMonth_data();
+    void readBackHealsWithinAMonth();
     void oldestVersionsMakeRoom();
     void journalOfAnEarlierRecordIsSpent();
 };
@@ -217,6 +221,65 @@ void TestVersions::recordReadsOnlyWhatItMayName()
     QVERIFY2(record->find("b.txt") && record->find("b.txt")->original == "/home/bob/b.txt", "the good line after it is read");
     if (kept)
         QVERIFY2(OriginRecord::parse(record->serialized())->entries() == record->entries(), "written as it was read");
+}
+
+void TestVersions::readBackHealsWithinAMonth_data()
+{
+    QTest::addColumn<bool>("damageAll");    // every copy a byte flipped, else f00's alone
+    QTest::addColumn<bool>("originalGone"); // f00's original deleted
+    QTest::addColumn<int>("days");          // daily automatic runs after the damage
+    QTest::addColumn<int>("budgetMs");      // each run's time for reading back
+    QTest::addColumn<int>("whole");         // copies equal to their originals at the end, of 40
+    QTest::addColumn<QString>("told");
+    // No time to spare: each run reads the least share, 2 of 40 a day.
+    QTest::newRow("all damaged, a month of runs") << true << false << 30 << 0 << 40 << QStringLiteral("was copied again");
+    QTest::newRow("all damaged, half a month") << true << false << 15 << 0 << 30 << QStringLiteral("was copied again");
+    QTest::newRow("its original gone: kept and told") << false << true << 1 << 60000 << 39 << QStringLiteral("stays as it is");
+}
+
+// Automatic runs read back a rotating share of the copies: damage that the
+// quick check cannot see is found within a month and copied again.
+void TestVersions::readBackHealsWithinAMonth()
+{
+    QFETCH(bool, damageAll);
+    QFETCH(bool, originalGone);
+    QFETCH(int, days);
+    QFETCH(int, budgetMs);
+    QFETCH(int, whole);
+    QFETCH(QString, told);
+    TestHost t;
+    QVERIFY(QDir(t.root()).mkpath(QStringLiteral("backup")));
+    Runs runs(t, t.posix(QStringLiteral("backup")));
+    const auto name = [](int i) { return QStringLiteral("f%1.txt").arg(i, 2, 10, QLatin1Char('0')); };
+    for (int i = 0; i < 40; ++i)
+        QVERIFY(writeFile(t.posix(QStringLiteral("docs/") + name(i)), "content of " + name(i).toUtf8()));
+    QTest::qWait(1100); // older than the pass, so the next runs find every copy current
+    QVERIFY(runs.run({QStringLiteral("docs")}).filesCopied == 40);
+    for (int i = 0; i < (damageAll ? 40 : 1); ++i) {
+        const QByteArray copy = QFile::encodeName(runs.backup + u'/' + name(i));
+        struct stat before;
+        QVERIFY(::stat(copy.constData(), &before) == 0);
+        QByteArray bytes = readFile(QFile::decodeName(copy));
+        bytes[0] = 'C';
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        QVERIFY(writeFile(QFile::decodeName(copy), bytes) && ::utimensat(AT_FDCWD, copy.constData(), times, 0) == 0);
+    }
+    if (originalGone)
+        QVERIFY(QFile::remove(t.posix(QStringLiteral("docs/f00.txt"))));
+    runs.readBack = std::chrono::milliseconds(budgetMs);
+    QStringList warnings;
+    for (int day = 0; day < days; ++day) {
+        runs.now = runs.now.addDays(1);
+        const BackupOutcome outcome = runs.run({QStringLiteral("docs")});
+        QVERIFY2(outcome.filesCopied == 0, "the quick check sees no damage: nothing is copied by the run itself");
+        warnings << outcome.warnings;
+    }
+    int equal = 0;
+    for (int i = 0; i < 40; ++i)
+        equal += readFile(runs.backup + u'/' + name(i)) == readFile(t.posix(QStringLiteral("docs/") + name(i)));
+    QVERIFY2(equal == whole, qPrintable(QStringLiteral("%1 whole\n%2").arg(equal).arg(warnings.join(u'\n'))));
+    QVERIFY2(warnings.join(u'\n').contains(told), qPrintable(warnings.join(u'\n')));
+    QVERIFY2(runs.versions().isEmpty(), "damaged bytes are not kept as versions");
 }
 
 // On a small disk filled by versions, the oldest go first: every run
