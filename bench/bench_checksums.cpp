@@ -99,6 +99,34 @@ int main(int argc, char **argv)
                     median(f.onCopied) / median(f.offCopied), median(f.verify), median(f.xxhsum),
                     f.xxhsum.empty() ? 0.0 : median(f.verify) / median(f.xxhsum));
     }
+    // An everyday run with nothing changed, with an automatic run's read-back and without.
+    for (const auto &[label, tree] : {std::pair("8 x 64 MiB", &large), std::pair("10,000 x 4 KiB", &small)}) {
+        const QString dest = root + QStringLiteral("/dest");
+        QDir(dest).removeRecursively();
+        QDir().mkpath(dest);
+        const MachineIdentity writer = MachineIdentity::ofThisProcess();
+        QDateTime clock = QDateTime::currentDateTimeUtc();
+        auto run = [&](std::optional<std::chrono::milliseconds> readBack) {
+            clock = clock.addDays(1);
+            cold = dropCaches() && cold;
+            return backupRun(drives, *tree, dest, RunOrigins::Options{VersionSettings(), clock, writer}, readBack);
+        };
+        if (!run(std::nullopt).ok)
+            return 1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // the sources older than the pass
+        std::vector<double> with, without;
+        for (int round = 0; round < o.rounds; ++round) {
+            for (int k = 0; k < 2; ++k) {
+                const bool readBack = (round + k) % 2 == 0;
+                const RunTime t = run(readBack ? std::optional(std::chrono::milliseconds(3000)) : std::nullopt);
+                if (!t.ok)
+                    return 1;
+                (readBack ? with : without).push_back(t.total);
+            }
+        }
+        std::printf("everyday run, nothing changed, %s: %.3f s with the read-back, %.3f s without\n", label, median(with),
+                    median(without));
+    }
     std::printf(cold ? "page cache dropped before each step\n" : "page cache NOT dropped (not root, or not allowed)\n");
     return 0;
 }

@@ -43,29 +43,15 @@ bool flipByte(const QByteArray &path)
     return fd >= 0 && ::close(fd) == 0 && flipped && ::utimensat(AT_FDCWD, path.constData(), times, 0) == 0;
 }
 
-struct Outcome
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Outcome runProgram(const QString &program, const QStringList &arguments, const QString &workingFolder = {})
+// Runs a program in a folder to its end: its exit status (-1: it did not end) and all it printed.
+std::pair<int, QString> runIn(const QString &folder, const QString &program, const QStringList &arguments)
 {
     QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), workingFolder + QStringLiteral("/config"));
-    process.setProcessEnvironment(env);
-    if (!workingFolder.isEmpty())
-        process.setWorkingDirectory(workingFolder);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setWorkingDirectory(folder);
     process.start(program, arguments);
-    Outcome outcome;
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return outcome;
-    outcome.exitCode = process.exitCode();
-    outcome.out = QString::fromUtf8(process.readAllStandardOutput());
-    outcome.err = QString::fromUtf8(process.readAllStandardError());
-    return outcome;
+    const bool ended = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit;
+    return {ended ? process.exitCode() : -1, QString::fromUtf8(process.readAll())};
 }
 
 } // namespace
@@ -163,24 +149,17 @@ void TestLocationVerify::verifyTellsDamage()
         QVERIFY(QDir(QFile::decodeName(backup + ".quillstow")).removeRecursively());
 
     const QString program = qEnvironmentVariable("QUILLSTOW_TEST_BUILD_DIR") + QStringLiteral("/src/quillstow");
-    const Outcome verified = runProgram(
-        program, QStringList{QStringLiteral("--verify"), QStringLiteral("--from"), QFile::decodeName(backup)} + arguments,
-        t.root());
-    QVERIFY2(verified.exitCode == exitCode,
-             qPrintable(QStringLiteral("exit %1\n%2%3").arg(verified.exitCode).arg(verified.out, verified.err)));
-    QVERIFY2((verified.out + verified.err).contains(outputHas), qPrintable(verified.out + verified.err));
-
+    const auto [status, printed] = runIn(t.root(), program,
+                                         QStringList{QStringLiteral("--verify"), QStringLiteral("--from"), QFile::decodeName(backup)} + arguments);
+    QVERIFY2(status == exitCode && printed.contains(outputHas), qPrintable(QStringLiteral("exit %1\n%2").arg(status).arg(printed)));
     if (damage == "no record")
         return;
     const QString xxhsum = QStandardPaths::findExecutable(QStringLiteral("xxhsum"));
     if (xxhsum.isEmpty())
         QSKIP("xxhsum is not installed (Debian: xxhash)");
-    QProcess check;
-    check.setWorkingDirectory(QFile::decodeName(backup));
-    check.start(xxhsum, {QStringLiteral("-c"), QStringLiteral(".quillstow/checksums/%1-1000.xxh128").arg(QString::fromLatin1(kWriter.machine))});
-    QVERIFY(check.waitForFinished(60000));
-    const QString checked = QString::fromUtf8(check.readAllStandardOutput() + check.readAllStandardError());
-    QVERIFY2((check.exitCode() != 0) == listFails, qPrintable(checked));
+    const auto [listStatus, checked] = runIn(QFile::decodeName(backup), xxhsum,
+                                             {QStringLiteral("-c"), QStringLiteral(".quillstow/checksums/%1-1000.xxh128").arg(QString::fromLatin1(kWriter.machine))});
+    QVERIFY2((listStatus != 0) == listFails, qPrintable(checked));
     // Every name but the one with a newline is in the list, the version too.
     QVERIFY2(checked.count(QStringLiteral(": OK")) + (listFails ? 1 : 0) == kNames.size(), qPrintable(checked));
 }
