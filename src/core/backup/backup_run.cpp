@@ -152,6 +152,10 @@ BackupOutcome BackupRun::run(const DirArray &directories, int count, const QStri
     }
     BackupOutcome outcome = m_tally.take();
     outcome.warnings = kept;
+    if (m_origins) {
+        outcome.damaged = m_origins->damaged();
+        outcome.damagedKept = m_origins->damagedKept();
+    }
     m_currency.finish(!m_stop && outcome.flushed.ok());
     std::lock_guard lock(m_mutex);
     outcome.stopped = m_stop;

@@ -401,7 +401,8 @@ void RunOrigins::readBack(std::chrono::milliseconds budget, const QByteArray &st
         const QString shown = posixname::displayed(posixname::decode(entry.name));
         const QString original = posixname::displayed(posixname::decode(entry.original));
         if (!sum && entry.kind == OriginEntry::Kind::Version) {
-            m_warnings << QStringLiteral("The version %1 (of %2) cannot be read back: %3").arg(shown, original, sum.error());
+            ++m_damagedKept;
+            m_damaged << QStringLiteral("The version %1 (of %2) cannot be read back: %3").arg(shown, original, sum.error());
             continue;
         }
         const Result<FileFacts> source = fileFacts(entry.original, true);
@@ -411,15 +412,17 @@ void RunOrigins::readBack(std::chrono::milliseconds budget, const QByteArray &st
             if (const Result<CopyMade> made = copyAgain(entry.original, entry.name)) {
                 const QByteArray folder = entry.original.left(entry.original.lastIndexOf('/'));
                 copied(folder, posixname::decode(entry.name), *made);
-                m_warnings << QStringLiteral("The copy %1 differed from its checksum and was copied again from %2.")
+                m_damaged << QStringLiteral("The copy %1 differed from its checksum and was copied again from %2.")
                                   .arg(shown, original);
             } else {
-                m_warnings << QStringLiteral("The copy %1 differs from its checksum and could not be copied again from %2: %3")
+                ++m_damagedKept;
+                m_damaged << QStringLiteral("The copy %1 differs from its checksum and could not be copied again from %2: %3")
                                   .arg(shown, original, made.error());
             }
             continue;
         }
-        m_warnings << QStringLiteral("The %1 %2 differs from its checksum; its original %3 has changed or is gone "
+        ++m_damagedKept;
+        m_damaged << QStringLiteral("The %1 %2 differs from its checksum; its original %3 has changed or is gone "
                                      "since, so it stays as it is.")
                           .arg(entry.kind == OriginEntry::Kind::Copy ? QStringLiteral("copy") : QStringLiteral("version"),
                                shown, original);

@@ -69,6 +69,9 @@ public:
     // run's warnings. statePath keeps where each location's rotation stands.
     using CopyAgain = std::function<Result<CopyMade>(const QByteArray &original, const QByteArray &name)>;
     void readBack(std::chrono::milliseconds budget, const QByteArray &statePath, const CopyAgain &copyAgain);
+    // What the read-back found, a line each, and how many of those stay damaged.
+    const QStringList &damaged() const { return m_damaged; }
+    int damagedKept() const { return m_damagedKept; }
     static QByteArray defaultReadBackStatePath();
 
     // At the end, before the location is flushed: thins the versions and
@@ -108,4 +111,6 @@ private:
     QHash<QByteArray, QByteArray> m_keptThisRun; // copy's name -> version's name
     QSet<QByteArray> m_copiedAgain;
     QStringList m_warnings;
+    QStringList m_damaged;
+    int m_damagedKept = 0;
 };
