@@ -400,14 +400,15 @@ void RunOrigins::readBack(std::chrono::milliseconds budget, const QByteArray &st
             continue;
         const QString shown = posixname::displayed(posixname::decode(entry.name));
         const QString original = posixname::displayed(posixname::decode(entry.original));
-        if (!sum && entry.kind == OriginEntry::Kind::Version) {
+        if (entry.kind == OriginEntry::Kind::Version) {
+            // An earlier state: nothing can copy it again.
             ++m_damagedKept;
-            m_damaged << QStringLiteral("The version %1 (of %2) cannot be read back: %3").arg(shown, original, sum.error());
+            m_damaged << (sum ? QStringLiteral("The version %1 (of %2) differs from its checksum; it stays as it is.").arg(shown, original)
+                              : QStringLiteral("The version %1 (of %2) cannot be read back: %3").arg(shown, original, sum.error()));
             continue;
         }
         const Result<FileFacts> source = fileFacts(entry.original, true);
-        const bool unchanged = entry.kind == OriginEntry::Kind::Copy && source && source->regular
-                               && source->size == entry.size && source->modifiedNs == entry.modifiedNs;
+        const bool unchanged = source && source->regular && source->size == entry.size && source->modifiedNs == entry.modifiedNs;
         if (unchanged) {
             if (const Result<CopyMade> made = copyAgain(entry.original, entry.name)) {
                 const QByteArray folder = entry.original.left(entry.original.lastIndexOf('/'));
@@ -422,10 +423,9 @@ void RunOrigins::readBack(std::chrono::milliseconds budget, const QByteArray &st
             continue;
         }
         ++m_damagedKept;
-        m_damaged << QStringLiteral("The %1 %2 differs from its checksum; its original %3 has changed or is gone "
+        m_damaged << QStringLiteral("The copy %1 differs from its checksum; its original %2 has changed or is gone "
                                      "since, so it stays as it is.")
-                          .arg(entry.kind == OriginEntry::Kind::Copy ? QStringLiteral("copy") : QStringLiteral("version"),
-                               shown, original);
+                          .arg(shown, original);
     }
     rotation.whenNs = now;
     QByteArray state;
