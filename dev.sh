@@ -10,16 +10,18 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-build_packages=(qt6-base-dev cmake g++ make)
+# libxxhash-dev: XXH128, the checksum of every copy.
+build_packages=(qt6-base-dev cmake g++ make libxxhash-dev)
 # libqt6svg6: the SVG icon engine that draws the window icon; qt6-wayland: a
 # Wayland session (QT_QPA_PLATFORM=wayland aborts without it).
 run_packages=(hardinfo libqt6svg6 qt6-wayland)
+# xxhash: xxhsum, which checks the location's checksum lists as a person would.
 # e2fsprogs: full-disk tests on ext4; dosfstools, fusefat: long names and kept times on FAT; rsync: benchmark reference; Xvfb, openbox, xdotool, wmctrl, x11-apps,
 # imagemagick: the end-to-end test in a real X server. dbus-daemon: the
 # private bus of the notification test; systemd: systemd-analyze verify of the units.
 # openssh-server, sshfs, fuse3: the network share of bench_share.
 bench_packages=(rsync openssh-server openssh-client sshfs fuse3)
-test_packages=(dbus-daemon systemd e2fsprogs dosfstools fusefat rsync xvfb openbox xdotool wmctrl x11-utils x11-apps imagemagick xauth libqt6svg6)
+test_packages=(xxhash dbus-daemon systemd e2fsprogs dosfstools fusefat rsync xvfb openbox xdotool wmctrl x11-utils x11-apps imagemagick xauth libqt6svg6)
 
 install_missing() {
     local missing=()

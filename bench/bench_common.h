@@ -204,7 +204,8 @@ inline bool parseTreeOptions(int argc, char **argv, TreeOptions &o)
 // component, so one run gives both figures: the copies alone, and the copies
 // on the device.
 inline RunTime backupRun(const DriveMap &drives, const Tree &tree, const QString &posixDest,
-                         std::optional<RunOrigins::Options> origins = std::nullopt)
+                         std::optional<RunOrigins::Options> origins = std::nullopt,
+                         std::optional<std::chrono::milliseconds> readBack = std::nullopt)
 {
     SettingsModel model;
     for (int i = 0; i < tree.dosFolders.size(); ++i)
@@ -214,6 +215,7 @@ inline RunTime backupRun(const DriveMap &drives, const Tree &tree, const QString
     BackupRunOptions options;
     options.flush = false;
     options.origins = std::move(origins);
+    options.readBack = readBack;
     BackupRun run(drives, File1, fso, options);
     const QString location = drives.toDos(posixDest).value_or(QString()) + u'\\';
 

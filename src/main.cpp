@@ -4,6 +4,7 @@
 #include "core/cli/command_line.h"
 #include "core/cli/headless_backup.h"
 #include "core/cli/headless_restore.h"
+#include "core/cli/headless_verify.h"
 #include "core/platform/paths/app_path.h"
 #include "core/platform/paths/drive_map.h"
 #include "core/platform/paths/posix_name.h"
@@ -43,6 +44,7 @@ int runWithoutWindows(int argc, char *argv[], const CommandLine &line)
     case CommandLine::Mode::Status:
     case CommandLine::Mode::Restore:
     case CommandLine::Mode::Versions:
+    case CommandLine::Mode::Verify:
         break;
     }
     const DriveMap drives = DriveMap::fromEnvironment();
@@ -66,6 +68,8 @@ int runWithoutWindows(int argc, char *argv[], const CommandLine &line)
         return headless_restore::restore(line, environment);
     if (line.mode == CommandLine::Mode::Versions)
         return headless_restore::listVersions(line, environment);
+    if (line.mode == CommandLine::Mode::Verify)
+        return headless_verify::run({line.from, line.samplePercent}, environment);
     return headless_backup::run({line.ifDue, line.full, line.newDisk}, environment);
 }
 

@@ -24,7 +24,8 @@ QString localTime(const QDateTime &utc)
 // replaced by a file of the same name from further down the list.
 qint64 leftOutOf(const BackupOutcome &outcome)
 {
-    return qint64(outcome.filesNotCopied) + outcome.foldersNotOpened + outcome.replaced.size();
+    // A copy found damaged and not copied again is no good copy in the backup.
+    return qint64(outcome.filesNotCopied) + outcome.foldersNotOpened + outcome.replaced.size() + outcome.damagedKept;
 }
 
 class Job
@@ -130,6 +131,9 @@ BackupReport Job::run(BackupFrontEnd &frontEnd, BackupRunOptions options)
         options.origins = RunOrigins::Options{VersionSettings::load().valueOr(VersionSettings()),
                                               m_services.clock.now(), MachineIdentity::ofThisProcess()};
     }
+    // Each automatic run reads a share of the copies back, a few seconds' worth.
+    if (m_request.trigger == RunRecord::Trigger::Automatic && !options.readBack)
+        options.readBack = std::chrono::seconds(3);
     FolderFiles listing(m_services.drives);
     BackupRun backup(m_services.drives, listing, copier, options);
     m_report.record.start = m_services.clock.now();
@@ -153,7 +157,8 @@ BackupReport Job::run(BackupFrontEnd &frontEnd, BackupRunOptions options)
     record.copied = outcome.filesCopied;
     record.current = outcome.filesCurrent;
     record.leftOut = leftOutOf(outcome);
-    record.reason = outcome.firstFailure;
+    // The run log names damage the read-back found, copied again or not.
+    record.reason = outcome.firstFailure.isEmpty() && !outcome.damaged.isEmpty() ? outcome.damaged.first() : outcome.firstFailure;
     if (outcome.hasSomethingToSay()) {
         m_report.details = backupFailureDetails(outcome);
         if (m_report.details.isEmpty())

@@ -153,6 +153,8 @@ QString backupFailureDetails(const BackupOutcome &outcome)
     if (!outcome.flushed)
         lines << QStringLiteral("Writing the copies to the disk failed:") << displayedPath(outcome.flushed.error())
               << QString();
+    if (!outcome.damaged.isEmpty())
+        lines << QStringLiteral("Copies that differed from their checksums when read back:") << outcome.damaged << QString();
     return lines.join(u'\n').trimmed();
 }
 

@@ -54,13 +54,15 @@ struct BackupOutcome
     int foldersLeft = 0;        // listed folders of which a stop left every file
     int foldersUnreached = 0;   // of those, the ones never listed, whose files are not counted
     QStringList warnings;       // what the run could not keep beside the copies (the record of origins)
+    QStringList damaged;        // copies the read-back found to differ from their checksums, a line each
+    int damagedKept = 0;        // of those, the ones that could not be copied again
 
     bool failed() const
     {
         return locationMissing || foldersNotOpened > 0 || filesNotCopied > 0 || !flushed || stopped;
     }
     // A clean run is silent; one that failed or left files out of the backup is not.
-    bool hasSomethingToSay() const { return failed() || !replaced.isEmpty(); }
+    bool hasSomethingToSay() const { return failed() || !replaced.isEmpty() || !damaged.isEmpty(); }
 };
 
 // The message that tells of a run that failed in part, was stopped or left

@@ -1,5 +1,7 @@
 #include "core/backup/backup_run.h"
 
+#include "core/platform/paths/posix_name.h"
+
 #include "core/platform/files/file_copier.h"
 #include "core/platform/files/folder_files.h"
 #include "core/platform/paths/drive_map.h"
@@ -131,6 +133,16 @@ BackupOutcome BackupRun::run(const DirArray &directories, int count, const QStri
         m_schedule = nullptr;
     }
 
+    if (m_origins && m_options.readBack && !m_stop) {
+        const QByteArray state = m_options.readBackStatePath.isEmpty() ? RunOrigins::defaultReadBackStatePath()
+                                                                        : m_options.readBackStatePath;
+        m_origins->readBack(*m_options.readBack, state, [this, &location](const QByteArray &original, const QByteArray &name) {
+            const std::optional<QString> source = m_drives.toDos(posixname::decode(original));
+            if (!source)
+                return Result<CopyMade>(failure(QStringLiteral("no drive leads to it")));
+            return m_copier.copyFile(*source, location + posixname::decode(name), {}, true);
+        });
+    }
     // Before the flush, so that the record reaches the device with the copies.
     const QStringList kept = m_origins ? m_origins->finish() : QStringList();
     // The copies are on the device when the run returns, or the run says not.
@@ -140,6 +152,10 @@ BackupOutcome BackupRun::run(const DirArray &directories, int count, const QStri
     }
     BackupOutcome outcome = m_tally.take();
     outcome.warnings = kept;
+    if (m_origins) {
+        outcome.damaged = m_origins->damaged();
+        outcome.damagedKept = m_origins->damagedKept();
+    }
     m_currency.finish(!m_stop && outcome.flushed.ok());
     std::lock_guard lock(m_mutex);
     outcome.stopped = m_stop;
@@ -194,7 +210,8 @@ void BackupRun::copyOne(const CopyTask &task, const QString &destination)
     if (origins)
         origins->makeRoomFor(realFolder, task.name);
     const Result<CopyMade> copied = m_copier.copyFile(task.source, destination,
-                                                      origins ? origins->keepNamesFor(task.name) : FileCopier::KeepNames());
+                                                      origins ? origins->keepNamesFor(task.name) : FileCopier::KeepNames(),
+                                                      origins && origins->checksums());
     if (!copied) {
         m_tally.notCopied(task, destination, copied.error());
         m_currency.copyFailed(task);

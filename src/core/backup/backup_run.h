@@ -33,6 +33,10 @@ struct BackupRunOptions
     std::optional<std::chrono::seconds> leftoverQuiet; // empty: as the location's file system calls for
     // Keeps the record of origins and the versions in the location; empty: the copies alone.
     std::optional<RunOrigins::Options> origins;
+    // With origins, an automatic run: how long reading back a share of the
+    // copies may take (RunOrigins::readBack); empty: none is read back.
+    std::optional<std::chrono::milliseconds> readBack;
+    QByteArray readBackStatePath; // empty: RunOrigins::defaultReadBackStatePath()
 };
 
 // The backup run: every file that lies directly in directories[0] to

@@ -1,12 +1,15 @@
 #include "core/backup/run_origins.h"
 
+#include "core/platform/files/content_hash.h"
 #include "core/platform/files/file_facts.h"
 #include "core/platform/files/folder_listing.h"
 #include "core/platform/files/state_file.h"
 #include "core/platform/make_folders.h"
 #include "core/platform/paths/posix_name.h"
+#include "core/platform/paths/xdg_folders.h"
 #include "core/store/location_layout.h"
 
+#include <QElapsedTimer>
 #include <QSet>
 
 #include <algorithm>
@@ -125,6 +128,7 @@ void RunOrigins::copied(const QByteArray &realSourceFolder, const QString &name,
     entry.modifiedNs = made.modifiedNs;
     entry.mode = made.mode;
     entry.copiedNs = nanoseconds(m_options.now);
+    entry.checksum = made.checksum;
     if (!made.keptAs.isEmpty() && made.keptAs.startsWith(m_folder)) {
         // The earlier copy keeps what its own entry said of it; without one,
         // where it lies says what it was.
@@ -184,6 +188,9 @@ void RunOrigins::current(const QByteArray &realSourceFolder, const QString &name
     found.modifiedNs = facts->modifiedNs;
     found.mode = facts->mode;
     found.copiedNs = entry ? entry->copiedNs : 0;
+    // The same bytes as far as the quick check can tell: the checksum still holds.
+    if (entry && entry->size == found.size && entry->modifiedNs == found.modifiedNs)
+        found.checksum = entry->checksum;
     m_changedNames.insert(copyName);
     m_record->put(std::move(found));
 }
@@ -325,6 +332,109 @@ void RunOrigins::tidyLocked()
     m_marked = true; // removed once this run's record is saved
 }
 
+QByteArray RunOrigins::defaultReadBackStatePath()
+{
+    return posixname::encode(xdg::stateHome()) + "/quillstow/read-back";
+}
+
+namespace {
+
+constexpr qint64 kCycle = qint64(30) * 86400 * kSecond; // every copy read back within it
+
+// The rotation of each location: "<folder> <last name read> <when>" a line, the
+// paths in hex. Only this machine's state: damage here costs a rotation, nothing more.
+struct Rotation
+{
+    QByteArray after;   // the name read last
+    qint64 whenNs = 0;  // when; 0: never
+};
+
+QHash<QByteArray, Rotation> readRotations(const QByteArray &path)
+{
+    QHash<QByteArray, Rotation> rotations;
+    for (const QByteArray &line : readStateFile(path, 1 << 20).valueOr({}).split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() == 3)
+            rotations.insert(QByteArray::fromHex(fields[0]), {QByteArray::fromHex(fields[1]), fields[2].toLongLong()});
+    }
+    return rotations;
+}
+
+} // namespace
+
+void RunOrigins::readBack(std::chrono::milliseconds budget, const QByteArray &statePath, const CopyAgain &copyAgain)
+{
+    if (m_folder.isEmpty() || !m_recordExisted)
+        return;
+    QList<OriginEntry> entries;
+    {
+        std::lock_guard lock(m_mutex);
+        loadLocked();
+        for (const OriginEntry &entry : m_record->entries()) {
+            if (!entry.checksum.isEmpty())
+                entries.append(entry);
+        }
+    }
+    if (entries.isEmpty())
+        return;
+    std::sort(entries.begin(), entries.end(), [](const OriginEntry &a, const OriginEntry &b) { return a.name < b.name; });
+    QHash<QByteArray, Rotation> rotations = readRotations(statePath);
+    Rotation &rotation = rotations[m_folder];
+    const qint64 now = nanoseconds(m_options.now);
+    // The pace of the runs so far sets the least share: daily runs read a
+    // thirtieth each, a run after a month away reads everything.
+    const qint64 since = rotation.whenNs > 0 ? std::clamp<qint64>(now - rotation.whenNs, 0, kCycle) : 86400 * kSecond;
+    const qsizetype least = std::max<qsizetype>(1, qsizetype((double(entries.size()) * double(since) + double(kCycle) - 1) / double(kCycle)));
+    const qsizetype start = std::upper_bound(entries.begin(), entries.end(), rotation.after,
+                                             [](const QByteArray &name, const OriginEntry &e) { return name < e.name; })
+                            - entries.begin();
+    QElapsedTimer timer;
+    timer.start();
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (i >= least && timer.elapsed() >= budget.count())
+            break;
+        const OriginEntry &entry = entries[(start + i) % entries.size()];
+        rotation.after = entry.name;
+        const Result<QByteArray> sum = checksumOfFile(m_folder + entry.name);
+        if (sum && *sum == entry.checksum)
+            continue;
+        const QString shown = posixname::displayed(posixname::decode(entry.name));
+        const QString original = posixname::displayed(posixname::decode(entry.original));
+        if (entry.kind == OriginEntry::Kind::Version) {
+            // An earlier state: nothing can copy it again.
+            ++m_damagedKept;
+            m_damaged << (sum ? QStringLiteral("The version %1 (of %2) differs from its checksum; it stays as it is.").arg(shown, original)
+                              : QStringLiteral("The version %1 (of %2) cannot be read back: %3").arg(shown, original, sum.error()));
+            continue;
+        }
+        const Result<FileFacts> source = fileFacts(entry.original, true);
+        const bool unchanged = source && source->regular && source->size == entry.size && source->modifiedNs == entry.modifiedNs;
+        if (unchanged) {
+            if (const Result<CopyMade> made = copyAgain(entry.original, entry.name)) {
+                const QByteArray folder = entry.original.left(entry.original.lastIndexOf('/'));
+                copied(folder, posixname::decode(entry.name), *made);
+                m_damaged << QStringLiteral("The copy %1 differed from its checksum and was copied again from %2.")
+                                  .arg(shown, original);
+            } else {
+                ++m_damagedKept;
+                m_damaged << QStringLiteral("The copy %1 differs from its checksum and could not be copied again from %2: %3")
+                                  .arg(shown, original, made.error());
+            }
+            continue;
+        }
+        ++m_damagedKept;
+        m_damaged << QStringLiteral("The copy %1 differs from its checksum; its original %2 has changed or is gone "
+                                     "since, so it stays as it is.")
+                          .arg(shown, original);
+    }
+    rotation.whenNs = now;
+    QByteArray state;
+    for (auto it = rotations.cbegin(); it != rotations.cend(); ++it)
+        state += it.key().toHex() + ' ' + (it->after.isEmpty() ? QByteArray("-") : it->after.toHex()) + ' '
+                 + QByteArray::number(it->whenNs) + '\n';
+    static_cast<void>(writeStateFile(statePath, state));
+}
+
 QStringList RunOrigins::finish()
 {
     std::lock_guard lock(m_mutex);
@@ -348,6 +458,10 @@ QStringList RunOrigins::finish()
             m_warnings << QStringLiteral("The record of where the copies came from could not be saved: ") + saved.error();
             return m_warnings; // the marker stays, so the next run tidies up
         }
+        const QByteArray listPath = OriginRecord::checksumListPathFor(m_folder, m_options.writer);
+        if (const Status listed = m_record->saveChecksumList(listPath); !listed)
+            m_warnings << QStringLiteral("The list of checksums %1 could not be saved: %2")
+                              .arg(posixname::decode(listPath), listed.error());
     }
     if (m_marked) {
         if (const Status removed = removeFile(m_markerPath); !removed)

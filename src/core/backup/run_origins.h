@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
+#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -39,6 +41,10 @@ public:
     // At the start, with the real POSIX path of the location's folder.
     void begin(const QByteArray &locationFolder);
 
+    // Whether copies are to be made with their checksums, kept in the record
+    // and in the location's checksum list.
+    bool checksums() const { return !m_folder.isEmpty() && m_options.versions.checksums; }
+
     // Where an earlier copy of `name` goes; none without versions, and none
     // for a name this run has already copied to (only what survives the run
     // is kept, not each folder's copy of a name listed twice).
@@ -53,8 +59,23 @@ public:
     // earlier run that kept this record, so it has its entry already.
     void current(const QByteArray &realSourceFolder, const QString &name, bool known);
 
+    // After the copies, in an automatic run: reads back a rotating share of
+    // this writer's copies and versions that have a checksum, starting after
+    // the last one the run before read, at least the share that reads every
+    // one within 30 days at the pace runs have come, then more while within
+    // `budget`. A damaged copy whose original is unchanged since it was
+    // copied is copied again at once by `copyAgain` (its damaged bytes are
+    // not kept as a version); any other damage stays and is told in the
+    // run's warnings. statePath keeps where each location's rotation stands.
+    using CopyAgain = std::function<Result<CopyMade>(const QByteArray &original, const QByteArray &name)>;
+    void readBack(std::chrono::milliseconds budget, const QByteArray &statePath, const CopyAgain &copyAgain);
+    // What the read-back found, a line each, and how many of those stay damaged.
+    const QStringList &damaged() const { return m_damaged; }
+    int damagedKept() const { return m_damagedKept; }
+    static QByteArray defaultReadBackStatePath();
+
     // At the end, before the location is flushed: thins the versions and
-    // saves the record where anything changed. Failures come back as lines
+    // saves the record, and the checksum list beside it, where anything changed. Failures come back as lines
     // for the run's warnings; they never fail the run.
     QStringList finish();
 
@@ -90,4 +111,6 @@ private:
     QHash<QByteArray, QByteArray> m_keptThisRun; // copy's name -> version's name
     QSet<QByteArray> m_copiedAgain;
     QStringList m_warnings;
+    QStringList m_damaged;
+    int m_damagedKept = 0;
 };

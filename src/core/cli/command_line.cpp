@@ -22,14 +22,21 @@ struct Options
     QCommandLineOption status{QStringLiteral("status"),
                               QStringLiteral("Show the age of the last complete backup, the last runs and when the "
                                              "next automatic backup is due; exit status 3 when backups are overdue.")};
+    QCommandLineOption verify{QStringLiteral("verify"),
+                              QStringLiteral("Read back the copies and versions in the backup location and compare "
+                                             "each with its checksum; exit status 1 when any differs or is missing.")};
+    QCommandLineOption sample{QStringLiteral("sample"),
+                              QStringLiteral("With --verify: read back only a random share of the copies, "
+                                             "in percent (more than 0, up to 100)."),
+                              QStringLiteral("percent")};
     QCommandLineOption details{QStringLiteral("details"),
                                QStringLiteral("Show, in a window, what the last backup run left out and why.")};
     QCommandLineOption restore{QStringLiteral("restore"),
                                QStringLiteral("Restore each PATH, a file or folder as it was backed up, from the "
                                               "backup location.")};
     QCommandLineOption from{QStringLiteral("from"),
-                            QStringLiteral("With --restore or --versions: the backup location to read (default: "
-                                           "the saved one)."),
+                            QStringLiteral("With --restore, --versions or --verify: the backup location to read, "
+                                           "as mounted here (default: the saved one)."),
                             QStringLiteral("FOLDER")};
     QCommandLineOption to{QStringLiteral("to"),
                           QStringLiteral("With --restore: restore into FOLDER instead of the original folders."),
@@ -58,7 +65,7 @@ struct Options
                            "Without options it opens the Quillstow Control Panel."));
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         parser.addOptions({backup, ifDue, full, newDisk, status, details, restore, from, to, at, onConflict, dryRun,
-                           versions, help, version});
+                           versions, verify, sample, help, version});
         parser.addPositionalArgument(QStringLiteral("PATH"),
                                      QStringLiteral("With --restore or --versions: an original file or folder."),
                                      QStringLiteral("[PATH...]"));
@@ -151,8 +158,10 @@ CommandLine parseCommandLine(const QStringList &arguments)
     const bool details = parser.isSet(options.details);
     const bool restore = parser.isSet(options.restore);
     const bool versions = parser.isSet(options.versions);
-    if (int(backup) + int(status) + int(details) + int(restore) + int(versions) > 1)
-        return error(QStringLiteral("--backup, --status, --details, --restore and --versions cannot be given together."));
+    const bool verify = parser.isSet(options.verify);
+    if (int(backup) + int(status) + int(details) + int(restore) + int(versions) + int(verify) > 1)
+        return error(QStringLiteral(
+            "--backup, --status, --details, --restore, --versions and --verify cannot be given together."));
     const QStringList positional = parser.positionalArguments();
     if (!positional.isEmpty() && !restore && !versions)
         return error(QStringLiteral("Unexpected argument '%1'.").arg(positional.first()));
@@ -160,15 +169,33 @@ CommandLine parseCommandLine(const QStringList &arguments)
         if (!restore && parser.isSet(*withRestore))
             return error(QStringLiteral("--%1 goes with --restore.").arg(withRestore->names().constFirst()));
     }
-    if (!restore && !versions && parser.isSet(options.from))
-        return error(QStringLiteral("--from goes with --restore or --versions."));
+    if (!restore && !versions && !verify && parser.isSet(options.from))
+        return error(QStringLiteral("--from goes with --restore, --versions or --verify."));
+    if (!verify && parser.isSet(options.sample))
+        return error(QStringLiteral("--sample goes with --verify."));
     if (restore || versions)
         return restoreLine(parser, options, versions);
     for (const QCommandLineOption *withBackup : {&options.ifDue, &options.full, &options.newDisk}) {
         if (!backup && parser.isSet(*withBackup))
             return error(QStringLiteral("--%1 goes with --backup.").arg(withBackup->names().constFirst()));
     }
-    line.mode = backup ? CommandLine::Mode::Backup : details ? CommandLine::Mode::Details : CommandLine::Mode::Status;
+    if (parser.isSet(options.from) && parser.value(options.from).isEmpty())
+        return error(QStringLiteral("--from needs a FOLDER."));
+    if (parser.isSet(options.sample)) {
+        bool ok = false;
+        QString text = parser.value(options.sample);
+        if (text.endsWith(u'%'))
+            text.chop(1);
+        line.samplePercent = text.toDouble(&ok);
+        if (!ok || !(line.samplePercent > 0 && line.samplePercent <= 100))
+            return error(QStringLiteral("--sample takes a percentage above 0 and up to 100, not '%1'.")
+                             .arg(parser.value(options.sample)));
+    }
+    line.from = posixname::encode(parser.value(options.from));
+    line.mode = backup    ? CommandLine::Mode::Backup
+                : details ? CommandLine::Mode::Details
+                : verify  ? CommandLine::Mode::Verify
+                          : CommandLine::Mode::Status;
     line.ifDue = parser.isSet(options.ifDue);
     line.full = parser.isSet(options.full);
     line.newDisk = parser.isSet(options.newDisk);

@@ -13,16 +13,17 @@
 // trouble; every other form runs without a display.
 struct CommandLine
 {
-    enum class Mode { ControlPanel, Details, Backup, Status, Restore, Versions, Help, Version, Error };
+    enum class Mode { ControlPanel, Details, Backup, Status, Restore, Versions, Verify, Help, Version, Error };
     Mode mode = Mode::ControlPanel;
     bool ifDue = false;   // --if-due: only when an automatic backup is due
     bool full = false;    // --full: every file copied, current or not
     bool newDisk = false; // --new-disk: back up even onto a location's new disk
+    double samplePercent = 100; // --sample: the share of the copies --verify reads
     QString error;        // Error: what was wrong, in one line
 
     // --restore and --versions: paths as the bytes the shell gave.
     QList<QByteArray> paths;
-    QByteArray from;              // --from: the backup location's folder; empty: the saved one
+    QByteArray from;              // --from (also --verify's): the backup location's folder; empty: the saved one
     QByteArray to;                // --to: the folder to restore into; empty: the original folders
     std::optional<qint64> atNs;   // --at, to the end of its minute, in ns since the epoch
     OnConflict onConflict = OnConflict::KeepBoth;

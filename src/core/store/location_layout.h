@@ -14,6 +14,8 @@
 //                          at which each stopped being the current copy
 //   .quillstow/origins/    where each copy and version came from, a file per
 //                          machine and user (origin_record.h)
+//   .quillstow/checksums/  the checksums of the copies and versions, a list
+//                          per machine and user that `xxhsum -c` checks
 //
 // Paths here are bytes, relative to the location's folder or below it.
 namespace location_layout {
@@ -21,6 +23,7 @@ namespace location_layout {
 inline constexpr QByteArrayView kFolder = ".quillstow";
 inline constexpr QByteArrayView kVersions = ".quillstow/versions";
 inline constexpr QByteArrayView kOrigins = ".quillstow/origins";
+inline constexpr QByteArrayView kChecksums = ".quillstow/checksums";
 
 // The name a version of the copy `name` gets when it stops being current at
 // `when`; `attempt` > 0 adds " (2)", " (3)" ... for a name already taken.

@@ -1,6 +1,7 @@
 #include "core/store/origin_record.h"
 
 #include "core/platform/files/atomic_file.h"
+#include "core/platform/files/content_hash.h"
 #include "core/platform/files/file_facts.h"
 #include "core/platform/files/folder_listing.h"
 #include "core/platform/files/state_file.h"
@@ -103,7 +104,7 @@ std::optional<OriginEntry> entryOf(const QByteArrayView *fields, qsizetype count
     entry.mode = quint32(*mode);
     entry.copiedNs = *copied;
     entry.replacedNs = *replaced;
-    if (numbers[4] != "-")
+    if (isContentHash(numbers[4]))
         entry.checksum = numbers[4].toByteArray();
     return entry;
 }
@@ -327,6 +328,38 @@ Status OriginRecord::save(const QByteArray &posixPath)
     // A journal that cannot be removed is spent anyway: it names the generation before.
     static_cast<void>(removeFile(journalPathOf(posixPath)));
     return done();
+}
+
+QByteArray OriginRecord::checksumListPathFor(const QByteArray &locationFolder, const MachineIdentity &writer)
+{
+    QByteArray folder = locationFolder;
+    if (!folder.endsWith('/'))
+        folder += '/';
+    return folder + location_layout::kChecksums.toByteArray() + '/' + writer.machine + '-'
+           + QByteArray::number(writer.uid) + ".xxh128";
+}
+
+QByteArray OriginRecord::checksumList() const
+{
+    std::vector<const OriginEntry *> listed;
+    for (const OriginEntry &entry : m_entries) {
+        if (!entry.checksum.isEmpty() && !entry.name.contains('\n'))
+            listed.push_back(&entry);
+    }
+    std::sort(listed.begin(), listed.end(), [](const OriginEntry *a, const OriginEntry *b) { return a->name < b->name; });
+    QByteArray list;
+    list.reserve(qsizetype(listed.size()) * 80);
+    for (const OriginEntry *entry : listed)
+        list += entry->checksum + "  " + entry->name + '\n';
+    return list;
+}
+
+Status OriginRecord::saveChecksumList(const QByteArray &posixPath) const
+{
+    const QByteArray list = checksumList();
+    if (list.isEmpty())
+        return removeFile(posixPath);
+    return replaceWhole(posixPath, list);
 }
 
 Status OriginRecord::saveChanges(const QByteArray &posixPath, const QSet<QByteArray> &changed,

@@ -42,6 +42,8 @@ struct OriginEntry
 //   folder   <the original folder of the entries below>
 //   copy     <name> <size> <modified ns> <mode, octal> <copied ns> <checksum or ->
 //   version  <name> <original's name> <size> <modified ns> <mode, octal> <copied ns> <checksum or -> <replaced ns>
+// A checksum is XXH128 in 32 lowercase hex digits (content_hash.h); one of
+// any other shape reads as none.
 // A copy lies under its original's name. A line that is damaged, or names
 // anything but a copy or a version of the location, is skipped: a record
 // written by another machine is read, never trusted.
@@ -73,6 +75,19 @@ public:
     // outgrow half of it. A journal belongs to one writing of the record,
     // and is spent once the record is written whole again.
     Status saveChanges(const QByteArray &posixPath, const QSet<QByteArray> &changed, const QSet<QByteArray> &gone);
+
+    // The list of checksums of the entries, in the format of `xxhsum -c`:
+    // "<32 hex digits>  <name relative to the location>" a line, sorted by
+    // name, so that `cd <location> && xxhsum -c .quillstow/checksums/*.xxh128`
+    // checks the copies on any machine. xxhsum takes any bytes in a name but
+    // a newline, so a name holding one is left out here (its checksum stays
+    // in the record, where --verify reads it).
+    QByteArray checksumList() const;
+    // .quillstow/checksums/<machine>-<uid>.xxh128 below the location's folder.
+    static QByteArray checksumListPathFor(const QByteArray &locationFolder, const MachineIdentity &writer);
+    // Replaces the list whole; removes it where no entry has a checksum, as
+    // xxhsum takes an empty list for a damaged one.
+    Status saveChecksumList(const QByteArray &posixPath) const;
 
     const MachineIdentity &writer() const { return m_writer; }
     void setWriter(MachineIdentity writer) { m_writer = std::move(writer); }

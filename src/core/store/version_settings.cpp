@@ -53,11 +53,12 @@ VersionSettings VersionSettings::parse(QByteArrayView text)
         if (!inSection || line.startsWith(';') || line.startsWith('#') || !keyValue(line, key, value))
             continue;
         value = value.left(value.indexOf(';') < 0 ? value.size() : value.indexOf(';')).trimmed().toLower();
-        if (key == "keep") {
+        if (key == "keep" || key == "checksums") {
+            bool &target = key == "keep" ? settings.keep : settings.checksums;
             if (value == "false" || value == "no" || value == "off" || value == "0")
-                settings.keep = false;
+                target = false;
             else if (value == "true" || value == "yes" || value == "on" || value == "1")
-                settings.keep = true;
+                target = true;
             continue;
         }
         for (const auto &[known, target] : {std::pair(kHours, &settings.everyVersionForHours),

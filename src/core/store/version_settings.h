@@ -12,6 +12,8 @@
 //   every-version-for-hours=24 ; every version this young is kept
 //   daily-for-days=30          ; then the newest of each day, up to this age
 //   weekly-for-weeks=0         ; then the newest of each week; 0: for as long as there is room
+//   checksums=true             ; not offered anywhere: false keeps no checksum of new copies
+//                              ; (what the checksum costs a run is measured against it)
 //
 // A key that is missing, or whose value is not a number in range, reads as the default.
 struct VersionSettings
@@ -20,6 +22,7 @@ struct VersionSettings
     int everyVersionForHours = 24;
     int dailyForDays = 30;
     int weeklyForWeeks = 0;
+    bool checksums = true; // kept by save() as it is, as every other line of the file
 
     static constexpr qsizetype kMaxBytes = 64 * 1024;
 
@@ -28,7 +31,7 @@ struct VersionSettings
     // when it cannot be read.
     static Result<VersionSettings> load(const QByteArray &posixPath = defaultPath());
     static VersionSettings parse(QByteArrayView text);
-    // Writes the four keys, keeping every other line of the file.
+    // Writes the four keys (not `checksums`), keeping every other line of the file.
     Status save(const QByteArray &posixPath = defaultPath()) const;
 
     bool operator==(const VersionSettings &) const = default;

@@ -1,6 +1,7 @@
 // Earlier copies kept as versions, and the record of where each copy came
 // from, over runs with a clock the test sets.
 #include "core/backup/backup_run.h"
+#include "core/platform/files/content_hash.h"
 #include "core/platform/files/file_copier.h"
 #include "core/platform/files/folder_files.h"
 #include "core/store/location_layout.h"
@@ -37,6 +38,7 @@ struct Runs
         BackupRunOptions options;
         options.parallelCopies = 4;
         options.origins = RunOrigins::Options{settings, now, kWriter};
+        options.readBack = readBack;
         FolderFiles listing(t.drives);
         FileCopier copier(t.drives);
         BackupRun run(t.drives, listing, copier, options);
@@ -63,6 +65,7 @@ struct Runs
     QString backup;
     VersionSettings settings;
     QDateTime now = QDateTime(QDate(2026, 12, 1), QTime(9, 0), Qt::UTC);
+    std::optional<std::chrono::milliseconds> readBack;
 };
 
 QStringList words(std::initializer_list<const char *> texts)
@@ -89,6 +92,8 @@ private Q_SLOTS:
     void earlierCopiesAreKept();
     void recordReadsOnlyWhatItMayName_data();
     void recordReadsOnlyWhatItMayName();
+    void readBackHealsWithinAMonth_data();
+    void readBackHealsWithinAMonth();
     void oldestVersionsMakeRoom();
     void journalOfAnEarlierRecordIsSpent();
 };
@@ -99,7 +104,7 @@ void TestVersions::earlierCopiesAreKept_data()
     QTest::addColumn<QStringList>("versions");
     // Steps: "docs/a.txt=text" writes a source (a new time each), "same docs/a.txt=text" writes
     // it keeping its time, "touch docs/a.txt" moves its time only, "+N" moves the clock N
-    // minutes, "off" turns versions off, "run" backs up docs/ (and other/ where it exists).
+    // minutes, "off" turns versions off, "nosum" checksums, "run" backs up docs/ (and other/ where it exists).
     QTest::newRow("changed three times over four runs, then nothing")
         << words({"docs/a.txt=one", "run", "+60", "docs/a.txt=two two", "run", "+60", "docs/a.txt=three three",
                        "run", "+60", "same docs/a.txt=three thre3", "run", "+60", "run"})
@@ -111,6 +116,8 @@ void TestVersions::earlierCopiesAreKept_data()
         << words({"down"});
     QTest::newRow("versions turned off") << words({"off", "docs/a.txt=one", "run", "+60", "docs/a.txt=two two", "run"})
                                          << QStringList();
+    QTest::newRow("checksums turned off") << words({"nosum", "docs/a.txt=one", "run", "+60", "docs/a.txt=two two", "run"})
+                                          << words({"one"});
     // Two versions of one day, older than a day: the newer stays.
     QTest::newRow("thinned to one a day after a day")
         << words({"docs/a.txt=v0", "run", "+60", "docs/a.txt=v1 ", "run", "+60", "docs/a.txt=v2  ", "run",
@@ -139,6 +146,8 @@ void TestVersions::earlierCopiesAreKept()
             runs.now = runs.now.addSecs(step.mid(1).toLongLong() * 60);
         } else if (step == u"off") {
             runs.settings.keep = false;
+        } else if (step == u"nosum") {
+            runs.settings.checksums = false;
         } else if (step.startsWith(u"touch ")) {
             QVERIFY(setTime(t.posix(step.mid(6)), ++time));
         } else {
@@ -159,7 +168,15 @@ void TestVersions::earlierCopiesAreKept()
         recordedVersions += entry.kind == OriginEntry::Kind::Version;
         QVERIFY2(entry.original.endsWith("/a.txt") && QFileInfo::exists(runs.backup + u'/' + QString::fromUtf8(entry.name)),
                  entry.name.constData());
+        // A version keeps the checksum its copy had, read back the same.
+        const Result<QByteArray> sum = checksumOfFile(QFile::encodeName(runs.backup) + '/' + entry.name);
+        QVERIFY2(runs.settings.checksums ? sum && entry.checksum == *sum : entry.checksum.isEmpty(),
+                 qPrintable(QStringLiteral("%1: %2").arg(QString::fromUtf8(entry.name), QString::fromLatin1(entry.checksum))));
     }
+    const QByteArray list = OriginRecord::checksumListPathFor(QFile::encodeName(QFileInfo(runs.backup).canonicalFilePath()), kWriter);
+    // No list at all where it would be empty: xxhsum takes an empty one for a damaged one.
+    QCOMPARE(QFileInfo::exists(QString::fromUtf8(list)) ? readFile(QString::fromUtf8(list)) : QByteArray(), record.checksumList());
+    QVERIFY2(record.checksumList().contains("  a.txt\n") == runs.settings.checksums, record.checksumList().constData());
     QCOMPARE(recordedVersions, versions.size());
     QVERIFY2(record.find("a.txt") && record.find("a.txt")->size == last.toUtf8().size(), "the copy's entry is its own");
     QVERIFY2(!QFileInfo::exists(QFileInfo(QString::fromUtf8(OriginRecord::pathFor(QFile::encodeName(QFileInfo(runs.backup).canonicalFilePath()), kWriter))).path()
@@ -204,6 +221,71 @@ void TestVersions::recordReadsOnlyWhatItMayName()
     QVERIFY2(record->find("b.txt") && record->find("b.txt")->original == "/home/bob/b.txt", "the good line after it is read");
     if (kept)
         QVERIFY2(OriginRecord::parse(record->serialized())->entries() == record->entries(), "written as it was read");
+}
+
+void TestVersions::readBackHealsWithinAMonth_data()
+{
+    QTest::addColumn<bool>("damageAll");    // every copy a byte flipped, else f00's alone
+    QTest::addColumn<bool>("originalGone"); // f00's original deleted
+    QTest::addColumn<int>("days");          // daily automatic runs after the damage
+    QTest::addColumn<int>("budgetMs");      // each run's time for reading back
+    QTest::addColumn<int>("whole");         // copies equal to their originals at the end, of 40
+    QTest::addColumn<QString>("told");
+    // No time to spare: each run reads the least share, 2 of 40 a day.
+    QTest::newRow("all damaged, a month of runs") << true << false << 30 << 0 << 40 << QStringLiteral("was copied again");
+    QTest::newRow("all damaged, half a month") << true << false << 15 << 0 << 30 << QStringLiteral("was copied again");
+    QTest::newRow("its original gone: kept and told") << false << true << 1 << 60000 << 39 << QStringLiteral("stays as it is");
+}
+
+// Automatic runs read back a rotating share of the copies: damage that the
+// quick check cannot see is found within a month and copied again.
+void TestVersions::readBackHealsWithinAMonth()
+{
+    QFETCH(bool, damageAll);
+    QFETCH(bool, originalGone);
+    QFETCH(int, days);
+    QFETCH(int, budgetMs);
+    QFETCH(int, whole);
+    QFETCH(QString, told);
+    TestHost t;
+    QVERIFY(QDir(t.root()).mkpath(QStringLiteral("backup")));
+    Runs runs(t, t.posix(QStringLiteral("backup")));
+    const auto name = [](int i) { return QStringLiteral("f%1.txt").arg(i, 2, 10, QLatin1Char('0')); };
+    for (int i = 0; i < 40; ++i)
+        QVERIFY(writeFile(t.posix(QStringLiteral("docs/") + name(i)), "content of " + name(i).toUtf8()));
+    QTest::qWait(1100); // older than the pass, so the next runs find every copy current
+    QVERIFY(runs.run({QStringLiteral("docs")}).filesCopied == 40);
+    for (int i = 0; i < (damageAll ? 40 : 1); ++i) {
+        const QByteArray copy = QFile::encodeName(runs.backup + u'/' + name(i));
+        struct stat before;
+        QVERIFY(::stat(copy.constData(), &before) == 0);
+        QByteArray bytes = readFile(QFile::decodeName(copy));
+        bytes[0] = 'C';
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        QVERIFY(writeFile(QFile::decodeName(copy), bytes) && ::utimensat(AT_FDCWD, copy.constData(), times, 0) == 0);
+    }
+    if (originalGone)
+        QVERIFY(QFile::remove(t.posix(QStringLiteral("docs/f00.txt"))));
+    runs.readBack = std::chrono::milliseconds(budgetMs);
+    QStringList warnings;
+    QString details;
+    int kept = 0;
+    for (int day = 0; day < days; ++day) {
+        runs.now = runs.now.addDays(1);
+        const BackupOutcome outcome = runs.run({QStringLiteral("docs")});
+        details += backupFailureDetails(outcome);
+        kept += outcome.damagedKept;
+        QVERIFY2(outcome.filesCopied == 0, "the quick check sees no damage: nothing is copied by the run itself");
+        warnings << outcome.damaged;
+    }
+    int equal = 0;
+    for (int i = 0; i < 40; ++i)
+        equal += readFile(runs.backup + u'/' + name(i)) == readFile(t.posix(QStringLiteral("docs/") + name(i)));
+    QVERIFY2(equal == whole, qPrintable(QStringLiteral("%1 whole\n%2").arg(equal).arg(warnings.join(u'\n'))));
+    // The details name each, and only what stays damaged counts as left out.
+    QVERIFY2(warnings.join(u'\n').contains(told) && details.contains(told), qPrintable(details));
+    QCOMPARE(kept, originalGone ? 1 : 0);
+    QVERIFY2(runs.versions().isEmpty(), "damaged bytes are not kept as versions");
 }
 
 // On a small disk filled by versions, the oldest go first: every run

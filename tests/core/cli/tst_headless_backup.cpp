@@ -404,6 +404,18 @@ void TestHeadlessBackup::commandLine_data()
     QTest::newRow("a time not as asked") << QStringList{QStringLiteral("--restore"), QStringLiteral("--at"), QStringLiteral("yesterday"), QStringLiteral("/home")}
                                          << 2 << QStringLiteral("") << QStringLiteral("--at takes a local time");
     QTest::newRow("--to without --restore") << QStringList{QStringLiteral("--to"), QStringLiteral("/tmp")} << 2 << QStringLiteral("") << QStringLiteral("--to goes with --restore");
+    QTest::newRow("--help tells of --verify") << QStringList{QStringLiteral("--help")} << 0 << QStringLiteral("--sample <percent>") << QStringLiteral("");
+    QTest::newRow("--verify, nothing saved") << QStringList{QStringLiteral("--verify")} << 2 << QStringLiteral("") << QStringLiteral("No backup location is saved");
+    QTest::newRow("--verify from a folder not there")
+        << QStringList{QStringLiteral("--verify"), QStringLiteral("--from"), QStringLiteral("/nonexistent/stick")} << 2
+        << QStringLiteral("") << QStringLiteral("cannot be read");
+    QTest::newRow("--from alone") << QStringList{QStringLiteral("--from"), QStringLiteral("/media/stick")} << 2 << QStringLiteral("") << QStringLiteral("--from goes with --restore, --versions or --verify");
+    QTest::newRow("--sample of 0") << QStringList{QStringLiteral("--verify"), QStringLiteral("--sample"), QStringLiteral("0")} << 2
+                                   << QStringLiteral("") << QStringLiteral("--sample takes a percentage above 0 and up to 100, not '0'");
+    QTest::newRow("--sample of words") << QStringList{QStringLiteral("--verify"), QStringLiteral("--sample=some")} << 2
+                                       << QStringLiteral("") << QStringLiteral("not 'some'");
+    QTest::newRow("--verify with --backup") << QStringList{QStringLiteral("--verify"), QStringLiteral("--backup")} << 2
+                                            << QStringLiteral("") << QStringLiteral("cannot be given together");
 }
 
 void TestHeadlessBackup::commandLine()
@@ -419,9 +431,10 @@ void TestHeadlessBackup::commandLine()
     QVERIFY2(result.exitCode == exitCode, qPrintable(QStringLiteral("exit %1: %2").arg(result.exitCode).arg(result.err)));
     QVERIFY2(result.out.contains(stdoutHas), qPrintable(result.out));
     QVERIFY2(result.err.contains(stderrHas), qPrintable(result.err));
-    // An error of the command line shows the usage with it.
-    if (exitCode == 2 && !stderrHas.startsWith(u"No backup"))
-        QVERIFY2(result.err.contains(QStringLiteral("Usage:")), qPrintable(result.err));
+    // An error of the command line shows the usage with it; a location --verify cannot read is none.
+    const bool locationError = stderrHas.contains(u"No backup location") || stderrHas.contains(u"cannot be read");
+    if (exitCode == 2)
+        QVERIFY2(result.err.contains(QStringLiteral("Usage:")) != locationError, qPrintable(result.err));
     QCOMPARE(fingerprint(box.settingsPath()), QStringLiteral("missing"));
 }
 

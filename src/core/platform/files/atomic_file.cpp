@@ -1,5 +1,6 @@
 #include "core/platform/files/atomic_file.h"
 
+#include "core/platform/files/content_hash.h"
 #include "core/platform/files/fd_guard.h"
 #include "core/platform/system_reason.h"
 
@@ -231,6 +232,11 @@ Status AtomicFile::copyByReadWrite(int sourceFd, off_t at, off_t length)
             return done(); // the source shrank
         if (Status status = writeAt(buffer, got, at); !status)
             return status;
+        if (m_hash) {
+            hashUpTo(at);
+            m_hash->add(buffer, got);
+            m_hashedTo = at + got;
+        }
         at += got;
         length -= got;
     }
@@ -246,7 +252,9 @@ Status AtomicFile::copySpan(int sourceFd, off_t at, off_t length, bool &tryKerne
             errno = m_faults->error;
             n = -1;
         } else {
-            n = ::copy_file_range(sourceFd, &in, m_fd, &out, size_t(std::min<off_t>(length, off_t(1) << 30)), 0);
+            // Spans small enough to be still cached when hashed right after.
+            const off_t most = m_hash ? off_t(8) << 20 : off_t(1) << 30;
+            n = ::copy_file_range(sourceFd, &in, m_fd, &out, size_t(std::min<off_t>(length, most)), 0);
         }
         if (n < 0 && errno == EINTR)
             continue;
@@ -262,6 +270,10 @@ Status AtomicFile::copySpan(int sourceFd, off_t at, off_t length, bool &tryKerne
         if (n == 0)
             return done(); // the source shrank
         anyCopied = true;
+        if (m_hash) {
+            hashUpTo(at);
+            hashSource(sourceFd, at, n);
+        }
         at += n;
         length -= n;
         m_end = std::max<off_t>(m_end, at);
@@ -273,7 +285,47 @@ Status AtomicFile::copySpan(int sourceFd, off_t at, off_t length, bool &tryKerne
     return done();
 }
 
-Status AtomicFile::copyRange(int sourceFd, off_t from, const struct stat &source, bool tryKernel)
+// A hole before `at` (or the zeros of a sparse file's end) goes into the hash.
+void AtomicFile::hashUpTo(off_t at)
+{
+    if (m_hash && at > m_hashedTo) {
+        m_hash->addZeros(at - m_hashedTo);
+        m_hashedTo = at;
+    }
+}
+
+void AtomicFile::hashSource(int sourceFd, off_t at, off_t length)
+{
+    char buffer[128 * 1024];
+    while (length > 0) {
+        const ssize_t got = ::pread(sourceFd, buffer, size_t(std::min<off_t>(length, off_t(sizeof buffer))), at);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            m_hash->spoil(); // what the copy holds cannot be read back
+            return;
+        }
+        m_hash->add(buffer, got);
+        at += got;
+        length -= got;
+    }
+    m_hashedTo = at;
+}
+
+Status AtomicFile::copyRange(int sourceFd, off_t from, const struct stat &source, bool tryKernel, ContentHash *hash)
+{
+    m_hash = hash;
+    m_hashedTo = 0;
+    if (hash && from > 0)
+        hashSource(sourceFd, 0, from);
+    const Status copied = copyContents(sourceFd, from, source, tryKernel);
+    if (copied)
+        hashUpTo(m_end);
+    m_hash = nullptr;
+    return copied;
+}
+
+Status AtomicFile::copyContents(int sourceFd, off_t from, const struct stat &source, bool tryKernel)
 {
     const off_t size = source.st_size;
     bool anyCopied = false;

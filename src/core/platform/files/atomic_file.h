@@ -8,6 +8,7 @@
 
 #include <functional>
 
+class ContentHash;
 struct stat;
 
 // Writes a new file beside its target and puts it in place only when it is
@@ -50,7 +51,12 @@ public:
     // new file, in the kernel where it can; holes of a sparse source stay holes.
     // The size `source` gives is what is copied, so no call is spent finding
     // the end; a source that shrank meanwhile is copied as far as it goes.
-    Status copyRange(int sourceFd, off_t from, const struct stat &source, bool tryKernel = true);
+    // With `hash`, the bytes copied are hashed as they go, holes as zeros: a
+    // copy by read and write hashes what it wrote, one in the kernel reads
+    // each span back from the source right after, while it is still in the
+    // page cache. A source that shrank meanwhile spoils the hash.
+    Status copyRange(int sourceFd, off_t from, const struct stat &source, bool tryKernel = true,
+                     ContentHash *hash = nullptr);
     // Gives the new file the source's times.
     Status setTimes(const struct stat &source);
     // The file that the commit replaces is kept, at the first free name that
@@ -71,6 +77,9 @@ private:
     Status writeAt(const char *data, qsizetype size, off_t at);
     Status copySpan(int sourceFd, off_t at, off_t length, bool &tryKernel, bool &anyCopied);
     Status copyByReadWrite(int sourceFd, off_t at, off_t length);
+    Status copyContents(int sourceFd, off_t from, const struct stat &source, bool tryKernel);
+    void hashUpTo(off_t at);
+    void hashSource(int sourceFd, off_t at, off_t length);
     Status openNamed(unsigned mode);
     Status keepTarget(bool &moved);
     void abandon();
@@ -79,6 +88,8 @@ private:
     IoFaults *m_faults;
     int m_fd = -1;
     off_t m_end = 0;
+    ContentHash *m_hash = nullptr;
+    off_t m_hashedTo = 0; // the bytes before it are in m_hash
     bool m_anonymous = false;
     bool m_fixMode = false;
     unsigned m_mode = 0;

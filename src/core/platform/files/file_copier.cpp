@@ -3,6 +3,7 @@
 #include "core/platform/files/read_span.h"
 
 #include "core/platform/files/atomic_file.h"
+#include "core/platform/files/content_hash.h"
 #include "core/platform/files/fd_guard.h"
 #include "core/platform/paths/drive_map.h"
 #include "core/platform/paths/posix_name.h"
@@ -162,7 +163,8 @@ void FileCopier::remember(const QString &dosFolder, const Folder &learned)
     }
 }
 
-Result<CopyMade> FileCopier::copyFile(const QString &source, const QString &destination, const KeepNames &keep)
+Result<CopyMade> FileCopier::copyFile(const QString &source, const QString &destination, const KeepNames &keep,
+                                      bool checksum)
 {
     const auto from = posixOf(source);
     if (!from)
@@ -205,7 +207,7 @@ Result<CopyMade> FileCopier::copyFile(const QString &source, const QString &dest
     struct stat existing;
     const bool exists = look && ::stat(to->constData(), &existing) == 0;
     CopyMade made{qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
-                  quint32(st.st_mode & 07777), {}};
+                  quint32(st.st_mode & 07777), {}, {}};
     if (exists) {
         if (existing.st_dev == st.st_dev && existing.st_ino == st.st_ino) {
             made.size = 0;
@@ -234,9 +236,12 @@ Result<CopyMade> FileCopier::copyFile(const QString &source, const QString &dest
     plan.folderHasDefaultAcl = folder.defaultAcl != 0;
     const bool tryKernel = std::find(folder.noKernelCopyFrom.begin(), folder.noKernelCopyFrom.end(), quint64(st.st_dev))
                            == folder.noKernelCopyFrom.end();
+    std::optional<ContentHash> hash;
+    if (checksum)
+        hash.emplace();
     Status status = out.open(plan);
     if (status)
-        status = out.copyRange(in, 0, st, tryKernel);
+        status = out.copyRange(in, 0, st, tryKernel, hash ? &*hash : nullptr);
     if (status)
         status = out.setTimes(st);
     if (status && keepEarlier)
@@ -257,6 +262,8 @@ Result<CopyMade> FileCopier::copyFile(const QString &source, const QString &dest
     if (!status)
         return status.failure().about(dest);
     made.keptAs = out.keptAs();
+    if (hash)
+        made.checksum = hash->hex();
     return made;
 }
 

@@ -22,6 +22,7 @@ struct CopyMade
     qint64 modifiedNs = 0;
     quint32 mode = 0;   // permission bits
     QByteArray keptAs;  // POSIX bytes of the kept earlier copy; empty: none
+    QByteArray checksum; // of the bytes copied (content_hash.h), where asked for; empty: none
 };
 
 // The file-copy component. Paths are in drive-letter form; a destination that
@@ -50,7 +51,10 @@ public:
     // is kept; one with the very bytes of the source, or anything that is not
     // a regular file, is simply replaced. Where it cannot be kept the copy
     // fails and the earlier copy stays as it was.
-    Result<CopyMade> copyFile(const QString &source, const QString &destination, const KeepNames &keep = {});
+    // With `checksum`, the bytes are hashed as they are copied (never read
+    // from the disk a second time) and CopyMade carries the checksum.
+    Result<CopyMade> copyFile(const QString &source, const QString &destination, const KeepNames &keep = {},
+                              bool checksum = false);
 
     // How long a temporary file must have been left unchanged before a
     // clean-up takes it for a leftover: a copy running on another machine

@@ -1,4 +1,5 @@
 #include "core/platform/files/atomic_file.h"
+#include "core/platform/files/content_hash.h"
 #include "core/platform/files/file_copier.h"
 #include "core/platform/files/folder_files.h"
 #include "core/platform/files/io_faults.h"
@@ -95,22 +96,29 @@ void TestFileCopier::copyKeepsBytesModeAndTime_data()
 {
     QTest::addColumn<int>("mode");
     QTest::addColumn<bool>("earlier"); // an earlier copy is replaced
-    QTest::newRow("0640, new copy") << 0640 << false;
-    QTest::newRow("0666: bits the umask would strip") << 0666 << false;
-    QTest::newRow("0777 replacing an earlier copy") << 0777 << true;
-    QTest::newRow("0444 replacing an earlier copy") << 0444 << true;
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("inKernel"); // false: the kernel refuses, read and write copy it
+    QTest::newRow("0640, new copy") << 0640 << false << 300000 << true;
+    QTest::newRow("0666: bits the umask would strip") << 0666 << false << 300000 << true;
+    QTest::newRow("0777 replacing an earlier copy") << 0777 << true << 300000 << true;
+    QTest::newRow("0444 replacing an earlier copy") << 0444 << true << 300000 << true;
+    // Hashed span by span as the kernel copies them, or buffer by buffer.
+    QTest::newRow("20 MiB in the kernel") << 0644 << false << (20 << 20) + 7 << true;
+    QTest::newRow("20 MiB by read and write") << 0644 << true << (20 << 20) + 7 << false;
 }
 
 void TestFileCopier::copyKeepsBytesModeAndTime()
 {
     QFETCH(int, mode);
     QFETCH(bool, earlier);
+    QFETCH(int, size);
+    QFETCH(bool, inKernel);
     const mode_t oldMask = ::umask(022);
     TestHost t;
     QDir(t.root()).mkpath(QStringLiteral("src"));
     QDir(t.root()).mkpath(QStringLiteral("dst"));
     const QString source = t.posix(QStringLiteral("src/report.doc"));
-    QVERIFY(writeFile(source, pattern(300000, 1)));
+    QVERIFY(writeFile(source, pattern(size, 1)));
     QVERIFY(::chmod(QFile::encodeName(source).constData(), mode_t(mode)) == 0);
     const struct timespec times[2] = {{1000000000, 0}, {1200000000, 500}};
     QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(source).constData(), times, 0) == 0);
@@ -118,12 +126,18 @@ void TestFileCopier::copyKeepsBytesModeAndTime()
     if (earlier)
         QVERIFY(writeFile(copy, "earlier"));
 
-    FileCopier fso(t.drives);
+    IoFaults faults;
+    faults.callsBeforeFailure = inKernel ? -1 : 0;
+    faults.error = EXDEV;
+    FileCopier fso(t.drives, &faults);
     const auto error = fso.copyFile(t.dos(QStringLiteral("src")) + QStringLiteral("\\report.doc"),
-                                    t.dos(QStringLiteral("dst")) + QStringLiteral("\\report.doc"));
+                                    t.dos(QStringLiteral("dst")) + QStringLiteral("\\report.doc"), {}, true);
     ::umask(oldMask);
     QVERIFY2(error, qPrintable(reasonOf(error)));
-    QVERIFY(readFile(copy) == pattern(300000, 1));
+    QVERIFY(readFile(copy) == pattern(size, 1));
+    // The checksum made while copying is that of the copy read back whole.
+    const Result<QByteArray> readBack = checksumOfFile(QFile::encodeName(copy));
+    QVERIFY2(readBack && error->checksum == *readBack, qPrintable(QString::fromLatin1(error->checksum)));
     struct stat st;
     QVERIFY(::stat(QFile::encodeName(copy).constData(), &st) == 0);
     QCOMPARE(int(st.st_mode & 0777), mode);
@@ -553,9 +567,11 @@ void TestFileCopier::sparseSourceGivesSparseCopy()
     FileCopier fso(t.drives);
     QElapsedTimer timer;
     timer.start();
+    QByteArray checksum;
     for (int round = 0; round < 2; ++round) { // a new copy, then a replacement
-        const auto error = fso.copyFile(t.dos(QStringLiteral("sparse.img")), t.dos(QStringLiteral("dst")) + u'\\');
+        const auto error = fso.copyFile(t.dos(QStringLiteral("sparse.img")), t.dos(QStringLiteral("dst")) + u'\\', {}, round == 1);
         QVERIFY2(error, qPrintable(reasonOf(error)));
+        checksum = error->checksum;
     }
     qInfo("two copies of a 1 GiB sparse file: %lld ms", timer.elapsed());
     const QByteArray copy = bytesOf(t.posix(QStringLiteral("dst/sparse.img")));
@@ -572,6 +588,8 @@ void TestFileCopier::sparseSourceGivesSparseCopy()
     QCOMPARE(::pread(fd, got.data(), 4096, holeAt), ssize_t(4096));
     ::close(fd);
     QVERIFY2(got == QByteArray(4096, '\0'), "a hole reads as zeros");
+    const Result<QByteArray> readBack = checksumOfFile(copy);
+    QVERIFY2(readBack && checksum == *readBack, "the holes are hashed as the zeros they read as");
 }
 
 void TestFileCopier::copiesFromManyThreadsAtOnce()
