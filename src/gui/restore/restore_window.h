@@ -1,0 +1,86 @@
+#pragma once
+#include "core/restore/restore_plan.h"
+#include "gui/platform/form.h"
+#include "gui/platform/host.h"
+
+#include <QByteArray>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QDateTimeEdit;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+class QTreeView;
+class QTreeWidget;
+class RestoreTreeModel;
+
+// "Restore Files": what a backup location keeps, as a tree of the original
+// folders, and the restore of a selection from it, previewed before anything
+// is written and run on a thread of its own with progress and Stop.
+class RestoreWindow final : public Form
+{
+    Q_OBJECT
+public:
+    // location: the location's folder (POSIX bytes); empty: the saved one.
+    explicit RestoreWindow(const Host &host, QByteArray location = {});
+    ~RestoreWindow() override;
+
+    // Opens the location's folder; a failure is shown in the window.
+    void openLocation(const QByteArray &folder);
+    bool restoreRunning() const { return m_worker.joinable(); }
+
+protected:
+    void onLoad() override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildWindow();
+    void applyFilter();
+    void selectionChanged();
+    void locationClicked();
+    void chooseFolderClicked();
+    void restoreClicked();
+    void startRestore(const RestorePlan &plan, const RestoreRequest &request);
+    void restoreEnded(const RestorePlan &plan, const QList<RestoreOutcome> &outcomes);
+    std::optional<QByteArray> chosenFolder(const QString &dosPath);
+    void showNote(const QString &text);
+
+    const Host &m_host;
+    QByteArray m_location;
+    std::shared_ptr<const RestoreCatalog> m_catalog;
+    std::vector<bool> m_missing; // per catalog file; filled when first asked for
+    QString m_toFolder;          // drive-letter form, as the file dialog gave it
+
+    RestoreTreeModel *m_model = nullptr;
+    QLabel *m_locationPath = nullptr;
+    QLineEdit *m_search = nullptr;
+    QCheckBox *m_missingOnly = nullptr;
+    QTreeView *m_tree = nullptr;
+    QTreeWidget *m_copies = nullptr;
+    QLabel *m_note = nullptr;
+    QRadioButton *m_asNow = nullptr;
+    QRadioButton *m_asAt = nullptr;
+    QRadioButton *m_asPicked = nullptr;
+    QDateTimeEdit *m_at = nullptr;
+    QRadioButton *m_toOriginal = nullptr;
+    QRadioButton *m_toChosen = nullptr;
+    QLineEdit *m_folder = nullptr;
+    QComboBox *m_onConflict = nullptr;
+    QPushButton *m_restore = nullptr;
+    QTimer *m_searchDelay = nullptr;
+
+    QWidget *m_progress = nullptr;
+    QProgressBar *m_bar = nullptr;
+    QLabel *m_progressText = nullptr;
+    std::thread m_worker;
+    std::atomic<bool> m_stop{false};
+};

@@ -1,0 +1,220 @@
+// The restore window driven through its QWindow, as a person drives it, over
+// a location made by two real backup runs: the second keeps the first
+// content of a.txt as a version.
+#include "core/backup/backup_run.h"
+#include "core/platform/files/file_copier.h"
+#include "core/platform/files/folder_files.h"
+#include "gui/restore/restore_tree_model.h"
+#include "gui/restore/restore_window.h"
+#include "support/screenshot.h"
+#include "support/scripted_file_dialog.h"
+#include "support/scripted_host.h"
+#include "support/test_files.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QTest>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace {
+
+const MachineIdentity kWriter{QByteArray(32, 'c'), "host", "ann", 1000};
+constexpr qint64 kFirst = 1'700'000'000; // seconds
+
+bool put(const QString &path, const QByteArray &bytes, qint64 seconds)
+{
+    const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    return writeFile(path, bytes) && ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+}
+
+void clickAt(QWidget *control, QPoint at)
+{
+    QWidget *window = control->window();
+    QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, control->mapTo(window, at));
+}
+
+void click(QWidget *control)
+{
+    clickAt(control, control->rect().center());
+}
+
+// The tree row whose path of shown names, below the top item, is `path` ("" the top item).
+QModelIndex rowOf(const RestoreTreeModel *model, const QString &path)
+{
+    QModelIndex at = model->index(0, 0);
+    for (const QString &name : path.split(u'/', Qt::SkipEmptyParts)) {
+        QModelIndex next;
+        for (int row = 0; row < model->rowCount(at) && !next.isValid(); ++row) {
+            if (model->index(row, 0, at).data().toString() == name)
+                next = model->index(row, 0, at);
+        }
+        at = next;
+    }
+    return at;
+}
+
+QWidget *visibleWindow(const QString &name)
+{
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (window->objectName() == name && window->isVisible())
+            return window;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class TestRestoreWindow : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void windowRestoresWhatIsPicked_data();
+    void windowRestoresWhatIsPicked();
+};
+
+void TestRestoreWindow::windowRestoresWhatIsPicked_data()
+{
+    QTest::addColumn<QString>("before");  // done to home/docs before the window opens
+    QTest::addColumn<QString>("search");  // typed into the search field
+    QTest::addColumn<bool>("missingOnly");
+    QTest::addColumn<int>("shown");       // files in the tree then
+    QTest::addColumn<QString>("select");  // the row picked, below the top item
+    QTest::addColumn<int>("copy");        // the copy picked in the list; -1 none
+    QTest::addColumn<bool>("intoFolder"); // into <root>/out instead of the original folders
+    QTest::addColumn<int>("conflictDowns"); // Down keys in the conflict choice
+    QTest::addColumn<QString>("prompt");  // the end's message begins so
+    QTest::addColumn<QString>("files");   // "path=content|..." afterwards
+
+    const QByteArray today = QDate::currentDate().toString(Qt::ISODate).toLatin1();
+    // Rows in bytes, read as UTF-8.
+    const auto row = [](const char *tag, const QByteArray &before, const QByteArray &search, bool missingOnly, int shown,
+                        const QByteArray &select, int copy, bool intoFolder, int conflictDowns, const QByteArray &prompt,
+                        const QByteArray &files) {
+        QTest::newRow(tag) << QString::fromUtf8(before) << QString::fromUtf8(search) << missingOnly << shown
+                           << QString::fromUtf8(select) << copy << intoFolder << conflictDowns
+                           << QString::fromUtf8(prompt) << QString::fromUtf8(files);
+    };
+    row("a search, restored to a folder", "", "A.T", false, 1, "a.txt", -1, true, 0, "Restored 1 of 1",
+        "out/a.txt=new|home/docs/a.txt=new");
+    row("a version picked", "delete a.txt", "", false, 3, "a.txt", 1, false, 0, "Restored 1 of 1", "home/docs/a.txt=old");
+    row("keep both", "change a.txt", "", false, 3, "a.txt", -1, false, 0, "Restored 1 of 1",
+        "home/docs/a.txt=mine|home/docs/a (restored " + today + ").txt=new");
+    row("skip", "change a.txt", "", false, 3, "a.txt", -1, false, 2, "Restored 0 of 1",
+        "home/docs/a.txt=mine|home/docs/a (restored " + today + ").txt=<unreadable>");
+    row("only the missing ones, their folder picked", "delete a.txt", "", true, 1, "", -1, false, 0, "Restored 1 of 1",
+        "home/docs/a.txt=new|home/docs/sub/b.txt=b");
+    row("a folder into a folder", "", "", false, 3, "sub", -1, true, 0, "Restored 2 of 2", "out/sub/b.txt=b|out/sub/c.txt=c");
+}
+
+void TestRestoreWindow::windowRestoresWhatIsPicked()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, search);
+    QFETCH(bool, missingOnly);
+    QFETCH(int, shown);
+    QFETCH(QString, select);
+    QFETCH(int, copy);
+    QFETCH(bool, intoFolder);
+    QFETCH(int, conflictDowns);
+    QFETCH(QString, prompt);
+    QFETCH(QString, files);
+
+    TestHost t;
+    ScriptedFileDialog dialogs;
+    t.host.fileDialogs = &dialogs;
+    qputenv("XDG_STATE_HOME", QFile::encodeName(t.posix(QStringLiteral("state"))));
+    QVERIFY(put(t.posix(QStringLiteral("home/docs/a.txt")), "old", kFirst));
+    QVERIFY(put(t.posix(QStringLiteral("home/docs/sub/b.txt")), "b", kFirst));
+    QVERIFY(put(t.posix(QStringLiteral("home/docs/sub/c.txt")), "c", kFirst));
+    QVERIFY(QDir(t.root()).mkpath(QStringLiteral("backup")));
+    QVERIFY(QDir(t.root()).mkpath(QStringLiteral("out")));
+    QDateTime now(QDate(2026, 12, 1), QTime(9, 0), Qt::UTC);
+    const auto backUp = [&] {
+        BackupRun::DirArray dirs;
+        dirs[0] = t.dos(QStringLiteral("home/docs"));
+        dirs[1] = t.dos(QStringLiteral("home/docs/sub"));
+        BackupRunOptions options;
+        options.origins = RunOrigins::Options{VersionSettings(), now, kWriter};
+        FolderFiles listing(t.drives);
+        FileCopier copier(t.drives);
+        BackupRun run(t.drives, listing, copier, options);
+        return run.run(dirs, 2, t.dos(QStringLiteral("backup")) + u'\\');
+    };
+    QCOMPARE(backUp().filesNotCopied, 0);
+    QVERIFY(put(t.posix(QStringLiteral("home/docs/a.txt")), "new", kFirst + 1000));
+    now = now.addSecs(3600);
+    QCOMPARE(backUp().filesNotCopied, 0);
+    if (before == u"delete a.txt")
+        QVERIFY(QFile::remove(t.posix(QStringLiteral("home/docs/a.txt"))));
+    else if (before == u"change a.txt")
+        QVERIFY(put(t.posix(QStringLiteral("home/docs/a.txt")), "mine", kFirst + 2000));
+
+    // No location is saved: the window says so, and Location... opens one.
+    auto *window = new RestoreWindow(t.host);
+    const auto closeWindow = qScopeGuard([window] { window->discard(); });
+    window->load();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    const auto note = [window] { return window->findChild<QLabel *>(QStringLiteral("Note"))->text(); };
+    QVERIFY2(note().contains(u"Location..."), qPrintable(note()));
+    dialogs.answers = {t.dos(QStringLiteral("backup")), t.dos(QStringLiteral("out"))};
+    click(window->findChild<QPushButton *>(QStringLiteral("Location")));
+    auto *tree = window->findChild<QTreeView *>(QStringLiteral("Files"));
+    const auto *model = static_cast<const RestoreTreeModel *>(tree->model());
+    QCOMPARE(model->filesShown(), 3);
+    QCOMPARE(model->index(0, 0).data().toString(), QDir(t.posix(QStringLiteral("home/docs"))).canonicalPath());
+
+    if (!search.isEmpty()) {
+        click(window->findChild<QLineEdit *>(QStringLiteral("Search")));
+        for (const QChar c : search)
+            QTest::keyClick(window->windowHandle(), c.toLatin1());
+    }
+    if (missingOnly)
+        click(window->findChild<QCheckBox *>(QStringLiteral("MissingOnly")));
+    QTRY_COMPARE(model->filesShown(), shown);
+
+    const QModelIndex row = rowOf(model, select);
+    QVERIFY2(row.isValid(), qPrintable(select));
+    tree->scrollTo(row);
+    clickAt(tree->viewport(), tree->visualRect(row).center());
+    QCOMPARE(tree->selectionModel()->selectedRows(), QModelIndexList{row});
+    auto *copies = window->findChild<QTreeWidget *>(QStringLiteral("Copies"));
+    QCOMPARE(copies->topLevelItemCount(), model->fileAt(row) ? int(model->fileAt(row)->copies.size()) : 0);
+    if (copy >= 0)
+        clickAt(copies->viewport(), copies->visualItemRect(copies->topLevelItem(copy)).center());
+    if (intoFolder)
+        click(window->findChild<QPushButton *>(QStringLiteral("ChooseFolder")));
+    auto *conflict = window->findChild<QComboBox *>(QStringLiteral("OnConflict"));
+    conflict->setFocus();
+    for (int i = 0; i < conflictDowns; ++i)
+        QTest::keyClick(window->windowHandle(), Qt::Key_Down);
+    if (qstrcmp(QTest::currentDataTag(), "a search, restored to a folder") == 0)
+        saveScreenshot(window, QStringLiteral("restore_window"));
+
+    click(window->findChild<QPushButton *>(QStringLiteral("Restore")));
+    QWidget *preview = visibleWindow(QStringLiteral("RestorePreview"));
+    QVERIFY2(preview, "a preview comes before anything is written");
+    QVERIFY2(readFile(t.posix(QStringLiteral("out/a.txt"))) == "<unreadable>", "the preview wrote a file");
+    click(preview->findChild<QPushButton *>(QStringLiteral("Confirm")));
+    QTRY_COMPARE(t.messageBox.shown.size(), 1);
+    QVERIFY2(t.messageBox.shown[0].prompt.startsWith(prompt), qPrintable(t.messageBox.shown[0].prompt));
+    QVERIFY(!window->restoreRunning());
+    for (const QString &file : files.split(u'|')) {
+        const qsizetype equals = file.indexOf(u'=');
+        QVERIFY2(readFile(t.posix(file.first(equals))) == file.sliced(equals + 1).toUtf8(),
+                 qPrintable(file + QStringLiteral(" holds ") + QString::fromUtf8(readFile(t.posix(file.first(equals))))));
+    }
+}
+
+QTEST_MAIN(TestRestoreWindow)
+#include "tst_restore_window.moc"
