@@ -136,6 +136,7 @@ void RestoreWindow::buildWindow()
     connect(m_searchDelay, &QTimer::timeout, this, &RestoreWindow::applyFilter);
     connect(m_search, &QLineEdit::textChanged, m_searchDelay, qOverload<>(&QTimer::start));
     connect(m_missingOnly, &QCheckBox::toggled, this, &RestoreWindow::applyFilter);
+    connect(m_search, &QLineEdit::returnPressed, this, &RestoreWindow::selectFirstFile);
 
     auto *splitter = named(new QSplitter(Qt::Horizontal, this), "Splitter");
     m_model = new RestoreTreeModel(this);
@@ -252,6 +253,7 @@ void RestoreWindow::buildWindow()
 
 void RestoreWindow::onLoad()
 {
+    m_search->setFocus();
     if (!m_location.isEmpty()) {
         openLocation(m_location);
         return;
@@ -332,6 +334,28 @@ void RestoreWindow::applyFilter()
                                 .arg(locale.toString(m_model->filesShown()), locale.toString(files.size()))
                           : QStringLiteral("%1 files.").arg(locale.toString(files.size())));
     }
+}
+
+// Enter in the search: the search now, and the first file it found picked in the tree.
+void RestoreWindow::selectFirstFile()
+{
+    if (m_searchDelay->isActive())
+        applyFilter();
+    QModelIndex at = m_model->index(0, 0);
+    while (at.isValid() && !m_model->fileAt(at)) {
+        // A folder's own first file, else the way down its first folder (each holds a file somewhere).
+        QModelIndex file;
+        for (int row = 0; row < m_model->rowCount(at) && !file.isValid(); ++row) {
+            if (m_model->fileAt(m_model->index(row, 0, at)))
+                file = m_model->index(row, 0, at);
+        }
+        at = file.isValid() ? file : m_model->index(0, 0, at);
+    }
+    if (!at.isValid())
+        return;
+    m_tree->scrollTo(at);
+    m_tree->selectionModel()->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_tree->setFocus();
 }
 
 void RestoreWindow::selectionChanged()

@@ -45,6 +45,7 @@ protected:
 private:
     void buildWindow();
     void applyFilter();
+    void selectFirstFile();
     void selectionChanged();
     void locationClicked();
     void chooseFolderClicked();
