@@ -33,6 +33,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace {
 
 // Search results and missing files this many or fewer are shown unfolded.
@@ -99,6 +101,8 @@ RestoreWindow::RestoreWindow(const Host &host, QByteArray location) : m_host(hos
 
 RestoreWindow::~RestoreWindow()
 {
+    if (m_loader.joinable())
+        m_loader.join();
     m_stop = true;
     if (m_worker.joinable())
         m_worker.join();
@@ -272,15 +276,34 @@ void RestoreWindow::showNote(const QString &text)
     m_note->setText(text);
 }
 
+// The catalog of a large location takes a while to read (every stored file is
+// looked at): it is read on a thread of its own while the window answers.
 void RestoreWindow::openLocation(const QByteArray &folder)
 {
+    if (m_loader.joinable())
+        m_loader.join();
     m_location = folder;
     m_locationPath->setText(shownPath(folder));
     m_locationPath->setToolTip(shownPath(folder));
-    QStringList skipped;
-    m_catalog = std::make_shared<const RestoreCatalog>(RestoreCatalog::load(folder, &skipped));
+    m_catalog.reset();
+    m_selectFirstWhenRead = false;
     m_missing.clear();
     m_copies->clear();
+    m_model->setCatalog(nullptr);
+    m_restore->setEnabled(false);
+    showNote(QStringLiteral("Reading the backup location..."));
+    m_loader = std::thread([this, folder] {
+        auto skipped = std::make_shared<QStringList>();
+        auto catalog = std::make_shared<const RestoreCatalog>(RestoreCatalog::load(folder, skipped.get()));
+        QMetaObject::invokeMethod(
+            this, [this, catalog, skipped] { catalogRead(catalog, *skipped); }, Qt::QueuedConnection);
+    });
+}
+
+void RestoreWindow::catalogRead(const std::shared_ptr<const RestoreCatalog> &catalog, const QStringList &skipped)
+{
+    m_loader.join();
+    m_catalog = catalog;
     m_model->setCatalog(m_catalog);
     applyFilter();
     if (!m_catalog->hasRecords()) {
@@ -289,6 +312,9 @@ void RestoreWindow::openLocation(const QByteArray &folder)
     } else if (!skipped.isEmpty()) {
         showNote(QStringLiteral("Records left out: %1").arg(skipped.join(QStringLiteral("; "))));
     }
+    if (std::exchange(m_selectFirstWhenRead, false))
+        selectFirstFile();
+    Q_EMIT locationRead();
 }
 
 void RestoreWindow::applyFilter()
@@ -339,6 +365,10 @@ void RestoreWindow::applyFilter()
 // Enter in the search: the search now, and the first file it found picked in the tree.
 void RestoreWindow::selectFirstFile()
 {
+    if (!m_catalog) {
+        m_selectFirstWhenRead = true; // Enter before the location has been read
+        return;
+    }
     if (m_searchDelay->isActive())
         applyFilter();
     QModelIndex at = m_model->index(0, 0);

@@ -34,9 +34,14 @@ public:
     explicit RestoreWindow(const Host &host, QByteArray location = {});
     ~RestoreWindow() override;
 
-    // Opens the location's folder; a failure is shown in the window.
+    // Opens the location's folder, read on a thread (locationRead() tells
+    // when its files are shown); a failure is shown in the window.
     void openLocation(const QByteArray &folder);
     bool restoreRunning() const { return m_worker.joinable(); }
+
+Q_SIGNALS:
+    // The location opened has been read and its files are shown.
+    void locationRead();
 
 protected:
     void onLoad() override;
@@ -44,6 +49,7 @@ protected:
 
 private:
     void buildWindow();
+    void catalogRead(const std::shared_ptr<const RestoreCatalog> &catalog, const QStringList &skipped);
     void applyFilter();
     void selectFirstFile();
     void selectionChanged();
@@ -59,6 +65,7 @@ private:
     QByteArray m_location;
     std::shared_ptr<const RestoreCatalog> m_catalog;
     std::vector<bool> m_missing; // per catalog file; filled when first asked for
+    bool m_selectFirstWhenRead = false;
     QString m_toFolder;          // drive-letter form, as the file dialog gave it
 
     RestoreTreeModel *m_model = nullptr;
@@ -82,6 +89,7 @@ private:
     QWidget *m_progress = nullptr;
     QProgressBar *m_bar = nullptr;
     QLabel *m_progressText = nullptr;
+    std::thread m_loader;
     std::thread m_worker;
     std::atomic<bool> m_stop{false};
 };

@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -168,7 +169,9 @@ void TestRestoreWindow::windowRestoresWhatIsPicked()
     const auto note = [window] { return window->findChild<QLabel *>(QStringLiteral("Note"))->text(); };
     QVERIFY2(note().contains(u"Location..."), qPrintable(note()));
     dialogs.answers = {t.dos(QStringLiteral("backup")), t.dos(QStringLiteral("out"))};
+    QSignalSpy read(window, &RestoreWindow::locationRead);
     click(window->findChild<QPushButton *>(QStringLiteral("Location")));
+    QTRY_VERIFY2_WITH_TIMEOUT(read.count() == 1, "the location was not read", 10'000);
     auto *tree = window->findChild<QTreeView *>(QStringLiteral("Files"));
     const auto *model = static_cast<const RestoreTreeModel *>(tree->model());
     QCOMPARE(model->filesShown(), 3);
