@@ -503,10 +503,12 @@ void RestoreWindow::startRestore(const RestorePlan &plan, const RestoreRequest &
     m_bar->setRange(0, int(qMin<qsizetype>(plan.files.size(), INT_MAX)));
     m_bar->setValue(0);
     progress->show();
-    m_worker = std::thread([this, plan, request] {
+    m_worker = std::thread([this, plan, request, afterEachFile = m_afterEachFile] {
         RestoreControl control;
         control.stop = &m_stop;
-        control.fileDone = [this](const RestoreOutcome &outcome, qsizetype done, qsizetype total) {
+        control.fileDone = [this, afterEachFile](const RestoreOutcome &outcome, qsizetype done, qsizetype total) {
+            if (afterEachFile)
+                afterEachFile();
             const QString target = shownPath(outcome.target);
             QMetaObject::invokeMethod(
                 this,
@@ -544,9 +546,12 @@ void RestoreWindow::restoreEnded(const RestorePlan &plan, const QList<RestoreOut
         details << QStringLiteral("Not restored, the location keeps no copy: %1").arg(shownPath(path));
     const qsizetype notStarted = plan.files.size() - outcomes.size();
     const qsizetype notRestored = outcomes.size() - restored + plan.nothingAt.size() + plan.nothingKept.size();
-    QString prompt = QStringLiteral("Restored %1 of %2 files.").arg(restored).arg(plan.files.size() + plan.nothingAt.size());
+    const auto files = [](qsizetype count) {
+        return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count);
+    };
+    QString prompt = QStringLiteral("Restored %1 of %2.").arg(restored).arg(files(plan.files.size() + plan.nothingAt.size()));
     if (notStarted > 0)
-        prompt = QStringLiteral("The restore was stopped: %1 files restored, %2 not begun.").arg(restored).arg(notStarted);
+        prompt = QStringLiteral("The restore was stopped: %1 restored, %2 not begun.").arg(files(restored)).arg(notStarted);
     if (notRestored > 0)
         prompt += QStringLiteral(" %1 not restored: the details say why.").arg(notRestored);
     const bool trouble = notRestored > 0 || notStarted > 0;

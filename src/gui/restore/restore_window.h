@@ -6,6 +6,7 @@
 #include <QByteArray>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -38,6 +39,8 @@ public:
     // when its files are shown); a failure is shown in the window.
     void openLocation(const QByteArray &folder);
     bool restoreRunning() const { return m_worker.joinable(); }
+    // Called on the restore's thread after each file; tests hold the restore there.
+    void setAfterEachFile(std::function<void()> hook) { m_afterEachFile = std::move(hook); }
 
 Q_SIGNALS:
     // The location opened has been read and its files are shown.
@@ -89,6 +92,7 @@ private:
     QWidget *m_progress = nullptr;
     QProgressBar *m_bar = nullptr;
     QLabel *m_progressText = nullptr;
+    std::function<void()> m_afterEachFile;
     std::thread m_loader;
     std::thread m_worker;
     std::atomic<bool> m_stop{false};

@@ -21,9 +21,11 @@
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <atomic>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -93,6 +95,7 @@ void TestRestoreWindow::windowRestoresWhatIsPicked_data()
     QTest::addColumn<int>("copy");        // the copy picked in the list; -1 none
     QTest::addColumn<bool>("intoFolder"); // into <root>/out instead of the original folders
     QTest::addColumn<int>("conflictDowns"); // Down keys in the conflict choice
+    QTest::addColumn<bool>("stop");       // Stop clicked while the first file is restored
     QTest::addColumn<QString>("prompt");  // the end's message begins so
     QTest::addColumn<QString>("files");   // "path=content|..." afterwards
 
@@ -100,21 +103,23 @@ void TestRestoreWindow::windowRestoresWhatIsPicked_data()
     // Rows in bytes, read as UTF-8.
     const auto row = [](const char *tag, const QByteArray &before, const QByteArray &search, bool missingOnly, int shown,
                         const QByteArray &select, int copy, bool intoFolder, int conflictDowns, const QByteArray &prompt,
-                        const QByteArray &files) {
+                        const QByteArray &files, bool stop = false) {
         QTest::newRow(tag) << QString::fromUtf8(before) << QString::fromUtf8(search) << missingOnly << shown
-                           << QString::fromUtf8(select) << copy << intoFolder << conflictDowns
+                           << QString::fromUtf8(select) << copy << intoFolder << conflictDowns << stop
                            << QString::fromUtf8(prompt) << QString::fromUtf8(files);
     };
-    row("a search, restored to a folder", "", "A.T", false, 1, "a.txt", -1, true, 0, "Restored 1 of 1",
+    row("a search, restored to a folder", "", "A.T", false, 1, "a.txt", -1, true, 0, "Restored 1 of 1 file.",
         "out/a.txt=new|home/docs/a.txt=new");
-    row("a version picked", "delete a.txt", "", false, 3, "a.txt", 1, false, 0, "Restored 1 of 1", "home/docs/a.txt=old");
-    row("keep both", "change a.txt", "", false, 3, "a.txt", -1, false, 0, "Restored 1 of 1",
+    row("a version picked", "delete a.txt", "", false, 3, "a.txt", 1, false, 0, "Restored 1 of 1 file.", "home/docs/a.txt=old");
+    row("keep both", "change a.txt", "", false, 3, "a.txt", -1, false, 0, "Restored 1 of 1 file.",
         "home/docs/a.txt=mine|home/docs/a (restored " + today + ").txt=new");
-    row("skip", "change a.txt", "", false, 3, "a.txt", -1, false, 2, "Restored 0 of 1",
+    row("skip", "change a.txt", "", false, 3, "a.txt", -1, false, 2, "Restored 0 of 1 file.",
         "home/docs/a.txt=mine|home/docs/a (restored " + today + ").txt=<unreadable>");
-    row("only the missing ones, their folder picked", "delete a.txt", "", true, 1, "", -1, false, 0, "Restored 1 of 1",
+    row("only the missing ones, their folder picked", "delete a.txt", "", true, 1, "", -1, false, 0, "Restored 1 of 1 file.",
         "home/docs/a.txt=new|home/docs/sub/b.txt=b");
-    row("a folder into a folder", "", "", false, 3, "sub", -1, true, 0, "Restored 2 of 2", "out/sub/b.txt=b|out/sub/c.txt=c");
+    row("a folder into a folder", "", "", false, 3, "sub", -1, true, 0, "Restored 2 of 2 files.", "out/sub/b.txt=b|out/sub/c.txt=c");
+    row("stopped after the first file", "", "", false, 3, "", -1, true, 0,
+        "The restore was stopped: 1 file restored, 2 not begun.", "out/docs/a.txt=new|out/docs/sub/b.txt=<unreadable>", true);
 }
 
 void TestRestoreWindow::windowRestoresWhatIsPicked()
@@ -127,6 +132,7 @@ void TestRestoreWindow::windowRestoresWhatIsPicked()
     QFETCH(int, copy);
     QFETCH(bool, intoFolder);
     QFETCH(int, conflictDowns);
+    QFETCH(bool, stop);
     QFETCH(QString, prompt);
     QFETCH(QString, files);
 
@@ -208,7 +214,20 @@ void TestRestoreWindow::windowRestoresWhatIsPicked()
     QWidget *preview = visibleWindow(QStringLiteral("RestorePreview"));
     QVERIFY2(preview, "a preview comes before anything is written");
     QVERIFY2(readFile(t.posix(QStringLiteral("out/a.txt"))) == "<unreadable>", "the preview wrote a file");
+    std::atomic<bool> stopped{false};
+    if (stop) {
+        window->setAfterEachFile([&stopped] {
+            while (!stopped)
+                QThread::msleep(5);
+        });
+    }
     click(preview->findChild<QPushButton *>(QStringLiteral("Confirm")));
+    if (stop) {
+        QWidget *progress = visibleWindow(QStringLiteral("RestoreProgress"));
+        QVERIFY2(progress, "a restore shows its progress");
+        click(progress->findChild<QPushButton *>(QStringLiteral("Stop")));
+        stopped = true;
+    }
     QTRY_COMPARE(t.messageBox.shown.size(), 1);
     QVERIFY2(t.messageBox.shown[0].prompt.startsWith(prompt), qPrintable(t.messageBox.shown[0].prompt));
     QVERIFY(!window->restoreRunning());
