@@ -27,17 +27,28 @@
 
 #include <atomic>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <sys/stat.h>
 
 namespace {
 
 const MachineIdentity kWriter{QByteArray(32, 'c'), "host", "ann", 1000};
 constexpr qint64 kFirst = 1'700'000'000; // seconds
+// A name of bytes, with a "\" and a byte that is not UTF-8; ODD in a row.
+const QByteArray kOddName("b\\x\xff.txt");
 
 bool put(const QString &path, const QByteArray &bytes, qint64 seconds)
 {
     const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
     return writeFile(path, bytes) && ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+}
+
+// A file's bytes by its path's bytes, which QFile cannot always name.
+QByteArray bytesAt(const QByteArray &path)
+{
+    std::ifstream in(path.constData(), std::ios::binary);
+    return in ? QByteArray(std::string(std::istreambuf_iterator<char>(in), {}).c_str()) : QByteArray("<unreadable>");
 }
 
 void clickAt(QWidget *control, QPoint at)
@@ -118,6 +129,8 @@ void TestRestoreWindow::windowRestoresWhatIsPicked_data()
     row("only the missing ones, their folder picked", "delete a.txt", "", true, 1, "", -1, false, 0, "Restored 1 of 1 file.",
         "home/docs/a.txt=new|home/docs/sub/b.txt=b");
     row("a folder into a folder", "", "", false, 3, "sub", -1, true, 0, "Restored 2 of 2 files.", "out/sub/b.txt=b|out/sub/c.txt=c");
+    row("an odd name found, shown and restored as itself", "odd name", "\\X", false, 1, "b\\x\uFFFD.txt", -1, true, 0,
+        "Restored 1 of 1 file.", "out/ODD=odd");
     row("stopped after the first file", "", "", false, 3, "", -1, true, 0,
         "The restore was stopped: 1 file restored, 2 not begun.", "out/docs/a.txt=new|out/docs/sub/b.txt=<unreadable>", true);
 }
@@ -137,12 +150,16 @@ void TestRestoreWindow::windowRestoresWhatIsPicked()
     QFETCH(QString, files);
 
     TestHost t;
+    const QByteArray root = QFile::encodeName(t.root());
+    const auto cleanUp = qScopeGuard([&] { std::filesystem::remove_all(root.constData()); }); // QDir cannot name ODD
     ScriptedFileDialog dialogs;
     t.host.fileDialogs = &dialogs;
     qputenv("XDG_STATE_HOME", QFile::encodeName(t.posix(QStringLiteral("state"))));
     QVERIFY(put(t.posix(QStringLiteral("home/docs/a.txt")), "old", kFirst));
     QVERIFY(put(t.posix(QStringLiteral("home/docs/sub/b.txt")), "b", kFirst));
     QVERIFY(put(t.posix(QStringLiteral("home/docs/sub/c.txt")), "c", kFirst));
+    if (before == u"odd name")
+        QVERIFY(std::ofstream((root + "/home/docs/sub/" + kOddName).constData()) << "odd");
     QVERIFY(QDir(t.root()).mkpath(QStringLiteral("backup")));
     QVERIFY(QDir(t.root()).mkpath(QStringLiteral("out")));
     QDateTime now(QDate(2026, 12, 1), QTime(9, 0), Qt::UTC);
@@ -180,7 +197,7 @@ void TestRestoreWindow::windowRestoresWhatIsPicked()
     QTRY_VERIFY2_WITH_TIMEOUT(read.count() == 1, "the location was not read", 10'000);
     auto *tree = window->findChild<QTreeView *>(QStringLiteral("Files"));
     const auto *model = static_cast<const RestoreTreeModel *>(tree->model());
-    QCOMPARE(model->filesShown(), 3);
+    QCOMPARE(model->filesShown(), before == u"odd name" ? 4 : 3);
     QCOMPARE(model->index(0, 0).data().toString(), QDir(t.posix(QStringLiteral("home/docs"))).canonicalPath());
 
     if (!search.isEmpty()) {
@@ -233,8 +250,8 @@ void TestRestoreWindow::windowRestoresWhatIsPicked()
     QVERIFY(!window->restoreRunning());
     for (const QString &file : files.split(u'|')) {
         const qsizetype equals = file.indexOf(u'=');
-        QVERIFY2(readFile(t.posix(file.first(equals))) == file.sliced(equals + 1).toUtf8(),
-                 qPrintable(file + QStringLiteral(" holds ") + QString::fromUtf8(readFile(t.posix(file.first(equals))))));
+        const QByteArray got = bytesAt(root + '/' + file.first(equals).toUtf8().replace("ODD", kOddName));
+        QVERIFY2(got == file.sliced(equals + 1).toUtf8(), qPrintable(file + QStringLiteral(" holds ") + QString::fromUtf8(got)));
     }
 }
 
