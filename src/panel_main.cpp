@@ -62,7 +62,11 @@ int main(int argc, char *argv[])
         auto *window = new RestoreWindow(host, line.from);
         window->load();
         window->show();
-        return app.exec();
+        // The session's end closes it as its close box does; it has nothing to save.
+        sessionEnd.watch(window, [] {});
+        const int status = app.exec();
+        sessionEnd.disarm();
+        return status;
     }
 
     // The control panel is the start-up window; the program ends with its last window.

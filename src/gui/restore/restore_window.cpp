@@ -554,6 +554,10 @@ void RestoreWindow::restoreEnded(const RestorePlan &plan, const QList<RestoreOut
         prompt = QStringLiteral("The restore was stopped: %1 restored, %2 not begun.").arg(files(restored)).arg(notStarted);
     if (notRestored > 0)
         prompt += QStringLiteral(" %1 not restored: the details say why.").arg(notRestored);
+    if (m_closeWhenEnded) {
+        unload();
+        return;
+    }
     const bool trouble = notRestored > 0 || notStarted > 0;
     m_host.messageBox.show(prompt,
                            {MessageBox::Buttons::Ok, trouble ? MessageBox::Icon::Warning : MessageBox::Icon::Information},
@@ -568,9 +572,11 @@ void RestoreWindow::restoreEnded(const RestorePlan &plan, const QList<RestoreOut
 
 void RestoreWindow::closeEvent(QCloseEvent *event)
 {
-    // A restore under way is stopped first; the window goes once it has ended.
+    // A restore under way (the session ending, say) is stopped first; the
+    // window goes once it has ended, without a word more.
     if (restoreRunning()) {
         m_stop = true;
+        m_closeWhenEnded = true;
         event->ignore();
         return;
     }

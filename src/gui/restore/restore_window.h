@@ -69,6 +69,7 @@ private:
     std::shared_ptr<const RestoreCatalog> m_catalog;
     std::vector<bool> m_missing; // per catalog file; filled when first asked for
     bool m_selectFirstWhenRead = false;
+    bool m_closeWhenEnded = false;
     QString m_toFolder;          // drive-letter form, as the file dialog gave it
 
     RestoreTreeModel *m_model = nullptr;
