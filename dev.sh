@@ -37,8 +37,9 @@ install_missing() {
 }
 
 # The tests whose code runs on more than one thread: the copy workers of a
-# backup run and the run beside a live event loop.
-threaded_tests=(tst_backup_run tst_live_run tst_file_copier tst_control_panel_window tst_copy_schedule tst_quick_check tst_shutdown_during_run)
+# backup run, the run beside a live event loop, and the restore window's
+# reading and restoring beside its event loop.
+threaded_tests=(tst_backup_run tst_live_run tst_file_copier tst_control_panel_window tst_copy_schedule tst_quick_check tst_shutdown_during_run tst_restore_window)
 
 configure() {
     local dir=$1; shift

@@ -40,6 +40,7 @@ int runWithoutWindows(int argc, char *argv[], const CommandLine &line)
         return headless_backup::kNotStarted;
     case CommandLine::Mode::ControlPanel:
     case CommandLine::Mode::Details:
+    case CommandLine::Mode::RestoreWindow:
     case CommandLine::Mode::Backup:
     case CommandLine::Mode::Status:
     case CommandLine::Mode::Restore:

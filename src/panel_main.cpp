@@ -1,7 +1,10 @@
 // quillstow-panel: the windows. The quillstow command hands over to it, with
-// its own arguments, for the control panel or the details of the last run.
+// its own arguments, for the control panel, the details of the last run or
+// the restore window.
+#include "core/cli/command_line.h"
 #include "core/platform/paths/app_path.h"
 #include "core/platform/paths/drive_map.h"
+#include "core/platform/paths/posix_name.h"
 #include "core/platform/system/program_start.h"
 #include "core/platform/system/registry.h"
 #include "core/store/last_run_details.h"
@@ -12,6 +15,7 @@
 #include "gui/platform/program_end.h"
 #include "gui/platform/qt_file_dialog.h"
 #include "gui/platform/session_end.h"
+#include "gui/restore/restore_window.h"
 #include "quillstow_version.h"
 
 #include <QApplication>
@@ -50,6 +54,20 @@ int main(int argc, char *argv[])
     host.registry = &registry;
     QtProgramStart programStart(drives);
     host.programStart = &programStart;
+
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << posixname::decode(argv[i]);
+    if (const CommandLine line = parseCommandLine(arguments); line.mode == CommandLine::Mode::RestoreWindow) {
+        auto *window = new RestoreWindow(host, line.from);
+        window->load();
+        window->show();
+        // The session's end closes it as its close box does; it has nothing to save.
+        sessionEnd.watch(window, [] {});
+        const int status = app.exec();
+        sessionEnd.disarm();
+        return status;
+    }
 
     // The control panel is the start-up window; the program ends with its last window.
     auto *panel = new ControlPanelWindow(host);

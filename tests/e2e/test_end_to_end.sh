@@ -239,6 +239,49 @@ wait_app_end "closing the control panel"
 sd_make "$T/edited.dat" 'D:\\' "$PHOTOS" "$ANN"
 sd_expect_same "the list and location chosen in the dialogs are saved" "$T/edited.dat" "$SETTINGS"
 
+# ==== 3b. The restore window on the location just backed up ====
+xs_log "3b. quillstow --restore: search, restore into a folder"
+mkdir -p "$T/restored"
+(
+    cd "$APP"
+    exec env -i PATH="$PATH" HOME="$HOME_DIR" LANG=C.UTF-8 DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb \
+        XDG_CONFIG_HOME="$HOME_DIR/.config" XDG_DATA_HOME="$HOME_DIR/.local/share" \
+        XDG_CACHE_HOME="$HOME_DIR/.cache" XDG_RUNTIME_DIR="$T/run" \
+        ${ASAN_OPTIONS:+ASAN_OPTIONS="$ASAN_OPTIONS"} ${UBSAN_OPTIONS:+UBSAN_OPTIONS="$UBSAN_OPTIONS"} \
+        LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$HERE/lsan.supp" \
+        "$APP/quillstow" --restore
+) >>"$T/app.log" 2>&1 &
+APP_PID=$!
+XS_PIDS+=("$APP_PID")
+win=$(xs_wait_window "Restore Files" 15) || xs_fail "quillstow --restore opened no window"
+xs_type "$win" "notes" # the search has the focus
+xs_key "$win" Return    # ... and Enter picks the first file it found
+xs_key "$win" alt+h     # Choose... the folder to restore into
+dlg=$(xs_wait_window "Choose a Folder") || xs_fail "Choose... opened no folder dialog"
+xs_type "$dlg" "$T/restored"
+xs_key "$dlg" Return
+xs_wait_gone "Choose a Folder" || xs_fail "the folder dialog did not take the typed folder"
+xs_screenshot "$win" "$SHOTS/restore-window.png"
+xs_key "$win" alt+r
+box=$(xs_wait_window "Restore Preview") || xs_fail "Restore... showed no preview"
+[ ! -e "$T/restored/notes.txt" ] || xs_fail "the preview wrote the file"
+xs_screenshot "$box" "$SHOTS/restore-preview.png"
+xs_key "$box" Return
+# The end's message bears the window's title: the other window of that title.
+box=""
+for _ in $(seq 75); do
+    box=$( (xdotool search --onlyvisible --name '^Restore Files$' 2>/dev/null || true) | (grep -vx "$win" || true) | head -n 1)
+    [ -n "$box" ] && break
+    sleep 0.2
+done
+[ -n "$box" ] || xs_fail "the restore did not tell how it went"
+xs_screenshot "$box" "$SHOTS/restore-done.png"
+xs_key "$box" Return
+cmp -s "$HOME_DIR/notes.txt" "$T/restored/notes.txt" || xs_fail "the restore window did not restore notes.txt into the folder"
+[ "$(ls -A "$T/restored")" = notes.txt ] || xs_fail "the restore wrote more than notes.txt: $(ls -A "$T/restored")"
+xs_close "$win"
+wait_app_end "closing the restore window"
+
 # ==== 4. Export the list, change it, import the export ====
 xs_log "4. export, change, import"
 start_app

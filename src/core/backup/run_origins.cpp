@@ -197,8 +197,14 @@ void RunOrigins::current(const QByteArray &realSourceFolder, const QString &name
 
 void RunOrigins::makeRoomFor(const QByteArray &realSourceFolder, const QString &name)
 {
-    if (m_folder.isEmpty() || m_freeBytes < 0)
+    if (m_folder.isEmpty())
         return;
+    {
+        // The copy threads change the free space as they go.
+        std::lock_guard lock(m_mutex);
+        if (m_freeBytes < 0)
+            return;
+    }
     const Result<FileFacts> source = fileFacts(original(realSourceFolder, name), true);
     if (!source)
         return; // the copy says why it cannot be made

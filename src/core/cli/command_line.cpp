@@ -33,7 +33,7 @@ struct Options
                                QStringLiteral("Show, in a window, what the last backup run left out and why.")};
     QCommandLineOption restore{QStringLiteral("restore"),
                                QStringLiteral("Restore each PATH, a file or folder as it was backed up, from the "
-                                              "backup location.")};
+                                              "backup location; without a PATH, open the restore window.")};
     QCommandLineOption from{QStringLiteral("from"),
                             QStringLiteral("With --restore, --versions or --verify: the backup location to read, "
                                            "as mounted here (default: the saved one)."),
@@ -86,6 +86,14 @@ CommandLine restoreLine(const QCommandLineParser &parser, const Options &options
     CommandLine line;
     line.mode = versions ? CommandLine::Mode::Versions : CommandLine::Mode::Restore;
     const QStringList positional = parser.positionalArguments();
+    // Without a PATH, and nothing that only a restore from here takes, the restore window opens.
+    const bool forALine = parser.isSet(options.to) || parser.isSet(options.at) || parser.isSet(options.onConflict)
+                          || parser.isSet(options.dryRun);
+    if (positional.isEmpty() && !versions && !forALine) {
+        line.mode = CommandLine::Mode::RestoreWindow;
+        line.from = posixname::encode(parser.value(options.from));
+        return line;
+    }
     if (positional.isEmpty())
         return error(versions ? QStringLiteral("--versions needs the PATH of a file.")
                               : QStringLiteral("--restore needs at least one PATH: a file or folder as it was "

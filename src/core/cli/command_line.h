@@ -9,11 +9,11 @@
 #include <optional>
 
 // What the program was asked to do on its command line. With no arguments it
-// opens the control panel, and with --details a window of the last run's
-// trouble; every other form runs without a display.
+// opens the control panel, with --details a window of the last run's
+// trouble, and with --restore and no PATH the restore window; every other form runs without a display.
 struct CommandLine
 {
-    enum class Mode { ControlPanel, Details, Backup, Status, Restore, Versions, Verify, Help, Version, Error };
+    enum class Mode { ControlPanel, Details, RestoreWindow, Backup, Status, Restore, Versions, Verify, Help, Version, Error };
     Mode mode = Mode::ControlPanel;
     bool ifDue = false;   // --if-due: only when an automatic backup is due
     bool full = false;    // --full: every file copied, current or not
@@ -30,7 +30,10 @@ struct CommandLine
     bool dryRun = false;
 
     // Whether this form needs a display (the window program) at all.
-    bool opensWindows() const { return mode == Mode::ControlPanel || mode == Mode::Details; }
+    bool opensWindows() const
+    {
+        return mode == Mode::ControlPanel || mode == Mode::Details || mode == Mode::RestoreWindow;
+    }
 };
 
 // arguments: the program's name first, as in argv, each decoded with

@@ -1,7 +1,7 @@
-#include "core/cli/headless_restore.h"
-
 // Before any header that declares Status, which CommandLine::Mode also names.
 #include "core/cli/command_line.h"
+
+#include "core/cli/headless_restore.h"
 
 #include "core/backup/backup_run.h"
 #include "core/platform/files/current_copy.h"
@@ -41,23 +41,11 @@ QString localTime(qint64 ns)
 // The location's folder: --from, or the saved location as --backup finds it.
 Result<QByteArray> locationFolder(const CommandLine &line, const HeadlessEnvironment &environment)
 {
-    QByteArray folder = line.from;
-    if (folder.isEmpty()) {
-        const Result<SettingsModel> saved = SettingsFile(environment.drives, environment.appPath).read();
-        if (!saved)
-            return saved.failure();
-        if (saved->location().isEmpty())
-            return failure(QStringLiteral("No backup location is saved: choose one in the control panel, "
-                                          "or name one with --from."));
-        const Result<QByteArray> real =
-            realPosixPath(environment.drives, BackupRun::locationFolder(saved->location()));
-        if (!real)
-            return real.failure().about(QStringLiteral("The backup location cannot be reached"));
-        folder = *real;
-    }
-    if (const Status readable = readableFolder(folder); !readable)
-        return readable.failure().about(QStringLiteral("The backup location %1 cannot be read").arg(shown(folder)));
-    return folder;
+    if (line.from.isEmpty())
+        return savedLocationFolder(environment.drives, environment.appPath);
+    if (const Status readable = readableFolder(line.from); !readable)
+        return readable.failure().about(QStringLiteral("The backup location %1 cannot be read").arg(shown(line.from)));
+    return line.from;
 }
 
 Result<RestoreCatalog> catalogOf(const CommandLine &line, const HeadlessEnvironment &environment,
@@ -112,6 +100,22 @@ QString outcomeLine(const RestoreOutcome &outcome)
 }
 
 } // namespace
+
+Result<QByteArray> savedLocationFolder(const DriveMap &drives, const QString &appPath)
+{
+    const Result<SettingsModel> saved = SettingsFile(drives, appPath).read();
+    if (!saved)
+        return saved.failure();
+    if (saved->location().isEmpty())
+        return failure(QStringLiteral("No backup location is saved: choose one in the control panel, "
+                                      "or name one with --from."));
+    const Result<QByteArray> real = realPosixPath(drives, BackupRun::locationFolder(saved->location()));
+    if (!real)
+        return real.failure().about(QStringLiteral("The backup location cannot be reached"));
+    if (const Status readable = readableFolder(*real); !readable)
+        return readable.failure().about(QStringLiteral("The backup location %1 cannot be read").arg(shown(*real)));
+    return *real;
+}
 
 int restore(const CommandLine &line, const HeadlessEnvironment &environment)
 {

@@ -1,5 +1,10 @@
 #pragma once
 #include "core/cli/headless_backup.h"
+#include "core/result.h"
+
+#include <QByteArray>
+
+class DriveMap;
 
 struct CommandLine;
 
@@ -11,5 +16,9 @@ namespace headless_restore {
 
 int restore(const CommandLine &line, const HeadlessEnvironment &environment);
 int listVersions(const CommandLine &line, const HeadlessEnvironment &environment);
+
+// The saved backup location's folder, as --backup finds it, checked readable;
+// the restore window opens on it too.
+Result<QByteArray> savedLocationFolder(const DriveMap &drives, const QString &appPath);
 
 } // namespace headless_restore

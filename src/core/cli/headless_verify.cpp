@@ -2,6 +2,7 @@
 
 #include "core/backup/backup_run.h"
 #include "core/cli/headless_backup.h"
+#include "core/cli/headless_restore.h"
 #include "core/platform/files/current_copy.h"
 #include "core/platform/files/file_facts.h"
 #include "core/platform/paths/drive_map.h"
@@ -26,12 +27,7 @@ Result<QByteArray> locationFolder(const Options &options, const HeadlessEnvironm
 {
     if (!options.from.isEmpty())
         return options.from;
-    const Result<SettingsModel> saved = SettingsFile(environment.drives, environment.appPath).read();
-    if (!saved)
-        return saved.failure();
-    if (saved->location().isEmpty())
-        return failure(QStringLiteral("No backup location is saved: give one with --from FOLDER."));
-    return realPosixPath(environment.drives, BackupRun::locationFolder(saved->location()));
+    return headless_restore::savedLocationFolder(environment.drives, environment.appPath);
 }
 
 } // namespace

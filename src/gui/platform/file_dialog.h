@@ -2,13 +2,13 @@
 #include <QString>
 #include <optional>
 
-// The host's file dialog, in its save and open forms. It only shows the modal
+// The host's file dialog, in its save and open forms, and one that picks a folder. It only shows the modal
 // dialog and hands back the choice; what a form keeps of it (its filter and
 // the file chosen) lives in that form's FileChooser. Paths are in drive-letter form.
 class FileDialogService
 {
 public:
-    enum class Kind { Save, Open };
+    enum class Kind { Save, Open, Folder };
     struct Request
     {
         Kind kind = Kind::Open;
@@ -18,7 +18,7 @@ public:
     };
 
     virtual ~FileDialogService() = default;
-    // The chosen file's full path, or nullopt when the user cancelled.
+    // The chosen file's (or folder's) full path, or nullopt when the user cancelled.
     virtual std::optional<QString> show(const Request &request) = 0;
 };
 

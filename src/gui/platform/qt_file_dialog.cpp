@@ -81,8 +81,11 @@ std::optional<QString> QtFileDialogService::show(const Request &request)
         startDir = m_drives.toPosix(request.initDir).value_or(QString());
 
     const bool save = request.kind == Kind::Save;
+    const bool folder = request.kind == Kind::Folder;
     for (;;) {
-        QFileDialog dialog(QApplication::activeWindow(), save ? QStringLiteral("Save As") : QStringLiteral("Open"));
+        QFileDialog dialog(QApplication::activeWindow(), save     ? QStringLiteral("Save As")
+                                                         : folder ? QStringLiteral("Choose a Folder")
+                                                                  : QStringLiteral("Open"));
         dialog.setOption(QFileDialog::DontUseNativeDialog);
         dialog.setOption(QFileDialog::HideNameFilterDetails);
         const QStringList filters = file_dialog::qtNameFilters(request.filter);
@@ -94,6 +97,10 @@ std::optional<QString> QtFileDialogService::show(const Request &request)
             // Qt appends it only to a name without any "."; it asks before
             // replacing an existing file, the appended name included.
             dialog.setDefaultSuffix(file_dialog::defaultSuffix(request.filter));
+        } else if (folder) {
+            dialog.setAcceptMode(QFileDialog::AcceptOpen);
+            dialog.setFileMode(QFileDialog::Directory);
+            dialog.setOption(QFileDialog::ShowDirsOnly);
         } else {
             dialog.setAcceptMode(QFileDialog::AcceptOpen);
             dialog.setFileMode(QFileDialog::ExistingFile);
@@ -110,7 +117,7 @@ std::optional<QString> QtFileDialogService::show(const Request &request)
             return dos;
 
         QMessageBox::warning(QApplication::activeWindow(), QStringLiteral("Quillstow"),
-                             QStringLiteral("This file cannot be used: its path cannot be written with a drive letter "
+                             QStringLiteral("This cannot be used: its path cannot be written with a drive letter "
                                             "(no drive holds it).\n\n%1")
                                  .arg(chosen));
         startDir = QFileInfo(chosen).absolutePath();

@@ -397,7 +397,7 @@ void TestHeadlessBackup::commandLine_data()
     QTest::newRow("a stray argument") << QStringList{QStringLiteral("--backup"), QStringLiteral("now")} << 2 << QStringLiteral("") << QStringLiteral("Unexpected argument 'now'");
     QTest::newRow("--if-due alone") << QStringList{QStringLiteral("--if-due")} << 2 << QStringLiteral("") << QStringLiteral("--if-due goes with --backup");
     QTest::newRow("--status, nothing saved") << QStringList{QStringLiteral("--status")} << 0 << QStringLiteral("no backup location is saved") << QStringLiteral("");
-    QTest::newRow("--restore without a PATH") << QStringList{QStringLiteral("--restore")} << 2 << QStringLiteral("") << QStringLiteral("--restore needs at least one PATH");
+    QTest::newRow("--restore --dry-run without a PATH") << QStringList{QStringLiteral("--restore"), QStringLiteral("--dry-run")} << 2 << QStringLiteral("") << QStringLiteral("--restore needs at least one PATH");
     QTest::newRow("--restore, nothing saved") << QStringList{QStringLiteral("--restore"), QStringLiteral("/home")} << 2 << QStringLiteral("") << QStringLiteral("No backup location is saved");
     QTest::newRow("an unknown conflict choice") << QStringList{QStringLiteral("--restore"), QStringLiteral("--on-conflict"), QStringLiteral("merge"), QStringLiteral("/home")}
                                                 << 2 << QStringLiteral("") << QStringLiteral("--on-conflict takes keep-both, replace or skip");

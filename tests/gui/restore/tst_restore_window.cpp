@@ -1,0 +1,259 @@
+// The restore window driven through its QWindow, as a person drives it, over
+// a location made by two real backup runs: the second keeps the first
+// content of a.txt as a version.
+#include "core/backup/backup_run.h"
+#include "core/platform/files/file_copier.h"
+#include "core/platform/files/folder_files.h"
+#include "gui/restore/restore_tree_model.h"
+#include "gui/restore/restore_window.h"
+#include "support/screenshot.h"
+#include "support/scripted_file_dialog.h"
+#include "support/scripted_host.h"
+#include "support/test_files.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include <atomic>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+
+namespace {
+
+const MachineIdentity kWriter{QByteArray(32, 'c'), "host", "ann", 1000};
+constexpr qint64 kFirst = 1'700'000'000; // seconds
+// A name of bytes, with a "\" and a byte that is not UTF-8; ODD in a row.
+const QByteArray kOddName("b\\x\xff.txt");
+
+bool put(const QString &path, const QByteArray &bytes, qint64 seconds)
+{
+    const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    return writeFile(path, bytes) && ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+}
+
+// A file's bytes by its path's bytes, which QFile cannot always name.
+QByteArray bytesAt(const QByteArray &path)
+{
+    std::ifstream in(path.constData(), std::ios::binary);
+    return in ? QByteArray(std::string(std::istreambuf_iterator<char>(in), {}).c_str()) : QByteArray("<unreadable>");
+}
+
+void clickAt(QWidget *control, QPoint at)
+{
+    QWidget *window = control->window();
+    QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, control->mapTo(window, at));
+}
+
+void click(QWidget *control)
+{
+    clickAt(control, control->rect().center());
+}
+
+// The tree row whose path of shown names, below the top item, is `path` ("" the top item).
+QModelIndex rowOf(const RestoreTreeModel *model, const QString &path)
+{
+    QModelIndex at = model->index(0, 0);
+    for (const QString &name : path.split(u'/', Qt::SkipEmptyParts)) {
+        QModelIndex next;
+        for (int row = 0; row < model->rowCount(at) && !next.isValid(); ++row) {
+            if (model->index(row, 0, at).data().toString() == name)
+                next = model->index(row, 0, at);
+        }
+        at = next;
+    }
+    return at;
+}
+
+QWidget *visibleWindow(const QString &name)
+{
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (window->objectName() == name && window->isVisible())
+            return window;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class TestRestoreWindow : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void windowRestoresWhatIsPicked_data();
+    void windowRestoresWhatIsPicked();
+};
+
+void TestRestoreWindow::windowRestoresWhatIsPicked_data()
+{
+    QTest::addColumn<QString>("before");  // done to home/docs before the window opens
+    QTest::addColumn<QString>("search");  // typed into the search field
+    QTest::addColumn<bool>("missingOnly");
+    QTest::addColumn<int>("shown");       // files in the tree then
+    QTest::addColumn<QString>("select");  // the row picked, below the top item
+    QTest::addColumn<int>("copy");        // the copy picked in the list; -1 none
+    QTest::addColumn<bool>("intoFolder"); // into <root>/out instead of the original folders
+    QTest::addColumn<int>("conflictDowns"); // Down keys in the conflict choice
+    QTest::addColumn<bool>("stop");       // Stop clicked while the first file is restored
+    QTest::addColumn<QString>("prompt");  // the end's message begins so
+    QTest::addColumn<QString>("files");   // "path=content|..." afterwards
+
+    const QByteArray today = QDate::currentDate().toString(Qt::ISODate).toLatin1();
+    // Rows in bytes, read as UTF-8.
+    const auto row = [](const char *tag, const QByteArray &before, const QByteArray &search, bool missingOnly, int shown,
+                        const QByteArray &select, int copy, bool intoFolder, int conflictDowns, const QByteArray &prompt,
+                        const QByteArray &files, bool stop = false) {
+        QTest::newRow(tag) << QString::fromUtf8(before) << QString::fromUtf8(search) << missingOnly << shown
+                           << QString::fromUtf8(select) << copy << intoFolder << conflictDowns << stop
+                           << QString::fromUtf8(prompt) << QString::fromUtf8(files);
+    };
+    row("a search, restored to a folder", "", "A.T", false, 1, "a.txt", -1, true, 0, "Restored 1 of 1 file.",
+        "out/a.txt=new|home/docs/a.txt=new");
+    row("a version picked", "delete a.txt", "", false, 3, "a.txt", 1, false, 0, "Restored 1 of 1 file.", "home/docs/a.txt=old");
+    row("keep both", "change a.txt", "", false, 3, "a.txt", -1, false, 0, "Restored 1 of 1 file.",
+        "home/docs/a.txt=mine|home/docs/a (restored " + today + ").txt=new");
+    row("skip", "change a.txt", "", false, 3, "a.txt", -1, false, 2, "Restored 0 of 1 file.",
+        "home/docs/a.txt=mine|home/docs/a (restored " + today + ").txt=<unreadable>");
+    row("only the missing ones, their folder picked", "delete a.txt", "", true, 1, "", -1, false, 0, "Restored 1 of 1 file.",
+        "home/docs/a.txt=new|home/docs/sub/b.txt=b");
+    row("a folder into a folder", "", "", false, 3, "sub", -1, true, 0, "Restored 2 of 2 files.", "out/sub/b.txt=b|out/sub/c.txt=c");
+    row("an odd name found, shown and restored as itself", "odd name", "\\X", false, 1, "b\\x\uFFFD.txt", -1, true, 0,
+        "Restored 1 of 1 file.", "out/ODD=odd");
+    row("stopped after the first file", "", "", false, 3, "", -1, true, 0,
+        "The restore was stopped: 1 file restored, 2 not begun.", "out/docs/a.txt=new|out/docs/sub/b.txt=<unreadable>", true);
+}
+
+void TestRestoreWindow::windowRestoresWhatIsPicked()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, search);
+    QFETCH(bool, missingOnly);
+    QFETCH(int, shown);
+    QFETCH(QString, select);
+    QFETCH(int, copy);
+    QFETCH(bool, intoFolder);
+    QFETCH(int, conflictDowns);
+    QFETCH(bool, stop);
+    QFETCH(QString, prompt);
+    QFETCH(QString, files);
+
+    TestHost t;
+    const QByteArray root = QFile::encodeName(t.root());
+    const auto cleanUp = qScopeGuard([&] { std::filesystem::remove_all(root.constData()); }); // QDir cannot name ODD
+    ScriptedFileDialog dialogs;
+    t.host.fileDialogs = &dialogs;
+    qputenv("XDG_STATE_HOME", QFile::encodeName(t.posix(QStringLiteral("state"))));
+    QVERIFY(put(t.posix(QStringLiteral("home/docs/a.txt")), "old", kFirst));
+    QVERIFY(put(t.posix(QStringLiteral("home/docs/sub/b.txt")), "b", kFirst));
+    QVERIFY(put(t.posix(QStringLiteral("home/docs/sub/c.txt")), "c", kFirst));
+    if (before == u"odd name")
+        QVERIFY(std::ofstream((root + "/home/docs/sub/" + kOddName).constData()) << "odd");
+    QVERIFY(QDir(t.root()).mkpath(QStringLiteral("backup")));
+    QVERIFY(QDir(t.root()).mkpath(QStringLiteral("out")));
+    QDateTime now(QDate(2026, 12, 1), QTime(9, 0), Qt::UTC);
+    const auto backUp = [&] {
+        BackupRun::DirArray dirs;
+        dirs[0] = t.dos(QStringLiteral("home/docs"));
+        dirs[1] = t.dos(QStringLiteral("home/docs/sub"));
+        BackupRunOptions options;
+        options.origins = RunOrigins::Options{VersionSettings(), now, kWriter};
+        FolderFiles listing(t.drives);
+        FileCopier copier(t.drives);
+        BackupRun run(t.drives, listing, copier, options);
+        return run.run(dirs, 2, t.dos(QStringLiteral("backup")) + u'\\');
+    };
+    QCOMPARE(backUp().filesNotCopied, 0);
+    QVERIFY(put(t.posix(QStringLiteral("home/docs/a.txt")), "new", kFirst + 1000));
+    now = now.addSecs(3600);
+    QCOMPARE(backUp().filesNotCopied, 0);
+    if (before == u"delete a.txt")
+        QVERIFY(QFile::remove(t.posix(QStringLiteral("home/docs/a.txt"))));
+    else if (before == u"change a.txt")
+        QVERIFY(put(t.posix(QStringLiteral("home/docs/a.txt")), "mine", kFirst + 2000));
+
+    // No location is saved: the window says so, and Location... opens one.
+    auto *window = new RestoreWindow(t.host);
+    const auto closeWindow = qScopeGuard([window] { window->discard(); });
+    window->load();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    const auto note = [window] { return window->findChild<QLabel *>(QStringLiteral("Note"))->text(); };
+    QVERIFY2(note().contains(u"Location..."), qPrintable(note()));
+    dialogs.answers = {t.dos(QStringLiteral("backup")), t.dos(QStringLiteral("out"))};
+    QSignalSpy read(window, &RestoreWindow::locationRead);
+    click(window->findChild<QPushButton *>(QStringLiteral("Location")));
+    QTRY_VERIFY2_WITH_TIMEOUT(read.count() == 1, "the location was not read", 10'000);
+    auto *tree = window->findChild<QTreeView *>(QStringLiteral("Files"));
+    const auto *model = static_cast<const RestoreTreeModel *>(tree->model());
+    QCOMPARE(model->filesShown(), before == u"odd name" ? 4 : 3);
+    QCOMPARE(model->index(0, 0).data().toString(), QDir(t.posix(QStringLiteral("home/docs"))).canonicalPath());
+
+    if (!search.isEmpty()) {
+        click(window->findChild<QLineEdit *>(QStringLiteral("Search")));
+        for (const QChar c : search)
+            QTest::keyClick(window->windowHandle(), c.toLatin1());
+    }
+    if (missingOnly)
+        click(window->findChild<QCheckBox *>(QStringLiteral("MissingOnly")));
+    QTRY_COMPARE_WITH_TIMEOUT(model->filesShown(), shown, 10000);
+
+    const QModelIndex row = rowOf(model, select);
+    QVERIFY2(row.isValid(), qPrintable(select));
+    tree->scrollTo(row);
+    clickAt(tree->viewport(), tree->visualRect(row).center());
+    QCOMPARE(tree->selectionModel()->selectedRows(), QModelIndexList{row});
+    auto *copies = window->findChild<QTreeWidget *>(QStringLiteral("Copies"));
+    QCOMPARE(copies->topLevelItemCount(), model->fileAt(row) ? int(model->fileAt(row)->copies.size()) : 0);
+    if (copy >= 0)
+        clickAt(copies->viewport(), copies->visualItemRect(copies->topLevelItem(copy)).center());
+    if (intoFolder)
+        click(window->findChild<QPushButton *>(QStringLiteral("ChooseFolder")));
+    auto *conflict = window->findChild<QComboBox *>(QStringLiteral("OnConflict"));
+    conflict->setFocus();
+    for (int i = 0; i < conflictDowns; ++i)
+        QTest::keyClick(window->windowHandle(), Qt::Key_Down);
+    if (qstrcmp(QTest::currentDataTag(), "a search, restored to a folder") == 0)
+        saveScreenshot(window, QStringLiteral("restore_window"));
+
+    click(window->findChild<QPushButton *>(QStringLiteral("Restore")));
+    QWidget *preview = visibleWindow(QStringLiteral("RestorePreview"));
+    QVERIFY2(preview, "a preview comes before anything is written");
+    QVERIFY2(readFile(t.posix(QStringLiteral("out/a.txt"))) == "<unreadable>", "the preview wrote a file");
+    std::atomic<bool> stopped{false};
+    if (stop) {
+        window->setAfterEachFile([&stopped] {
+            while (!stopped)
+                QThread::msleep(5);
+        });
+    }
+    click(preview->findChild<QPushButton *>(QStringLiteral("Confirm")));
+    if (stop) {
+        QWidget *progress = visibleWindow(QStringLiteral("RestoreProgress"));
+        QVERIFY2(progress, "a restore shows its progress");
+        click(progress->findChild<QPushButton *>(QStringLiteral("Stop")));
+        stopped = true;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(t.messageBox.shown.size(), 1, 30000); // each file is synced: slow on a busy disk
+    QVERIFY2(t.messageBox.shown[0].prompt.startsWith(prompt), qPrintable(t.messageBox.shown[0].prompt));
+    QVERIFY(!window->restoreRunning());
+    for (const QString &file : files.split(u'|')) {
+        const qsizetype equals = file.indexOf(u'=');
+        const QByteArray got = bytesAt(root + '/' + file.first(equals).toUtf8().replace("ODD", kOddName));
+        QVERIFY2(got == file.sliced(equals + 1).toUtf8(), qPrintable(file + QStringLiteral(" holds ") + QString::fromUtf8(got)));
+    }
+}
+
+QTEST_MAIN(TestRestoreWindow)
+#include "tst_restore_window.moc"
