@@ -48,25 +48,6 @@ Result<QByteArray> locationFolder(const CommandLine &line, const HeadlessEnviron
     return line.from;
 }
 
-Result<RestoreCatalog> catalogOf(const CommandLine &line, const HeadlessEnvironment &environment,
-                                 QByteArray *locationPath = nullptr)
-{
-    const Result<QByteArray> folder = locationFolder(line, environment);
-    if (!folder)
-        return folder.failure();
-    if (locationPath)
-        *locationPath = *folder;
-    QStringList skipped;
-    RestoreCatalog catalog = RestoreCatalog::load(*folder, &skipped);
-    for (const QString &each : std::as_const(skipped))
-        environment.err << "A record of origins was left out: " << each << Qt::endl;
-    if (!catalog.hasRecords())
-        return failure(QStringLiteral("The backup location %1 holds no record of where its copies came from "
-                                      "(it is made by each backup run from this version on).")
-                           .arg(shown(*folder)));
-    return catalog;
-}
-
 QList<QByteArray> cleanedPaths(const QList<QByteArray> &typed)
 {
     const QByteArray working = workingFolder().valueOr(QByteArray("/"));
@@ -76,6 +57,27 @@ QList<QByteArray> cleanedPaths(const QList<QByteArray> &typed)
             paths.append(*cleaned);
     }
     return paths;
+}
+
+// The catalog of the files at or below the paths typed.
+Result<RestoreCatalog> catalogOf(const CommandLine &line, const HeadlessEnvironment &environment,
+                                 QByteArray *locationPath = nullptr)
+{
+    const Result<QByteArray> folder = locationFolder(line, environment);
+    if (!folder)
+        return folder.failure();
+    if (locationPath)
+        *locationPath = *folder;
+    QStringList skipped;
+    const QList<QByteArray> paths = cleanedPaths(line.paths);
+    RestoreCatalog catalog = RestoreCatalog::load(*folder, &skipped, &paths);
+    for (const QString &each : std::as_const(skipped))
+        environment.err << "A record of origins was left out: " << each << Qt::endl;
+    if (!catalog.hasRecords())
+        return failure(QStringLiteral("The backup location %1 holds no record of where its copies came from "
+                                      "(it is made by each backup run from this version on).")
+                           .arg(shown(*folder)));
+    return catalog;
 }
 
 QString outcomeLine(const RestoreOutcome &outcome)

@@ -30,7 +30,20 @@ bool RestoreCatalog::isCleanPath(const QByteArray &path)
                         [](const QByteArray &name) { return name.isEmpty() || name == "." || name == ".."; });
 }
 
-RestoreCatalog RestoreCatalog::load(const QByteArray &locationFolder, QStringList *skipped)
+namespace {
+
+bool isWithin(const QByteArray &original, const QList<QByteArray> *within)
+{
+    return !within || std::any_of(within->begin(), within->end(), [&](const QByteArray &path) {
+               return original == path || path == "/"
+                      || (original.startsWith(path) && (path.endsWith('/') || original.at(path.size()) == '/'));
+           });
+}
+
+} // namespace
+
+RestoreCatalog RestoreCatalog::load(const QByteArray &locationFolder, QStringList *skipped,
+                                    const QList<QByteArray> *within)
 {
     RestoreCatalog catalog;
     QByteArray folder = locationFolder;
@@ -48,7 +61,8 @@ RestoreCatalog RestoreCatalog::load(const QByteArray &locationFolder, QStringLis
         for (const OriginEntry &entry : record.entries()) {
             const bool current = entry.kind == OriginEntry::Kind::Copy;
             if (!location_layout::isStoredName(entry.name) || !isCleanPath(entry.original)
-                || (!current && !versionsReadable) || seen.contains(entry.original + '\0' + entry.name))
+                || (!current && !versionsReadable) || !isWithin(entry.original, within)
+                || seen.contains(entry.original + '\0' + entry.name))
                 continue;
             const QByteArray path = folder + entry.name;
             const Result<FileFacts> facts = fileFacts(path);

@@ -43,8 +43,12 @@ class RestoreCatalog
 {
 public:
     // The catalog of the location's folder (its POSIX path). Records that
-    // cannot be read are named in `skipped`.
-    static RestoreCatalog load(const QByteArray &locationFolder, QStringList *skipped = nullptr);
+    // cannot be read are named in `skipped`. With `within`, only the files at
+    // or below those paths are listed: the others' stored files are not
+    // looked at, which a restore of a few files from a large location
+    // would otherwise wait for.
+    static RestoreCatalog load(const QByteArray &locationFolder, QStringList *skipped = nullptr,
+                               const QList<QByteArray> *within = nullptr);
 
     // Whether any record of origins was found at all.
     bool hasRecords() const { return m_records > 0; }

@@ -33,11 +33,39 @@ Status moveToTrash(const QByteArray &path)
     return done();
 }
 
+// The folder of the file, opened once for a run of files in it: the walk
+// from the root and the check against the location are made once a folder.
+class OpenFolders
+{
+public:
+    OpenFolders(bool make, const std::optional<RestoreFolder::FolderId> &location) : m_make(make), m_location(location) {}
+
+    const Result<RestoreFolder> &of(const PlannedFile &file)
+    {
+        if (!m_open || file.root != m_root || file.folder != m_folder) {
+            m_open.reset();
+            m_open.emplace(RestoreFolder::open(file.root, file.folder, m_make, m_location));
+            m_root = file.root;
+            m_folder = file.folder;
+        }
+        return *m_open;
+    }
+
+private:
+    bool m_make;
+    std::optional<RestoreFolder::FolderId> m_location;
+    QByteArray m_root;
+    QByteArray m_folder;
+    std::optional<Result<RestoreFolder>> m_open;
+};
+
+// With `staged`, a file new to its folder is left there to be committed with
+// others (*wasStaged set); a file replaced is written at once.
 RestoreOutcome restoreOne(const PlannedFile &file, OnConflict onConflict, QDate today, bool dryRun,
-                          const std::optional<RestoreFolder::FolderId> &location)
+                          OpenFolders &folders, StagedFiles *staged = nullptr, bool *wasStaged = nullptr)
 {
     using Kind = RestoreOutcome::Kind;
-    Result<RestoreFolder> folder = RestoreFolder::open(file.root, file.folder, !dryRun, location);
+    const Result<RestoreFolder> &folder = folders.of(file);
     if (!folder)
         return outcome(file, Kind::Failed, file.name, folder.error());
     const StoredCopy &copy = file.copy;
@@ -58,6 +86,13 @@ RestoreOutcome restoreOne(const PlannedFile &file, OnConflict onConflict, QDate 
         case RestoreFolder::Found::Nothing: {
             if (dryRun)
                 return outcome(file, made, name);
+            if (staged) {
+                const Status written = folder->stage(name, copy.path, copy.modifiedNs, copy.mode, true, *staged);
+                if (!written)
+                    return outcome(file, Kind::Failed, name, written.error());
+                *wasStaged = true;
+                return outcome(file, made, name);
+            }
             const Status written = write(name, true);
             if (written)
                 return outcome(file, made, name);
@@ -172,14 +207,46 @@ QList<RestoreOutcome> runRestore(const RestorePlan &plan, const RestoreRequest &
         if (id)
             location = *id;
     }
+    OpenFolders folders(!dryRun, location);
+    StagedFiles staged;
     QList<RestoreOutcome> outcomes;
     outcomes.reserve(plan.files.size());
+    QList<qsizetype> stagedAt; // the outcomes whose files are staged, in the order staged
+    qsizetype told = 0;
+    const auto tell = [&] {
+        for (; told < outcomes.size(); ++told)
+            if (control.fileDone)
+                control.fileDone(outcomes[told], told + 1, plan.files.size());
+    };
+    // A file is told of once it has its name: the staged ones after their commit.
+    const auto commit = [&] {
+        const QList<Status> committed = staged.commit();
+        for (qsizetype i = 0; i < committed.size(); ++i) {
+            const qsizetype at = stagedAt[i];
+            if (committed[i])
+                continue;
+            // A name taken since it was looked at: the file is met again as one that is there.
+            if (committed[i].systemError() == EEXIST)
+                outcomes[at] = restoreOne(plan.files[at], request.onConflict, request.today, dryRun, folders);
+            else
+                outcomes[at] = {RestoreOutcome::Kind::Failed, outcomes[at].original, outcomes[at].target,
+                                committed[i].error()};
+        }
+        stagedAt.clear();
+        tell();
+    };
     for (const PlannedFile &file : plan.files) {
         if (control.stop && control.stop->load())
             break;
-        outcomes.append(restoreOne(file, request.onConflict, request.today, dryRun, location));
-        if (control.fileDone)
-            control.fileDone(outcomes.last(), outcomes.size(), plan.files.size());
+        bool wasStaged = false;
+        outcomes.append(restoreOne(file, request.onConflict, request.today, dryRun, folders, &staged, &wasStaged));
+        if (wasStaged)
+            stagedAt.append(outcomes.size() - 1);
+        if (staged.full())
+            commit();
+        else if (stagedAt.isEmpty())
+            tell();
     }
+    commit();
     return outcomes;
 }

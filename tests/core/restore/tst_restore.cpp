@@ -102,6 +102,10 @@ void TestRestore::restoreDoesWhatItSays_data()
         << false << keepBoth << false << QByteArray("Restored Restored") << QByteArray("out/docs/a.txt=new|out/docs/sub/ODD=odd");
     QTest::newRow("an odd name comes back as itself") << none << none << QByteArray("home/docs/sub/ODD") << QByteArray("out")
         << false << keepBoth << false << QByteArray("Restored") << QByteArray("out/ODD=odd");
+    QTest::newRow("two originals of one name into one folder") << none
+        << QByteArray("folder\tROOT/outside\ncopy\ta.txt\t3\t1\t644\t1\t-\n") << QByteArray("home/docs/a.txt|outside/a.txt")
+        << QByteArray("out") << false << keepBoth << false << QByteArray("Restored RestoredAs")
+        << "out/a.txt=new|out/a (restored " + today + ").txt=new";
     QTest::newRow("an original that climbs") << none
         << QByteArray("folder\tROOT/home/docs/../../outside\ncopy\tevil.txt\t4\t1\t644\t1\t-\n") << QByteArray("/") << none
         << false << keepBoth << false << QByteArray("AlreadyThere AlreadyThere") << QByteArray("outside/evil.txt=<missing>");

@@ -206,56 +206,188 @@ Result<RestoreFolder::Found> RestoreFolder::look(const QByteArray &name, const Q
     return one.valid() && other.valid() && sameBytes(one.get(), other.get()) ? Found::SameFile : Found::OtherFile;
 }
 
-Status RestoreFolder::write(const QByteArray &name, const QByteArray &sourcePath, qint64 modifiedNs, quint32 mode,
-                            bool noReplace) const
+namespace {
+
+struct Temporary
 {
-    if (m_fd < 0)
-        return failure(QStringLiteral("the folder is not open"));
+    QByteArray name;
+    int fd = -1;
+};
+
+// The stored copy as a new temporary file of the folder, with its time and
+// permission bits, not yet flushed. A failure leaves no temporary file.
+Result<Temporary> writeTemporary(int folderFd, const QByteArray &sourcePath, qint64 modifiedNs, quint32 mode,
+                                 qint64 *size = nullptr)
+{
     const FdGuard in(::open(sourcePath.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!in.valid())
         return systemFailure(QStringLiteral("cannot open the stored copy"), errno);
     struct stat source;
     if (::fstat(in.get(), &source) != 0 || !S_ISREG(source.st_mode))
         return failure(QStringLiteral("the stored copy is not a regular file"));
+    if (size)
+        *size = source.st_size;
     // A short name of our own, beside the target, so that the rename stays on one file system.
-    QByteArray temporary;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temporary = ".quillstow-restore-" + QByteArray::number(QRandomGenerator::global()->generate(), 36);
-        fd = ::openat(m_fd, temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0 && errno != EEXIST)
+    Temporary temporary;
+    for (int attempt = 0; temporary.fd < 0 && attempt < 100; ++attempt) {
+        temporary.name = ".quillstow-restore-" + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        temporary.fd =
+            ::openat(folderFd, temporary.name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (temporary.fd < 0 && errno != EEXIST)
             return systemFailure(QStringLiteral("cannot make a temporary file"), errno);
     }
-    if (fd < 0)
+    if (temporary.fd < 0)
         return failure(QStringLiteral("cannot find a free temporary name"));
-    FdGuard out(fd);
     const struct timespec times[2] = {{modifiedNs / 1000000000, long(modifiedNs % 1000000000)},
                                       {modifiedNs / 1000000000, long(modifiedNs % 1000000000)}};
-    Status step = copyAll(in.get(), out.get());
-    if (step && ::fchmod(out.get(), mode_t(mode & 0777)) != 0)
+    Status step = copyAll(in.get(), temporary.fd);
+    if (step && ::fchmod(temporary.fd, mode_t(mode & 0777)) != 0)
         step = systemFailure(QStringLiteral("cannot set the file's permissions"), errno);
-    if (step && ::futimens(out.get(), times) != 0)
+    if (step && ::futimens(temporary.fd, times) != 0)
         step = systemFailure(QStringLiteral("cannot set the file's time"), errno);
-    if (step && ::fsync(out.get()) != 0)
-        step = systemFailure(QStringLiteral("cannot write the file to its disk"), errno);
-    if (step && ::close(out.release()) != 0)
-        step = systemFailure(QStringLiteral("cannot write the file"), errno);
-    if (step) {
-        int renamed = ::renameat2(m_fd, temporary.constData(), m_fd, name.constData(), noReplace ? RENAME_NOREPLACE : 0);
-        // A file system without RENAME_NOREPLACE: a hard link refuses a taken name just as well.
-        if (renamed != 0 && noReplace && (errno == EINVAL || errno == ENOSYS)) {
-            renamed = ::linkat(m_fd, temporary.constData(), m_fd, name.constData(), 0);
-            if (renamed == 0)
-                ::unlinkat(m_fd, temporary.constData(), 0);
-        }
-        if (renamed != 0)
-            step = systemFailure(QStringLiteral("cannot put the file in place"), errno);
+    if (!step) {
+        ::close(temporary.fd);
+        ::unlinkat(folderFd, temporary.name.constData(), 0);
+        return step.failure();
     }
+    return temporary;
+}
+
+// The flushed file's data on its disk and the descriptor closed; the temporary file removed if not.
+Status flushAndClose(int folderFd, const Temporary &temporary)
+{
+    Status step = done();
+    if (::fsync(temporary.fd) != 0)
+        step = systemFailure(QStringLiteral("cannot write the file to its disk"), errno);
+    if (::close(temporary.fd) != 0 && step)
+        step = systemFailure(QStringLiteral("cannot write the file"), errno);
     if (!step)
-        ::unlinkat(m_fd, temporary.constData(), 0);
-    else
-        ::fsync(m_fd); // the new name on the disk too; the file is whole either way
+        ::unlinkat(folderFd, temporary.name.constData(), 0);
     return step;
+}
+
+// The temporary file renamed to its name; removed where that fails.
+Status putInPlace(int folderFd, const QByteArray &temporary, const QByteArray &name, bool noReplace)
+{
+    int renamed = ::renameat2(folderFd, temporary.constData(), folderFd, name.constData(), noReplace ? RENAME_NOREPLACE : 0);
+    // A file system without RENAME_NOREPLACE: a hard link refuses a taken name just as well.
+    if (renamed != 0 && noReplace && (errno == EINVAL || errno == ENOSYS)) {
+        renamed = ::linkat(folderFd, temporary.constData(), folderFd, name.constData(), 0);
+        if (renamed == 0)
+            ::unlinkat(folderFd, temporary.constData(), 0);
+    }
+    if (renamed == 0)
+        return done();
+    const Status failed = systemFailure(QStringLiteral("cannot put the file in place"), errno);
+    ::unlinkat(folderFd, temporary.constData(), 0);
+    return failed;
+}
+
+} // namespace
+
+Status RestoreFolder::write(const QByteArray &name, const QByteArray &sourcePath, qint64 modifiedNs, quint32 mode,
+                            bool noReplace) const
+{
+    if (m_fd < 0)
+        return failure(QStringLiteral("the folder is not open"));
+    const Result<Temporary> temporary = writeTemporary(m_fd, sourcePath, modifiedNs, mode);
+    if (!temporary)
+        return temporary.failure();
+    if (Status flushed = flushAndClose(m_fd, *temporary); !flushed)
+        return flushed;
+    const Status placed = putInPlace(m_fd, temporary->name, name, noReplace);
+    if (placed)
+        ::fsync(m_fd); // the new name on the disk too; the file is whole either way
+    return placed;
+}
+
+Status RestoreFolder::stage(const QByteArray &name, const QByteArray &sourcePath, qint64 modifiedNs, quint32 mode,
+                            bool noReplace, StagedFiles &staged) const
+{
+    if (m_fd < 0)
+        return failure(QStringLiteral("the folder is not open"));
+    const Result<qsizetype> folder = staged.folderOf(m_fd);
+    if (!folder)
+        return folder.failure();
+    qint64 size = 0;
+    const Result<Temporary> temporary = writeTemporary(m_fd, sourcePath, modifiedNs, mode, &size);
+    if (!temporary)
+        return temporary.failure();
+    // A large file's writing starts now, while the next files are read.
+    if (size >= qint64(kChunk))
+        static_cast<void>(::sync_file_range(temporary->fd, 0, 0, SYNC_FILE_RANGE_WRITE));
+    if (::close(temporary->fd) != 0) {
+        const Status failed = systemFailure(QStringLiteral("cannot write the file"), errno);
+        ::unlinkat(m_fd, temporary->name.constData(), 0);
+        return failed;
+    }
+    staged.m_staged.append({*folder, temporary->name, name, noReplace});
+    staged.m_bytes += size;
+    return done();
+}
+
+Result<qsizetype> StagedFiles::folderOf(int fd)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return systemFailure(QStringLiteral("cannot look at the folder"), errno);
+    for (qsizetype i = m_folders.size() - 1; i >= 0; --i)
+        if (m_folders[i].device == quint64(st.st_dev) && m_folders[i].inode == quint64(st.st_ino))
+            return i;
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
+        return systemFailure(QStringLiteral("cannot keep the folder open"), errno);
+    m_folders.append({own, quint64(st.st_dev), quint64(st.st_ino)});
+    return m_folders.size() - 1;
+}
+
+StagedFiles::~StagedFiles()
+{
+    for (const Staged &file : std::as_const(m_staged))
+        ::unlinkat(m_folders[file.folder].fd, file.temporary.constData(), 0);
+    for (const Folder &folder : std::as_const(m_folders))
+        ::close(folder.fd);
+}
+
+// One syncfs of each file system the folders are on; for each folder, how its went.
+QList<Status> StagedFiles::flushFileSystems() const
+{
+    QList<Status> flushed(m_folders.size(), done());
+    for (qsizetype i = 0; i < m_folders.size(); ++i) {
+        qsizetype same = 0;
+        while (m_folders[same].device != m_folders[i].device)
+            ++same;
+        if (same < i)
+            flushed[i] = flushed[same];
+        else if (::syncfs(m_folders[i].fd) != 0)
+            flushed[i] = systemFailure(QStringLiteral("cannot write the file to its disk"), errno);
+    }
+    return flushed;
+}
+
+QList<Status> StagedFiles::commit()
+{
+    // Every file's data first: only a file on its disk gets its name.
+    const QList<Status> flushed = flushFileSystems();
+    QList<Status> out;
+    out.reserve(m_staged.size());
+    for (const Staged &file : std::as_const(m_staged)) {
+        const int folder = m_folders[file.folder].fd;
+        if (flushed[file.folder]) {
+            out.append(putInPlace(folder, file.temporary, file.name, file.noReplace));
+        } else {
+            out.append(flushed[file.folder]);
+            ::unlinkat(folder, file.temporary.constData(), 0);
+        }
+    }
+    // The new names on the disk too; the files are whole either way.
+    static_cast<void>(flushFileSystems());
+    for (const Folder &folder : std::as_const(m_folders))
+        ::close(folder.fd);
+    m_folders.clear();
+    m_staged.clear();
+    m_bytes = 0;
+    return out;
 }
 
 Result<QByteArray> workingFolder()
