@@ -236,6 +236,9 @@ QList<RestoreOutcome> runRestore(const RestorePlan &plan, const RestoreRequest &
         tell();
     };
     for (const PlannedFile &file : plan.files) {
+        if (control.nextFile && !outcomes.isEmpty())
+            control.nextFile(outcomes.size());
+        // Stop leaves at most the file under way to finish: the staged ones are put in place below.
         if (control.stop && control.stop->load())
             break;
         bool wasStaged = false;

@@ -58,7 +58,11 @@ struct RestoreOutcome
 // between files.
 struct RestoreControl
 {
+    // Told once a file has its name: written files are put in place a batch
+    // at a time, after one flush.
     std::function<void(const RestoreOutcome &outcome, qsizetype done, qsizetype total)> fileDone;
+    // Told as each file after the first is begun, before stop is read.
+    std::function<void(qsizetype index)> nextFile;
     const std::atomic<bool> *stop = nullptr;
 };
 

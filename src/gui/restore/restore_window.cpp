@@ -506,9 +506,9 @@ void RestoreWindow::startRestore(const RestorePlan &plan, const RestoreRequest &
     m_worker = std::thread([this, plan, request, afterEachFile = m_afterEachFile] {
         RestoreControl control;
         control.stop = &m_stop;
-        control.fileDone = [this, afterEachFile](const RestoreOutcome &outcome, qsizetype done, qsizetype total) {
-            if (afterEachFile)
-                afterEachFile();
+        if (afterEachFile)
+            control.nextFile = [afterEachFile](qsizetype) { afterEachFile(); };
+        control.fileDone = [this](const RestoreOutcome &outcome, qsizetype done, qsizetype total) {
             const QString target = shownPath(outcome.target);
             QMetaObject::invokeMethod(
                 this,

@@ -39,7 +39,7 @@ public:
     // when its files are shown); a failure is shown in the window.
     void openLocation(const QByteArray &folder);
     bool restoreRunning() const { return m_worker.joinable(); }
-    // Called on the restore's thread after each file; tests hold the restore there.
+    // Called on the restore's thread after each file, as the next is begun; tests hold the restore there.
     void setAfterEachFile(std::function<void()> hook) { m_afterEachFile = std::move(hook); }
 
 Q_SIGNALS:
