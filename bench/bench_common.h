@@ -21,10 +21,14 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <optional>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
+
+extern char **environ;
 
 namespace bench {
 
@@ -57,6 +61,65 @@ inline bool run(const QString &program, const QStringList &args, const QByteArra
         p.write(input);
     p.closeWriteChannel();
     return p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// One process to its end, output dropped: whether it exited 0 and the
+// seconds it took. With watchMemory, its peak memory too, read from /proc
+// while it runs: the one wait4 gives counts the spawning process's own
+// pages, which in a benchmark hold a whole tree's names.
+struct Child
+{
+    bool ok = false;
+    double seconds = 0;
+    long peakKiB = 0; // its VmHWM, the last read before it ended
+};
+
+inline long highWaterKiB(pid_t pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return 0;
+}
+
+inline Child timeChild(const QStringList &args, bool watchMemory = false)
+{
+    std::vector<QByteArray> bytes;
+    for (const QString &a : args)
+        bytes.push_back(posixname::encode(a));
+    std::vector<char *> argv;
+    for (QByteArray &b : bytes)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    Child out;
+    const double start = now();
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return out;
+    int status = 0;
+    for (;;) {
+        const pid_t ended = ::waitpid(pid, &status, watchMemory ? WNOHANG : 0);
+        if (ended == pid)
+            break;
+        if (ended < 0)
+            return out;
+        out.peakKiB = std::max(out.peakKiB, highWaterKiB(pid));
+        ::usleep(500);
+    }
+    out.seconds = now() - start;
+    out.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (!out.ok)
+        std::fprintf(stderr, "%s ended with status %d\n", qPrintable(args.first()), WEXITSTATUS(status));
+    return out;
 }
 
 // Writes back what earlier steps left dirty and, as root, empties the page

@@ -15,6 +15,7 @@
 // dropped before each tool. --changed rewrites that share of the sources
 // before each round, so every tool has the same files to copy. The command's
 // peak memory is printed beside its time.
+#include "bench_panel.h"
 #include "bench_table.h"
 #include "core/store/settings_file.h"
 #include "gui/app/control_panel_window.h"
@@ -25,87 +26,9 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
-#include <spawn.h>
-#include <sys/wait.h>
-
-extern char **environ;
-
 using namespace bench;
 
 namespace {
-
-class SilentMessageBox final : public MessageBox
-{
-public:
-    Answer show(const QString &prompt, const Style &, const QString &, const QString &) override
-    {
-        prompts.append(prompt);
-        return Answer::Ok;
-    }
-    QStringList prompts;
-};
-
-class NoEnd final : public ProgramEnd
-{
-public:
-    void endProgram() override {}
-};
-
-struct Child
-{
-    bool ok = false;
-    double seconds = 0;
-    long peakKiB = 0; // with watchMemory: its VmHWM, the last read before it ended
-};
-
-long highWaterKiB(pid_t pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return 0;
-}
-
-// One process to its end, output dropped. Its peak memory is read from
-// /proc while it runs: the one wait4 gives counts the spawning process's
-// own pages, which here hold the whole tree's names.
-Child timeChild(const QStringList &args, bool watchMemory = false)
-{
-    std::vector<QByteArray> bytes;
-    for (const QString &a : args)
-        bytes.push_back(QFile::encodeName(a));
-    std::vector<char *> argv;
-    for (QByteArray &b : bytes)
-        argv.push_back(b.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    Child out;
-    const double start = now();
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return out;
-    int status = 0;
-    for (;;) {
-        const pid_t ended = ::waitpid(pid, &status, watchMemory ? WNOHANG : 0);
-        if (ended == pid)
-            break;
-        if (ended < 0)
-            return out;
-        out.peakKiB = std::max(out.peakKiB, highWaterKiB(pid));
-        ::usleep(500);
-    }
-    out.seconds = now() - start;
-    out.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return out;
-}
 
 int countFiles(const QString &folder)
 {

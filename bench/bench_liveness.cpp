@@ -20,6 +20,7 @@
 // same saved list and location as the control panel, the four interleaved, a
 // different one first each round, the page cache dropped before each where
 // allowed.
+#include "bench_panel.h"
 #include "bench_table.h"
 #include "core/store/settings_file.h"
 #include "gui/app/control_panel_window.h"
@@ -37,24 +38,6 @@
 using namespace bench;
 
 namespace {
-
-// Answers OK without showing anything, and keeps what it was asked.
-class SilentMessageBox final : public MessageBox
-{
-public:
-    Answer show(const QString &prompt, const Style &, const QString &, const QString &) override
-    {
-        prompts.append(prompt);
-        return Answer::Ok;
-    }
-    QStringList prompts;
-};
-
-class NoEnd final : public ProgramEnd
-{
-public:
-    void endProgram() override {}
-};
 
 struct Click
 {

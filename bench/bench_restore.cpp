@@ -21,44 +21,10 @@
 #include <QDateTime>
 #include <QTemporaryDir>
 
-#include <spawn.h>
-#include <sys/wait.h>
-
-extern char **environ;
 
 using namespace bench;
 
 namespace {
-
-// One process to its end, its output dropped; the seconds it took, or
-// nothing where it failed.
-std::optional<double> timeChild(const QStringList &args)
-{
-    std::vector<QByteArray> bytes;
-    for (const QString &a : args)
-        bytes.push_back(posixname::encode(a));
-    std::vector<char *> argv;
-    for (QByteArray &b : bytes)
-        argv.push_back(b.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    const double start = now();
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    if (spawned != 0 || ::waitpid(pid, &status, 0) != pid)
-        return std::nullopt;
-    const double took = now() - start;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "%s ended with status %d\n", qPrintable(args.first()), WEXITSTATUS(status));
-        return std::nullopt;
-    }
-    return took;
-}
 
 // Every file below the folder, by its path relative to it.
 int countBelow(const QString &folder)
@@ -155,7 +121,7 @@ int main(int argc, char **argv)
                 } else {
                     ::sync();
                 }
-                std::optional<double> copy;
+                Child copy;
                 if (tool == 0) {
                     copy = timeChild({command, QStringLiteral("--restore"), QStringLiteral("--from"), location,
                                       QStringLiteral("--to"), dest, set.root});
@@ -163,13 +129,13 @@ int main(int argc, char **argv)
                     cpArgs[3] = dest;
                     copy = timeChild(cpArgs);
                 }
-                const std::optional<double> flush = timeChild({QStringLiteral("sync"), QStringLiteral("-f"), dest});
-                if (!copy || !flush || countBelow(dest) != set.tree.fileCount) {
+                const Child flush = timeChild({QStringLiteral("sync"), QStringLiteral("-f"), dest});
+                if (!copy.ok || !flush.ok || countBelow(dest) != set.tree.fileCount) {
                     std::fprintf(stderr, "%s failed: %d files of %d there\n", tool == 0 ? "the restore" : "cp -p",
                                  countBelow(dest), set.tree.fileCount);
                     return 1;
                 }
-                took[tool] = *copy + *flush;
+                took[tool] = copy.seconds + flush.seconds;
                 times[tool].push_back(took[tool]);
             }
             ratios.push_back(took[0] / took[1]);

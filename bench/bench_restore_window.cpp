@@ -10,6 +10,7 @@
 //
 // Runs headless unless QT_QPA_PLATFORM says otherwise.
 #include "bench_common.h"
+#include "bench_panel.h"
 #include "core/platform/paths/drive_map.h"
 #include "core/store/location_layout.h"
 #include "core/store/origin_record.h"
@@ -29,18 +30,6 @@ namespace {
 
 constexpr int kFilesPerFolder = 1000;
 constexpr qint64 kSecond = 1'000'000'000;
-
-class SilentMessageBox final : public MessageBox
-{
-public:
-    Answer show(const QString &, const Style &, const QString &, const QString &) override { return Answer::Ok; }
-};
-
-class NoEnd final : public ProgramEnd
-{
-public:
-    void endProgram() override {}
-};
 
 bool makeLocation(const QByteArray &location, int files)
 {
