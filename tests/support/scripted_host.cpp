@@ -1,5 +1,8 @@
 #include "support/scripted_host.h"
 
+#include "core/backup/backup_run.h"
+#include "core/platform/files/file_copier.h"
+#include "core/platform/files/folder_files.h"
 #include "gui/platform/form.h"
 
 #include <QDir>
@@ -53,4 +56,18 @@ QString TestHost::dos(const QString &relative) const
 void TestHost::mapDrive(QChar letter, const QString &target) const
 {
     QFile::link(target, m_dir.path() + QStringLiteral("/drives/") + letter.toLower() + u':');
+}
+
+BackupOutcome backUpWithOrigins(const TestHost &t, const QStringList &folders, const QString &location,
+                                const QDateTime &now, const MachineIdentity &writer)
+{
+    BackupRun::DirArray dirs;
+    for (int i = 0; i < folders.size(); ++i)
+        dirs[size_t(i)] = t.dos(folders[i]);
+    BackupRunOptions options;
+    options.origins = RunOrigins::Options{VersionSettings(), now, writer};
+    FolderFiles listing(t.drives);
+    FileCopier copier(t.drives);
+    BackupRun run(t.drives, listing, copier, options);
+    return run.run(dirs, int(folders.size()), t.dos(location) + u'\\');
 }

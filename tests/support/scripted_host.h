@@ -1,9 +1,12 @@
 #pragma once
+#include "core/backup/backup_outcome.h"
 #include "core/platform/paths/drive_map.h"
+#include "core/platform/system/machine_identity.h"
 #include "gui/platform/host.h"
 #include "gui/platform/message_box.h"
 #include "gui/platform/program_end.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QTemporaryDir>
@@ -62,3 +65,9 @@ public:
     RecordingEnd end;
     Host host;
 };
+
+// A real backup run of the host's folders (relative to its root) into the
+// folder `location`, with versions and a record of origins as of `now`:
+// what a location to restore from holds.
+BackupOutcome backUpWithOrigins(const TestHost &t, const QStringList &folders, const QString &location,
+                                const QDateTime &now, const MachineIdentity &writer);

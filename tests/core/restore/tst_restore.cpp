@@ -151,15 +151,8 @@ void TestRestore::restoreDoesWhatItSays()
     // Two real runs: the second keeps the first content of a.txt as a version.
     QDateTime now(QDate(2026, 12, 1), QTime(9, 0), Qt::UTC);
     const auto backUp = [&] {
-        BackupRun::DirArray dirs;
-        dirs[0] = t.dos(QStringLiteral("home/docs"));
-        dirs[1] = t.dos(QStringLiteral("home/docs/sub"));
-        BackupRunOptions options;
-        options.origins = RunOrigins::Options{VersionSettings(), now, kWriter};
-        FolderFiles listing(t.drives);
-        FileCopier copier(t.drives);
-        BackupRun run(t.drives, listing, copier, options);
-        return run.run(dirs, 2, t.dos(QStringLiteral("backup")) + u'\\');
+        return backUpWithOrigins(t, {QStringLiteral("home/docs"), QStringLiteral("home/docs/sub")},
+                                 QStringLiteral("backup"), now, kWriter);
     };
     QCOMPARE(backUp().filesNotCopied, 0);
     QVERIFY(put(at("home/docs/a.txt"), "new", kSecond, 0640));

@@ -164,15 +164,8 @@ void TestRestoreWindow::windowRestoresWhatIsPicked()
     QVERIFY(QDir(t.root()).mkpath(QStringLiteral("out")));
     QDateTime now(QDate(2026, 12, 1), QTime(9, 0), Qt::UTC);
     const auto backUp = [&] {
-        BackupRun::DirArray dirs;
-        dirs[0] = t.dos(QStringLiteral("home/docs"));
-        dirs[1] = t.dos(QStringLiteral("home/docs/sub"));
-        BackupRunOptions options;
-        options.origins = RunOrigins::Options{VersionSettings(), now, kWriter};
-        FolderFiles listing(t.drives);
-        FileCopier copier(t.drives);
-        BackupRun run(t.drives, listing, copier, options);
-        return run.run(dirs, 2, t.dos(QStringLiteral("backup")) + u'\\');
+        return backUpWithOrigins(t, {QStringLiteral("home/docs"), QStringLiteral("home/docs/sub")},
+                                 QStringLiteral("backup"), now, kWriter);
     };
     QCOMPARE(backUp().filesNotCopied, 0);
     QVERIFY(put(t.posix(QStringLiteral("home/docs/a.txt")), "new", kFirst + 1000));
