@@ -152,11 +152,11 @@ void TestVersions::earlierCopiesAreKept()
             QVERIFY(setTime(t.posix(step.mid(6)), ++time));
         } else {
             const bool keepTime = step.startsWith(u"same ");
-            const QString spec = keepTime ? step.mid(5) : step;
-            const QString path = t.posix(spec.section(u'=', 0, 0));
-            QVERIFY(writeFile(path, spec.section(u'=', 1).toUtf8()));
+            const QString write = keepTime ? step.mid(5) : step;
+            const QString path = t.posix(write.section(u'=', 0, 0));
+            QVERIFY(writeFile(path, write.section(u'=', 1).toUtf8()));
             QVERIFY(setTime(path, keepTime ? time : ++time));
-            last = spec.section(u'=', 1);
+            last = write.section(u'=', 1);
         }
     }
     QCOMPARE(runs.versions(), versions);
