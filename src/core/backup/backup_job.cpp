@@ -4,6 +4,7 @@
 #include "core/backup/run_notice.h"
 #include "core/platform/files/file_copier.h"
 #include "core/platform/files/folder_files.h"
+#include "core/platform/paths/drive_map.h"
 #include "core/platform/system/clock.h"
 #include "core/platform/system/notifier.h"
 #include "core/platform/system/run_lock.h"
@@ -110,7 +111,9 @@ BackupReport Job::run(BackupFrontEnd &frontEnd, BackupRunOptions options)
             return nothing(BackupReport::Kind::Declined);
     }
 
-    FileCopier copier(m_services.drives);
+    // The drives as they are now serve the whole run.
+    const DriveMap drives = m_services.drives.frozen();
+    FileCopier copier(drives);
     const Result<bool> reachable = copier.folderExists(BackupRun::locationFolder(location));
     if (!reachable)
         return notStarted(RunRecord::Outcome::Unreachable,
@@ -134,8 +137,8 @@ BackupReport Job::run(BackupFrontEnd &frontEnd, BackupRunOptions options)
     // Each automatic run reads a share of the copies back, a few seconds' worth.
     if (m_request.trigger == RunRecord::Trigger::Automatic && !options.readBack)
         options.readBack = std::chrono::seconds(3);
-    FolderFiles listing(m_services.drives);
-    BackupRun backup(m_services.drives, listing, copier, options);
+    FolderFiles listing(drives);
+    BackupRun backup(drives, listing, copier, options);
     m_report.record.start = m_services.clock.now();
     QElapsedTimer timer;
     timer.start();
@@ -148,7 +151,7 @@ BackupReport Job::run(BackupFrontEnd &frontEnd, BackupRunOptions options)
 
     // Remembered only where this run put or found copies: a disk that holds none is no backup's disk.
     if (!outcome.stopped && outcome.filesCopied + outcome.filesCurrent > 0) {
-        if (const Status remembered = rememberLocationDisk(m_services.drives, location, records.locationDisks);
+        if (const Status remembered = rememberLocationDisk(drives, location, records.locationDisks);
             !remembered)
             m_report.warnings << QStringLiteral("The location's disk could not be remembered: ") + remembered.error();
     }

@@ -88,6 +88,11 @@ BackupOutcome BackupRun::run(const DirArray &directories, int count, const QStri
     if (m_origins)
         m_origins->begin(m_currency.locationFolder());
     const int workers = m_options.parallelCopies > 0 ? m_options.parallelCopies : m_copier.parallelCopies(folder);
+    // On a local disk a quick check costs two stat calls, less than handing
+    // the file to a worker and back: the listing checks it here and hands
+    // on only what must be copied. On a share each call waits for the
+    // network, and the workers' checks overlap those waits.
+    const bool checkHere = m_options.parallelCopies <= 0 && !m_options.beforeCopy && !m_copier.isShare(folder);
     CopySchedule schedule(workers * 8 + 64);
     {
         std::lock_guard lock(m_mutex);
@@ -114,9 +119,21 @@ BackupOutcome BackupRun::run(const DirArray &directories, int count, const QStri
             std::lock_guard lock(m_mutex);
             m_planned[size_t(i)] = repass ? 0 : n;
         }
+        if (checkHere && n > 0) {
+            std::lock_guard lock(m_mutex);
+            m_folder = m_fileListing.folder();
+        }
         for (int j = 0; j < n; ++j) {
             const QString name = m_fileListing.name(j);
-            if (!schedule.push({source + name, name, repass, recurringKey, i, sourceFolder, {}})) {
+            CopyTask task{source + name, name, repass, recurringKey, i, sourceFolder, {}};
+            // Only where no earlier copy to that name is still under way does
+            // the location show what this check must compare with.
+            if (checkHere && !repass && !m_stop && schedule.idle(name) && foundCurrent(task, location + name)) {
+                std::lock_guard lock(m_mutex);
+                ++m_ended[size_t(i)];
+                continue;
+            }
+            if (!schedule.push(std::move(task))) {
                 // Stopped: the names not handed over are left too.
                 std::lock_guard lock(m_mutex);
                 if (!repass)
@@ -196,17 +213,27 @@ void BackupRun::copyWorker(CopySchedule &schedule, const QString &location)
     }
 }
 
+// The quick check: true when the copy in the location is current, and counted so.
+bool BackupRun::foundCurrent(const CopyTask &task, const QString &destination)
+{
+    if (!m_currency.isCurrent(task, destination))
+        return false;
+    m_tally.current(task, destination);
+    if (m_origins) {
+        const auto [realFolder, seenWhole] = m_currency.sourceFolder(task.folderIndex);
+        if (!realFolder.isEmpty())
+            m_origins->current(realFolder, task.name, seenWhole);
+    }
+    return true;
+}
+
 // The quick check, the copy, and what is kept of it in the location.
 void BackupRun::copyOne(const CopyTask &task, const QString &destination)
 {
+    if (foundCurrent(task, destination))
+        return;
     const auto [realFolder, seenWhole] = m_origins ? m_currency.sourceFolder(task.folderIndex) : std::pair<QByteArray, bool>();
     RunOrigins *origins = m_origins && !realFolder.isEmpty() ? &*m_origins : nullptr;
-    if (m_currency.isCurrent(task, destination)) {
-        m_tally.current(task, destination);
-        if (origins)
-            origins->current(realFolder, task.name, seenWhole);
-        return;
-    }
     if (origins)
         origins->makeRoomFor(realFolder, task.name);
     const Result<CopyMade> copied = m_copier.copyFile(task.source, destination,

@@ -24,7 +24,8 @@ struct BackupRunOptions
     bool flush = true;      // false only to measure what the final flush costs
     bool copyEverything = false; // true: no copy is taken for current, every file is copied
     std::optional<LocationTimes> locationTimes; // tests: as if the location's probe found this
-    // Called on a worker before each copy; tests hold copies here.
+    // Called on a worker before each copy; tests hold copies here. Set, every
+    // file goes to the workers, even where the run would check it itself.
     std::function<void(const QString &source)> beforeCopy;
     // Whether two paths lead to one file; empty: ask the file system.
     // Tests stand in a file system that folds names.
@@ -82,6 +83,7 @@ public:
 private:
     void copyWorker(CopySchedule &schedule, const QString &location);
     void copyOne(const CopyTask &task, const QString &destination);
+    bool foundCurrent(const CopyTask &task, const QString &destination);
     std::vector<int> recurringKeys(const DirArray &directories, int last) const;
 
     const DriveMap &m_drives;

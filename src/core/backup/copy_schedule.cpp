@@ -39,6 +39,13 @@ bool CopySchedule::push(CopyTask task)
     return true;
 }
 
+bool CopySchedule::idle(const QString &name) const
+{
+    const QString key = nameKey(name);
+    std::lock_guard lock(m_mutex);
+    return !m_waiting.contains(key);
+}
+
 void CopySchedule::finish()
 {
     std::lock_guard lock(m_mutex);

@@ -50,8 +50,11 @@ public:
     // system's rule, which only orders a few more copies.
     static QString nameKey(const QString &name);
 
+    // Whether no copy to that name is held: none waits and none is under way.
+    bool idle(const QString &name) const;
+
 private:
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     const int m_window;
     int m_held = 0; // queued, waiting and in flight

@@ -369,8 +369,11 @@ int FileCopier::parallelCopies(const QString &dosFolder)
     // Two copies a processor: while one waits for the disk, the other works
     // (measured on a 2-core machine: 4 at once beat 2 and 8).
     const int processors = 2 * std::max(2, QThread::idealThreadCount());
+    return isShare(dosFolder) ? 12 : processors;
+}
+
+bool FileCopier::isShare(const QString &dosFolder)
+{
     const auto folder = openFolder(folderPosix(dosFolder), dosFolder);
-    if (!folder)
-        return processors;
-    return sharedByMachines(folder->get()) ? 12 : processors;
+    return folder && sharedByMachines(folder->get());
 }

@@ -85,6 +85,9 @@ public:
     // is a network round trip (FUSE, SMB, NFS), else two per processor.
     int parallelCopies(const QString &dosFolder);
 
+    // Whether the folder lies on a network share, where each call is a round trip.
+    bool isShare(const QString &dosFolder);
+
 private:
     struct Folder
     {

@@ -74,9 +74,30 @@ DriveMap DriveMap::fromEnvironment()
     return DriveMap(xdg::configHome() + QStringLiteral("/quillstow/drives"), users);
 }
 
+DriveMap DriveMap::frozen() const
+{
+    auto frozen = std::make_shared<Frozen>();
+    for (char16_t c = u'A'; c <= u'Z'; ++c) {
+        const auto i = size_t(c - u'A');
+        frozen->targets[i] = readTargetOf(QChar(c));
+        if (frozen->targets[i])
+            frozen->canonical[i] = QFileInfo(*frozen->targets[i]).canonicalFilePath();
+    }
+    DriveMap map(*this);
+    map.m_frozen = std::move(frozen);
+    return map;
+}
+
 std::optional<QString> DriveMap::targetOf(QChar letter) const
 {
     letter = letter.toUpper();
+    if (m_frozen && letter >= u'A' && letter <= u'Z')
+        return m_frozen->targets[size_t(letter.unicode() - u'A')];
+    return readTargetOf(letter);
+}
+
+std::optional<QString> DriveMap::readTargetOf(QChar letter) const
+{
     for (QChar spelling : {letter.toLower(), letter}) {
         const QFileInfo link(m_drivesFolder + u'/' + spelling + u':');
         if (link.isSymLink())
@@ -156,7 +177,8 @@ std::optional<QString> DriveMap::dosOf(const QByteArray &path) const
     QByteArray bestTarget;
     for (const Drive &drive : drives()) {
         QStringList candidates{drive.target};
-        const QString canonical = QFileInfo(drive.target).canonicalFilePath();
+        const QString canonical = m_frozen ? m_frozen->canonical[size_t(drive.letter.unicode() - u'A')]
+                                           : QFileInfo(drive.target).canonicalFilePath();
         if (!canonical.isEmpty() && canonical != drive.target)
             candidates.append(canonical);
         for (const QString &target : candidates) {

@@ -1,5 +1,7 @@
 #pragma once
 #include <QString>
+#include <array>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -27,6 +29,11 @@ public:
     // so a drive mapped while the program runs shows up.
     std::vector<Drive> drives() const;
 
+    // The same map with every letter read once, now. A backup run works on
+    // one, so that each of its thousands of paths costs no look at the
+    // drives folder and a drive mapped during the run does not move it.
+    DriveMap frozen() const;
+
     // "x:\a\\b\..\c" -> "X:\a\c": letter upper case, separators single, no
     // trailing "\" except on a drive root. A path without a letter is taken
     // relative to the current folder. nullopt: no drive letter can be found.
@@ -51,6 +58,14 @@ private:
     std::optional<QString> targetOf(QChar letter) const;
     std::optional<QString> dosOf(const QByteArray &posixPath) const;
 
+    std::optional<QString> readTargetOf(QChar letter) const;
+
     QString m_drivesFolder;
     QString m_usersFolder;
+    struct Frozen
+    {
+        std::array<std::optional<QString>, 26> targets; // A to Z
+        std::array<QString, 26> canonical;             // each target with its links resolved
+    };
+    std::shared_ptr<const Frozen> m_frozen; // set in a frozen map only
 };
