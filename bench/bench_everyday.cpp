@@ -2,6 +2,7 @@
 // already there, timed from outside, beside the tools that would do the same.
 //
 //   bench_everyday [--folders N] [--files N] [--size BYTES] [--rounds N] [--dir PATH] [--changed PERCENT]
+//                  [--profile "strace -f -c -o FILE"]
 //
 // Defaults: 200 folders of 50 files of 4 KiB (10,000 files), 5 rounds,
 // nothing changed. Each round times, in turn and a different one first:
@@ -14,7 +15,8 @@
 // Every round is timed twice, with the page cache warm and (as root) with it
 // dropped before each tool. --changed rewrites that share of the sources
 // before each round, so every tool has the same files to copy. The command's
-// peak memory is printed beside its time.
+// peak memory is printed beside its time. --profile runs the command once
+// more under the given tool (its words split at spaces), warm, before the rounds.
 #include "bench_panel.h"
 #include "bench_table.h"
 #include "core/store/settings_file.h"
@@ -55,10 +57,13 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     double changed = 0;
+    QStringList profiler;
     std::vector<char *> args;
     for (int i = 0; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--changed") && i + 1 < argc)
             changed = std::atof(argv[++i]);
+        else if (!std::strcmp(argv[i], "--profile") && i + 1 < argc)
+            profiler = QString::fromLocal8Bit(argv[++i]).split(u' ', Qt::SkipEmptyParts);
         else
             args.push_back(argv[i]);
     }
@@ -159,6 +164,11 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "%s failed filling its location\n", names[i]);
             return 1;
         }
+    }
+    if (!profiler.isEmpty()) {
+        profiler << command << QStringLiteral("--backup");
+        const Child c = timeChild(profiler);
+        std::printf("under %s: %s, %.3f s\n", qPrintable(profiler.first()), c.ok ? "ran" : "failed", c.seconds);
     }
     const bool canDrop = dropCaches();
     std::printf("%d files, %.0f %% changed before each round; %s\n", tree.fileCount, changed,
