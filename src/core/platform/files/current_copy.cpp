@@ -35,38 +35,74 @@ CurrentCopyCheck::CurrentCopyCheck(const DriveMap &drives, LocationTimes locatio
 
 // The folder part is translated once per folder: a drive lookup reads the
 // drives folder. Names at C:'s root are looked up whole ("C:\Documents and
-// Settings" leads elsewhere), as are "." and "..".
-std::optional<QByteArray> CurrentCopyCheck::posixOf(const QString &dosPath)
+// Settings" leads elsewhere), as are "." and "..". A few folders are held
+// open at a time: the run works through one source folder after another.
+std::optional<CurrentCopyCheck::Place> CurrentCopyCheck::placeOf(const QString &dosPath)
 {
+    constexpr int kMostOpen = 32;
     const qsizetype cut = lastSeparator(dosPath);
     QString name = dosPath.mid(cut + 1);
     if (cut < 0 || name.isEmpty() || name == u"." || name == u"..") {
         const auto whole = m_drives.toPosix(dosPath);
-        return whole ? std::optional(posixname::encode(*whole)) : std::nullopt;
+        return whole ? std::optional(Place{nullptr, posixname::encode(*whole)}) : std::nullopt;
     }
-    const QString folder = dosPath.left(cut + 1);
-    QByteArray posixFolder;
+    const QString folderPath = dosPath.left(cut + 1);
+    Folder folder;
     {
         const std::lock_guard locker(m_lock);
-        posixFolder = m_folders.value(folder);
+        if (const auto known = m_folders.find(folderPath); known != m_folders.end()) {
+            known->lastUse = ++m_uses;
+            folder = *known;
+        }
     }
-    if (posixFolder.isEmpty()) {
-        const auto posix = m_drives.toPosix(folder);
+    if (folder.posix.isEmpty()) {
+        const auto posix = m_drives.toPosix(folderPath);
         if (!posix)
             return std::nullopt;
-        if (m_drives.normalize(folder).value_or(QString()).compare(u"C:\\") == 0)
-            return posixname::encode(*m_drives.toPosix(dosPath));
-        posixFolder = posixname::encode(*posix);
+        if (m_drives.normalize(folderPath).value_or(QString()).compare(u"C:\\") == 0)
+            return Place{nullptr, posixname::encode(*m_drives.toPosix(dosPath))};
+        folder.posix = posixname::encode(*posix);
+    }
+    if (!folder.fd) {
+        const int fd = ::open(folder.posix.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         const std::lock_guard locker(m_lock);
-        m_folders.insert(folder, posixFolder);
+        Folder &kept = m_folders[folderPath];
+        if (kept.fd) {
+            folder = kept; // another thread was first
+            if (fd >= 0)
+                ::close(fd);
+        } else {
+            // The folder used longest ago gives its descriptor up; one in
+            // use stays open until its stat is done.
+            if (m_openFolders >= kMostOpen) {
+                auto oldest = m_folders.end();
+                for (auto other = m_folders.begin(); other != m_folders.end(); ++other) {
+                    if (other->fd && (oldest == m_folders.end() || other->lastUse < oldest->lastUse))
+                        oldest = other;
+                }
+                if (oldest != m_folders.end()) {
+                    oldest->fd.reset();
+                    --m_openFolders;
+                }
+            }
+            if (fd >= 0) {
+                folder.fd = std::make_shared<const FdGuard>(fd);
+                ++m_openFolders;
+            }
+            folder.lastUse = ++m_uses;
+            kept = folder;
+        }
     }
     name.replace(QChar(posixname::kBackslash), u'\\');
-    return posixFolder + (posixFolder.endsWith('/') ? "" : "/") + posixname::encode(name);
+    const QByteArray bytes = posixname::encode(name);
+    if (folder.fd)
+        return Place{folder.fd, bytes};
+    return Place{nullptr, folder.posix + (folder.posix.endsWith('/') ? "" : "/") + bytes};
 }
 
 // FAT and exFAT report the creation time as the change time: it says nothing
 // about a change, so such a source is judged by size and time alone.
-bool CurrentCopyCheck::keepsChangeTime(quint64 device, const QByteArray &posixPath)
+bool CurrentCopyCheck::keepsChangeTime(quint64 device, const Place &place)
 {
     {
         const std::lock_guard locker(m_lock);
@@ -75,7 +111,8 @@ bool CurrentCopyCheck::keepsChangeTime(quint64 device, const QByteArray &posixPa
             return *known;
     }
     struct statfs fs;
-    if (::statfs(posixPath.constData(), &fs) != 0)
+    const int got = place.folder ? ::fstatfs(place.folder->get(), &fs) : ::statfs(place.name.constData(), &fs);
+    if (got != 0)
         return true; // the strict check: only a change time proves nothing changed
     bool keeps = true;
     switch (static_cast<unsigned long>(fs.f_type) & 0xffffffffUL) {
@@ -95,19 +132,19 @@ bool CurrentCopyCheck::isCurrent(const QString &source, const QString &destinati
 {
     if (!passStartNs)
         return false;
-    const auto from = posixOf(source);
-    const auto to = posixOf(destination);
+    const auto from = placeOf(source);
+    const auto to = placeOf(destination);
     if (!from || !to)
         return false;
     struct stat src;
     struct stat dst;
     // The source as the copy reads it (a link is copied as its file); the
     // destination as it lies there.
-    if (::stat(from->constData(), &src) != 0 || !S_ISREG(src.st_mode))
+    if (::fstatat(from->at(), from->name.constData(), &src, 0) != 0 || !S_ISREG(src.st_mode))
         return false;
-    if (::lstat(to->constData(), &dst) != 0 || !S_ISREG(dst.st_mode))
+    if (::fstatat(to->at(), to->name.constData(), &dst, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(dst.st_mode))
         return false;
-    if (isTemporaryName(QByteArrayView(*to).sliced(to->lastIndexOf('/') + 1)))
+    if (isTemporaryName(QByteArrayView(to->name).sliced(to->name.lastIndexOf('/') + 1)))
         return false;
     if (src.st_dev == dst.st_dev && src.st_ino == dst.st_ino)
         return false; // a copy onto itself: the copy says so

@@ -1,4 +1,5 @@
 #pragma once
+#include "core/platform/files/fd_guard.h"
 #include "core/platform/files/location_probe.h"
 #include "core/result.h"
 
@@ -6,6 +7,9 @@
 #include <QHash>
 #include <QString>
 
+#include <fcntl.h>
+
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -32,13 +36,30 @@ public:
     bool isCurrent(const QString &source, const QString &destination, std::optional<qint64> passStartNs);
 
 private:
-    std::optional<QByteArray> posixOf(const QString &dosPath);
-    bool keepsChangeTime(quint64 device, const QByteArray &posixPath);
+    // A file as a descriptor of its folder and its name there, so that a
+    // stat walks one name, not the whole path; without a folder, the path.
+    struct Place
+    {
+        std::shared_ptr<const FdGuard> folder;
+        QByteArray name; // the whole path where there is no folder
+        int at() const { return folder ? folder->get() : AT_FDCWD; }
+    };
+    struct Folder
+    {
+        QByteArray posix;
+        std::shared_ptr<const FdGuard> fd; // null once given up for another folder
+        quint64 lastUse = 0;
+    };
+
+    std::optional<Place> placeOf(const QString &dosPath);
+    bool keepsChangeTime(quint64 device, const Place &place);
 
     const DriveMap &m_drives;
     const LocationTimes m_location;
     std::mutex m_lock; // guards what follows
-    QHash<QString, QByteArray> m_folders; // drive-letter folder -> its POSIX bytes
+    QHash<QString, Folder> m_folders; // drive-letter folder -> its POSIX bytes and descriptor
+    int m_openFolders = 0;
+    quint64 m_uses = 0;
     QHash<quint64, bool> m_changeTimes;   // source device -> keeps a change time
 };
 
