@@ -48,8 +48,7 @@ configure() {
     local dir=$1; shift
     local flags="-O2 -g1 -DNDEBUG"
     [ "${QUILLSTOW_SANITIZE:-0}" != 0 ] && flags="-O1 -g1 -DNDEBUG"
-    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$flags" \
-        "-DCMAKE_C_FLAGS_RELWITHDEBINFO=$flags" "$@" >/dev/null
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$flags" "$@" >/dev/null
 }
 
 build() {
