@@ -1,11 +1,13 @@
 #include "core/platform/files/restore_target.h"
 
 #include "core/platform/files/fd_guard.h"
+#include "core/platform/files/leftovers.h"
 #include "core/platform/system_reason.h"
 
 #include <QList>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <utility>
 
 #include <cerrno>
@@ -13,12 +15,21 @@
 #include <cstring>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr size_t kChunk = 256 * 1024;
+
+// A restore's temporary file: this prefix and a number of 32 bits in base 36.
+constexpr char kTemporaryPrefix[] = ".quillstow-restore-";
+
+QByteArray temporaryName()
+{
+    return kTemporaryPrefix + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+}
 
 qint64 nsOf(const struct timespec &t)
 {
@@ -214,8 +225,17 @@ struct Temporary
     int fd = -1;
 };
 
+// Removed while still held, so no clean-up ever meets it unlocked.
+void removeTemporary(int folderFd, const QByteArray &name, int fd)
+{
+    ::unlinkat(folderFd, name.constData(), 0);
+    ::close(fd);
+}
+
 // The stored copy as a new temporary file of the folder, with its time and
-// permission bits, not yet flushed. A failure leaves no temporary file.
+// permission bits, not yet flushed, and locked for as long as its descriptor
+// is open: a clean-up of leftovers leaves it alone. A failure leaves no
+// temporary file.
 Result<Temporary> writeTemporary(int folderFd, const QByteArray &sourcePath, qint64 modifiedNs, quint32 mode,
                                  qint64 *size = nullptr)
 {
@@ -230,11 +250,13 @@ Result<Temporary> writeTemporary(int folderFd, const QByteArray &sourcePath, qin
     // A short name of our own, beside the target, so that the rename stays on one file system.
     Temporary temporary;
     for (int attempt = 0; temporary.fd < 0 && attempt < 100; ++attempt) {
-        temporary.name = ".quillstow-restore-" + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        temporary.name = temporaryName();
         temporary.fd =
             ::openat(folderFd, temporary.name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (temporary.fd < 0 && errno != EEXIST)
             return systemFailure(QStringLiteral("cannot make a temporary file"), errno);
+        if (temporary.fd >= 0 && !holdNewTemporary(temporary.fd))
+            ::close(std::exchange(temporary.fd, -1)); // taken by a clean-up in the moment before
     }
     if (temporary.fd < 0)
         return failure(QStringLiteral("cannot find a free temporary name"));
@@ -246,24 +268,10 @@ Result<Temporary> writeTemporary(int folderFd, const QByteArray &sourcePath, qin
     if (step && ::futimens(temporary.fd, times) != 0)
         step = systemFailure(QStringLiteral("cannot set the file's time"), errno);
     if (!step) {
-        ::close(temporary.fd);
-        ::unlinkat(folderFd, temporary.name.constData(), 0);
+        removeTemporary(folderFd, temporary.name, temporary.fd);
         return step.failure();
     }
     return temporary;
-}
-
-// The flushed file's data on its disk and the descriptor closed; the temporary file removed if not.
-Status flushAndClose(int folderFd, const Temporary &temporary)
-{
-    Status step = done();
-    if (::fsync(temporary.fd) != 0)
-        step = systemFailure(QStringLiteral("cannot write the file to its disk"), errno);
-    if (::close(temporary.fd) != 0 && step)
-        step = systemFailure(QStringLiteral("cannot write the file"), errno);
-    if (!step)
-        ::unlinkat(folderFd, temporary.name.constData(), 0);
-    return step;
 }
 
 // The temporary file renamed to its name; removed where that fails.
@@ -293,9 +301,14 @@ Status RestoreFolder::write(const QByteArray &name, const QByteArray &sourcePath
     const Result<Temporary> temporary = writeTemporary(m_fd, sourcePath, modifiedNs, mode);
     if (!temporary)
         return temporary.failure();
-    if (Status flushed = flushAndClose(m_fd, *temporary); !flushed)
-        return flushed;
+    if (::fsync(temporary->fd) != 0) {
+        const Status failed = systemFailure(QStringLiteral("cannot write the file to its disk"), errno);
+        removeTemporary(m_fd, temporary->name, temporary->fd);
+        return failed;
+    }
+    // Held up to its rename; its data is on the disk, so the close has nothing left to report.
     const Status placed = putInPlace(m_fd, temporary->name, name, noReplace);
+    ::close(temporary->fd);
     if (placed)
         ::fsync(m_fd); // the new name on the disk too; the file is whole either way
     return placed;
@@ -316,14 +329,43 @@ Status RestoreFolder::stage(const QByteArray &name, const QByteArray &sourcePath
     // A large file's writing starts now, while the next files are read.
     if (size >= qint64(kChunk))
         static_cast<void>(::sync_file_range(temporary->fd, 0, 0, SYNC_FILE_RANGE_WRITE));
-    if (::close(temporary->fd) != 0) {
-        const Status failed = systemFailure(QStringLiteral("cannot write the file"), errno);
-        ::unlinkat(m_fd, temporary->name.constData(), 0);
-        return failed;
-    }
-    staged.m_staged.append({*folder, temporary->name, name, noReplace});
+    staged.m_staged.append({*folder, temporary->name, temporary->fd, name, noReplace});
     staged.m_bytes += size;
     return done();
+}
+
+namespace {
+
+// How many descriptors a batch may hold, its files' and its folders': what
+// the process may have open, raised toward its hard limit where a full batch
+// wants more (a desktop session often starts programs at 1024), less a share
+// for the rest of the program.
+qsizetype mostDescriptors()
+{
+    static const qsizetype most = [] {
+        constexpr rlim_t kSpare = 256;
+        const rlim_t wanted = rlim_t(StagedFiles::kMostFiles + StagedFiles::kMostFolders) + kSpare;
+        struct rlimit limit;
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+            return qsizetype(64);
+        if (limit.rlim_cur < wanted) {
+            struct rlimit raised = limit;
+            raised.rlim_cur = std::min(wanted, limit.rlim_max);
+            if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+                limit = raised;
+        }
+        const rlim_t open = std::min(limit.rlim_cur, wanted);
+        return qsizetype(std::max<rlim_t>(open - std::min(kSpare, open / 2), 2));
+    }();
+    return most;
+}
+
+} // namespace
+
+bool StagedFiles::full() const
+{
+    return m_staged.size() >= kMostFiles || m_folders.size() >= kMostFolders || m_bytes >= kMostBytes
+           || m_staged.size() + m_folders.size() >= mostDescriptors();
 }
 
 Result<qsizetype> StagedFiles::folderOf(int fd)
@@ -344,7 +386,7 @@ Result<qsizetype> StagedFiles::folderOf(int fd)
 StagedFiles::~StagedFiles()
 {
     for (const Staged &file : std::as_const(m_staged))
-        ::unlinkat(m_folders[file.folder].fd, file.temporary.constData(), 0);
+        removeTemporary(m_folders[file.folder].fd, file.temporary, file.fd);
     for (const Folder &folder : std::as_const(m_folders))
         ::close(folder.fd);
 }
@@ -373,11 +415,13 @@ QList<Status> StagedFiles::commit()
     out.reserve(m_staged.size());
     for (const Staged &file : std::as_const(m_staged)) {
         const int folder = m_folders[file.folder].fd;
+        // Held up to its rename; its data is on the disk, so the close has nothing left to report.
         if (flushed[file.folder]) {
             out.append(putInPlace(folder, file.temporary, file.name, file.noReplace));
+            ::close(file.fd);
         } else {
             out.append(flushed[file.folder]);
-            ::unlinkat(folder, file.temporary.constData(), 0);
+            removeTemporary(folder, file.temporary, file.fd);
         }
     }
     // The new names on the disk too; the files are whole either way.

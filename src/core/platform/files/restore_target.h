@@ -47,8 +47,8 @@ public:
     Result<Found> look(const QByteArray &name, const QByteArray &sourcePath, qint64 modifiedNs) const;
 
     // A copy of the file at sourcePath under `name`, given the time and
-    // permission bits, written as a temporary file, synced and renamed into
-    // place. noReplace: a name taken meanwhile fails with EEXIST and keeps
+    // permission bits, written as a temporary file (held locked up to its
+    // rename), synced and renamed into place. noReplace: a name taken meanwhile fails with EEXIST and keeps
     // what is there. A failure leaves no temporary file.
     Status write(const QByteArray &name, const QByteArray &sourcePath, qint64 modifiedNs, quint32 mode,
                  bool noReplace) const;
@@ -69,6 +69,8 @@ private:
 // restore of many small files waits for its disk once a batch instead of
 // twice a file, as `cp` and one `sync` would. A crash before the commit
 // leaves hidden temporary files, never a short file under a real name.
+// Each file keeps its descriptor, and so its lock, up to its rename: a batch
+// also ends short of what the process may have open.
 class StagedFiles
 {
 public:
@@ -82,10 +84,7 @@ public:
     ~StagedFiles(); // what was never committed is removed
 
     qsizetype size() const { return m_staged.size(); }
-    bool full() const
-    {
-        return m_staged.size() >= kMostFiles || m_folders.size() >= kMostFolders || m_bytes >= kMostBytes;
-    }
+    bool full() const;
 
     // For each file, in the order staged: in place under its name and on its
     // disk, or why not. A name taken meanwhile (with noReplace) fails with
@@ -104,6 +103,7 @@ private:
     {
         qsizetype folder; // in m_folders
         QByteArray temporary;
+        int fd; // open, and so locked, until the file is renamed or removed
         QByteArray name;
         bool noReplace;
     };
