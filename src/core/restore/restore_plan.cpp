@@ -45,6 +45,9 @@ public:
         if (!m_open || file.root != m_root || file.folder != m_folder) {
             m_open.reset();
             m_open.emplace(RestoreFolder::open(file.root, file.folder, m_make, m_location));
+            // What a restore cut off left here goes before this one writes.
+            if (m_make && *m_open)
+                (*m_open)->removeLeftovers();
             m_root = file.root;
             m_folder = file.folder;
         }

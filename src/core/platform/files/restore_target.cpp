@@ -25,10 +25,19 @@ constexpr size_t kChunk = 256 * 1024;
 
 // A restore's temporary file: this prefix and a number of 32 bits in base 36.
 constexpr char kTemporaryPrefix[] = ".quillstow-restore-";
+constexpr qsizetype kTemporaryPrefixSize = sizeof kTemporaryPrefix - 1;
 
 QByteArray temporaryName()
 {
     return kTemporaryPrefix + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+}
+
+// A name temporaryName() gives, and nothing a user would name a file.
+bool isRestoreTemporary(QByteArrayView name)
+{
+    const QByteArrayView number = name.sliced(std::min(name.size(), kTemporaryPrefixSize));
+    return name.startsWith(QByteArrayView(kTemporaryPrefix)) && !number.isEmpty() && number.size() <= 7
+           && std::all_of(number.begin(), number.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z'); });
 }
 
 qint64 nsOf(const struct timespec &t)
@@ -217,6 +226,12 @@ Result<RestoreFolder::Found> RestoreFolder::look(const QByteArray &name, const Q
     return one.valid() && other.valid() && sameBytes(one.get(), other.get()) ? Found::SameFile : Found::OtherFile;
 }
 
+void RestoreFolder::removeLeftovers() const
+{
+    if (m_fd >= 0)
+        static_cast<void>(removeLeftoverFiles(m_fd, isRestoreTemporary));
+}
+
 namespace {
 
 struct Temporary
@@ -234,7 +249,7 @@ void removeTemporary(int folderFd, const QByteArray &name, int fd)
 
 // The stored copy as a new temporary file of the folder, with its time and
 // permission bits, not yet flushed, and locked for as long as its descriptor
-// is open: a clean-up of leftovers leaves it alone. A failure leaves no
+// is open: a clean-up by another restore leaves it alone. A failure leaves no
 // temporary file.
 Result<Temporary> writeTemporary(int folderFd, const QByteArray &sourcePath, qint64 modifiedNs, quint32 mode,
                                  qint64 *size = nullptr)

@@ -42,6 +42,11 @@ public:
     // A folder on the way is not there yet (open without `make`).
     bool missing() const { return m_fd < 0; }
 
+    // Removes the temporary files that a restore cut off left here: only
+    // regular files of that name, none that a restore under way still holds.
+    // A file that cannot be removed only takes room, so nothing fails.
+    void removeLeftovers() const;
+
     // What the name holds: the very file (same size, time and bytes as the
     // file at sourcePath, whose time is given), another, or no regular file.
     Result<Found> look(const QByteArray &name, const QByteArray &sourcePath, qint64 modifiedNs) const;
