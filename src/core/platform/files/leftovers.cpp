@@ -41,7 +41,7 @@ bool holdNewTemporary(int fd)
 }
 
 Status removeLeftoverFiles(int folderFd, bool (*isLeftover)(QByteArrayView name),
-                           std::optional<std::chrono::seconds> quietFor)
+                           std::optional<std::chrono::seconds> quietFor, LiveWriters writers)
 {
     // A descriptor of its own, so the caller's is neither closed nor moved on.
     FdGuard folder(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -62,8 +62,8 @@ Status removeLeftoverFiles(int folderFd, bool (*isLeftover)(QByteArrayView name)
     while (const dirent *entry = ::readdir(dir)) {
         if (!isLeftover(entry->d_name) || (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN))
             continue;
-        // Looked at through a descriptor of its own: the lock is taken on
-        // the very file that is then removed.
+        // Looked at through a descriptor of its own: the file whose time is
+        // read, and lock taken, is the very one then removed.
         const int file = ::openat(fd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (file < 0)
             continue;
@@ -74,9 +74,9 @@ Status removeLeftoverFiles(int folderFd, bool (*isLeftover)(QByteArrayView name)
         // time back to the source's before the rename.
         if (::fstat(file, &st) != 0 || !S_ISREG(st.st_mode) || qint64(st.st_ctim.tv_sec) > changedBefore)
             continue;
-        if (::flock(file, LOCK_EX | LOCK_NB) != 0)
+        if (writers == LiveWriters::Lock && ::flock(file, LOCK_EX | LOCK_NB) != 0)
             continue; // a live writer holds it, or no lock can be had: it stays
-        // The name must still lead to the locked file.
+        // The name must still lead to the file looked at.
         struct stat named;
         if (::fstatat(fd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_ino != st.st_ino
             || named.st_dev != st.st_dev)

@@ -7,9 +7,10 @@
 #include <optional>
 
 // The temporary files a writer of this program leaves beside their targets
-// while it writes, and what an interrupted one left behind: a live writer
-// holds a lock (flock) on its file, and a clean-up removes only what no one
-// holds.
+// while it writes, and what an interrupted one left behind: a live copy of
+// the backup holds a lock (flock) on its file, and a clean-up removes only
+// what no one holds and, where writers take no lock, what has long been left
+// unchanged.
 
 // How long a temporary file must have been left unchanged before a clean-up
 // takes it for a leftover where other machines write too: a writer there
@@ -25,10 +26,15 @@ bool sharedByMachines(int folderFd);
 // and false says so (make another). A file system without locks gives none.
 bool holdNewTemporary(int fd);
 
+// How a clean-up tells a live writer's file: by its lock (and on a share by
+// a recent change), or, for writers that take no lock, by a recent change alone.
+enum class LiveWriters { Lock, OnlyChange };
+
 // Removes from the open folder the regular files whose names `isLeftover`
-// takes, never through a link, and none that a live writer holds locked or,
-// on a network share, that changed within `quietFor` (empty: kLeftoverQuiet
+// takes, never through a link, and none that a live writer holds locked (with
+// LiveWriters::Lock) or that changed within `quietFor` (empty: kLeftoverQuiet
 // on a share, no wait on a local disk). The first removal that failed is
 // told of by the file's name.
 Status removeLeftoverFiles(int folderFd, bool (*isLeftover)(QByteArrayView name),
-                           std::optional<std::chrono::seconds> quietFor = std::nullopt);
+                           std::optional<std::chrono::seconds> quietFor = std::nullopt,
+                           LiveWriters writers = LiveWriters::Lock);

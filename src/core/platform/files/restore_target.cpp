@@ -15,7 +15,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <stdio.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -226,10 +225,11 @@ Result<RestoreFolder::Found> RestoreFolder::look(const QByteArray &name, const Q
     return one.valid() && other.valid() && sameBytes(one.get(), other.get()) ? Found::SameFile : Found::OtherFile;
 }
 
-void RestoreFolder::removeLeftovers() const
+void RestoreFolder::removeLeftovers(std::optional<std::chrono::seconds> quietFor) const
 {
     if (m_fd >= 0)
-        static_cast<void>(removeLeftoverFiles(m_fd, isRestoreTemporary));
+        static_cast<void>(removeLeftoverFiles(m_fd, isRestoreTemporary, quietFor.value_or(kLeftoverQuiet),
+                                              LiveWriters::OnlyChange));
 }
 
 namespace {
@@ -240,17 +240,8 @@ struct Temporary
     int fd = -1;
 };
 
-// Removed while still held, so no clean-up ever meets it unlocked.
-void removeTemporary(int folderFd, const QByteArray &name, int fd)
-{
-    ::unlinkat(folderFd, name.constData(), 0);
-    ::close(fd);
-}
-
 // The stored copy as a new temporary file of the folder, with its time and
-// permission bits, not yet flushed, and locked for as long as its descriptor
-// is open: a clean-up by another restore leaves it alone. A failure leaves no
-// temporary file.
+// permission bits, not yet flushed. A failure leaves no temporary file.
 Result<Temporary> writeTemporary(int folderFd, const QByteArray &sourcePath, qint64 modifiedNs, quint32 mode,
                                  qint64 *size = nullptr)
 {
@@ -270,8 +261,6 @@ Result<Temporary> writeTemporary(int folderFd, const QByteArray &sourcePath, qin
             ::openat(folderFd, temporary.name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (temporary.fd < 0 && errno != EEXIST)
             return systemFailure(QStringLiteral("cannot make a temporary file"), errno);
-        if (temporary.fd >= 0 && !holdNewTemporary(temporary.fd))
-            ::close(std::exchange(temporary.fd, -1)); // taken by a clean-up in the moment before
     }
     if (temporary.fd < 0)
         return failure(QStringLiteral("cannot find a free temporary name"));
@@ -283,10 +272,24 @@ Result<Temporary> writeTemporary(int folderFd, const QByteArray &sourcePath, qin
     if (step && ::futimens(temporary.fd, times) != 0)
         step = systemFailure(QStringLiteral("cannot set the file's time"), errno);
     if (!step) {
-        removeTemporary(folderFd, temporary.name, temporary.fd);
+        ::close(temporary.fd);
+        ::unlinkat(folderFd, temporary.name.constData(), 0);
         return step.failure();
     }
     return temporary;
+}
+
+// The flushed file's data on its disk and the descriptor closed; the temporary file removed if not.
+Status flushAndClose(int folderFd, const Temporary &temporary)
+{
+    Status step = done();
+    if (::fsync(temporary.fd) != 0)
+        step = systemFailure(QStringLiteral("cannot write the file to its disk"), errno);
+    if (::close(temporary.fd) != 0 && step)
+        step = systemFailure(QStringLiteral("cannot write the file"), errno);
+    if (!step)
+        ::unlinkat(folderFd, temporary.name.constData(), 0);
+    return step;
 }
 
 // The temporary file renamed to its name; removed where that fails.
@@ -316,14 +319,9 @@ Status RestoreFolder::write(const QByteArray &name, const QByteArray &sourcePath
     const Result<Temporary> temporary = writeTemporary(m_fd, sourcePath, modifiedNs, mode);
     if (!temporary)
         return temporary.failure();
-    if (::fsync(temporary->fd) != 0) {
-        const Status failed = systemFailure(QStringLiteral("cannot write the file to its disk"), errno);
-        removeTemporary(m_fd, temporary->name, temporary->fd);
-        return failed;
-    }
-    // Held up to its rename; its data is on the disk, so the close has nothing left to report.
+    if (Status flushed = flushAndClose(m_fd, *temporary); !flushed)
+        return flushed;
     const Status placed = putInPlace(m_fd, temporary->name, name, noReplace);
-    ::close(temporary->fd);
     if (placed)
         ::fsync(m_fd); // the new name on the disk too; the file is whole either way
     return placed;
@@ -344,43 +342,14 @@ Status RestoreFolder::stage(const QByteArray &name, const QByteArray &sourcePath
     // A large file's writing starts now, while the next files are read.
     if (size >= qint64(kChunk))
         static_cast<void>(::sync_file_range(temporary->fd, 0, 0, SYNC_FILE_RANGE_WRITE));
-    staged.m_staged.append({*folder, temporary->name, temporary->fd, name, noReplace});
+    if (::close(temporary->fd) != 0) {
+        const Status failed = systemFailure(QStringLiteral("cannot write the file"), errno);
+        ::unlinkat(m_fd, temporary->name.constData(), 0);
+        return failed;
+    }
+    staged.m_staged.append({*folder, temporary->name, name, noReplace});
     staged.m_bytes += size;
     return done();
-}
-
-namespace {
-
-// How many descriptors a batch may hold, its files' and its folders': what
-// the process may have open, raised toward its hard limit where a full batch
-// wants more (a desktop session often starts programs at 1024), less a share
-// for the rest of the program.
-qsizetype mostDescriptors()
-{
-    static const qsizetype most = [] {
-        constexpr rlim_t kSpare = 256;
-        const rlim_t wanted = rlim_t(StagedFiles::kMostFiles + StagedFiles::kMostFolders) + kSpare;
-        struct rlimit limit;
-        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
-            return qsizetype(64);
-        if (limit.rlim_cur < wanted) {
-            struct rlimit raised = limit;
-            raised.rlim_cur = std::min(wanted, limit.rlim_max);
-            if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
-                limit = raised;
-        }
-        const rlim_t open = std::min(limit.rlim_cur, wanted);
-        return qsizetype(std::max<rlim_t>(open - std::min(kSpare, open / 2), 2));
-    }();
-    return most;
-}
-
-} // namespace
-
-bool StagedFiles::full() const
-{
-    return m_staged.size() >= kMostFiles || m_folders.size() >= kMostFolders || m_bytes >= kMostBytes
-           || m_staged.size() + m_folders.size() >= mostDescriptors();
 }
 
 Result<qsizetype> StagedFiles::folderOf(int fd)
@@ -401,7 +370,7 @@ Result<qsizetype> StagedFiles::folderOf(int fd)
 StagedFiles::~StagedFiles()
 {
     for (const Staged &file : std::as_const(m_staged))
-        removeTemporary(m_folders[file.folder].fd, file.temporary, file.fd);
+        ::unlinkat(m_folders[file.folder].fd, file.temporary.constData(), 0);
     for (const Folder &folder : std::as_const(m_folders))
         ::close(folder.fd);
 }
@@ -430,13 +399,11 @@ QList<Status> StagedFiles::commit()
     out.reserve(m_staged.size());
     for (const Staged &file : std::as_const(m_staged)) {
         const int folder = m_folders[file.folder].fd;
-        // Held up to its rename; its data is on the disk, so the close has nothing left to report.
         if (flushed[file.folder]) {
             out.append(putInPlace(folder, file.temporary, file.name, file.noReplace));
-            ::close(file.fd);
         } else {
             out.append(flushed[file.folder]);
-            removeTemporary(folder, file.temporary, file.fd);
+            ::unlinkat(folder, file.temporary.constData(), 0);
         }
     }
     // The new names on the disk too; the files are whole either way.

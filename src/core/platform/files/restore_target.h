@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QList>
 
+#include <chrono>
 #include <optional>
 
 class StagedFiles;
@@ -42,18 +43,26 @@ public:
     // A folder on the way is not there yet (open without `make`).
     bool missing() const { return m_fd < 0; }
 
+    // How long a restore's temporary file must have been left unchanged (its
+    // change time, which nothing sets back) to count as left over, here or on
+    // a share: a restore under way writes, chmods and sets the time of each
+    // one moments before its rename, and a batch lasts minutes at most, so one
+    // unchanged for an hour is what a restore cut off left. No lock is taken.
+    static constexpr std::chrono::seconds kLeftoverQuiet{3600};
+
     // Removes the temporary files that a restore cut off left here: only
-    // regular files of that name, none that a restore under way still holds.
-    // A file that cannot be removed only takes room, so nothing fails.
-    void removeLeftovers() const;
+    // regular files of that name, unchanged for `quietFor` (empty:
+    // kLeftoverQuiet). A file that cannot be removed only takes room, so
+    // nothing fails.
+    void removeLeftovers(std::optional<std::chrono::seconds> quietFor = std::nullopt) const;
 
     // What the name holds: the very file (same size, time and bytes as the
     // file at sourcePath, whose time is given), another, or no regular file.
     Result<Found> look(const QByteArray &name, const QByteArray &sourcePath, qint64 modifiedNs) const;
 
     // A copy of the file at sourcePath under `name`, given the time and
-    // permission bits, written as a temporary file (held locked up to its
-    // rename), synced and renamed into place. noReplace: a name taken meanwhile fails with EEXIST and keeps
+    // permission bits, written as a temporary file, synced and renamed into
+    // place. noReplace: a name taken meanwhile fails with EEXIST and keeps
     // what is there. A failure leaves no temporary file.
     Status write(const QByteArray &name, const QByteArray &sourcePath, qint64 modifiedNs, quint32 mode,
                  bool noReplace) const;
@@ -74,8 +83,6 @@ private:
 // restore of many small files waits for its disk once a batch instead of
 // twice a file, as `cp` and one `sync` would. A crash before the commit
 // leaves hidden temporary files, never a short file under a real name.
-// Each file keeps its descriptor, and so its lock, up to its rename: a batch
-// also ends short of what the process may have open.
 class StagedFiles
 {
 public:
@@ -89,7 +96,10 @@ public:
     ~StagedFiles(); // what was never committed is removed
 
     qsizetype size() const { return m_staged.size(); }
-    bool full() const;
+    bool full() const
+    {
+        return m_staged.size() >= kMostFiles || m_folders.size() >= kMostFolders || m_bytes >= kMostBytes;
+    }
 
     // For each file, in the order staged: in place under its name and on its
     // disk, or why not. A name taken meanwhile (with noReplace) fails with
@@ -108,7 +118,6 @@ private:
     {
         qsizetype folder; // in m_folders
         QByteArray temporary;
-        int fd; // open, and so locked, until the file is renamed or removed
         QByteArray name;
         bool noReplace;
     };
