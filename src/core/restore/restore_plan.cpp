@@ -38,13 +38,20 @@ Status moveToTrash(const QByteArray &path)
 class OpenFolders
 {
 public:
-    OpenFolders(bool make, const std::optional<RestoreFolder::FolderId> &location) : m_make(make), m_location(location) {}
+    OpenFolders(bool make, const std::optional<RestoreFolder::FolderId> &location,
+                std::optional<std::chrono::seconds> leftoverQuiet)
+        : m_make(make), m_location(location), m_leftoverQuiet(leftoverQuiet)
+    {
+    }
 
     const Result<RestoreFolder> &of(const PlannedFile &file)
     {
         if (!m_open || file.root != m_root || file.folder != m_folder) {
             m_open.reset();
             m_open.emplace(RestoreFolder::open(file.root, file.folder, m_make, m_location));
+            // What a restore cut off left here goes before this one writes.
+            if (m_make && *m_open)
+                (*m_open)->removeLeftovers(m_leftoverQuiet);
             m_root = file.root;
             m_folder = file.folder;
         }
@@ -54,6 +61,7 @@ public:
 private:
     bool m_make;
     std::optional<RestoreFolder::FolderId> m_location;
+    std::optional<std::chrono::seconds> m_leftoverQuiet;
     QByteArray m_root;
     QByteArray m_folder;
     std::optional<Result<RestoreFolder>> m_open;
@@ -207,7 +215,7 @@ QList<RestoreOutcome> runRestore(const RestorePlan &plan, const RestoreRequest &
         if (id)
             location = *id;
     }
-    OpenFolders folders(!dryRun, location);
+    OpenFolders folders(!dryRun, location, request.leftoverQuiet);
     StagedFiles staged;
     QList<RestoreOutcome> outcomes;
     outcomes.reserve(plan.files.size());

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -19,6 +20,8 @@ struct RestoreRequest
     OnConflict onConflict = OnConflict::KeepBoth;
     QDate today; // names a file kept beside another
     QByteArray locationFolder; // the backup location, never written into
+    // How long a temporary file left in a target folder must be unchanged to be deleted; empty: an hour.
+    std::optional<std::chrono::seconds> leftoverQuiet;
 };
 
 // One file to restore: the copy chosen and where it goes, root/folder/name.

@@ -122,6 +122,16 @@ void TestRestore::restoreDoesWhatItSays_data()
         << false << keepBoth << false << QByteArray("Failed") << QByteArray("backup/out/a.txt=<missing>");
     QTest::newRow("a symbolic link placed in a target folder") << QByteArray("link") << none << QByteArray("home/docs")
         << none << false << keepBoth << false << QByteArray("AlreadyThere Failed") << QByteArray("home/docs/a.txt=new");
+    // A restore cut off left a temporary file where the next one writes; a fresh one stands for a restore under way.
+    const QByteArray leftover = "home/docs/a.txt=new|home/docs/kept.txt=mine|home/docs/.quillstow-restore";
+    QTest::newRow("a restore cut off leaves nothing") << QByteArray("leftover") << none << QByteArray("home/docs") << none
+        << false << keepBoth << false << QByteArray("Restored AlreadyThere") << leftover + "-x=<missing>";
+    QTest::newRow("a restore under way keeps its file") << QByteArray("leftover fresh") << none << QByteArray("home/docs")
+        << none << false << keepBoth << false << QByteArray("Restored AlreadyThere") << leftover + "-x=half";
+    QTest::newRow("a link of a leftover's name stays") << QByteArray("leftover link") << none << QByteArray("home/docs")
+        << none << false << keepBoth << false << QByteArray("Restored AlreadyThere") << leftover + "-x=mine";
+    QTest::newRow("a user's file of a like name stays") << QByteArray("leftover no dash") << none << QByteArray("home/docs")
+        << none << false << keepBoth << false << QByteArray("Restored AlreadyThere") << leftover + "X=half";
 }
 
 void TestRestore::restoreDoesWhatItSays()
@@ -171,6 +181,12 @@ void TestRestore::restoreDoesWhatItSays()
         QVERIFY(std::filesystem::remove_all(at("home/docs/sub").constData()) > 0);
         QVERIFY(::symlink(at("outside").constData(), at("home/docs/sub").constData()) == 0);
     }
+    if (before.startsWith("leftover")) {
+        QVERIFY(::unlink(at("home/docs/a.txt").constData()) == 0 && put(at("home/docs/kept.txt"), "mine", kFirst));
+        const QByteArray name = at(before.endsWith("dash") ? "home/docs/.quillstow-restoreX" : "home/docs/.quillstow-restore-x");
+        QVERIFY2(before.endsWith("link") ? ::symlink("kept.txt", name.constData()) == 0 : put(name, "half", kFirst, 0600),
+                 name.constData());
+    }
     if (!to.isEmpty())
         QVERIFY(QDir().mkpath(QString::fromLatin1(at(to))));
 
@@ -186,6 +202,8 @@ void TestRestore::restoreDoesWhatItSays()
     request.onConflict = OnConflict(onConflict);
     request.today = QDate::currentDate();
     request.locationFolder = at("backup");
+    if (before.startsWith("leftover") && before != "leftover fresh")
+        request.leftoverQuiet = std::chrono::seconds(0); // as if long left: only its name and kind can spare it
     const QStringList locationBefore = stateOf(t.posix(QStringLiteral("backup")));
     const RestorePlan plan = planRestore(catalog, request);
     const QList<RestoreOutcome> done = runRestore(plan, request, dryRun);

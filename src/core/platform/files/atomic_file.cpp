@@ -2,6 +2,7 @@
 
 #include "core/platform/files/content_hash.h"
 #include "core/platform/files/fd_guard.h"
+#include "core/platform/files/leftovers.h"
 #include "core/platform/system_reason.h"
 
 #include <QRandomGenerator>
@@ -86,17 +87,6 @@ bool lockTemporary(int fd)
     return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
 }
 
-// The same for a file that has had its name for a moment: a clean-up may
-// hold it just then, and is waited for, so the file is never left unlocked.
-bool lockNamedTemporary(int fd)
-{
-    int rc;
-    do
-        rc = ::flock(fd, LOCK_EX);
-    while (rc != 0 && errno == EINTR);
-    return rc == 0;
-}
-
 bool kernelCopyUnsupported(int err)
 {
     return err == EXDEV || err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
@@ -169,8 +159,7 @@ Status AtomicFile::openNamed(unsigned mode)
         if (m_fd >= 0) {
             // A clean-up that took the file before the lock did has removed
             // its name: then it is no longer ours to rename.
-            struct stat st;
-            if (lockNamedTemporary(m_fd) && ::fstat(m_fd, &st) == 0 && st.st_nlink == 0) {
+            if (!holdNewTemporary(m_fd)) {
                 ::close(m_fd);
                 m_fd = -1;
                 continue;

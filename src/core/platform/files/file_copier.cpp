@@ -5,6 +5,7 @@
 #include "core/platform/files/atomic_file.h"
 #include "core/platform/files/content_hash.h"
 #include "core/platform/files/fd_guard.h"
+#include "core/platform/files/leftovers.h"
 #include "core/platform/paths/drive_map.h"
 #include "core/platform/paths/posix_name.h"
 #include "core/platform/system_reason.h"
@@ -13,13 +14,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <dirent.h>
-#include <ctime>
 #include <fcntl.h>
 #include <mutex>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -267,68 +264,15 @@ Result<CopyMade> FileCopier::copyFile(const QString &source, const QString &dest
     return made;
 }
 
-// A network file system: each call is a round trip, and other machines may
-// write into it, unseen by our locks.
-static bool sharedByMachines(int folderFd)
-{
-    struct statfs fs;
-    if (::fstatfs(folderFd, &fs) != 0)
-        return false;
-    switch (static_cast<unsigned long>(fs.f_type) & 0xffffffffUL) {
-    case 0x65735546UL: // FUSE (SSHFS and others)
-    case 0xFF534D42UL: // CIFS
-    case 0xFE534D42UL: // SMB2
-    case 0x6969UL:     // NFS
-        return true;
-    default:
-        return false;
-    }
-}
-
 Status FileCopier::removeLeftovers(const QString &dosFolder, std::optional<std::chrono::seconds> quietFor)
 {
-    auto folder = openFolder(folderPosix(dosFolder), dosFolder);
+    const auto folder = openFolder(folderPosix(dosFolder), dosFolder);
     if (!folder)
         return folder.failure();
-    const int fd = folder->get();
-    DIR *dir = ::fdopendir(fd);
-    if (!dir)
-        return systemFailure(dosFolder, errno);
-    folder->release(); // closedir closes it
-    // A lock reaches only the copies of this machine. Where other machines
-    // write too, what changed lately may be one of their copies and stays.
-    const std::chrono::seconds quiet = quietFor.value_or(sharedByMachines(fd) ? kLeftoverQuiet : std::chrono::seconds(0));
-    struct timespec now;
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    const qint64 changedBefore = qint64(now.tv_sec) - qint64(quiet.count());
-    Status firstFailure = done();
-    while (const dirent *entry = ::readdir(dir)) {
-        if (!isTemporaryName(entry->d_name) || (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN))
-            continue;
-        // Looked at through a descriptor of its own: the lock is taken on
-        // the very file that is then removed.
-        const int file = ::openat(fd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (file < 0)
-            continue;
-        const FdGuard held(file);
-        struct stat st;
-        // A file changed lately may be written from another machine; the
-        // change time counts, since a copy sets its file's modification time
-        // back to the source's before the rename.
-        if (::fstat(file, &st) != 0 || !S_ISREG(st.st_mode) || qint64(st.st_ctim.tv_sec) > changedBefore)
-            continue;
-        if (::flock(file, LOCK_EX | LOCK_NB) != 0)
-            continue; // a live copy writes it, or no lock can be had: it stays
-        // The name must still lead to the locked file.
-        struct stat named;
-        if (::fstatat(fd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_ino != st.st_ino
-            || named.st_dev != st.st_dev)
-            continue;
-        if (::unlinkat(fd, entry->d_name, 0) != 0 && errno != ENOENT && firstFailure)
-            firstFailure = systemFailure(QStringLiteral("%1\\%2").arg(dosFolder, QString::fromUtf8(entry->d_name)), errno);
-    }
-    ::closedir(dir);
-    return firstFailure;
+    const Status removed = removeLeftoverFiles(folder->get(), isTemporaryName, quietFor);
+    if (!removed)
+        return removed.failure().about(dosFolder);
+    return done();
 }
 
 Status FileCopier::flush(const QString &dosFolder)

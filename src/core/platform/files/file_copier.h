@@ -56,17 +56,12 @@ public:
     Result<CopyMade> copyFile(const QString &source, const QString &destination, const KeepNames &keep = {},
                               bool checksum = false);
 
-    // How long a temporary file must have been left unchanged before a
-    // clean-up takes it for a leftover: a copy running on another machine
-    // holds no lock that reaches here, but it keeps changing its file.
-    static constexpr std::chrono::seconds kLeftoverQuiet{6 * 3600};
-
     // Removes the temporary files an interrupted run left in the folder: the
     // regular files with a name of this program's temporary pattern, nothing
     // else, and none that a live copy still writes: it holds a lock on it or,
     // on a network share where other machines' locks are not seen, it changed
-    // within `quietFor` (empty: kLeftoverQuiet on a share, no wait on a local
-    // disk). A backup run calls it once at its start.
+    // within `quietFor` (empty: leftovers.h's kLeftoverQuiet on a share, no
+    // wait on a local disk). A backup run calls it once at its start.
     Status removeLeftovers(const QString &dosFolder, std::optional<std::chrono::seconds> quietFor = std::nullopt);
 
     // Writes everything cached for the file system holding the folder to its

@@ -1,11 +1,13 @@
 #include "core/platform/files/restore_target.h"
 
 #include "core/platform/files/fd_guard.h"
+#include "core/platform/files/leftovers.h"
 #include "core/platform/system_reason.h"
 
 #include <QList>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <utility>
 
 #include <cerrno>
@@ -19,6 +21,23 @@
 namespace {
 
 constexpr size_t kChunk = 256 * 1024;
+
+// A restore's temporary file: this prefix and a number of 32 bits in base 36.
+constexpr char kTemporaryPrefix[] = ".quillstow-restore-";
+constexpr qsizetype kTemporaryPrefixSize = sizeof kTemporaryPrefix - 1;
+
+QByteArray temporaryName()
+{
+    return kTemporaryPrefix + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+}
+
+// A name temporaryName() gives, and nothing a user would name a file.
+bool isRestoreTemporary(QByteArrayView name)
+{
+    const QByteArrayView number = name.sliced(std::min(name.size(), kTemporaryPrefixSize));
+    return name.startsWith(QByteArrayView(kTemporaryPrefix)) && !number.isEmpty() && number.size() <= 7
+           && std::all_of(number.begin(), number.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z'); });
+}
 
 qint64 nsOf(const struct timespec &t)
 {
@@ -206,6 +225,13 @@ Result<RestoreFolder::Found> RestoreFolder::look(const QByteArray &name, const Q
     return one.valid() && other.valid() && sameBytes(one.get(), other.get()) ? Found::SameFile : Found::OtherFile;
 }
 
+void RestoreFolder::removeLeftovers(std::optional<std::chrono::seconds> quietFor) const
+{
+    if (m_fd >= 0)
+        static_cast<void>(removeLeftoverFiles(m_fd, isRestoreTemporary, quietFor.value_or(kLeftoverQuiet),
+                                              LiveWriters::OnlyChange));
+}
+
 namespace {
 
 struct Temporary
@@ -230,7 +256,7 @@ Result<Temporary> writeTemporary(int folderFd, const QByteArray &sourcePath, qin
     // A short name of our own, beside the target, so that the rename stays on one file system.
     Temporary temporary;
     for (int attempt = 0; temporary.fd < 0 && attempt < 100; ++attempt) {
-        temporary.name = ".quillstow-restore-" + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        temporary.name = temporaryName();
         temporary.fd =
             ::openat(folderFd, temporary.name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (temporary.fd < 0 && errno != EEXIST)

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QList>
 
+#include <chrono>
 #include <optional>
 
 class StagedFiles;
@@ -41,6 +42,19 @@ public:
 
     // A folder on the way is not there yet (open without `make`).
     bool missing() const { return m_fd < 0; }
+
+    // How long a restore's temporary file must have been left unchanged (its
+    // change time, which nothing sets back) to count as left over, here or on
+    // a share: a restore under way writes, chmods and sets the time of each
+    // one moments before its rename, and a batch lasts minutes at most, so one
+    // unchanged for an hour is what a restore cut off left. No lock is taken.
+    static constexpr std::chrono::seconds kLeftoverQuiet{3600};
+
+    // Removes the temporary files that a restore cut off left here: only
+    // regular files of that name, unchanged for `quietFor` (empty:
+    // kLeftoverQuiet). A file that cannot be removed only takes room, so
+    // nothing fails.
+    void removeLeftovers(std::optional<std::chrono::seconds> quietFor = std::nullopt) const;
 
     // What the name holds: the very file (same size, time and bytes as the
     // file at sourcePath, whose time is given), another, or no regular file.
