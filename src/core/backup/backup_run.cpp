@@ -125,13 +125,16 @@ BackupOutcome BackupRun::run(const DirArray &directories, int count, const QStri
         }
         for (int j = 0; j < n; ++j) {
             const QString name = m_fileListing.name(j);
-            CopyTask task{source + name, name, repass, recurringKey, i, sourceFolder, {}};
+            CopyTask task{source + name, name, repass, recurringKey, i, sourceFolder, CopySchedule::nameKey(name)};
             // Only where no earlier copy to that name is still under way does
             // the location show what this check must compare with.
-            if (checkHere && !repass && !m_stop && schedule.idle(name) && foundCurrent(task, location + name)) {
-                std::lock_guard lock(m_mutex);
-                ++m_ended[size_t(i)];
-                continue;
+            if (checkHere && !repass && !m_stop && schedule.idle(task.key)) {
+                if (foundCurrent(task, location + name)) {
+                    std::lock_guard lock(m_mutex);
+                    ++m_ended[size_t(i)];
+                    continue;
+                }
+                task.checked = true;
             }
             if (!schedule.push(std::move(task))) {
                 // Stopped: the names not handed over are left too.
@@ -230,7 +233,7 @@ bool BackupRun::foundCurrent(const CopyTask &task, const QString &destination)
 // The quick check, the copy, and what is kept of it in the location.
 void BackupRun::copyOne(const CopyTask &task, const QString &destination)
 {
-    if (foundCurrent(task, destination))
+    if (!task.checked && foundCurrent(task, destination))
         return;
     const auto [realFolder, seenWhole] = m_origins ? m_currency.sourceFolder(task.folderIndex) : std::pair<QByteArray, bool>();
     RunOrigins *origins = m_origins && !realFolder.isEmpty() ? &*m_origins : nullptr;

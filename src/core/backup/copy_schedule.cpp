@@ -26,7 +26,8 @@ bool CopySchedule::push(CopyTask task)
     if (m_cancelled)
         return false;
     ++m_held;
-    task.key = nameKey(task.name);
+    if (task.key.isNull())
+        task.key = nameKey(task.name);
     const QString key = task.key;
     auto waiting = m_waiting.find(key);
     if (waiting != m_waiting.end()) {
@@ -39,9 +40,8 @@ bool CopySchedule::push(CopyTask task)
     return true;
 }
 
-bool CopySchedule::idle(const QString &name) const
+bool CopySchedule::idle(const QString &key) const
 {
-    const QString key = nameKey(name);
     std::lock_guard lock(m_mutex);
     return !m_waiting.contains(key);
 }

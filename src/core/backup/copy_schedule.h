@@ -17,7 +17,8 @@ struct CopyTask
     int recurringKey = -1;  // >= 0: the folder is listed again later, remember what was copied
     int folderIndex = 0;    // the list entry whose visit planned it
     int sourceFolder = -1;  // the folder the source lies in, one number per folder of the run
-    QString key;            // nameKey(name), set by the schedule
+    QString key;            // nameKey(name), set by the schedule where not given
+    bool checked = false;   // found not current already: copy it without a second look
 };
 
 // Hands copies to the workers so that running several at once leaves what
@@ -50,8 +51,8 @@ public:
     // system's rule, which only orders a few more copies.
     static QString nameKey(const QString &name);
 
-    // Whether no copy to that name is held: none waits and none is under way.
-    bool idle(const QString &name) const;
+    // Whether no copy to that nameKey() is held: none waits and none is under way.
+    bool idle(const QString &key) const;
 
 private:
     mutable std::mutex m_mutex;
