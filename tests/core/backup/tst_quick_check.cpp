@@ -111,6 +111,7 @@ private Q_SLOTS:
     void clashStillEndsWithTheHigherIndex_data();
     void clashStillEndsWithTheHigherIndex();
     void namesOfAnyBytesStayCurrent();
+    void moreFoldersThanHeldOpenStayCurrent();
 };
 
 void TestQuickCheck::oneConditionBrokenCopiesAgain_data()
@@ -322,6 +323,22 @@ void TestQuickCheck::namesOfAnyBytesStayCurrent()
         ::unlink((QFile::encodeName(tree.dst(QString())) + name).constData());
     }
     ::rmdir(folder.constData());
+}
+
+// The check holds a few folders open at a time; a run over more of them,
+// each one's descriptor given up for the next, still finds every copy current.
+void TestQuickCheck::moreFoldersThanHeldOpenStayCurrent()
+{
+    Tree tree;
+    QStringList folders;
+    for (int i = 0; i < 40; ++i) {
+        folders << QStringLiteral("many/f%1").arg(i);
+        QVERIFY(writeFile(tree.t.posix(folders.last() + QStringLiteral("/n%1.txt").arg(i)), QByteArray::number(i)));
+    }
+    QTest::qSleep(1100);
+    QCOMPARE(tree.run(folders).filesCopied, 40);
+    const BackupOutcome again = tree.run(folders);
+    QVERIFY2(again.filesCurrent == 40 && again.filesCopied == 0, qPrintable(backupFailureDetails(again)));
 }
 
 QTEST_MAIN(TestQuickCheck)
