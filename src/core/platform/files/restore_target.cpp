@@ -228,7 +228,7 @@ Result<RestoreFolder::Found> RestoreFolder::look(const QByteArray &name, const Q
 void RestoreFolder::removeLeftovers(std::optional<std::chrono::seconds> quietFor) const
 {
     if (m_fd >= 0)
-        static_cast<void>(removeLeftoverFiles(m_fd, isRestoreTemporary, quietFor.value_or(kLeftoverQuiet),
+        static_cast<void>(removeLeftoverFiles(m_fd, isRestoreTemporary, quietFor.value_or(kUnchangedLeftover),
                                               LiveWriters::OnlyChange));
 }
 

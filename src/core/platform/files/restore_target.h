@@ -48,11 +48,11 @@ public:
     // a share: a restore under way writes, chmods and sets the time of each
     // one moments before its rename, and a batch lasts minutes at most, so one
     // unchanged for an hour is what a restore cut off left. No lock is taken.
-    static constexpr std::chrono::seconds kLeftoverQuiet{3600};
+    static constexpr std::chrono::seconds kUnchangedLeftover{3600};
 
     // Removes the temporary files that a restore cut off left here: only
     // regular files of that name, unchanged for `quietFor` (empty:
-    // kLeftoverQuiet). A file that cannot be removed only takes room, so
+    // kUnchangedLeftover). A file that cannot be removed only takes room, so
     // nothing fails.
     void removeLeftovers(std::optional<std::chrono::seconds> quietFor = std::nullopt) const;
 
