@@ -189,6 +189,29 @@ int BackupTally::sourceFolderId(const QString &folder)
     return int(m_sourceFolders.size() - 1);
 }
 
+namespace {
+
+// A second hash of the exact name, apart from the key's.
+quint32 spellingHash(const QString &name)
+{
+    const size_t h = qHash(name, size_t(0x9e3779b97f4a7c15ULL));
+    return quint32(h ^ (quint64(h) >> 32));
+}
+
+} // namespace
+
+QString BackupTally::earlierName(const Placed &earlier, const QString &key, const QString &name) const
+{
+    if (!m_folderNames)
+        return {};
+    const QStringList names = m_folderNames(m_sourceFolders[earlier.sourceFolder]);
+    for (const QString &candidate : names) {
+        if (candidate != name && spellingHash(candidate) == earlier.nameHash && CopySchedule::nameKey(candidate) == key)
+            return candidate;
+    }
+    return {};
+}
+
 // Which earlier copies of this run the new one replaced. Copies to one key
 // arrive in the order they were planned, so the last one is in the location.
 void BackupTally::notePlaced(const CopyTask &task, const QString &destination)
@@ -198,29 +221,40 @@ void BackupTally::notePlaced(const CopyTask &task, const QString &destination)
     const QString key = task.key.isNull() ? CopySchedule::nameKey(task.name) : task.key;
     if (m_destinationFolder.isNull())
         m_destinationFolder = destination.chopped(task.name.size());
-    std::vector<Placed> &here = m_placed[qHash(key)];
     // This source's copy is in the location again.
     if (m_replacedBy.remove(task.source) > 0)
         m_replacedOrder.removeOne(task.source);
+    const size_t keyHash = qHash(key);
+    const Placed mine{task.sourceFolder, spellingHash(task.name)};
+    const auto first = m_placed.find(keyHash);
+    // Nearly every copy: the first of its key in this run.
+    if (first == m_placed.end()) {
+        m_placed.insert(keyHash, mine);
+        return;
+    }
+    std::vector<Placed> here{*first};
+    for (auto more = m_placedMore.constFind(keyHash); more != m_placedMore.cend() && more.key() == keyHash; ++more)
+        here.push_back(*more);
     bool placed = false;
     for (auto it = here.begin(); it != here.end();) {
-        if (it->sourceFolder == task.sourceFolder && it->name == task.name) {
+        const bool sameSpelling = it->nameHash == mine.nameHash;
+        if (sameSpelling && it->sourceFolder == task.sourceFolder) {
             placed = true;
             ++it;
             continue;
         }
-        // Another name whose key only shares the hash, or a name that this
-        // file system keeps apart from this one.
-        const QString earlier = m_destinationFolder + it->name;
-        const bool sameName = it->name == task.name
-                              || (CopySchedule::nameKey(it->name) == key && m_sameFile
-                                  && m_sameFile(earlier, destination));
+        // Another spelling of the key (or a name whose key only shares the
+        // hash) is the same name only where this file system joins the two.
+        const QString earlier = sameSpelling ? task.name : earlierName(*it, key, task.name);
+        const bool sameName = sameSpelling
+                              || (!earlier.isNull() && m_sameFile
+                                  && m_sameFile(m_destinationFolder + earlier, destination));
         if (!sameName) {
             ++it;
             continue;
         }
         // One file reached through two folders (a link) replaced nothing.
-        const QString replaced = m_sourceFolders[it->sourceFolder] + it->name;
+        const QString replaced = m_sourceFolders[it->sourceFolder] + earlier;
         if (!(m_sameFile && m_sameFile(replaced, task.source))) {
             if (!m_replacedBy.contains(replaced))
                 m_replacedOrder.append(replaced);
@@ -229,7 +263,11 @@ void BackupTally::notePlaced(const CopyTask &task, const QString &destination)
         it = here.erase(it);
     }
     if (!placed)
-        here.push_back({task.name, task.sourceFolder});
+        here.push_back(mine);
+    *first = here.front(); // never empty: the new copy is in it
+    m_placedMore.remove(keyHash);
+    for (auto it = here.begin() + 1; it != here.end(); ++it)
+        m_placedMore.insert(keyHash, *it);
 }
 
 void BackupTally::copied(const CopyTask &task, const QString &destination, qint64 bytes)

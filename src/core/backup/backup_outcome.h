@@ -81,9 +81,15 @@ class BackupTally
 public:
     // Whether two paths in drive-letter form lead to one file.
     using SameFile = std::function<bool(const QString &, const QString &)>;
+    // The names of the files in a source folder (drive-letter form, with its
+    // closing "\\"), read again only when a name clashes with another spelling.
+    using FolderNames = std::function<QStringList(const QString &)>;
 
     BackupTally() = default;
-    explicit BackupTally(SameFile sameFile) : m_sameFile(std::move(sameFile)) {}
+    BackupTally(SameFile sameFile, FolderNames folderNames)
+        : m_sameFile(std::move(sameFile)), m_folderNames(std::move(folderNames))
+    {
+    }
 
     void folderNotOpened(const QString &folder, const QString &reason);
     // The number that stands for a source folder in CopyTask::sourceFolder.
@@ -104,26 +110,34 @@ public:
     BackupOutcome take();
 
 private:
-    // A copy in the backup location and where it came from.
-    // Kept for every copy of the run, so it is small: the name is the
-    // listing's own string, the folder a number.
+    // A copy in the backup location and where it came from, kept for every
+    // copy of the run, so it holds no name: the folder and a hash of the
+    // exact name, under a hash of the name's key. Copies to one name are
+    // told apart by the name hash; a clash of spellings reads the earlier
+    // folder's names again.
     struct Placed
     {
-        QString name;
         int sourceFolder;
+        quint32 nameHash;
     };
 
     void noteFirst(const QString &reason);
     void notePlaced(const CopyTask &task, const QString &destination);
+    // The name of the earlier copy `it` under `key`, when its spelling is not `name`; null if it is gone.
+    QString earlierName(const Placed &earlier, const QString &key, const QString &name) const;
 
     SameFile m_sameFile;
+    FolderNames m_folderNames;
     mutable std::mutex m_mutex;
     BackupOutcome m_outcome;
     QHash<QString, NotCopied> m_notCopied; // source -> what failed
     QStringList m_order;                 // sources in the order they first failed
     QHash<int, QSet<QString>> m_copiedFrom; // recurring folder -> names copied
-    // By a hash of the name's key: the copies of this run still in the location.
-    QHash<size_t, std::vector<Placed>> m_placed;
+    // By a hash of the name's key: the copies of this run still in the
+    // location; a key held by more than one copy (spellings the location
+    // keeps apart) has the others in m_placedMore.
+    QHash<size_t, Placed> m_placed;
+    QMultiHash<size_t, Placed> m_placedMore;
     QStringList m_sourceFolders; // by number, each with its closing "\\"
     QHash<QString, int> m_sourceFolderIds;
     QString m_destinationFolder;  // the location, as each destination begins

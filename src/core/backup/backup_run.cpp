@@ -16,7 +16,17 @@ BackupRun::BackupRun(const DriveMap &drives, FolderFiles &listing, FileCopier &c
       m_tally(m_options.sameFile ? m_options.sameFile
                                  : BackupTally::SameFile([&copier](const QString &one, const QString &other) {
                                        return copier.sameFile(one, other);
-                                   })),
+                                   }),
+              [&drives](const QString &folder) {
+                  // A listing of its own: the run's is on another folder by now.
+                  FolderFiles again(drives);
+                  if (!again.setFolder(folder))
+                      return QStringList();
+                  QStringList names;
+                  for (int i = 0; i < again.count(); ++i)
+                      names << again.name(i);
+                  return names;
+              }),
       m_currency(drives, {m_options.copyEverything, m_options.locationTimes, {}})
 {
     if (m_options.origins)
