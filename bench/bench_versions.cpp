@@ -38,7 +38,6 @@ int main(int argc, char **argv)
         return versions ? backupRun(drives, tree, withVersions, RunOrigins::Options{VersionSettings(), clock, writer})
                         : backupRun(drives, tree, without);
     };
-    std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // see below
     if (!run(true).ok || !run(false).ok)
         return 1;
     std::printf("%d files of %lld bytes in %d folders, %d cores, %d rounds\n", tree.fileCount, qlonglong(o.size),
