@@ -275,8 +275,10 @@ void TestRestoreWindow::versionsDialogWritesWhatIsSet_data()
     QTest::newRow("hours changed, over the file as edited by hand")
         << QByteArray("[versions]\nevery-version-for-hours = 12 ; edited\nweekly-for-weeks=8\n") << ""
         << "on, 12 hours, 30 days, 8 weeks" << "hours=48 ok" << "[versions]\n" + written("true", 48, 30, 8) << 0;
-    QTest::newRow("hours past the most the file takes are refused")
-        << QByteArray() << "" << defaults << "hours=87600 ok" << "[versions]\n" + written("true", 8760, 30, 0) << 0;
+    QTest::newRow("the most hours the file takes, and no more")
+        << QByteArray() << "" << defaults << "hours=8760 ok" << "[versions]\n" + written("true", 8760, 30, 0) << 0;
+    QTest::newRow("hours past the most are refused as typed")
+        << QByteArray() << "" << defaults << "hours=8761 ok" << "[versions]\n" + written("true", 876, 30, 0) << 0;
     QTest::newRow("weeks back to 0: as long as there is room")
         << QByteArray("[versions]\nweekly-for-weeks=10\n") << "" << "on, 24 hours, 30 days, 10 weeks" << "weeks=0 ok"
         << "[versions]\n" + written("true", 24, 30, 0) << 0;
@@ -326,7 +328,9 @@ void TestRestoreWindow::versionsDialogWritesWhatIsSet()
     window->load();
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window));
-    click(window->findChild<QPushButton *>(QStringLiteral("Versions")));
+    auto *versions = window->findChild<QPushButton *>(QStringLiteral("Versions"));
+    QVERIFY(versions);
+    click(versions);
     QPointer<QWidget> dialog = visibleWindow(QStringLiteral("VersionSettings"));
     QVERIFY2(dialog, "Versions... opens the dialog");
     QVERIFY(QTest::qWaitForWindowExposed(dialog));
