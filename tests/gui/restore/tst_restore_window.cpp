@@ -35,6 +35,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sys/stat.h>
 
 namespace {
@@ -258,124 +259,97 @@ void TestRestoreWindow::windowRestoresWhatIsPicked()
 
 void TestRestoreWindow::versionsDialogWritesWhatIsSet_data()
 {
-    QTest::addColumn<QByteArray>("before"); // the settings file; null: none
-    QTest::addColumn<QString>("fault");     // "folder" in the file's place, or the file on a "read-only" disk
+    QTest::addColumn<QByteArray>("before"); // the settings file; null: none, "<folder>": a folder in its place
+    QTest::addColumn<bool>("readOnly");     // the file on a read-only disk
     QTest::addColumn<QString>("shown");     // the dialog when it opens
-    QTest::addColumn<QString>("script");    // "keep" clicks the check box; "hours=N" types N into its box
+    QTest::addColumn<QString>("script");    // controls clicked by name; "Hours=N" types N into that box
     QTest::addColumn<QByteArray>("after");  // the file then
-    QTest::addColumn<int>("failure");       // the errno value whose words the failure shows; 0: none, the dialog closed
-
+    QTest::addColumn<int>("failure");       // the errno whose words the failure shows; 0: none, the dialog closed
     const QString defaults = QStringLiteral("on, 24 hours, 30 days, as long as there is room");
-    const auto written = [](const char *keep, int hours, int days, int weeks) {
-        return QByteArray("keep=") + keep + "\nevery-version-for-hours=" + QByteArray::number(hours)
-               + "\ndaily-for-days=" + QByteArray::number(days) + "\nweekly-for-weeks=" + QByteArray::number(weeks) + '\n';
+    const auto keys = [](const char *keep, const char *hours, const char *days, const char *weeks) {
+        return QByteArray("keep=") + keep + "\nevery-version-for-hours=" + hours + "\ndaily-for-days=" + days
+               + "\nweekly-for-weeks=" + weeks + '\n';
     };
+    const QByteArray off("[versions]\nkeep=false\n");
     QTest::newRow("keep off, the counts cannot be changed then")
-        << QByteArray() << "" << defaults << "keep hours=5 ok" << "[versions]\n" + written("false", 24, 30, 0) << 0;
-    QTest::newRow("hours changed, over the file as edited by hand")
-        << QByteArray("[versions]\nevery-version-for-hours = 12 ; edited\nweekly-for-weeks=8\n") << ""
-        << "on, 12 hours, 30 days, 8 weeks" << "hours=48 ok" << "[versions]\n" + written("true", 48, 30, 8) << 0;
-    QTest::newRow("the most hours the file takes, and no more")
-        << QByteArray() << "" << defaults << "hours=8760 ok" << "[versions]\n" + written("true", 8760, 30, 0) << 0;
-    QTest::newRow("hours past the most are refused as typed")
-        << QByteArray() << "" << defaults << "hours=8761 ok" << "[versions]\n" + written("true", 876, 30, 0) << 0;
-    QTest::newRow("weeks back to 0: as long as there is room")
-        << QByteArray("[versions]\nweekly-for-weeks=10\n") << "" << "on, 24 hours, 30 days, 10 weeks" << "weeks=0 ok"
-        << "[versions]\n" + written("true", 24, 30, 0) << 0;
-    QTest::newRow("Cancel writes nothing")
-        << QByteArray("[versions]\nkeep=false\n") << "" << "off, 24 hours, 30 days, as long as there is room"
-        << "keep days=7 cancel" << QByteArray("[versions]\nkeep=false\n") << 0;
+        << QByteArray() << false << defaults << "Keep Hours=5 Ok" << "[versions]\n" + keys("false", "24", "30", "0") << 0;
+    QTest::newRow("hours changed over the file as edited by hand, weeks back to 0")
+        << QByteArray("[versions]\nevery-version-for-hours = 12 ; edited\nweekly-for-weeks=8\n") << false
+        << "on, 12 hours, 30 days, 8 weeks" << "Hours=48 Weeks=0 Ok" << "[versions]\n" + keys("true", "48", "30", "0") << 0;
+    QTest::newRow("the most each count takes, and no more")
+        << QByteArray() << false << defaults << "Hours=8761 Days=3650 Weeks=5200 Ok"
+        << "[versions]\n" + keys("true", "876", "3650", "5200") << 0;
+    QTest::newRow("Cancel writes nothing") << off << false << "off, 24 hours, 30 days, as long as there is room"
+                                           << "Keep Days=7 Cancel" << off << 0;
     QTest::newRow("other lines of the file kept")
         << QByteArray("# mine\n[general]\nfoo=1\n\n[Versions]\n; how long\nkeep = yes\nchecksums=false\n[other]\nx=y\n")
-        << "" << defaults << "days=90 weeks=52 ok"
-        << "# mine\n[general]\nfoo=1\n\n[Versions]\n" + written("true", 24, 90, 52) + "; how long\nchecksums=false\n[other]\nx=y\n"
+        << false << defaults << "Days=90 Weeks=52 Ok"
+        << "# mine\n[general]\nfoo=1\n\n[Versions]\n" + keys("true", "24", "90", "52") + "; how long\nchecksums=false\n[other]\nx=y\n"
         << 0;
     QTest::newRow("a folder in its place: the defaults, said, and nothing saved")
-        << QByteArray() << "folder" << defaults + QStringLiteral(", note") << "hours=1 ok" << QByteArray("<unreadable>")
-        << EISDIR;
+        << QByteArray("<folder>") << false << defaults + QStringLiteral(", note") << "Hours=1 Ok"
+        << QByteArray("<unreadable>") << EISDIR;
     QTest::newRow("a read-only disk: the failure said, the file unchanged")
-        << QByteArray("[versions]\nkeep=false\n") << "read-only" << "off, 24 hours, 30 days, as long as there is room"
-        << "keep ok" << QByteArray("[versions]\nkeep=false\n") << EROFS;
+        << off << true << "off, 24 hours, 30 days, as long as there is room" << "Keep Ok" << off << EROFS;
 }
 
 void TestRestoreWindow::versionsDialogWritesWhatIsSet()
 {
     QFETCH(QByteArray, before);
-    QFETCH(QString, fault);
+    QFETCH(bool, readOnly);
     QFETCH(QString, shown);
     QFETCH(QString, script);
     QFETCH(QByteArray, after);
     QFETCH(int, failure);
-
     TestHost t;
-    SmallTmpfs disk(QStringLiteral("size=64k"));
-    if (fault == u"read-only" && !disk.mounted())
-        QSKIP(qPrintable(disk.skipReason()));
-    const QString config = fault == u"read-only" ? disk.path() : t.posix(QStringLiteral("config"));
-    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    const std::unique_ptr<SmallTmpfs> disk(readOnly ? new SmallTmpfs(QStringLiteral("size=64k")) : nullptr);
+    if (disk && !disk->mounted())
+        QSKIP(qPrintable(disk->skipReason()));
+    const QString config = disk ? disk->path() : t.posix(QStringLiteral("config"));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
-    const auto restoreConfig = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", oldConfig); });
     const QString path = config + QStringLiteral("/quillstow/quillstow.conf");
-    if (fault == u"folder")
-        QVERIFY(QDir().mkpath(path));
-    else if (!before.isNull())
-        QVERIFY(writeFile(path, before));
-    if (fault == u"read-only")
-        QVERIFY(disk.remountReadOnly());
+    QVERIFY(before.isNull() || (before == "<folder>" ? QDir().mkpath(path) : writeFile(path, before)));
+    QVERIFY(!disk || disk->remountReadOnly());
 
     auto *window = new RestoreWindow(t.host);
     const auto closeWindow = qScopeGuard([window] { window->discard(); });
     window->load();
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window));
-    auto *versions = window->findChild<QPushButton *>(QStringLiteral("Versions"));
-    QVERIFY(versions);
-    click(versions);
+    click(window->findChild<QPushButton *>(QStringLiteral("Versions")));
     QPointer<QWidget> dialog = visibleWindow(QStringLiteral("VersionSettings"));
     QVERIFY2(dialog, "Versions... opens the dialog");
-    QVERIFY(QTest::qWaitForWindowExposed(dialog));
     auto *keep = dialog->findChild<QCheckBox *>(QStringLiteral("Keep"));
-    const auto box = [&](const QString &name) { return dialog->findChild<QSpinBox *>(name); };
-    const auto state = [&] {
-        QString out = QStringLiteral("%1, %2, %3, %4")
-                          .arg(keep->isChecked() ? u"on" : u"off", box(QStringLiteral("Hours"))->text(),
-                               box(QStringLiteral("Days"))->text(), box(QStringLiteral("Weeks"))->text());
-        if (dialog->findChild<QLabel *>(QStringLiteral("Note"))->isVisible())
-            out += QStringLiteral(", note");
-        return out;
-    };
-    QCOMPARE(state(), shown);
-    if (QTest::currentDataTag() == QByteArrayView("other lines of the file kept"))
-        saveScreenshot(dialog, QStringLiteral("version_settings"));
-    else if (fault == u"folder")
-        saveScreenshot(dialog, QStringLiteral("version_settings_unreadable"));
+    const auto spin = [&](const QString &name) { return dialog->findChild<QSpinBox *>(name); };
+    const bool note = dialog->findChild<QLabel *>(QStringLiteral("Note"))->isVisible();
+    QCOMPARE(QStringLiteral("%1, %2, %3, %4%5")
+                 .arg(keep->isChecked() ? u"on" : u"off", spin(QStringLiteral("Hours"))->text(),
+                      spin(QStringLiteral("Days"))->text(), spin(QStringLiteral("Weeks"))->text(), note ? u", note" : u""),
+             shown);
+    if (note || QTest::currentDataTag() == QByteArrayView("other lines of the file kept"))
+        saveScreenshot(dialog, note ? QStringLiteral("version_settings_unreadable") : QStringLiteral("version_settings"));
 
     for (const QString &step : script.split(u' ')) {
-        if (step == u"keep") {
+        const QString name = step.section(u'=', 0, 0);
+        if (name == u"Keep") {
             clickAt(keep, QPoint(6, keep->height() / 2)); // on the box, as a person clicks
-        } else if (step == u"ok" || step == u"cancel") {
-            click(dialog->findChild<QPushButton *>(step == u"ok" ? QStringLiteral("Ok") : QStringLiteral("Cancel")));
+        } else if (auto *button = dialog->findChild<QPushButton *>(name)) {
+            click(button);
         } else {
-            const QStringList count = step.split(u'=');
-            QSpinBox *spin = box(count[0].left(1).toUpper() + count[0].mid(1));
-            QVERIFY2(spin, qPrintable(step));
-            clickAt(spin, QPoint(8, spin->height() / 2));
+            clickAt(spin(name), QPoint(8, spin(name)->height() / 2));
             QTest::keyClick(dialog->windowHandle(), Qt::Key_A, Qt::ControlModifier);
-            for (const QChar c : count[1])
+            for (const QChar c : step.section(u'=', 1))
                 QTest::keyClick(dialog->windowHandle(), c.toLatin1());
         }
     }
-    if (failure == 0) {
-        QTRY_VERIFY2(dialog.isNull(), "the dialog has gone");
-        QVERIFY(t.messageBox.shown.isEmpty());
-    } else {
+    QCOMPARE(t.messageBox.shown.size(), failure != 0 ? 1 : 0);
+    if (failure != 0) {
         QVERIFY2(dialog && dialog->isVisible(), "the dialog stays with what was set");
-        QCOMPARE(t.messageBox.shown.size(), 1);
         QCOMPARE(t.messageBox.shown[0].style, (MessageBox::Style{.icon = MessageBox::Icon::Critical}));
         QVERIFY2(t.messageBox.shown[0].prompt.contains(systemReason(failure)), qPrintable(t.messageBox.shown[0].prompt));
         click(dialog->findChild<QPushButton *>(QStringLiteral("Cancel")));
-        QTRY_VERIFY2(dialog.isNull(), "Cancel closes it");
     }
+    QTRY_VERIFY2(dialog.isNull(), "the dialog has gone");
     QCOMPARE(readFile(path), after);
 }
 
