@@ -17,9 +17,9 @@ struct Key
     const char *name;
     int most;
 };
-constexpr Key kHours{"every-version-for-hours", 24 * 365};
-constexpr Key kDays{"daily-for-days", 3650};
-constexpr Key kWeeks{"weekly-for-weeks", 5200};
+constexpr Key kHours{"every-version-for-hours", VersionSettings::kMostHours};
+constexpr Key kDays{"daily-for-days", VersionSettings::kMostDays};
+constexpr Key kWeeks{"weekly-for-weeks", VersionSettings::kMostWeeks};
 
 // The key and value of a "key = value" line, blanks around each dropped.
 bool keyValue(const QByteArray &line, QByteArray &key, QByteArray &value)

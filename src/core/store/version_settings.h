@@ -25,6 +25,10 @@ struct VersionSettings
     bool checksums = true; // kept by save() as it is, as every other line of the file
 
     static constexpr qsizetype kMaxBytes = 64 * 1024;
+    // The largest value each count may take; the least is 0.
+    static constexpr int kMostHours = 24 * 365;
+    static constexpr int kMostDays = 3650;
+    static constexpr int kMostWeeks = 5200;
 
     static QByteArray defaultPath();
     // The settings of the file; a missing file holds the defaults. A failure

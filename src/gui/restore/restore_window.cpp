@@ -9,6 +9,7 @@
 #include "gui/platform/message_box.h"
 #include "gui/restore/restore_preview.h"
 #include "gui/restore/restore_tree_model.h"
+#include "gui/restore/version_settings_dialog.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -236,6 +237,15 @@ void RestoreWindow::buildWindow()
     layout->addWidget(options);
 
     auto *buttons = new QHBoxLayout;
+    // How versions are kept is asked here, where they are looked at; the dialog reads the file anew each time.
+    auto *versions = named(new QPushButton(QStringLiteral("&Versions..."), this), "Versions");
+    versions->setAutoDefault(false);
+    connect(versions, &QPushButton::clicked, this, [this] {
+        auto *dialog = new VersionSettingsDialog(m_host.messageBox, VersionSettings::defaultPath(), this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->open();
+    });
+    buttons->addWidget(versions);
     buttons->addStretch(1);
     m_restore = named(new QPushButton(QStringLiteral("&Restore..."), this), "Restore");
     m_restore->setAutoDefault(false);

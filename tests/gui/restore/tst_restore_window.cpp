@@ -1,11 +1,14 @@
 // The restore window driven through its QWindow, as a person drives it, over
 // a location made by two real backup runs: the second keeps the first
-// content of a.txt as a version.
+// content of a.txt as a version. Its Versions... dialog over a settings file
+// of the test's own.
 #include "core/backup/backup_run.h"
 #include "core/platform/files/file_copier.h"
 #include "core/platform/files/folder_files.h"
+#include "core/platform/system_reason.h"
 #include "gui/restore/restore_tree_model.h"
 #include "gui/restore/restore_window.h"
+#include "support/fault_fs.h"
 #include "support/screenshot.h"
 #include "support/scripted_file_dialog.h"
 #include "support/scripted_host.h"
@@ -17,18 +20,22 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
 #include <QThread>
 #include <QTreeView>
 #include <QTreeWidget>
 
 #include <atomic>
+#include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sys/stat.h>
 
 namespace {
@@ -94,6 +101,8 @@ class TestRestoreWindow : public QObject
 private Q_SLOTS:
     void windowRestoresWhatIsPicked_data();
     void windowRestoresWhatIsPicked();
+    void versionsDialogWritesWhatIsSet_data();
+    void versionsDialogWritesWhatIsSet();
 };
 
 void TestRestoreWindow::windowRestoresWhatIsPicked_data()
@@ -246,6 +255,102 @@ void TestRestoreWindow::windowRestoresWhatIsPicked()
         const QByteArray got = bytesAt(root + '/' + file.first(equals).toUtf8().replace("ODD", kOddName));
         QVERIFY2(got == file.sliced(equals + 1).toUtf8(), qPrintable(file + QStringLiteral(" holds ") + QString::fromUtf8(got)));
     }
+}
+
+void TestRestoreWindow::versionsDialogWritesWhatIsSet_data()
+{
+    QTest::addColumn<QByteArray>("before"); // the settings file; null: none, "<folder>": a folder in its place
+    QTest::addColumn<bool>("readOnly");     // the file on a read-only disk
+    QTest::addColumn<QString>("shown");     // the dialog when it opens
+    QTest::addColumn<QString>("script");    // controls clicked by name; "Hours=N" types N into that box
+    QTest::addColumn<QByteArray>("after");  // the file then
+    QTest::addColumn<int>("failure");       // the errno whose words the failure shows; 0: none, the dialog closed
+    const QString defaults = QStringLiteral("on, 24 hours, 30 days, as long as there is room");
+    const auto keys = [](const char *keep, const char *hours, const char *days, const char *weeks) {
+        return QByteArray("keep=") + keep + "\nevery-version-for-hours=" + hours + "\ndaily-for-days=" + days
+               + "\nweekly-for-weeks=" + weeks + '\n';
+    };
+    const QByteArray off("[versions]\nkeep=false\n");
+    QTest::newRow("keep off, the counts cannot be changed then")
+        << QByteArray() << false << defaults << "Keep Hours=5 Ok" << "[versions]\n" + keys("false", "24", "30", "0") << 0;
+    QTest::newRow("hours changed over the file as edited by hand, weeks back to 0")
+        << QByteArray("[versions]\nevery-version-for-hours = 12 ; edited\nweekly-for-weeks=8\n") << false
+        << "on, 12 hours, 30 days, 8 weeks" << "Hours=48 Weeks=0 Ok" << "[versions]\n" + keys("true", "48", "30", "0") << 0;
+    QTest::newRow("the most each count takes, and no more")
+        << QByteArray() << false << defaults << "Hours=8761 Days=3650 Weeks=5200 Ok"
+        << "[versions]\n" + keys("true", "876", "3650", "5200") << 0;
+    QTest::newRow("Cancel writes nothing") << off << false << "off, 24 hours, 30 days, as long as there is room"
+                                           << "Keep Days=7 Cancel" << off << 0;
+    QTest::newRow("other lines of the file kept")
+        << QByteArray("# mine\n[general]\nfoo=1\n\n[Versions]\n; how long\nkeep = yes\nchecksums=false\n[other]\nx=y\n")
+        << false << defaults << "Days=90 Weeks=52 Ok"
+        << "# mine\n[general]\nfoo=1\n\n[Versions]\n" + keys("true", "24", "90", "52") + "; how long\nchecksums=false\n[other]\nx=y\n"
+        << 0;
+    QTest::newRow("a folder in its place: the defaults, said, and nothing saved")
+        << QByteArray("<folder>") << false << defaults + QStringLiteral(", note") << "Hours=1 Ok"
+        << QByteArray("<unreadable>") << EISDIR;
+    QTest::newRow("a read-only disk: the failure said, the file unchanged")
+        << off << true << "off, 24 hours, 30 days, as long as there is room" << "Keep Ok" << off << EROFS;
+}
+
+void TestRestoreWindow::versionsDialogWritesWhatIsSet()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(bool, readOnly);
+    QFETCH(QString, shown);
+    QFETCH(QString, script);
+    QFETCH(QByteArray, after);
+    QFETCH(int, failure);
+    TestHost t;
+    const std::unique_ptr<SmallTmpfs> disk(readOnly ? new SmallTmpfs(QStringLiteral("size=64k")) : nullptr);
+    if (disk && !disk->mounted())
+        QSKIP(qPrintable(disk->skipReason()));
+    const QString config = disk ? disk->path() : t.posix(QStringLiteral("config"));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
+    const QString path = config + QStringLiteral("/quillstow/quillstow.conf");
+    QVERIFY(before.isNull() || (before == "<folder>" ? QDir().mkpath(path) : writeFile(path, before)));
+    QVERIFY(!disk || disk->remountReadOnly());
+
+    auto *window = new RestoreWindow(t.host);
+    const auto closeWindow = qScopeGuard([window] { window->discard(); });
+    window->load();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    click(window->findChild<QPushButton *>(QStringLiteral("Versions")));
+    QPointer<QWidget> dialog = visibleWindow(QStringLiteral("VersionSettings"));
+    QVERIFY2(dialog, "Versions... opens the dialog");
+    auto *keep = dialog->findChild<QCheckBox *>(QStringLiteral("Keep"));
+    const auto spin = [&](const QString &name) { return dialog->findChild<QSpinBox *>(name); };
+    const bool note = dialog->findChild<QLabel *>(QStringLiteral("Note"))->isVisible();
+    QCOMPARE(QStringLiteral("%1, %2, %3, %4%5")
+                 .arg(keep->isChecked() ? u"on" : u"off", spin(QStringLiteral("Hours"))->text(),
+                      spin(QStringLiteral("Days"))->text(), spin(QStringLiteral("Weeks"))->text(), note ? u", note" : u""),
+             shown);
+    if (note || QTest::currentDataTag() == QByteArrayView("other lines of the file kept"))
+        saveScreenshot(dialog, note ? QStringLiteral("version_settings_unreadable") : QStringLiteral("version_settings"));
+
+    for (const QString &step : script.split(u' ')) {
+        const QString name = step.section(u'=', 0, 0);
+        if (name == u"Keep") {
+            clickAt(keep, QPoint(6, keep->height() / 2)); // on the box, as a person clicks
+        } else if (auto *button = dialog->findChild<QPushButton *>(name)) {
+            click(button);
+        } else {
+            clickAt(spin(name), QPoint(8, spin(name)->height() / 2));
+            QTest::keyClick(dialog->windowHandle(), Qt::Key_A, Qt::ControlModifier);
+            for (const QChar c : step.section(u'=', 1))
+                QTest::keyClick(dialog->windowHandle(), c.toLatin1());
+        }
+    }
+    QCOMPARE(t.messageBox.shown.size(), failure != 0 ? 1 : 0);
+    if (failure != 0) {
+        QVERIFY2(dialog && dialog->isVisible(), "the dialog stays with what was set");
+        QCOMPARE(t.messageBox.shown[0].style, (MessageBox::Style{.icon = MessageBox::Icon::Critical}));
+        QVERIFY2(t.messageBox.shown[0].prompt.contains(systemReason(failure)), qPrintable(t.messageBox.shown[0].prompt));
+        click(dialog->findChild<QPushButton *>(QStringLiteral("Cancel")));
+    }
+    QTRY_VERIFY2(dialog.isNull(), "the dialog has gone");
+    QCOMPARE(readFile(path), after);
 }
 
 QTEST_MAIN(TestRestoreWindow)
