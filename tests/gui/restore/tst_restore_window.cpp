@@ -234,8 +234,10 @@ void TestRestoreWindow::windowRestoresWhatIsPicked()
     QVERIFY2(preview, "a preview comes before anything is written");
     QVERIFY2(readFile(t.posix(QStringLiteral("out/a.txt"))) == "<unreadable>", "the preview wrote a file");
     std::atomic<bool> stopped{false};
+    std::atomic<bool> firstDone{false};
     if (stop) {
-        window->setAfterEachFile([&stopped] {
+        window->setAfterEachFile([&stopped, &firstDone] {
+            firstDone = true;
             while (!stopped)
                 QThread::msleep(5);
         });
@@ -244,6 +246,8 @@ void TestRestoreWindow::windowRestoresWhatIsPicked()
     if (stop) {
         QWidget *progress = visibleWindow(QStringLiteral("RestoreProgress"));
         QVERIFY2(progress, "a restore shows its progress");
+        // Stop once the first file is done, not before the thread has begun it.
+        QTRY_VERIFY2_WITH_TIMEOUT(firstDone, "the first file was not restored", 30000);
         click(progress->findChild<QPushButton *>(QStringLiteral("Stop")));
         stopped = true;
     }
