@@ -83,8 +83,11 @@ Result<VersionSettings> VersionSettings::load(const QByteArray &posixPath)
 
 Status VersionSettings::save(const QByteArray &posixPath) const
 {
-    // A file that cannot be read is replaced: it held no settings of ours that could be kept.
-    const QByteArray old = readStateFile(posixPath, kMaxBytes).valueOr(QByteArray());
+    // A file that cannot be read may hold lines of the user's own: it is left as it is.
+    const Result<QByteArray> read = readStateFile(posixPath, kMaxBytes);
+    if (!read)
+        return read.failure();
+    const QByteArray &old = *read;
     const QList<QPair<QByteArray, QByteArray>> ours = {
         {"keep", keep ? "true" : "false"},
         {kHours.name, QByteArray::number(everyVersionForHours)},

@@ -35,7 +35,8 @@ struct VersionSettings
     // when it cannot be read.
     static Result<VersionSettings> load(const QByteArray &posixPath = defaultPath());
     static VersionSettings parse(QByteArrayView text);
-    // Writes the four keys (not `checksums`), keeping every other line of the file.
+    // Writes the four keys (not `checksums`), keeping every other line of the
+    // file; a file that cannot be read is not replaced.
     Status save(const QByteArray &posixPath = defaultPath()) const;
 
     bool operator==(const VersionSettings &) const = default;
