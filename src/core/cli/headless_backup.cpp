@@ -50,7 +50,7 @@ QString seconds(qint64 ms)
 class SessionNotifier final : public Notifier
 {
 public:
-    Status notify(const QString &summary, const QString &body) override
+    Status notify(const QString &summary, const QString &body, Actions actions) override
     {
         // Without a session bus (no one logged in to a desktop) nobody can be told.
         if (!QDBusConnection::sessionBus().isConnected())
@@ -59,7 +59,7 @@ public:
         const bool showing = m_notification != nullptr;
         if (!showing)
             m_notification = std::make_unique<DesktopNotification>(QDBusConnection::sessionBus());
-        const Result<quint32> shown = m_notification->show(summary, body);
+        const Result<quint32> shown = m_notification->show(summary, body, actions);
         if (!shown) {
             if (!showing)
                 m_notification.reset();
@@ -68,19 +68,23 @@ public:
         return done();
     }
 
-    // The notification's action is heard only while this process runs; it
-    // opens the details in a program of their own, which outlives this one.
-    void waitForTheAction(const QStringList &detailsCommand, QTextStream &err)
+    // The notification's actions are heard only while this process runs;
+    // each opens its window in a program of its own, which outlives this one.
+    void waitForTheAction(const HeadlessEnvironment &environment)
     {
         if (!m_notification)
             return;
         QEventLoop loop;
-        QObject::connect(m_notification.get(), &DesktopNotification::closed, &loop, &QEventLoop::quit);
-        QObject::connect(m_notification.get(), &DesktopNotification::detailsRequested, &loop, [&] {
-            if (!detailsCommand.isEmpty() && !QProcess::startDetached(detailsCommand.first(), detailsCommand.mid(1)))
-                err << "The details could not be opened with " << detailsCommand.join(u' ') << Qt::endl;
+        const auto start = [&](const QStringList &command, const char *what) {
+            if (!command.isEmpty() && !QProcess::startDetached(command.first(), command.mid(1)))
+                environment.err << what << " could not be opened with " << command.join(u' ') << Qt::endl;
             loop.quit();
-        });
+        };
+        QObject::connect(m_notification.get(), &DesktopNotification::closed, &loop, &QEventLoop::quit);
+        QObject::connect(m_notification.get(), &DesktopNotification::detailsRequested, &loop,
+                         [&] { start(environment.detailsCommand, "The details"); });
+        QObject::connect(m_notification.get(), &DesktopNotification::restoreRequested, &loop,
+                         [&] { start(environment.restoreCommand, "The restore window"); });
         QTimer::singleShot(kNotificationWaitMs, &loop, &QEventLoop::quit);
         loop.exec();
     }
@@ -221,7 +225,7 @@ int run(const HeadlessBackupOptions &options, const HeadlessEnvironment &environ
                          && backup_overdue::tellIfOverdue(code, services.records, AlarmRecord::defaultPath(), notifier,
                                                           environment.clock);
     if (record.notified || alarmed)
-        notifier.waitForTheAction(environment.detailsCommand, environment.err);
+        notifier.waitForTheAction(environment);
     return exitStatusOf(report, options.ifDue);
 }
 
