@@ -3,6 +3,7 @@
 #include "core/backup/auto_schedule.h"
 #include "core/backup/backup_job.h"
 #include "core/backup/backup_overdue.h"
+#include "core/cli/progress_line.h"
 #include "core/platform/paths/drive_map.h"
 #include "core/platform/system/clock.h"
 #include "core/platform/system/desktop_notification.h"
@@ -27,10 +28,6 @@
 namespace headless_backup {
 namespace {
 
-using namespace std::chrono_literals;
-
-// How often the progress line is rewritten, at most.
-constexpr auto kProgressEvery = 250ms;
 // How long an automatic run waits, after a notification, for the user to
 // pick its action before it ends.
 constexpr int kNotificationWaitMs = 15000;
@@ -117,33 +114,27 @@ public:
             stopSignals.wake();
         });
         bool stopping = false;
+        ProgressLine progressLine(m_environment.err, m_environment.progressLine);
         while (!finished) {
-            if (stopSignals.wait(kProgressEvery) && !stopping) {
+            if (stopSignals.wait(ProgressLine::kEvery) && !stopping) {
                 stopping = true;
                 backup.stop();
             }
-            if (m_environment.progressLine && !finished)
-                showProgress(backup.progress());
+            if (!finished) {
+                const BackupRun::Progress progress = backup.progress();
+                progressLine.show(QStringLiteral("%1 of %2 folders, %3 copied, %4 already current")
+                                      .arg(progress.foldersDone)
+                                      .arg(progress.folders)
+                                      .arg(progress.filesCopied)
+                                      .arg(progress.filesCurrent));
+            }
         }
         worker.join();
-        if (m_environment.progressLine) {
-            m_environment.err << "\r\x1b[K";
-            m_environment.err.flush();
-        }
+        progressLine.clear();
         return outcome;
     }
 
 private:
-    void showProgress(const BackupRun::Progress &progress)
-    {
-        m_environment.err << QStringLiteral("\r%1 of %2 folders, %3 copied, %4 already current\x1b[K")
-                                 .arg(progress.foldersDone)
-                                 .arg(progress.folders)
-                                 .arg(progress.filesCopied)
-                                 .arg(progress.filesCurrent);
-        m_environment.err.flush();
-    }
-
     const HeadlessEnvironment &m_environment;
 };
 
