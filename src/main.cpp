@@ -50,9 +50,11 @@ int runWithoutWindows(int argc, char *argv[], const CommandLine &line)
     }
     const DriveMap drives = DriveMap::fromEnvironment();
     const SystemClock clock;
-    // The notification's action opens the details through this same command.
+    // The notification's actions open their windows through this same command.
     const QStringList detailsCommand =
         outsideTheService({QCoreApplication::applicationFilePath(), QStringLiteral("--details")});
+    const QStringList restoreCommand =
+        outsideTheService({QCoreApplication::applicationFilePath(), QStringLiteral("--restore")});
     const HeadlessEnvironment environment{drives,
                                           appPath(drives, QCoreApplication::applicationDirPath()),
                                           clock,
@@ -60,6 +62,7 @@ int runWithoutWindows(int argc, char *argv[], const CommandLine &line)
                                           RunLock::defaultPath(),
                                           last_run_details::defaultPath(),
                                           detailsCommand,
+                                          restoreCommand,
                                           out,
                                           err,
                                           standardErrorIsTerminal()};

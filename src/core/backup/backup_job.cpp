@@ -184,7 +184,11 @@ void Job::finish(RunRecord::Outcome outcome)
     const QList<RunRecord> earlier = log.runs().valueOr({});
     if (const std::optional<run_notice::Notice> notice = run_notice::noticeFor(record, earlier);
         notice && m_services.notifier)
-        record.notified = m_services.notifier->notify(notice->summary, notice->body).ok();
+        record.notified = m_services.notifier
+                              ->notify(notice->summary, notice->body,
+                                       m_report.outcome.restoreCanMend() ? Notifier::Actions::DetailsAndRestore
+                                                                         : Notifier::Actions::Details)
+                              .ok();
     if (const Status appended = log.append(record); !appended)
         m_report.warnings << QStringLiteral("The run could not be added to the run log: ") + appended.error();
 }

@@ -3,6 +3,8 @@
 #include "core/backup/copy_schedule.h"
 #include "core/platform/paths/posix_name.h"
 
+#include <algorithm>
+
 namespace {
 
 // How many names the details show for a reason many files share.
@@ -85,6 +87,14 @@ QString displayedPath(const QString &path)
         }
     }
     return shown;
+}
+
+bool BackupOutcome::restoreCanMend() const
+{
+    if (stopped || locationMissing || !flushed)
+        return false;
+    return foldersNotOpened > 0
+           || std::any_of(fileFailures.cbegin(), fileFailures.cend(), [](const NotCopied &each) { return each.atSource; });
 }
 
 QString backupFailureMessage(const BackupOutcome &outcome)

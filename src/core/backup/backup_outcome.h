@@ -63,6 +63,11 @@ struct BackupOutcome
     }
     // A clean run is silent; one that failed or left files out of the backup is not.
     bool hasSomethingToSay() const { return failed() || !replaced.isEmpty() || !damaged.isEmpty(); }
+    // Whether getting files back from the location can mend what the run
+    // found: a listed folder it could not open (gone, say) or a file it could
+    // not read. Not for a stopped run, nor where the copies themselves are in
+    // doubt (the location missing, its disk not flushed).
+    bool restoreCanMend() const;
 };
 
 // The message that tells of a run that failed in part, was stopped or left

@@ -205,7 +205,7 @@ bool tellIfOverdue(qint16 code, const BackupRecords &records, const QByteArray &
     record.firstRun = finding.firstRun;
     bool told = false;
     if (const std::optional<Alarm> alarm = alarmFor(finding, record.told, clock)) {
-        told = notifier.notify(alarm->summary, alarm->body).ok();
+        told = notifier.notify(alarm->summary, alarm->body, Notifier::Actions::Details).ok();
         if (told)
             record.told = clock.now().toUTC();
     }

@@ -3,6 +3,7 @@
 #include "core/backup/auto_schedule.h"
 #include "core/backup/backup_job.h"
 #include "core/backup/backup_overdue.h"
+#include "core/cli/progress_line.h"
 #include "core/platform/paths/drive_map.h"
 #include "core/platform/system/clock.h"
 #include "core/platform/system/desktop_notification.h"
@@ -27,10 +28,6 @@
 namespace headless_backup {
 namespace {
 
-using namespace std::chrono_literals;
-
-// How often the progress line is rewritten, at most.
-constexpr auto kProgressEvery = 250ms;
 // How long an automatic run waits, after a notification, for the user to
 // pick its action before it ends.
 constexpr int kNotificationWaitMs = 15000;
@@ -50,7 +47,7 @@ QString seconds(qint64 ms)
 class SessionNotifier final : public Notifier
 {
 public:
-    Status notify(const QString &summary, const QString &body) override
+    Status notify(const QString &summary, const QString &body, Actions actions) override
     {
         // Without a session bus (no one logged in to a desktop) nobody can be told.
         if (!QDBusConnection::sessionBus().isConnected())
@@ -59,7 +56,7 @@ public:
         const bool showing = m_notification != nullptr;
         if (!showing)
             m_notification = std::make_unique<DesktopNotification>(QDBusConnection::sessionBus());
-        const Result<quint32> shown = m_notification->show(summary, body);
+        const Result<quint32> shown = m_notification->show(summary, body, actions);
         if (!shown) {
             if (!showing)
                 m_notification.reset();
@@ -68,19 +65,23 @@ public:
         return done();
     }
 
-    // The notification's action is heard only while this process runs; it
-    // opens the details in a program of their own, which outlives this one.
-    void waitForTheAction(const QStringList &detailsCommand, QTextStream &err)
+    // The notification's actions are heard only while this process runs;
+    // each opens its window in a program of its own, which outlives this one.
+    void waitForTheAction(const HeadlessEnvironment &environment)
     {
         if (!m_notification)
             return;
         QEventLoop loop;
-        QObject::connect(m_notification.get(), &DesktopNotification::closed, &loop, &QEventLoop::quit);
-        QObject::connect(m_notification.get(), &DesktopNotification::detailsRequested, &loop, [&] {
-            if (!detailsCommand.isEmpty() && !QProcess::startDetached(detailsCommand.first(), detailsCommand.mid(1)))
-                err << "The details could not be opened with " << detailsCommand.join(u' ') << Qt::endl;
+        const auto start = [&](const QStringList &command, const char *what) {
+            if (!command.isEmpty() && !QProcess::startDetached(command.first(), command.mid(1)))
+                environment.err << what << " could not be opened with " << command.join(u' ') << Qt::endl;
             loop.quit();
-        });
+        };
+        QObject::connect(m_notification.get(), &DesktopNotification::closed, &loop, &QEventLoop::quit);
+        QObject::connect(m_notification.get(), &DesktopNotification::detailsRequested, &loop,
+                         [&] { start(environment.detailsCommand, "The details"); });
+        QObject::connect(m_notification.get(), &DesktopNotification::restoreRequested, &loop,
+                         [&] { start(environment.restoreCommand, "The restore window"); });
         QTimer::singleShot(kNotificationWaitMs, &loop, &QEventLoop::quit);
         loop.exec();
     }
@@ -113,33 +114,27 @@ public:
             stopSignals.wake();
         });
         bool stopping = false;
+        ProgressLine progressLine(m_environment.err, m_environment.progressLine);
         while (!finished) {
-            if (stopSignals.wait(kProgressEvery) && !stopping) {
+            if (stopSignals.wait(ProgressLine::kEvery) && !stopping) {
                 stopping = true;
                 backup.stop();
             }
-            if (m_environment.progressLine && !finished)
-                showProgress(backup.progress());
+            if (!finished) {
+                const BackupRun::Progress progress = backup.progress();
+                progressLine.show(QStringLiteral("%1 of %2 folders, %3 copied, %4 already current")
+                                      .arg(progress.foldersDone)
+                                      .arg(progress.folders)
+                                      .arg(progress.filesCopied)
+                                      .arg(progress.filesCurrent));
+            }
         }
         worker.join();
-        if (m_environment.progressLine) {
-            m_environment.err << "\r\x1b[K";
-            m_environment.err.flush();
-        }
+        progressLine.clear();
         return outcome;
     }
 
 private:
-    void showProgress(const BackupRun::Progress &progress)
-    {
-        m_environment.err << QStringLiteral("\r%1 of %2 folders, %3 copied, %4 already current\x1b[K")
-                                 .arg(progress.foldersDone)
-                                 .arg(progress.folders)
-                                 .arg(progress.filesCopied)
-                                 .arg(progress.filesCurrent);
-        m_environment.err.flush();
-    }
-
     const HeadlessEnvironment &m_environment;
 };
 
@@ -221,7 +216,7 @@ int run(const HeadlessBackupOptions &options, const HeadlessEnvironment &environ
                          && backup_overdue::tellIfOverdue(code, services.records, AlarmRecord::defaultPath(), notifier,
                                                           environment.clock);
     if (record.notified || alarmed)
-        notifier.waitForTheAction(environment.detailsCommand, environment.err);
+        notifier.waitForTheAction(environment);
     return exitStatusOf(report, options.ifDue);
 }
 

@@ -26,6 +26,7 @@ struct HeadlessEnvironment
     QString lockPath;
     QString detailsPath;        // where a run with trouble leaves its details
     QStringList detailsCommand; // what a notification's "Details" starts: program, then arguments
+    QStringList restoreCommand; // and its "Restore Files", where it offers that
     QTextStream &out;
     QTextStream &err;
     bool progressLine = false; // err is a terminal: show a progress line there

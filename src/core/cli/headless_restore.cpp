@@ -4,6 +4,7 @@
 #include "core/cli/headless_restore.h"
 
 #include "core/backup/backup_run.h"
+#include "core/cli/progress_line.h"
 #include "core/platform/files/current_copy.h"
 #include "core/platform/files/restore_target.h"
 #include "core/platform/make_folders.h"
@@ -14,6 +15,7 @@
 #include "core/store/settings_file.h"
 
 #include <QDateTime>
+#include <QLocale>
 #include <QTextStream>
 
 #include <atomic>
@@ -155,12 +157,28 @@ int restore(const CommandLine &line, const HeadlessEnvironment &environment)
         out << "Nothing is written (--dry-run); this is what a restore would do:" << Qt::endl;
     int restored = 0;
     int notRestored = int(plan.nothingKept.size() + plan.nothingAt.size());
+    qint64 bytes = 0;
+    for (const PlannedFile &file : plan.files)
+        bytes += file.copy.size;
+    ProgressLine progressLine(environment.err, environment.progressLine);
+    // The files the plan's order has passed: those written count before
+    // they are named, a batch at a time, so the line moves during a batch.
+    std::atomic<qsizetype> filesDone{0};
+    std::atomic<qint64> bytesDone{0};
+    const auto passed = [&](qsizetype files) {
+        for (qsizetype i = filesDone; i < files; ++i)
+            bytesDone += plan.files[i].copy.size;
+        if (files > filesDone)
+            filesDone = files;
+    };
     RestoreControl control;
     qsizetype handled = 0;
+    control.nextFile = passed;
     control.fileDone = [&](const RestoreOutcome &outcome, qsizetype done, qsizetype) {
         handled = done;
-        out << outcomeLine(outcome) << Qt::endl;
+        progressLine.print(out, outcomeLine(outcome));
         (outcome.restored() ? restored : notRestored) += 1;
+        passed(done);
     };
     // On a thread of its own, so that SIGTERM and SIGINT stop it between
     // files, as they stop a backup run: no file is left half written.
@@ -173,11 +191,18 @@ int restore(const CommandLine &line, const HeadlessEnvironment &environment)
         finished = true;
         stopSignals.wake();
     });
+    const QLocale locale;
     while (!finished) {
-        if (stopSignals.wait(std::chrono::milliseconds(250)))
+        if (stopSignals.wait(ProgressLine::kEvery))
             stop = true;
+        if (!finished)
+            progressLine.show(QStringLiteral("%1 of %2 files, %3 of %4")
+                                  .arg(filesDone.load())
+                                  .arg(plan.files.size())
+                                  .arg(locale.formattedDataSize(bytesDone), locale.formattedDataSize(bytes)));
     }
     worker.join();
+    progressLine.clear();
     const qsizetype left = plan.files.size() - handled;
     if (left > 0) {
         out << QStringLiteral("Stopped: %1 more not restored.").arg(left) << Qt::endl;

@@ -42,12 +42,14 @@ public:
 class ScriptedNotifier final : public Notifier
 {
 public:
-    Status notify(const QString &summary, const QString &) override
+    Status notify(const QString &summary, const QString &, Actions actions) override
     {
         told << summary;
+        offered = actions;
         return done();
     }
     QStringList told;
+    Actions offered = Actions::Details;
 };
 
 } // namespace
@@ -69,31 +71,39 @@ void TestBackupJob::recordsEveryRequestAlike_data()
     QTest::addColumn<int>("leftOut");
     QTest::addColumn<QString>("asked");
     QTest::addColumn<bool>("detailsKept");
+    QTest::addColumn<bool>("restoreOffered"); // by the notification
 
     using K = BackupReport::Kind;
     const int completed = int(RunRecord::Outcome::Completed);
     const int unreachable = int(RunRecord::Outcome::Unreachable);
     for (const bool automatic : {false, true}) {
         const char *who = automatic ? "automatic" : "manual";
-        QTest::addRow("%s: clean", who) << automatic << "clean" << K::Ran << completed << 0 << "" << false;
+        QTest::addRow("%s: clean", who) << automatic << "clean" << K::Ran << completed << 0 << "" << false << false;
         // A file that a file of its name further down the list replaced is not in the backup.
-        QTest::addRow("%s: a file replaced", who) << automatic << "replaced" << K::Ran << completed << 1 << "" << true;
+        QTest::addRow("%s: a file replaced", who) << automatic << "replaced" << K::Ran << completed << 1 << "" << true << false;
         QTest::addRow("%s: location missing", who) << automatic << "missing location" << K::NotStarted << unreachable
-                                                   << 0 << "" << true;
+                                                   << 0 << "" << true << false;
+        // A restore gets back what the run could not find or read, not what it could not write.
+        QTest::addRow("%s: a folder gone", who) << automatic << "folder gone" << K::Ran << completed << 1 << "" << true
+                                                << automatic;
+        QTest::addRow("%s: a file gone while read", who) << automatic << "file gone" << K::Ran << completed << 1 << ""
+                                                         << true << automatic;
+        QTest::addRow("%s: a copy that cannot be written", who) << automatic << "copy blocked" << K::Ran << completed
+                                                                << 1 << "" << true << false;
     }
     QTest::newRow("automatic: another run going") << true << "busy" << K::NotStarted << int(RunRecord::Outcome::Busy)
-                                                  << 0 << "" << false;
+                                                  << 0 << "" << false << false;
     QTest::newRow("manual: the wait for another run given up") << false << "busy" << K::Declined << -1 << 0 << "wait"
-                                                               << false;
-    QTest::newRow("automatic: nothing saved") << true << "nothing saved" << K::Nothing << -1 << 0 << "" << false;
+                                                               << false << false;
+    QTest::newRow("automatic: nothing saved") << true << "nothing saved" << K::Nothing << -1 << 0 << "" << false << false;
     QTest::newRow("manual: nothing saved") << false << "nothing saved" << K::NotStarted
-                                           << int(RunRecord::Outcome::NotStarted) << 0 << "" << true;
+                                           << int(RunRecord::Outcome::NotStarted) << 0 << "" << true << false;
     QTest::newRow("automatic: another disk refused") << true << "other disk" << K::NotStarted << unreachable << 0 << ""
-                                                     << true;
+                                                     << true << false;
     QTest::newRow("manual: another disk, answered No") << false << "other disk" << K::Declined << -1 << 0
-                                                       << "new disk" << false;
+                                                       << "new disk" << false << false;
     QTest::newRow("manual: another disk, answered Yes") << false << "other disk, yes" << K::Ran << completed << 0
-                                                        << "new disk" << false;
+                                                        << "new disk" << false << false;
 }
 
 // The control panel hands its list over and may ask and wait; the timer's
@@ -108,6 +118,7 @@ void TestBackupJob::recordsEveryRequestAlike()
     QFETCH(int, leftOut);
     QFETCH(QString, asked);
     QFETCH(bool, detailsKept);
+    QFETCH(bool, restoreOffered);
 
     TestHost t;
     QVERIFY(writeFile(t.posix(QStringLiteral("one/report.txt")), "one"));
@@ -122,6 +133,19 @@ void TestBackupJob::recordsEveryRequestAlike()
         list.directories[0] = t.dos(QStringLiteral("one"));
         list.setCount(2);
     }
+    if (setup == u"folder gone") {
+        list.directories[1] = t.dos(QStringLiteral("gone"));
+        list.setCount(2);
+    }
+    BackupRunOptions options;
+    if (setup == u"file gone")
+        options.beforeCopy = [&](const QString &source) {
+            if (source.endsWith(u"notes.txt"))
+                QFile::remove(t.posix(QStringLiteral("two/notes.txt")));
+        };
+    // A folder where the copy would go: the copy cannot be put in place.
+    if (setup == u"copy blocked")
+        QVERIFY(QDir(t.root()).mkpath(QStringLiteral("backup/notes.txt")));
     list.setLocation(t.dos(setup == u"missing location" ? QStringLiteral("gone") : QStringLiteral("backup")) + u'\\');
     const BackupRecords records{t.posix(QStringLiteral("state/runs.log")), t.posix(QStringLiteral("run.lock")),
                                 t.posix(QStringLiteral("state/details.txt")),
@@ -152,7 +176,8 @@ void TestBackupJob::recordsEveryRequestAlike()
     ScriptedNotifier notifier;
     ScriptedFrontEnd frontEnd;
     frontEnd.newDiskAnswer = setup == u"other disk, yes";
-    const BackupReport report = runBackup(request, {t.drives, t.host.appPath, clock, records, &notifier}, frontEnd);
+    const BackupReport report =
+        runBackup(request, {t.drives, t.host.appPath, clock, records, &notifier}, frontEnd, std::move(options));
 
     QCOMPARE(report.kind, kind);
     QCOMPARE(frontEnd.asked.join(u' '), asked);
@@ -168,6 +193,7 @@ void TestBackupJob::recordsEveryRequestAlike()
         QCOMPARE(runs[0].notified, automatic && detailsKept);
     }
     QCOMPARE(notifier.told.size(), automatic && detailsKept ? 1 : 0);
+    QCOMPARE(notifier.offered, restoreOffered ? Notifier::Actions::DetailsAndRestore : Notifier::Actions::Details);
     const auto details = last_run_details::load(records.details);
     QVERIFY2(details && details->has_value() == detailsKept, qPrintable(details ? QString() : details.error()));
     if (kind == BackupReport::Kind::Ran) {

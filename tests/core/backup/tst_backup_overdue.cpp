@@ -42,7 +42,7 @@ std::optional<QDateTime> hoursAgo(qint64 hours)
 struct RecordingNotifier final : Notifier
 {
     RecordingNotifier(const Clock &by, int failing) : clock(by), failures(failing) {}
-    Status notify(const QString &summary, const QString &body) override
+    Status notify(const QString &summary, const QString &body, Actions) override
     {
         if (failures-- > 0)
             return failure(QStringLiteral("no session bus"));

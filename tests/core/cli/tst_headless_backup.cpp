@@ -610,35 +610,45 @@ void TestHeadlessBackup::killedRunsLeaveEveryCopyWhole()
 }
 
 // The whole way from an automatic run to the person: a notification on the
-// session bus, and its "Details" opening the windows program on the details.
+// session bus, and its "Details" opening the windows program on the details,
+// or its "Restore Files", where it offers that, on the restore window.
 void TestHeadlessBackup::troubleIsToldAndDetailsOpen_data()
 {
     QTest::addColumn<QString>("setup");
     QTest::addColumn<int>("checks");       // automatic runs, one after another
     QTest::addColumn<QString>("summary");  // of the one notification, a pattern; empty: none
     QTest::addColumn<QString>("detailsHas"); // in the details kept for --details
-    QTest::addColumn<bool>("pickDetails"); // the person picks "Details"
+    QTest::addColumn<bool>("offersRestore"); // the notification has "Restore Files"
+    QTest::addColumn<QString>("pick");      // the action the person picks; empty: the notification is dismissed
     QTest::addColumn<bool>("underSystemd"); // run by the timer's service
 
+    const QString leftOut = QStringLiteral("Automatic backup: 1 item left out");
+    const QString details = QStringLiteral("details");
     QTest::newRow("a folder left out: told, Details opens it")
-        << QStringLiteral("missing folder") << 1 << QStringLiteral("Automatic backup: 1 item left out")
-        << QStringLiteral("gone") << true << false;
+        << QStringLiteral("missing folder") << 1 << leftOut << QStringLiteral("gone") << true << details << false;
     // A window started from the service would die with it, at its lowest priority.
     QTest::newRow("by the timer's service: Details opens through systemd-run")
-        << QStringLiteral("missing folder") << 1 << QStringLiteral("Automatic backup: 1 item left out")
-        << QStringLiteral("gone") << true << true;
+        << QStringLiteral("missing folder") << 1 << leftOut << QStringLiteral("gone") << true << details << true;
     QTest::newRow("a folder left out, notification dismissed")
-        << QStringLiteral("missing folder") << 1 << QStringLiteral("Automatic backup: 1 item left out")
-        << QStringLiteral("gone") << false << false;
-    QTest::newRow("a clean run: silent") << QStringLiteral("clean") << 1 << QString() << QString() << false << false;
+        << QStringLiteral("missing folder") << 1 << leftOut << QStringLiteral("gone") << true << QString() << false;
+    // The folder gone is what a restore gets back.
+    QTest::newRow("a folder left out: Restore Files opens the restore window")
+        << QStringLiteral("missing folder") << 1 << leftOut << QStringLiteral("gone") << true
+        << QStringLiteral("restore") << false;
+    QTest::newRow("by the timer's service: Restore Files opens through systemd-run")
+        << QStringLiteral("missing folder") << 1 << leftOut << QStringLiteral("gone") << true
+        << QStringLiteral("restore") << true;
+    QTest::newRow("a clean run: silent") << QStringLiteral("clean") << 1 << QString() << QString() << false << QString()
+                                         << false;
+    // Nothing at the source to mend: only Details.
     QTest::newRow("location unreachable at two checks: told once")
         << QStringLiteral("missing location") << 2
         << QStringLiteral("Automatic backup: the backup location cannot be reached")
-        << QStringLiteral("does not exist or cannot be reached") << false << false;
+        << QStringLiteral("does not exist or cannot be reached") << false << QString() << false;
     // Unreachable for more than a day, told of that an hour ago: now the alarm, and not again at the next check.
     QTest::newRow("no complete backup for a day: the alarm, once")
         << QStringLiteral("overdue") << 2 << QStringLiteral("No complete backup since \\w+day \\d\\d:\\d\\d")
-        << QStringLiteral("does not exist or cannot be reached") << true << false;
+        << QStringLiteral("does not exist or cannot be reached") << false << details << false;
 }
 
 void TestHeadlessBackup::troubleIsToldAndDetailsOpen()
@@ -647,7 +657,8 @@ void TestHeadlessBackup::troubleIsToldAndDetailsOpen()
     QFETCH(int, checks);
     QFETCH(QString, summary);
     QFETCH(QString, detailsHas);
-    QFETCH(bool, pickDetails);
+    QFETCH(bool, offersRestore);
+    QFETCH(QString, pick);
     QFETCH(bool, underSystemd);
 
     PrivateSessionBus bus;
@@ -682,8 +693,8 @@ void TestHeadlessBackup::troubleIsToldAndDetailsOpen()
             process->waitForFinished(20);
         if (bus.notifications().shown().size() > before) {
             const uint id = PrivateSessionBus::kFirstId + uint(before);
-            QVERIFY(pickDetails ? bus.sendSignal("ActionInvoked", {id, QStringLiteral("details")})
-                                : bus.sendSignal("NotificationClosed", {id, 2u}));
+            QVERIFY(!pick.isEmpty() ? bus.sendSignal("ActionInvoked", {id, pick})
+                                    : bus.sendSignal("NotificationClosed", {id, 2u}));
         }
         const Outcome result = Sandbox::finished(*process);
         QVERIFY2(result.exitCode >= 0, "the run did not end after the notification was answered");
@@ -691,18 +702,21 @@ void TestHeadlessBackup::troubleIsToldAndDetailsOpen()
 
     const auto shown = bus.notifications().shown();
     QCOMPARE(shown.size(), summary.isEmpty() ? 0 : 1);
-    if (!summary.isEmpty())
+    if (!summary.isEmpty()) {
         QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(summary)).match(shown.first().summary).hasMatch(),
                  qPrintable(shown.first().summary));
+        QCOMPARE(shown.first().actions.contains(QStringLiteral("restore")), offersRestore);
+    }
     const QString details = Sandbox::textOf(box.path("state") + QStringLiteral("/quillstow/last-run-details.txt"));
     QVERIFY2(detailsHas.isEmpty() ? details.isEmpty() : details.contains(detailsHas), qPrintable(details));
     // The windows program is started on its own: wait for it a little.
-    if (pickDetails)
-        QTRY_COMPARE(box.windowsStartedWith(), QStringLiteral("--details\n"));
+    const QString window = QStringLiteral("--%1\n").arg(pick);
+    if (!pick.isEmpty())
+        QTRY_COMPARE(box.windowsStartedWith(), window);
     else
         QCOMPARE(box.windowsStartedWith(), QString());
     const QString throughSystemd = Sandbox::textOf(box.path("app") + QStringLiteral("/systemd-run-started"));
-    QCOMPARE(throughSystemd, underSystemd ? QStringLiteral("--user\n--quiet\n--collect\n--\n%1\n--details\n").arg(box.program())
+    QCOMPARE(throughSystemd, underSystemd ? QStringLiteral("--user\n--quiet\n--collect\n--\n%1\n").arg(box.program()) + window
                                           : QString());
 }
 

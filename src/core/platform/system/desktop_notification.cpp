@@ -10,6 +10,7 @@ const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 const QString kDetails = QStringLiteral("details");
 const QString kDefault = QStringLiteral("default");
+const QString kRestore = QStringLiteral("restore");
 
 } // namespace
 
@@ -18,7 +19,7 @@ DesktopNotification::DesktopNotification(QDBusConnection bus, QObject *parent)
 {
 }
 
-Result<quint32> DesktopNotification::show(const QString &summary, const QString &body)
+Result<quint32> DesktopNotification::show(const QString &summary, const QString &body, Notifier::Actions actions)
 {
     if (!m_bus.isConnected())
         return failure(QStringLiteral("no session bus: %1").arg(m_bus.lastError().message()));
@@ -40,11 +41,14 @@ Result<quint32> DesktopNotification::show(const QString &summary, const QString 
     }
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     const QString details = tr("Details");
+    QStringList offered{kDefault, details, kDetails, details};
+    if (actions == Notifier::Actions::DetailsAndRestore)
+        offered << kRestore << tr("Restore Files");
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("io.github.quillstow.Quillstow"));
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue(uchar(1)));
     call << QStringLiteral("Quillstow") << uint(m_id) << QStringLiteral("quillstow") << summary << (m_markup ? body.toHtmlEscaped() : body)
-         << QStringList{kDefault, details, kDetails, details} << hints << int(-1);
+         << offered << hints << int(-1);
     const QDBusMessage reply = m_bus.call(call, QDBus::Block, kCallTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage)
         return failure(QStringLiteral("the notification was not shown: %1").arg(reply.errorMessage()));
@@ -57,8 +61,12 @@ Result<quint32> DesktopNotification::show(const QString &summary, const QString 
 
 void DesktopNotification::actionInvoked(uint id, const QString &action)
 {
-    if (m_id != 0 && id == m_id && (action == kDetails || action == kDefault))
+    if (m_id == 0 || id != m_id)
+        return;
+    if (action == kDetails || action == kDefault)
         Q_EMIT detailsRequested();
+    else if (action == kRestore)
+        Q_EMIT restoreRequested();
 }
 
 void DesktopNotification::notificationClosed(uint id, uint)

@@ -8,7 +8,11 @@
 class Notifier
 {
 public:
+    // What the notice offers to do about it: the details always, and a
+    // restore where one can mend what the run found.
+    enum class Actions { Details, DetailsAndRestore };
+
     virtual ~Notifier() = default;
     // A failure when nobody can be told (no desktop session, no service).
-    virtual Status notify(const QString &summary, const QString &body) = 0;
+    virtual Status notify(const QString &summary, const QString &body, Actions actions) = 0;
 };
