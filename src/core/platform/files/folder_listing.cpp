@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -52,5 +53,37 @@ Result<QStringList> listFolder(const QString &posixFolder, EntryKind kind)
         const int c = a.compare(b, Qt::CaseInsensitive);
         return c != 0 ? c < 0 : a < b;
     });
+    return names;
+}
+
+Result<QSet<QByteArray>> regularFileNames(const QByteArray &posixFolder)
+{
+    const int folderFd = ::open(posixFolder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folderFd < 0)
+        return systemFailure({}, errno);
+    DIR *folder = ::fdopendir(folderFd);
+    if (!folder) {
+        const int openError = errno;
+        ::close(folderFd);
+        return systemFailure({}, openError);
+    }
+    QSet<QByteArray> names;
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(folder);
+        if (!entry)
+            break;
+        bool regular = entry->d_type == DT_REG;
+        if (entry->d_type == DT_UNKNOWN) { // a file system that does not say: looked at
+            struct stat st;
+            regular = ::fstatat(folderFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+        }
+        if (regular)
+            names.insert(QByteArray(entry->d_name));
+    }
+    const int readError = errno;
+    ::closedir(folder);
+    if (readError != 0)
+        return systemFailure({}, readError);
     return names;
 }
