@@ -68,9 +68,9 @@ RestoreCatalog RestoreCatalog::load(const QByteArray &locationFolder, QStringLis
     // each of what may be 200,000 files: a copy's size is then looked at
     // when it is restored (isKept). A few files asked for, or a folder that
     // cannot be listed, are looked at one by one.
-    using Names = std::optional<QSet<QByteArray>>;
+    using Names = std::optional<FileNames>;
     const auto namesIn = [](const QByteArray &path) -> Names {
-        Result<QSet<QByteArray>> names = regularFileNames(path);
+        Result<FileNames> names = regularFileNames(path);
         return names ? Names(std::move(*names)) : std::nullopt;
     };
     std::future<Names> copiesListed;

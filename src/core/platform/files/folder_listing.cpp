@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -56,7 +58,7 @@ Result<QStringList> listFolder(const QString &posixFolder, EntryKind kind)
     return names;
 }
 
-Result<QSet<QByteArray>> regularFileNames(const QByteArray &posixFolder)
+Result<FileNames> regularFileNames(const QByteArray &posixFolder)
 {
     const int folderFd = ::open(posixFolder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (folderFd < 0)
@@ -67,7 +69,8 @@ Result<QSet<QByteArray>> regularFileNames(const QByteArray &posixFolder)
         ::close(folderFd);
         return systemFailure({}, openError);
     }
-    QSet<QByteArray> names;
+    FileNames names;
+    std::vector<qsizetype> ends;
     for (;;) {
         errno = 0;
         const dirent *entry = ::readdir(folder);
@@ -78,12 +81,21 @@ Result<QSet<QByteArray>> regularFileNames(const QByteArray &posixFolder)
             struct stat st;
             regular = ::fstatat(folderFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
         }
-        if (regular)
-            names.insert(QByteArray(entry->d_name));
+        if (regular) {
+            names.m_bytes.append(entry->d_name, qsizetype(std::strlen(entry->d_name)) + 1);
+            ends.push_back(names.m_bytes.size() - 1);
+        }
     }
     const int readError = errno;
     ::closedir(folder);
     if (readError != 0)
         return systemFailure({}, readError);
+    // The views are taken once the block has stopped growing.
+    names.m_names.reserve(qsizetype(ends.size()));
+    qsizetype start = 0;
+    for (const qsizetype end : ends) {
+        names.m_names.insert(QByteArrayView(names.m_bytes).sliced(start, end - start));
+        start = end + 1;
+    }
     return names;
 }
