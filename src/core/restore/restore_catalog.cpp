@@ -139,7 +139,9 @@ RestoreCatalog RestoreCatalog::load(const QByteArray &locationFolder, QStringLis
     // Sorted by original, which find() and below() count on.
     std::vector<qsizetype> order(size_t(files.size()));
     std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) { return files[a].original < files[b].original; });
+    const CatalogFile *const unsorted = files.constData();
+    std::sort(order.begin(), order.end(),
+              [unsorted](qsizetype a, qsizetype b) { return unsorted[a].original < unsorted[b].original; });
     catalog.m_files.reserve(files.size());
     for (const qsizetype at : order) {
         CatalogFile &file = files[at];
