@@ -129,6 +129,9 @@ void TestRestore::restoreDoesWhatItSays_data()
     QTest::newRow("a stored copy of another size: the version before it") << QByteArray("copy resized") << none
         << QByteArray("home/docs/a.txt") << none << false << keepBoth << false << QByteArray("Restored")
         << QByteArray("home/docs/a.txt=old");
+    QTest::newRow("a link in place of a stored copy is not followed") << QByteArray("copy linked") << none
+        << QByteArray("home/docs/a.txt") << none << false << keepBoth << false << QByteArray("Restored")
+        << QByteArray("home/docs/a.txt=old");
     QTest::newRow("a stored copy gone once the location was read") << QByteArray("copy gone later") << none
         << QByteArray("home/docs/a.txt") << none << false << keepBoth << false << QByteArray("Restored")
         << QByteArray("home/docs/a.txt=old");
@@ -206,6 +209,8 @@ void TestRestore::restoreDoesWhatItSays()
             QVERIFY(put(at("backup/a.txt"), "longer", kSecond));
         else if (before != "copy gone later")
             QVERIFY(::unlink(at("backup/a.txt").constData()) == 0);
+        if (before == "copy linked") // to a file of the copy's size
+            QVERIFY(::symlink(at("home/docs/sub/ODD").constData(), at("backup/a.txt").constData()) == 0);
     }
     if (!to.isEmpty())
         QVERIFY(QDir().mkpath(QString::fromLatin1(at(to))));
