@@ -73,12 +73,14 @@ RestoreCatalog RestoreCatalog::load(const QByteArray &locationFolder, QStringLis
         Result<FileNames> names = regularFileNames(path);
         return names ? Names(std::move(*names)) : std::nullopt;
     };
+    // Either policy: where no thread can be had, a listing is read when it is waited for.
+    constexpr auto policy = std::launch::async | std::launch::deferred;
     std::future<Names> copiesListed;
     std::future<Names> versionsListed;
     if (!within) {
-        copiesListed = std::async(std::launch::async, namesIn, folder);
+        copiesListed = std::async(policy, namesIn, folder);
         if (versionsReadable)
-            versionsListed = std::async(std::launch::async, namesIn, versionsFolder);
+            versionsListed = std::async(policy, namesIn, versionsFolder);
     }
     const QList<OriginRecord> records = OriginRecord::loadAll(folder, skipped);
     catalog.m_records = int(records.size());
