@@ -2,7 +2,6 @@
 #include "core/result.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QStringList>
 
@@ -35,18 +34,21 @@ struct CatalogFile
 
 // What a backup location holds, from every machine's and user's record of
 // origins in it. Only what the location really holds is listed: an entry
-// whose stored file is missing, is no regular file (a link is not followed)
-// or is of another size, and one whose original is no absolute path without
-// "." and ".." and empty names, is left out, so nothing a damaged or hostile
-// record says can make a restore read or write where it should not.
+// whose stored file is missing or is no regular file (a link is not
+// followed), and one whose original is no absolute path without "." and ".."
+// and empty names, is left out, so nothing a damaged or hostile record says
+// can make a restore read or write where it should not. A stored file of
+// another size than its entry's is no copy either: where several records
+// claim its name that is settled as the location is read, otherwise when the
+// copy is restored (isKept), so that reading a large location does not wait
+// for a look at each of its files.
 class RestoreCatalog
 {
 public:
     // The catalog of the location's folder (its POSIX path). Records that
     // cannot be read are named in `skipped`. With `within`, only the files at
-    // or below those paths are listed: the others' stored files are not
-    // looked at, which a restore of a few files from a large location
-    // would otherwise wait for.
+    // or below those paths are listed, their stored files looked at one by
+    // one rather than the location's folders read whole.
     static RestoreCatalog load(const QByteArray &locationFolder, QStringList *skipped = nullptr,
                                const QList<QByteArray> *within = nullptr);
 
@@ -58,11 +60,12 @@ public:
     // The file at the path, or every file below it where it is a folder ("/": all).
     QList<const CatalogFile *> below(const QByteArray &path) const;
 
+    // Whether the copy's stored file is still a regular file of its size.
+    static bool isKept(const StoredCopy &copy);
     // Whether a path is absolute with no empty, "." or ".." name in it.
     static bool isCleanPath(const QByteArray &path);
 
 private:
-    QList<CatalogFile> m_files;
-    QHash<QByteArray, qsizetype> m_index;
+    QList<CatalogFile> m_files; // by original
     int m_records = 0;
 };

@@ -184,9 +184,15 @@ RestorePlan planRestore(const RestoreCatalog &catalog, const RestoreRequest &req
             if (planned.contains(file->original))
                 continue;
             planned.insert(file->original);
-            const StoredCopy *copy = file->at(request.atNs);
+            // The copies are looked at only now: one gone or replaced is passed over for the next.
+            CatalogFile kept = *file;
+            const StoredCopy *copy = kept.at(request.atNs);
+            while (copy && !RestoreCatalog::isKept(*copy)) {
+                kept.copies.removeAt(copy - kept.copies.constData());
+                copy = kept.at(request.atNs);
+            }
             if (!copy) {
-                plan.nothingAt.append(file->original);
+                (kept.copies.isEmpty() ? plan.nothingKept : plan.nothingAt).append(file->original);
                 continue;
             }
             // Into a chosen folder the path keeps the name asked for and what lies below it.

@@ -40,7 +40,7 @@ struct PlannedFile
 struct RestorePlan
 {
     QList<PlannedFile> files;
-    QList<QByteArray> nothingKept; // requested paths of which the location keeps no file
+    QList<QByteArray> nothingKept; // requested paths, or files below them, of which the location keeps no copy
     QList<QByteArray> nothingAt;   // originals with no copy as old as the time asked
 };
 

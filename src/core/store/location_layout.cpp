@@ -51,8 +51,9 @@ bool isStoredName(QByteArrayView relativePath)
 {
     if (isCopyName(relativePath))
         return true;
-    const QByteArray prefix = kVersions.toByteArray() + '/';
-    return relativePath.startsWith(prefix) && isCopyName(relativePath.sliced(prefix.size()));
+    // Asked of every entry of a large record: no copy of the prefix made each time.
+    return relativePath.size() > kVersions.size() && relativePath.startsWith(kVersions)
+           && relativePath.at(kVersions.size()) == '/' && isCopyName(relativePath.sliced(kVersions.size() + 1));
 }
 
 } // namespace location_layout

@@ -286,8 +286,9 @@ void RestoreWindow::showNote(const QString &text)
     m_note->setText(text);
 }
 
-// The catalog of a large location takes a while to read (every stored file is
-// looked at): it is read on a thread of its own while the window answers.
+// The catalog of a large location takes a while to read (its records of
+// origins, and the entries of its folders): it is read on a thread of its
+// own while the window answers.
 void RestoreWindow::openLocation(const QByteArray &folder)
 {
     if (m_loader.joinable())

@@ -122,6 +122,22 @@ void TestRestore::restoreDoesWhatItSays_data()
         << false << keepBoth << false << QByteArray("Failed") << QByteArray("backup/out/a.txt=<missing>");
     QTest::newRow("a symbolic link placed in a target folder") << QByteArray("link") << none << QByteArray("home/docs")
         << none << false << keepBoth << false << QByteArray("AlreadyThere Failed") << QByteArray("home/docs/a.txt=new");
+    // The location's own files changed behind its records: a.txt's current copy.
+    QTest::newRow("a stored copy gone: the version before it") << QByteArray("copy gone") << none
+        << QByteArray("home/docs/a.txt") << none << false << keepBoth << false << QByteArray("Restored")
+        << QByteArray("home/docs/a.txt=old");
+    QTest::newRow("a stored copy of another size: the version before it") << QByteArray("copy resized") << none
+        << QByteArray("home/docs/a.txt") << none << false << keepBoth << false << QByteArray("Restored")
+        << QByteArray("home/docs/a.txt=old");
+    QTest::newRow("a link in place of a stored copy is not followed") << QByteArray("copy linked") << none
+        << QByteArray("home/docs/a.txt") << none << false << keepBoth << false << QByteArray("Restored")
+        << QByteArray("home/docs/a.txt=old");
+    QTest::newRow("a stored copy gone once the location was read") << QByteArray("copy gone later") << none
+        << QByteArray("home/docs/a.txt") << none << false << keepBoth << false << QByteArray("Restored")
+        << QByteArray("home/docs/a.txt=old");
+    QTest::newRow("a name another record claims at another size") << none
+        << QByteArray("folder\tROOT/outside\ncopy\ta.txt\t9\t1\t644\t1\t-\n") << QByteArray("home/docs/a.txt|outside/a.txt")
+        << QByteArray("out") << false << keepBoth << false << QByteArray("Restored") << "out/a.txt=new|out/a (restored " + today + ").txt=<missing>";
     // A restore cut off left a temporary file where the next one writes; a fresh one stands for a restore under way.
     const QByteArray leftover = "home/docs/a.txt=new|home/docs/kept.txt=mine|home/docs/.quillstow-restore";
     QTest::newRow("a restore cut off leaves nothing") << QByteArray("leftover") << none << QByteArray("home/docs") << none
@@ -187,12 +203,23 @@ void TestRestore::restoreDoesWhatItSays()
         QVERIFY2(before.endsWith("link") ? ::symlink("kept.txt", name.constData()) == 0 : put(name, "half", kFirst, 0600),
                  name.constData());
     }
+    if (before.startsWith("cop")) {
+        QVERIFY(std::filesystem::remove_all(at("home/docs/a.txt").constData()) > 0);
+        if (before == "copy resized")
+            QVERIFY(put(at("backup/a.txt"), "longer", kSecond));
+        else if (before != "copy gone later")
+            QVERIFY(::unlink(at("backup/a.txt").constData()) == 0);
+        if (before == "copy linked") // to a file of the copy's size
+            QVERIFY(::symlink(at("home/docs/sub/ODD").constData(), at("backup/a.txt").constData()) == 0);
+    }
     if (!to.isEmpty())
         QVERIFY(QDir().mkpath(QString::fromLatin1(at(to))));
 
     QStringList skipped;
     const RestoreCatalog catalog = RestoreCatalog::load(at("backup"), &skipped);
     QVERIFY2(skipped.isEmpty(), qPrintable(skipped.join(u'\n')));
+    if (before == "copy gone later")
+        QVERIFY(::unlink(at("backup/a.txt").constData()) == 0);
     RestoreRequest request;
     for (const QByteArray &path : paths.split('|'))
         request.paths << (path == "/" ? path : at(path));

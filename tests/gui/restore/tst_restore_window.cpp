@@ -131,6 +131,10 @@ void TestRestoreWindow::windowRestoresWhatIsPicked_data()
     row("a search, restored to a folder", "", "A.T", false, 1, "a.txt", -1, true, 0, "Restored 1 of 1 file.",
         "out/a.txt=new|home/docs/a.txt=new");
     row("a version picked", "delete a.txt", "", false, 3, "a.txt", 1, false, 0, "Restored 1 of 1 file.", "home/docs/a.txt=old");
+    row("a stored copy replaced in the location: the version before it", "resize stored a.txt", "", false, 3, "a.txt", -1,
+        false, 0, "Restored 1 of 1 file.", "home/docs/a.txt=old");
+    row("the stored copy of a file gone: the file not shown", "stored b.txt gone", "", false, 2, "", -1, true, 0,
+        "Restored 2 of 2 files.", "out/docs/a.txt=new|out/docs/sub/c.txt=c|out/docs/sub/b.txt=<unreadable>");
     row("keep both", "change a.txt", "", false, 3, "a.txt", -1, false, 0, "Restored 1 of 1 file.",
         "home/docs/a.txt=mine|home/docs/a (restored " + today + ").txt=new");
     row("skip", "change a.txt", "", false, 3, "a.txt", -1, false, 2, "Restored 0 of 1 file.",
@@ -180,10 +184,14 @@ void TestRestoreWindow::windowRestoresWhatIsPicked()
     QVERIFY(put(t.posix(QStringLiteral("home/docs/a.txt")), "new", kFirst + 1000));
     now = now.addSecs(3600);
     QCOMPARE(backUp().filesNotCopied, 0);
-    if (before == u"delete a.txt")
+    if (before == u"delete a.txt" || before == u"resize stored a.txt")
         QVERIFY(QFile::remove(t.posix(QStringLiteral("home/docs/a.txt"))));
     else if (before == u"change a.txt")
         QVERIFY(put(t.posix(QStringLiteral("home/docs/a.txt")), "mine", kFirst + 2000));
+    if (before == u"resize stored a.txt")
+        QVERIFY(put(t.posix(QStringLiteral("backup/a.txt")), "longer", kFirst + 1000));
+    else if (before == u"stored b.txt gone")
+        QVERIFY(QFile::remove(t.posix(QStringLiteral("backup/b.txt"))));
 
     // No location is saved: the window says so, and Location... opens one.
     auto *window = new RestoreWindow(t.host);
@@ -199,7 +207,7 @@ void TestRestoreWindow::windowRestoresWhatIsPicked()
     QTRY_VERIFY2_WITH_TIMEOUT(read.count() == 1, "the location was not read", 10'000);
     auto *tree = window->findChild<QTreeView *>(QStringLiteral("Files"));
     const auto *model = static_cast<const RestoreTreeModel *>(tree->model());
-    QCOMPARE(model->filesShown(), before == u"odd name" ? 4 : 3);
+    QCOMPARE(model->filesShown(), before == u"odd name" ? 4 : before == u"stored b.txt gone" ? 2 : 3);
     QCOMPARE(model->index(0, 0).data().toString(), QDir(t.posix(QStringLiteral("home/docs"))).canonicalPath());
 
     if (!search.isEmpty()) {

@@ -5,9 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -52,5 +55,47 @@ Result<QStringList> listFolder(const QString &posixFolder, EntryKind kind)
         const int c = a.compare(b, Qt::CaseInsensitive);
         return c != 0 ? c < 0 : a < b;
     });
+    return names;
+}
+
+Result<FileNames> regularFileNames(const QByteArray &posixFolder)
+{
+    const int folderFd = ::open(posixFolder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folderFd < 0)
+        return systemFailure({}, errno);
+    DIR *folder = ::fdopendir(folderFd);
+    if (!folder) {
+        const int openError = errno;
+        ::close(folderFd);
+        return systemFailure({}, openError);
+    }
+    FileNames names;
+    std::vector<qsizetype> ends;
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(folder);
+        if (!entry)
+            break;
+        bool regular = entry->d_type == DT_REG;
+        if (entry->d_type == DT_UNKNOWN) { // a file system that does not say: looked at
+            struct stat st;
+            regular = ::fstatat(folderFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+        }
+        if (regular) {
+            names.m_bytes.append(entry->d_name, qsizetype(std::strlen(entry->d_name)) + 1);
+            ends.push_back(names.m_bytes.size() - 1);
+        }
+    }
+    const int readError = errno;
+    ::closedir(folder);
+    if (readError != 0)
+        return systemFailure({}, readError);
+    // The views are taken once the block has stopped growing.
+    names.m_names.reserve(qsizetype(ends.size()));
+    qsizetype start = 0;
+    for (const qsizetype end : ends) {
+        names.m_names.insert(QByteArrayView(names.m_bytes).sliced(start, end - start));
+        start = end + 1;
+    }
     return names;
 }
