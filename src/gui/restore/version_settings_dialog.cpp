@@ -75,8 +75,11 @@ VersionSettingsDialog::VersionSettingsDialog(MessageBox &messages, QByteArray po
     if (loaded) {
         m_note->hide();
     } else {
-        m_note->setText(QStringLiteral("%1 could not be read (%2): the defaults are shown.")
+        // It may hold lines of the user's own, which a save would lose.
+        m_note->setText(QStringLiteral("%1 could not be read (%2): the defaults are shown, and the file is not "
+                                       "written over.")
                             .arg(shownPath(m_path), loaded.error()));
+        buttons->button(QDialogButtonBox::Ok)->setEnabled(false);
     }
     // The note names a path of any length: it wraps within a width that fits the counts.
     setMinimumWidth(sizeHint().width());

@@ -299,14 +299,13 @@ void TestRestoreWindow::versionsDialogWritesWhatIsSet_data()
         << "# mine\n[general]\nfoo=1\n\n[Versions]\n" + keys("true", "24", "90", "52") + "; how long\nchecksums=false\n[other]\nx=y\n"
         << QString();
     QTest::newRow("a folder in its place: the defaults, said, and nothing saved")
-        << QByteArray("<folder>") << false << defaults + QStringLiteral(", note") << "Hours=1 Ok"
-        << QByteArray("<unreadable>") << QStringLiteral("not a regular file");
+        << QByteArray("<folder>") << false << defaults + QStringLiteral(", note") << "Hours=1 Ok Cancel"
+        << QByteArray("<unreadable>") << QString();
     QTest::newRow("a read-only disk: the failure said, the file unchanged")
         << off << true << "off, 24 hours, 30 days, as long as there is room" << "Keep Ok" << off << systemReason(EROFS);
     const QByteArray large = "[mine]\n" + QByteArray(70 * 1024, '#') + '\n';
-    QTest::newRow("a file too large to read: the failure said, its lines kept")
-        << large << false << defaults + QStringLiteral(", note") << "Hours=1 Ok" << large
-        << QStringLiteral("larger than any such file can be");
+    QTest::newRow("a file too large to read: OK cannot write over its lines")
+        << large << false << defaults + QStringLiteral(", note") << "Hours=1 Ok Cancel" << large << QString();
 }
 
 void TestRestoreWindow::versionsDialogWritesWhatIsSet()
