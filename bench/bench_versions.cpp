@@ -1,7 +1,8 @@
 // What keeping versions costs the everyday run: the same tree backed up into
-// two locations, one with versions and the record of origin, one with the
-// copies alone, interleaved (each round a different one first), nothing
-// changed and then 1 % of the files rewritten. The run's flush is included.
+// three locations, with versions, with versions off (the record of origins
+// and the checksums kept all the same) and with the copies alone,
+// interleaved (each round a different one first), nothing changed and then
+// 1 % of the files rewritten. The run's flush is included.
 #include "bench_common.h"
 #include "bench_table.h"
 
@@ -10,6 +11,8 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QTemporaryDir>
+
+#include <algorithm>
 
 using namespace bench;
 
@@ -27,47 +30,64 @@ int main(int argc, char **argv)
     Tree tree;
     if (!buildTree(drives, root + QStringLiteral("/src"), QStringLiteral("d"), o.folders, o.files, o.size, tree))
         return 2;
-    const QString withVersions = root + QStringLiteral("/with"), without = root + QStringLiteral("/without");
-    QDir().mkpath(withVersions);
-    QDir().mkpath(without);
+    // The copies alone (no record), versions off (the record of origins and
+    // the checksums still kept, as a user who turned versions off has them),
+    // and versions on.
+    const QString locations[3] = {root + QStringLiteral("/without"), root + QStringLiteral("/off"),
+                                  root + QStringLiteral("/with")};
+    for (const QString &location : locations)
+        QDir().mkpath(location);
     QDateTime clock = QDateTime::currentDateTimeUtc();
     const MachineIdentity writer = MachineIdentity::ofThisProcess();
-    auto run = [&](bool versions) {
+    VersionSettings off;
+    off.keep = false;
+    auto run = [&](int kind) {
         clock = clock.addSecs(60); // a new second for each run's versions
         ::sync(); // no run pays for what the one before it left unwritten
-        return versions ? backupRun(drives, tree, withVersions, RunOrigins::Options{VersionSettings(), clock, writer})
-                        : backupRun(drives, tree, without);
+        if (kind == 0)
+            return backupRun(drives, tree, locations[0]);
+        return backupRun(drives, tree, locations[kind],
+                         RunOrigins::Options{kind == 2 ? VersionSettings() : off, clock, writer});
     };
-    if (!run(true).ok || !run(false).ok)
-        return 1;
+    for (int kind = 0; kind < 3; ++kind)
+        if (!run(kind).ok)
+            return 1;
     std::printf("%d files of %lld bytes in %d folders, %d cores, %d rounds\n", tree.fileCount, qlonglong(o.size),
                 o.folders, cores(), o.rounds);
-    std::vector<double> same[2], changed[2];
+    std::vector<double> same[3], changed[3];
     for (int round = 0; round < o.rounds; ++round) {
-        for (int k = 0; k < 2; ++k) {
-            const bool versions = (round + k) % 2 == 0;
-            const RunTime t = run(versions);
+        for (int k = 0; k < 3; ++k) {
+            const int kind = (round + k) % 3;
+            const RunTime t = run(kind);
             if (!t.ok)
                 return 1;
-            same[versions].push_back(t.total);
+            same[kind].push_back(t.total);
         }
         rewriteOnePercent(tree, round, false);
         // A change within the second before a run counts as made during it,
         // and its file is copied again at the next: a user's runs lie hours apart.
         std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-        for (int k = 0; k < 2; ++k) {
-            const bool versions = (round + k) % 2 == 1;
-            const RunTime t = run(versions);
+        for (int k = 0; k < 3; ++k) {
+            const int kind = (round + k + 1) % 3;
+            const RunTime t = run(kind);
             if (!t.ok)
                 return 1;
-            changed[versions].push_back(t.total);
+            changed[kind].push_back(t.total);
         }
     }
-    const int versionsMade = int(QDir(withVersions + u'/' + QString::fromLatin1(location_layout::kVersions)).entryList(QDir::Files).size());
-    std::printf("| run | with versions | copies alone | ratio |\n|---|---|---|---|\n");
-    std::printf("| nothing changed | %.4f s | %.4f s | %.2f |\n", median(same[1]), median(same[0]), median(same[1]) / median(same[0]));
-    std::printf("| 1 %% changed | %.4f s | %.4f s | %.2f |\n", median(changed[1]), median(changed[0]),
-                median(changed[1]) / median(changed[0]));
+    const int versionsMade =
+        int(QDir(locations[2] + u'/' + QString::fromLatin1(location_layout::kVersions)).entryList(QDir::Files).size());
+    // Each ratio is the median of the rounds' own: a round's runs lay side by side.
+    const auto ratio = [&](const std::vector<double> *t, int a, int b) {
+        std::vector<double> r;
+        for (size_t i = 0; i < t[a].size(); ++i)
+            r.push_back(t[a][i] / t[b][i]);
+        return median(r);
+    };
+    std::printf("| run | versions on | versions off | copies alone | on / off | on / alone |\n|---|---|---|---|---|---|\n");
+    for (const auto &[name, t] : {std::pair{"nothing changed", same}, std::pair{"1 % changed", changed}})
+        std::printf("| %s | %.4f s | %.4f s | %.4f s | %.2f | %.2f |\n", name, median(t[2]), median(t[1]), median(t[0]),
+                    ratio(t, 2, 1), ratio(t, 2, 0));
     std::printf("%d versions kept, by a link each\n", versionsMade);
-    return sameFiles(tree, withVersions) && sameFiles(tree, without) ? 0 : 1;
+    return std::all_of(std::begin(locations), std::end(locations), [&](const QString &l) { return sameFiles(tree, l); }) ? 0 : 1;
 }
