@@ -20,12 +20,7 @@ BackupRun::BackupRun(const DriveMap &drives, FolderFiles &listing, FileCopier &c
               [&drives](const QString &folder) {
                   // A listing of its own: the run's is on another folder by now.
                   FolderFiles again(drives);
-                  if (!again.setFolder(folder))
-                      return QStringList();
-                  QStringList names;
-                  for (int i = 0; i < again.count(); ++i)
-                      names << again.name(i);
-                  return names;
+                  return again.setFolder(folder) ? again.names() : QStringList();
               }),
       m_currency(drives, {m_options.copyEverything, m_options.locationTimes, {}})
 {

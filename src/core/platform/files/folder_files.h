@@ -24,6 +24,7 @@ public:
     const QString &folder() const { return m_path; }
     int count() const { return int(m_names.size()); }
     QString name(int index) const { return index >= 0 && index < count() ? m_names[index] : QString(); }
+    const QStringList &names() const { return m_names; }
 
 private:
     const DriveMap &m_drives;
