@@ -1,5 +1,6 @@
 #include "core/restore/restore_plan.h"
 
+#include "core/platform/files/read_ahead.h"
 #include "core/platform/files/restore_target.h"
 
 #include <QFile>
@@ -249,7 +250,17 @@ QList<RestoreOutcome> runRestore(const RestorePlan &plan, const RestoreRequest &
         stagedAt.clear();
         tell();
     };
+    std::optional<ReadAhead> readAhead;
+    if (!dryRun) {
+        QList<ReadAhead::File> sources;
+        sources.reserve(plan.files.size());
+        for (const PlannedFile &file : plan.files)
+            sources.append({file.copy.path, file.copy.size});
+        readAhead.emplace(std::move(sources));
+    }
     for (const PlannedFile &file : plan.files) {
+        if (readAhead)
+            readAhead->reached(outcomes.size());
         if (control.nextFile && !outcomes.isEmpty())
             control.nextFile(outcomes.size());
         // Stop leaves at most the file under way to finish: the staged ones are put in place below.
