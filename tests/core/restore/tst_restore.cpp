@@ -135,6 +135,8 @@ void TestRestore::restoreDoesWhatItSays_data()
     QTest::newRow("a stored copy gone once the location was read") << QByteArray("copy gone later") << none
         << QByteArray("home/docs/a.txt") << none << false << keepBoth << false << QByteArray("Restored")
         << QByteArray("home/docs/a.txt=old");
+    QTest::newRow("a large file") << QByteArray("large") << none << QByteArray("home/docs/a.txt") << none << false
+        << keepBoth << false << QByteArray("Restored") << QByteArray("home/docs/a.txt=LARGE");
     QTest::newRow("a name another record claims at another size") << none
         << QByteArray("folder\tROOT/outside\ncopy\ta.txt\t9\t1\t644\t1\t-\n") << QByteArray("home/docs/a.txt|outside/a.txt")
         << QByteArray("out") << false << keepBoth << false << QByteArray("Restored") << "out/a.txt=new|out/a (restored " + today + ").txt=<missing>";
@@ -181,7 +183,9 @@ void TestRestore::restoreDoesWhatItSays()
                                  QStringLiteral("backup"), now, kWriter);
     };
     QCOMPARE(backUp().filesNotCopied, 0);
-    QVERIFY(put(at("home/docs/a.txt"), "new", kSecond, 0640));
+    // Large enough to be written by the way a restore writes large files.
+    const QByteArray large = QByteArray("0123456789abcdef").repeated(64 * 1024);
+    QVERIFY(put(at("home/docs/a.txt"), before == "large" ? large : "new", kSecond, 0640));
     now = now.addSecs(3600);
     QCOMPARE(backUp().filesNotCopied, 0);
     if (!record.isEmpty()) {
@@ -191,6 +195,8 @@ void TestRestore::restoreDoesWhatItSays()
     }
     if (before == "delete") {
         QVERIFY(std::filesystem::remove_all(at("home/docs").constData()) > 0);
+    } else if (before == "large") {
+        QVERIFY(::unlink(at("home/docs/a.txt").constData()) == 0);
     } else if (before == "change") {
         QVERIFY(put(at("home/docs/a.txt"), "mine", kSecond + 5));
     } else if (before == "link") {
@@ -250,7 +256,8 @@ void TestRestore::restoreDoesWhatItSays()
     QCOMPARE(got.join(' '), outcomes);
     for (const QByteArray &file : files.split('|')) {
         const qsizetype equals = file.indexOf('=');
-        QVERIFY2(bytesOf(at(file.first(equals))) == file.sliced(equals + 1), file.constData());
+        const QByteArray expected = file.sliced(equals + 1);
+        QVERIFY2(bytesOf(at(file.first(equals))) == (expected == "LARGE" ? large : expected), file.constData());
     }
     QCOMPARE(stateOf(t.posix(QStringLiteral("outside"))), QStringList());
     QCOMPARE(stateOf(t.posix(QStringLiteral("backup"))), locationBefore);

@@ -5,6 +5,7 @@
 #include <QList>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 
 class StagedFiles;
@@ -90,7 +91,7 @@ public:
     static constexpr qsizetype kMostFolders = 256; // a descriptor each
     static constexpr qint64 kMostBytes = qint64(512) << 20;
 
-    StagedFiles() = default;
+    StagedFiles();
     StagedFiles(const StagedFiles &) = delete;
     StagedFiles &operator=(const StagedFiles &) = delete;
     ~StagedFiles(); // what was never committed is removed
@@ -121,11 +122,13 @@ private:
         QByteArray name;
         bool noReplace;
     };
+    class WriteBehind;
     Result<qsizetype> folderOf(int fd);
     QList<Status> flushFileSystems() const;
     QList<Folder> m_folders;
     QList<Staged> m_staged;
     qint64 m_bytes = 0;
+    std::unique_ptr<WriteBehind> m_writeBehind; // made for the first large file
 };
 
 // The process's current folder, as its bytes.
