@@ -82,7 +82,7 @@ RestoreCatalog RestoreCatalog::load(const QByteArray &locationFolder, QStringLis
         if (versionsReadable)
             versionsListed = std::async(policy, namesIn, versionsFolder);
     }
-    const QList<OriginRecord> records = OriginRecord::loadAll(folder, skipped);
+    const QList<OriginRecord> records = OriginRecord::loadAll(folder, skipped, within);
     catalog.m_records = int(records.size());
     const Names copiesThere = copiesListed.valid() ? copiesListed.get() : std::nullopt;
     const Names versionsThere = versionsListed.valid() ? versionsListed.get() : std::nullopt;

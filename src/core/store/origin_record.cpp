@@ -109,6 +109,18 @@ std::optional<OriginEntry> entryOf(const QByteArrayView *fields, qsizetype count
     return entry;
 }
 
+// Whether entries of the original folder can be files at or below one of the
+// paths: the folder is one of them or below one, or the folder a path lies in.
+bool mayHoldAny(QByteArrayView folder, const QList<QByteArray> &paths)
+{
+    return std::any_of(paths.begin(), paths.end(), [&](const QByteArray &path) {
+        const QByteArrayView asked = path.endsWith('/') ? QByteArrayView(path).chopped(1) : QByteArrayView(path);
+        if (asked.isEmpty() || folder == asked || (folder.startsWith(asked) && folder.at(asked.size()) == '/'))
+            return true;
+        return folder == asked.first(std::max<qsizetype>(asked.lastIndexOf('/'), 1));
+    });
+}
+
 } // namespace
 
 QByteArray OriginRecord::pathFor(const QByteArray &locationFolder, const MachineIdentity &writer)
@@ -154,10 +166,11 @@ Status replaceWhole(const QByteArray &posixPath, QByteArrayView bytes)
 // The lines after a first line already read: a record's, or a journal's,
 // where "gone" removes an entry and a last line without its newline (a write
 // cut short) is left out.
-void OriginRecord::readLines(QByteArrayView bytes, qsizetype at, bool journal)
+void OriginRecord::readLines(QByteArrayView bytes, qsizetype at, bool journal, const QList<QByteArray> *within)
 {
     QByteArrayView fields[10];
     QByteArray folder; // of the entries that follow; empty until a good "folder" line
+    bool wanted = true; // the folder's entries are read
     while (at < bytes.size()) {
         const qsizetype end = bytes.indexOf('\n', at);
         if (end < 0 && journal)
@@ -169,6 +182,7 @@ void OriginRecord::readLines(QByteArrayView bytes, qsizetype at, bool journal)
             folder = decoded(fields[1]);
             if (!folder.startsWith('/') || folder.contains('\0') || folder.size() > kMaxPathBytes)
                 folder.clear();
+            wanted = !within || mayHoldAny(folder, *within);
         } else if (fields[0] == "gone" && count == 2 && journal) {
             m_entries.remove(decoded(fields[1]));
         } else if (fields[0] == "generation" && count == 2 && !journal) {
@@ -178,9 +192,16 @@ void OriginRecord::readLines(QByteArrayView bytes, qsizetype at, bool journal)
             m_writer.host = decoded(fields[2]);
             m_writer.user = decoded(fields[3]);
             m_writer.uid = quint32(number(fields[4]).value_or(0));
-        } else if (count <= 9) {
+        } else if (count <= 9 && wanted) {
             if (std::optional<OriginEntry> entry = entryOf(fields, count, folder))
                 m_entries.insert(entry->name, std::move(*entry));
+        } else if (count >= 7 && count <= 9 && !m_entries.isEmpty()) {
+            // A later line of a folder not read may still take over a name read
+            // before: the name then holds no copy of the files asked for.
+            const QByteArray name = fields[1].contains('%') ? decoded(fields[1])
+                                                            : QByteArray::fromRawData(fields[1].data(), fields[1].size());
+            if (m_entries.contains(name) && entryOf(fields, count, folder))
+                m_entries.remove(name);
         }
     }
 }
@@ -196,17 +217,20 @@ std::optional<OriginRecord> OriginRecord::parse(QByteArrayView bytes)
     return record;
 }
 
-Result<OriginRecord> OriginRecord::load(const QByteArray &posixPath)
+Result<OriginRecord> OriginRecord::load(const QByteArray &posixPath, const QList<QByteArray> *within)
 {
     const Result<QByteArray> bytes = readStateFile(posixPath, kMaxBytes);
     if (!bytes)
         return bytes.failure();
     OriginRecord record;
+    record.m_partial = within != nullptr;
     if (!bytes->isEmpty()) {
-        std::optional<OriginRecord> parsed = parse(*bytes);
-        if (!parsed)
+        const qsizetype end = bytes->indexOf('\n');
+        if ((end < 0 ? QByteArrayView(*bytes) : QByteArrayView(*bytes).first(end)) != kMagic)
             return failure(QStringLiteral("not a record of origins"));
-        record = std::move(*parsed);
+        if (!within)
+            record.m_entries.reserve(bytes->size() / 64);
+        record.readLines(*bytes, end < 0 ? bytes->size() : end + 1, false, within);
     }
     record.m_baseBytes = bytes->size();
     // The changes since, where they were written for this very record: a
@@ -215,13 +239,14 @@ Result<OriginRecord> OriginRecord::load(const QByteArray &posixPath)
     const qsizetype end = journal.indexOf('\n');
     const QByteArray expected = kJournalMagic.toByteArray() + ' ' + QByteArray::number(record.m_generation);
     if (end > 0 && journal.first(end) == expected) {
-        record.readLines(journal, end + 1, true);
+        record.readLines(journal, end + 1, true, within);
         record.m_journalBytes = journal.size();
     }
     return record;
 }
 
-QList<OriginRecord> OriginRecord::loadAll(const QByteArray &locationFolder, QStringList *skipped)
+QList<OriginRecord> OriginRecord::loadAll(const QByteArray &locationFolder, QStringList *skipped,
+                                          const QList<QByteArray> *within)
 {
     QByteArray folder = locationFolder;
     if (!folder.endsWith('/'))
@@ -235,7 +260,7 @@ QList<OriginRecord> OriginRecord::loadAll(const QByteArray &locationFolder, QStr
         if (!name.endsWith(u".txt"))
             continue;
         const QByteArray path = folder + '/' + posixname::encode(name);
-        Result<OriginRecord> record = load(path);
+        Result<OriginRecord> record = load(path, within);
         if (record)
             records.append(std::move(record).value());
         else if (skipped)
@@ -317,6 +342,8 @@ QByteArray OriginRecord::serialized() const
 
 Status OriginRecord::save(const QByteArray &posixPath)
 {
+    if (m_partial)
+        return failure(QStringLiteral("only part of the record of origins was read"));
     ++m_generation; // a journal of the record before is spent from here on
     const QByteArray bytes = serialized();
     if (const Status saved = replaceWhole(posixPath, bytes); !saved) {
@@ -365,6 +392,8 @@ Status OriginRecord::saveChecksumList(const QByteArray &posixPath) const
 Status OriginRecord::saveChanges(const QByteArray &posixPath, const QSet<QByteArray> &changed,
                                  const QSet<QByteArray> &gone)
 {
+    if (m_partial)
+        return failure(QStringLiteral("only part of the record of origins was read"));
     QByteArray lines;
     for (const QByteArray &name : gone) {
         if (!m_entries.contains(name)) {

@@ -57,16 +57,20 @@ public:
     static QByteArray pathFor(const QByteArray &locationFolder, const MachineIdentity &writer);
 
     // The record in the file; a missing file holds none. A failure when it
-    // cannot be read, is too large or is not such a record.
-    static Result<OriginRecord> load(const QByteArray &posixPath);
+    // cannot be read, is too large or is not such a record. With `within`
+    // (absolute paths without "." and ".."), only the entries of files at or
+    // below those paths are read, so that getting a few folders back does not
+    // wait for a large record to be read whole; such a part is never saved.
+    static Result<OriginRecord> load(const QByteArray &posixPath, const QList<QByteArray> *within = nullptr);
     static std::optional<OriginRecord> parse(QByteArrayView bytes);
     // Every machine's and user's record in the location, each read on its own;
     // one that cannot be read is left out and named in `skipped`.
-    static QList<OriginRecord> loadAll(const QByteArray &locationFolder, QStringList *skipped = nullptr);
+    static QList<OriginRecord> loadAll(const QByteArray &locationFolder, QStringList *skipped = nullptr,
+                                       const QList<QByteArray> *within = nullptr);
 
     QByteArray serialized() const;
     // Replaces the file whole, making its folders (readable by the other
-    // users of a shared location).
+    // users of a shared location). A record read only in part fails.
     Status save(const QByteArray &posixPath);
     // Writes what changed since the record was loaded or saved (the entries
     // of `changed`, and the names of `gone` now without one) to its journal,
@@ -100,11 +104,12 @@ public:
     bool remove(const QByteArray &name);
 
 private:
-    void readLines(QByteArrayView bytes, qsizetype at, bool journal);
+    void readLines(QByteArrayView bytes, qsizetype at, bool journal, const QList<QByteArray> *within = nullptr);
 
     MachineIdentity m_writer;
     QHash<QByteArray, OriginEntry> m_entries;
     quint64 m_generation = 0; // which writing of the record a journal belongs to
     qsizetype m_baseBytes = 0;
     qsizetype m_journalBytes = 0;
+    bool m_partial = false; // read `within` some paths: saving it would lose the rest
 };

@@ -135,6 +135,11 @@ void TestRestore::restoreDoesWhatItSays_data()
     QTest::newRow("a stored copy gone once the location was read") << QByteArray("copy gone later") << none
         << QByteArray("home/docs/a.txt") << none << false << keepBoth << false << QByteArray("Restored")
         << QByteArray("home/docs/a.txt=old");
+    QTest::newRow("a later line takes a name from a folder asked for") << none
+        << QByteArray("folder\tROOT/outside\ncopy\tevil.txt\t4\t1\t644\t1\t-\nfolder\tROOT/home/docs\ncopy\tevil.txt\t4\t1\t644\t1\t-\n"
+                      "folder\tROOT/outside\ncopy\tevil.txt\t4\t1\t644\t1\t-\n")
+        << QByteArray("home/docs") << none << false << keepBoth << false << QByteArray("AlreadyThere AlreadyThere")
+        << QByteArray("home/docs/evil.txt=<missing>");
     QTest::newRow("a large file") << QByteArray("large") << none << QByteArray("home/docs/a.txt") << none << false
         << keepBoth << false << QByteArray("Restored") << QByteArray("home/docs/a.txt=LARGE");
     QTest::newRow("a name another record claims at another size") << none
@@ -221,14 +226,16 @@ void TestRestore::restoreDoesWhatItSays()
     if (!to.isEmpty())
         QVERIFY(QDir().mkpath(QString::fromLatin1(at(to))));
 
-    QStringList skipped;
-    const RestoreCatalog catalog = RestoreCatalog::load(at("backup"), &skipped);
-    QVERIFY2(skipped.isEmpty(), qPrintable(skipped.join(u'\n')));
-    if (before == "copy gone later")
-        QVERIFY(::unlink(at("backup/a.txt").constData()) == 0);
     RestoreRequest request;
     for (const QByteArray &path : paths.split('|'))
         request.paths << (path == "/" ? path : at(path));
+    // The location read whole, as the window reads it, and only for the paths asked, as the command does.
+    QStringList skipped;
+    const RestoreCatalog catalog = RestoreCatalog::load(at("backup"), &skipped);
+    const RestoreCatalog asked = RestoreCatalog::load(at("backup"), &skipped, &request.paths);
+    QVERIFY2(skipped.isEmpty(), qPrintable(skipped.join(u'\n')));
+    if (before == "copy gone later")
+        QVERIFY(::unlink(at("backup/a.txt").constData()) == 0);
     request.toFolder = to.isEmpty() ? QByteArray() : at(to);
     if (older)
         request.atNs = (kFirst + 500) * 1'000'000'000;
@@ -239,6 +246,13 @@ void TestRestore::restoreDoesWhatItSays()
         request.leftoverQuiet = std::chrono::seconds(0); // as if long left: only its name and kind can spare it
     const QStringList locationBefore = stateOf(t.posix(QStringLiteral("backup")));
     const RestorePlan plan = planRestore(catalog, request);
+    const auto shown = [](const RestorePlan &planned) {
+        QByteArrayList lines;
+        for (const PlannedFile &file : planned.files)
+            lines << file.original + " from " + file.copy.path;
+        return lines.join('\n') + "\nnot kept: " + (planned.nothingKept + planned.nothingAt).join(' ');
+    };
+    QCOMPARE(shown(planRestore(asked, request)), shown(plan));
     const QList<RestoreOutcome> done = runRestore(plan, request, dryRun);
 
     static const char *const kinds[] = {"Restored", "RestoredAs", "Replaced", "Skipped", "AlreadyThere", "Failed"};
