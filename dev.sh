@@ -40,7 +40,7 @@ install_missing() {
 # backup run, the run beside a live event loop, the restore window's reading
 # and restoring beside its event loop, and a restore's read-ahead and
 # write-behind.
-threaded_tests=(tst_backup_run tst_live_run tst_file_copier tst_control_panel_window tst_copy_schedule tst_quick_check tst_shutdown_during_run tst_restore_window tst_restore)
+threaded_tests=(tst_backup_run tst_live_run tst_file_copier tst_control_panel_window tst_copy_schedule tst_quick_check tst_shutdown_during_run tst_restore_window tst_restore tst_read_ahead)
 
 # Line tables are enough for a backtrace or a profile and build in far less
 # time than full debug information; the sanitizer builds, which only run the
