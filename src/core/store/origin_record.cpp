@@ -206,14 +206,16 @@ void OriginRecord::readLines(QByteArrayView bytes, qsizetype at, bool journal, c
     }
 }
 
-std::optional<OriginRecord> OriginRecord::parse(QByteArrayView bytes)
+std::optional<OriginRecord> OriginRecord::parse(QByteArrayView bytes, const QList<QByteArray> *within)
 {
     const qsizetype end = bytes.indexOf('\n');
     if ((end < 0 ? bytes : bytes.first(end)) != kMagic)
         return std::nullopt;
     OriginRecord record;
-    record.m_entries.reserve(bytes.size() / 64);
-    record.readLines(bytes, end < 0 ? bytes.size() : end + 1, false);
+    record.m_partial = within != nullptr;
+    if (!within)
+        record.m_entries.reserve(bytes.size() / 64);
+    record.readLines(bytes, end < 0 ? bytes.size() : end + 1, false, within);
     return record;
 }
 
@@ -225,12 +227,10 @@ Result<OriginRecord> OriginRecord::load(const QByteArray &posixPath, const QList
     OriginRecord record;
     record.m_partial = within != nullptr;
     if (!bytes->isEmpty()) {
-        const qsizetype end = bytes->indexOf('\n');
-        if ((end < 0 ? QByteArrayView(*bytes) : QByteArrayView(*bytes).first(end)) != kMagic)
+        std::optional<OriginRecord> parsed = parse(*bytes, within);
+        if (!parsed)
             return failure(QStringLiteral("not a record of origins"));
-        if (!within)
-            record.m_entries.reserve(bytes->size() / 64);
-        record.readLines(*bytes, end < 0 ? bytes->size() : end + 1, false, within);
+        record = std::move(*parsed);
     }
     record.m_baseBytes = bytes->size();
     // The changes since, where they were written for this very record: a

@@ -62,7 +62,7 @@ public:
     // below those paths are read, so that getting a few folders back does not
     // wait for a large record to be read whole; such a part is never saved.
     static Result<OriginRecord> load(const QByteArray &posixPath, const QList<QByteArray> *within = nullptr);
-    static std::optional<OriginRecord> parse(QByteArrayView bytes);
+    static std::optional<OriginRecord> parse(QByteArrayView bytes, const QList<QByteArray> *within = nullptr);
     // Every machine's and user's record in the location, each read on its own;
     // one that cannot be read is left out and named in `skipped`.
     static QList<OriginRecord> loadAll(const QByteArray &locationFolder, QStringList *skipped = nullptr,
